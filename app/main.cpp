@@ -1,0 +1,3 @@
+#include "app/echoprobe.h"
+
+int main() { return echoprobeMain(); }

@@ -1,0 +1,24 @@
+#include "app/selection.h"
+
+#include "app/report.h"
+#include "util/telUtils.h"
+
+telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedIndex, int32_t& selectedIndex) {
+    const int32_t count = list.numDrv();
+    if (count < 1) {
+        printMessage(u"No ASIO drivers found.");
+        return nullptr;
+    }
+    selectedIndex = requestedIndex <= count - 1 ? requestedIndex : count - 1;
+    printMessage(u"Installed ASIO Drivers: " + decimalText(count) + u"; selected index=" + decimalText(selectedIndex));
+
+    telAsioDriver* driver = nullptr;
+    const int32_t result = list.asioOpenDriver(list.asioGetDrvID(selectedIndex), driver);
+    if (result != 0) {
+        printMessage(u"Could not create selected driver, error code=" + hexCodeText(result));
+        return nullptr;
+    }
+    return driver;
+}
+
+void closeSelectedDriver(telAsioDriverList& list, int32_t selectedIndex) { list.asioCloseDriver(selectedIndex); }

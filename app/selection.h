@@ -1,0 +1,15 @@
+// Choosing the installed driver by position, opening it, and closing it at the end.
+#pragma once
+
+#include <cstdint>
+
+#include "asio/telAsioDriverList.h"
+
+// Prints "No ASIO drivers found." or the count line, then opens the driver at the
+// requested position (limited to the last one; a negative position opens the first).
+// Returns the open driver object, owned by the list, or nullptr after printing why.
+telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedIndex, int32_t& selectedIndex);
+
+// Closes the driver opened at `selectedIndex` (nothing for a negative index: the list
+// releases that driver when it is freed).
+void closeSelectedDriver(telAsioDriverList& list, int32_t selectedIndex);

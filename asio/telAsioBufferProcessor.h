@@ -1,0 +1,56 @@
+// Callback slots and buffer processors.
+//
+// Drivers call their host through four plain procedures with no context argument, so
+// the host keeps 16 slots, each with its own four procedures that know their slot
+// number; every callback through slot i is routed to the driver object registered there.
+#pragma once
+
+#include <cstdint>
+
+#include "asio/asioTypes.h"
+#include "core/telClasses.h"
+
+class telAsioDriver;
+
+inline constexpr int32_t telCallbackSlotCount = 16;
+
+// The driver object registered in each slot (not owned; nullptr marks a free slot).
+extern telAsioDriver* callbackSlots[telCallbackSlotCount];
+// The four slot procedures of each slot; filled by telAsioApiStartup, never changed.
+extern ASIOCallbacks slotCallbacks[telCallbackSlotCount];
+
+// Takes the lowest free slot for `driver`: its index, or -1 when none is free or the
+// slot gate could not be entered within 200 ms.
+int32_t allocateCallbackSlot(telAsioDriver* driver);
+// Gives a slot back (one plain store; called by the driver object's release).
+void freeCallbackSlot(int32_t slot);
+
+// The slot gate, exposed so tests can hold it.
+int32_t& callbackSlotGate();
+
+// Module start-up: fills slotCallbacks.
+void telAsioApiStartup();
+void telAsioApiShutdown();
+
+// A processor attached to one driver object gets the first offer of every callback.
+class telAsioBufferProcessor : public telObject {
+  public:
+    // Attaches the new processor to `driver` (detaching any processor attached before).
+    // Create with telCreate<...>(driver).
+    explicit telAsioBufferProcessor(telAsioDriver* driver);
+    // Detaches from the driver object if it is still this object's driver.
+    void BeforeDestruction() override;
+
+    telAsioDriver* drv() const { return f_drv; }
+
+    // Each returns true when the processor handled the callback. The base versions
+    // handle nothing.
+    virtual telBool doBufferSwitch(int32_t index, telBool processNow);
+    virtual telBool doBufferSwitchTimeInfo(pASIOTime timeInfo, int32_t index, telBool processNow, pASIOTime time);
+    virtual telBool doSampleRateChanged(double rate);
+    virtual telBool doAsioMessage(int32_t selector, int32_t value, void* message, double* opt, int32_t& result);
+
+  private:
+    friend class telAsioDriver; // attach and detach set f_drv
+    telAsioDriver* f_drv = nullptr;
+};

@@ -1,0 +1,133 @@
+// telAsioDriver: one opened driver, walked through its four states, with a copy of the
+// figures the tool reports and the per-channel buffer and channel entries the audio
+// path needs. Callbacks reach it through a callback slot and go first to an attached
+// buffer processor, then to the object's own defaults and events.
+#pragma once
+
+#include <cstdint>
+
+#include "asio/asioDriverInterface.h"
+#include "asio/asioEvents.h"
+#include "asio/sampleAccess.h"
+#include "core/telClasses.h"
+
+class telAsioBufferProcessor;
+
+enum telASIODriverState : int32_t { dsLoaded = 0, dsInitialized = 1, dsPrepared = 2, dsRunning = 3 };
+
+// Most channels of each direction the object handles; the arrays hold both directions.
+inline constexpr int32_t telMaxChannelsPerDirection = 256;
+inline constexpr int32_t telMaxChannels = 2 * telMaxChannelsPerDirection;
+
+class telAsioDriver : public telObject {
+  public:
+    // Takes its own counted reference to `asio`; starts in dsLoaded. Nothing is called
+    // on the driver. Create with telCreate<telAsioDriver>(asio).
+    explicit telAsioDriver(IASIO* asio);
+    ~telAsioDriver() override; // Destroy: stop, release, base destruction, drop the interface last
+
+    // ------------------------------------------------------------ lifecycle
+    ASIOError init(int32_t sysref, telBool createBuffers, int32_t bufSize);
+    telBool release();
+    ASIOError start(telBool createBuffers, int32_t bufSize);
+    ASIOError stop(telBool releaseBuffers);
+
+    // ------------------------------------------------------------ pass-through
+    telBool canSampleRate(double sampleRate);
+    ASIOError setSampleRate(double sampleRate);
+    // Swaps the driver's high-word-first halves into native 64-bit values.
+    ASIOError getSamplePosition(int64_t& sPos, int64_t& tStamp);
+    ASIOError controlPanel();
+    ASIOError future(int32_t selector, void* opt);
+    ASIOError outputReady();
+    // hardCall: ask the driver now; otherwise the stored driverInfo.errorMessage.
+    telAnsiText getDriverError(telBool hardCall);
+    // Declared for completeness; nothing calls them and they return ASE_NotPresent.
+    ASIOError getClockSources(pASIOClockSources clocks, int32_t& numSources);
+    ASIOError setClockSource(int32_t reference);
+
+    // Entry `index` of the channel arrays (inputs first, then outputs), or nullptr
+    // for an index outside 0 .. inputs + outputs - 1.
+    pASIOBufferInfo getBufferInfoByIndex(int32_t index);
+    pASIOChannelInfo getChannelInfoByIndex(int32_t index);
+
+    // ------------------------------------------------------------ sample access
+    // Bytes of one buffer half of the channel, or -1 for a bad index.
+    int32_t getBufferSizeInBytes(int32_t chIndex);
+    // Writes one sample in the channel's own format: ASE_OK, ASE_InvalidParameter or
+    // ASE_NotPresent.
+    ASIOError setSample(int32_t channelIndex, int32_t bufIndex, int32_t sampleIndex, double value,
+                        telASIOSampleOp op);
+
+    // ------------------------------------------------------------ properties
+    pASIODriverInfo driverInfo() { return &f_driverInfo; }
+    telASIODriverState driverState() const { return f_driverState; }
+    telBool postOutput() const { return f_postOutput; }
+    int32_t inputChannels() const { return f_inputChannels; }
+    int32_t outputChannels() const { return f_outputChannels; }
+    int32_t bufMinSize() const { return f_minBufSize; }
+    int32_t bufMaxSize() const { return f_maxBufSize; }
+    int32_t bufPreferredSize() const { return f_preferredBufSize; }
+    int32_t bufGranularity() const { return f_granularity; }
+    int32_t bufActualSize() const { return f_actualBufSize; }
+    int32_t inputLatency() const { return f_inputLatency; }
+    int32_t outputLatency() const { return f_outputLatency; }
+    // Asked of the driver at every read.
+    double sampleRate();
+    telAsioBufferProcessor* bufferProcessor() const { return f_bp; }
+    // Attach: detaches the current processor (clears its driver reference), stores the
+    // new one and points it at this object.
+    void setBufferProcessor(telAsioBufferProcessor* processor);
+    int32_t callbackSlot() const { return f_di; }
+    telBool shouldReset() const { return f_shouldReset; }
+    telBool looksLike24() const { return f_looksLike24; }
+    IASIO* asio() const { return f_asio; }
+
+    bufferSwitchEvent onBufferSwitch() const { return f_onBS; }
+    sampleRateChangedEvent onSampleRateChanged() const { return f_onSRC; }
+    asioMessageEvent onAsioMessage() const { return f_onAM; }
+    bufferSwitchTimeInfoEvent onBufferSwitchTimeInfo() const { return f_onBSTI; }
+    void setOnBufferSwitch(bufferSwitchEvent e) { f_onBS = e; }
+    void setOnSampleRateChanged(sampleRateChangedEvent e) { f_onSRC = e; }
+    void setOnAsioMessage(asioMessageEvent e) { f_onAM = e; }
+    void setOnBufferSwitchTimeInfo(bufferSwitchTimeInfoEvent e) { f_onBSTI = e; }
+
+    // ------------------------------------------------------------ callback handlers
+    // Called only by the callback dispatch, on the driver's thread.
+    virtual void handleBufferSwitch(int32_t index, telBool processNow);
+    virtual pASIOTime handleBufferSwitchTimeInfo(pASIOTime timeInfo, int32_t index, telBool processNow);
+    virtual void handleSampleRateChanged(double rate);
+    virtual int32_t handleAsioMessage(int32_t selector, int32_t value, void* message, double* opt);
+
+  private:
+    IASIO* f_asio = nullptr;
+    int32_t f_handle = 0;
+    ASIODriverInfo f_driverInfo{};
+    telASIODriverState f_driverState = dsLoaded;
+    ASIOCallbacks f_callbacks{};
+    int32_t f_di = -1;
+    telAsioBufferProcessor* f_bp = nullptr;
+    int32_t f_maxBufSize = 0;
+    int32_t f_minBufSize = 0;
+    int32_t f_actualBufSize = 0;
+    int32_t f_preferredBufSize = 0;
+    int32_t f_outputChannels = 0;
+    int32_t f_inputChannels = 0;
+    telBool f_postOutput = telFalse;
+    int32_t f_outputLatency = 0;
+    int32_t f_inputLatency = 0;
+    int32_t f_granularity = 0;
+    telBool f_looksLike24 = telFalse;
+    telBool f_shouldReset = telFalse;
+    ASIOBufferInfo f_bufferInfo[telMaxChannels]{};
+    ASIOChannelInfo f_channelInfo[telMaxChannels]{};
+    bufferSwitchEvent f_onBS{};
+    sampleRateChangedEvent f_onSRC{};
+    bufferSwitchTimeInfoEvent f_onBSTI{};
+    asioMessageEvent f_onAM{};
+
+    ASIOError readDriverFigures();
+    ASIOError prepareBuffers(int32_t bufSize);
+    ASIOError freeBuffers();
+    bool validIndex(int32_t index) const;
+};

@@ -1,0 +1,146 @@
+// Everything the tool asks of the operating system, in the tool's own terms.
+//
+// The Windows backend (platform/windows) calls Win32 directly. The POSIX backend
+// (platform/posix) stands in for Windows on Linux: standard output is descriptor 1,
+// 8-bit text is the locale's narrow encoding, the registry is loaded from the
+// registry-editor file named by ASIO_REGISTRY, and COM loads shared libraries.
+// Nothing outside platform/ includes an operating-system header.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/com.h"
+
+namespace plat {
+
+// ---------------------------------------------------------------- console and files
+
+// An operating-system handle. 0 and invalidHandle both mean "no handle".
+using Handle = std::intptr_t;
+inline constexpr Handle invalidHandle = -1;
+
+// The process's standard output, asked anew at each call (GetStdHandle).
+Handle stdOutput();
+
+// True when the name exists as a file or a folder (GetFileAttributesW succeeds).
+bool pathExists(const std::u16string& name);
+
+enum class Disposition { createNew, openExisting, truncateExisting };
+
+// CreateFileW with shared reading and writing, no security record, no template.
+// Returns invalidHandle on failure.
+Handle createFile(const std::u16string& name, bool readAccess, bool writeAccess, Disposition disposition,
+                  uint32_t attributes);
+inline constexpr uint32_t fileAttributeNormal = 0x80;
+
+// CloseHandle; false when it fails.
+bool closeHandle(Handle handle);
+
+enum class MoveMethod { begin = 0, current = 1, end = 2 };
+
+// SetFilePointer with no high part; the result is not reported.
+void setFilePointer(Handle handle, int32_t distance, MoveMethod method);
+
+// WriteFile of the whole block; false when the call fails. `written` gets the bytes written.
+bool writeFile(Handle handle, const void* data, uint32_t size, uint32_t& written);
+
+// Pushes what was written to standard output out at once (the status line).
+void flushStdOutput();
+
+// A modal message box (MessageBoxW, no owner). Where the platform has none the text
+// goes to standard error as one line.
+void messageBox(const std::u16string& text, const std::u16string& caption, uint32_t style);
+
+// ---------------------------------------------------------------- text
+
+// UTF-16 to the system's 8-bit text (Windows: the ANSI code page; POSIX: UTF-8) and back.
+// Characters the 8-bit side cannot hold are converted as the platform converts them.
+std::string toNarrow(const std::u16string& text);
+std::u16string fromNarrow(const std::string& text);
+
+// ---------------------------------------------------------------- time, threads, process
+
+// 32-bit millisecond count since system start (GetTickCount); wraps after 49.7 days.
+uint32_t tickCount();
+// The system's millisecond clock for the status line (timeGetTime).
+uint32_t systemClockMs();
+void sleepMs(uint32_t milliseconds);
+// Identifier of the calling thread, never 0.
+uint32_t currentThreadId();
+
+// The Windows SYSTEMTIME record.
+struct CalendarTime {
+    uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
+};
+CalendarTime universalTime(); // GetSystemTime
+CalendarTime localTime();     // GetLocalTime
+
+// The calling thread's locale's thousands separator (LOCALE_STHOUSAND into a buffer of
+// two characters). False when the platform cannot answer in one character.
+bool thousandsSeparator(char16_t& separator);
+
+// Major version of the operating system; false where there is no version check.
+bool osMajorVersion(uint32_t& major);
+
+// Full path of the program file (GetModuleFileNameW, 260 characters).
+std::u16string modulePath();
+
+// Bytes the program currently holds from its heap, with 32-bit wrap-around.
+uint32_t heapBytesInUse();
+
+// The process arguments as UTF-16, the program path first.
+std::vector<std::u16string> arguments();
+
+// ---------------------------------------------------------------- keyboard and interrupts
+
+// Prepares the console for the run: on POSIX a terminal on standard input goes to
+// non-canonical, no-echo mode until restoreConsole or process end (also on SIGINT and
+// SIGTERM); on Windows a console control handler turns Ctrl+C into an interrupt request.
+// Safe to call more than once.
+void prepareConsole();
+void restoreConsole();
+
+// Whether the SPACE key is down at this moment (GetAsyncKeyState, most significant bit).
+// Never blocks. On POSIX a space byte read from standard input counts as pressed.
+bool spaceKeyDown();
+
+// True once Ctrl+C (SIGINT, SIGTERM, console control event) has been received after
+// prepareConsole.
+bool interruptRequested();
+
+// ---------------------------------------------------------------- registry
+
+// An open registry key; the two roots below are predefined and need no closing.
+using RegKey = std::uintptr_t;
+RegKey regLocalMachine();
+RegKey regClassesRoot();
+
+// Results are Windows error codes: 0 on success, 2 (file not found), 234 (more data),
+// 259 (no more items) and so on. Names are matched without regard to case.
+int32_t regOpenKeyW(RegKey root, const std::u16string& path, RegKey& key);
+int32_t regOpenKeyA(RegKey root, const std::string& path, RegKey& key);
+int32_t regOpenKeyExA(RegKey parent, const std::string& name, RegKey& key); // KEY_READ
+// Name of subkey `index` with its zero terminator into `buffer` of `size` bytes.
+int32_t regEnumKeyA(RegKey key, uint32_t index, char* buffer, uint32_t size);
+// Value `name` (nullptr: the default value) into `buffer`; `size` in: the buffer's
+// bytes, out: the value's bytes including the terminating zero of a string.
+int32_t regQueryValueExA(RegKey key, const char* name, uint8_t* buffer, uint32_t& size);
+int32_t regCloseKey(RegKey key);
+
+inline constexpr int32_t errorSuccess = 0;
+inline constexpr int32_t errorFileNotFound = 2;
+inline constexpr int32_t errorMoreData = 234;
+inline constexpr int32_t errorNoMoreItems = 259;
+
+// ---------------------------------------------------------------- COM
+
+int32_t coInitialize();
+void coUninitialize();
+// Parses "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}"; 0 on success.
+int32_t clsidFromString(const std::u16string& text, Guid& clsid);
+// CoCreateInstance with no outer object and CLSCTX_INPROC_SERVER.
+int32_t coCreateInstance(const Guid& clsid, const Guid& iid, void** object);
+
+} // namespace plat

@@ -1,0 +1,202 @@
+// The program's texts: options, report, failure lines and the status loop, seen
+// through the log output's hook with the console switched off.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "app/report.h"
+#include "app/runLoop.h"
+#include "asio/telAsioBufferProcessor.h"
+#include "tests/support/scriptedDriver.h"
+#include "util/telUtils.h"
+
+namespace {
+
+std::vector<telText> printed;
+void collect(const telText& line) { printed.push_back(line); }
+
+class ProgramTextTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        telAsioApiStartup();
+        printed.clear();
+        configureLog(u"<none>", collect, 0, -1, 0, -1, -1, telFalse, -1);
+    }
+    void TearDown() override {
+        configureLog(u"<none>", nullptr, 1, -1, 0, -1, -1, telFalse, -1);
+        setArgumentsForTesting({});
+    }
+
+    telOwned<telAsioDriver> initialised() {
+        telOwned<telAsioDriver> object = telCreate<telAsioDriver>(&driver);
+        EXPECT_TRUE(initialiseDriver(*object));
+        return object;
+    }
+
+    teltest::ScriptedDriver driver;
+};
+
+TEST(ProgramNumbers, CodesAndGroupedFigures) {
+    EXPECT_EQ(hexCodeText(-1000), u"-3E8");
+    EXPECT_EQ(hexCodeText(-997), u"-3E5");
+    EXPECT_EQ(hexCodeText(static_cast<int32_t>(0x80040154u)), u"-7FFBFEAC");
+    EXPECT_EQ(decimalText(-1), u"-1");
+    const telText s(1, groupSeparator());
+    EXPECT_EQ(statusText(12345678u, 480000), u"12" + s + u"345" + s + u"678 ms / 480" + s + u"000 samples\r");
+    EXPECT_EQ(statusText(4294967295u, -5), u"4" + s + u"294" + s + u"967" + s + u"295 ms / -5 samples\r");
+}
+
+TEST(ProgramNumbers, DriverFieldsStopAtTheirSize) {
+    const char name[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_EQ(driverFieldText(name, sizeof name), u"abcd");
+    const char shorter[4] = {'a', 0, 'c', 'd'};
+    EXPECT_EQ(driverFieldText(shorter, sizeof shorter), u"a");
+}
+
+TEST_F(ProgramTextTest, OptionsFromTheCommandLine) {
+    struct Case {
+        std::vector<telText> args;
+        int32_t index;
+        bool panel;
+    } cases[] = {
+        {{u"/INDEX:2"}, 2, true},           {{u"-index=2", u"/skipcp"}, 2, false},
+        {{u"\\index=2"}, 2, true},          {{u"/indexx=2"}, 0, true},
+        {{u"/index=1", u"/index=2"}, 1, true}, {{u"/skipcp=no"}, 0, false},
+        {{u"/index="}, 0, true},            {{u"/index=-1"}, -1, true},
+        {{u"/", u"-"}, 0, true},            {{u"abc"}, 0, true},
+    };
+    for (const Case& c : cases) {
+        std::vector<telText> args{u"echoprobe"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        setArgumentsForTesting(args);
+        const programOptions options = readOptions();
+        EXPECT_EQ(options.requestedIndex, c.index) << std::string(c.args[0].begin(), c.args[0].end());
+        EXPECT_EQ(options.showControlPanel != 0, c.panel) << std::string(c.args[0].begin(), c.args[0].end());
+    }
+    EXPECT_TRUE(printed.empty()) << "no usage text when there are arguments";
+
+    setArgumentsForTesting({u"echoprobe"});
+    const programOptions none = readOptions();
+    EXPECT_EQ(none.requestedIndex, 0);
+    EXPECT_TRUE(none.showControlPanel);
+    ASSERT_EQ(printed.size(), 7u);
+    EXPECT_EQ(printed[0], u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
+    EXPECT_EQ(printed[6], u"");
+}
+
+TEST_F(ProgramTextTest, ReportOfATwoByFourDriver) {
+    driver.script.inputs = 2;
+    driver.script.outputs = 4;
+    driver.script.outputType = ASIOSTFloat32LSB;
+    driver.script.name = "Four Out";
+    telOwned<telAsioDriver> object = initialised();
+    printDriverReport(*object);
+
+    const std::vector<telText> expected = {
+        u"ASIO Version   : 2\r\nDriver Version : 1\r\nDriver Name    : Four Out\r\nError Message  : \r\n",
+        u"Channels  : inputs=2, outputs=4",
+        u"BufferSize: min=64, max=2048, preferred/actual=256/300, granularity=-1",
+        u"SampleRate: 48000",
+        u"Latencies : input=256, output=512",
+        u"",
+        u"Input channels:",
+        u" -> [" + driverFieldText(object->getChannelInfoByIndex(0)->name, 32) + u"]. format=LSB: 24/32 bit data",
+        u" -> [" + driverFieldText(object->getChannelInfoByIndex(1)->name, 32) + u"]. format=LSB: 24/32 bit data",
+        u"Output channels:",
+    };
+    ASSERT_GE(printed.size(), expected.size() + 4 + 4);
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(printed[i], expected[i]) << "line " << i;
+    for (int32_t k = 2; k < 6; ++k)
+        EXPECT_EQ(printed[expected.size() + k - 2],
+                  u" <- [" + driverFieldText(object->getChannelInfoByIndex(k)->name, 32) +
+                      u"]. format=LSB: IEEE 754 32 bit float");
+    const size_t loop = expected.size() + 4;
+    EXPECT_EQ(printed[loop], u"Channels loopback: ");
+    for (int32_t k = 0; k < 2; ++k)
+        EXPECT_EQ(printed[loop + 1 + k], u"   -> [" + driverFieldText(object->getChannelInfoByIndex(k)->name, 32) +
+                                             u"] will be mapped to [" +
+                                             driverFieldText(object->getChannelInfoByIndex(2 + k)->name, 32) + u"]");
+    EXPECT_EQ(printed[loop + 3], u"");
+    EXPECT_EQ(printed.size(), loop + 4);
+}
+
+TEST_F(ProgramTextTest, ReportWithoutInputsHasNoPairs) {
+    driver.script.inputs = 0;
+    driver.script.outputs = 2;
+    driver.script.sampleRate = 44100.7;
+    telOwned<telAsioDriver> object = initialised();
+    printDriverReport(*object);
+    ASSERT_EQ(printed.size(), 13u);
+    EXPECT_EQ(printed[3], u"SampleRate: 44100");
+    EXPECT_EQ(printed[6], u"Input channels:");
+    EXPECT_EQ(printed[7], u"Output channels:");
+    EXPECT_EQ(printed[10], u"Channels loopback: ");
+    EXPECT_EQ(printed[11], u"");
+}
+
+TEST_F(ProgramTextTest, FailureLinesCarryTheDriversTextAndCode) {
+    driver.script.initSucceeds = false;
+    driver.script.errorText = "no device";
+    telOwned<telAsioDriver> object = telCreate<telAsioDriver>(&driver);
+    EXPECT_FALSE(initialiseDriver(*object));
+    ASSERT_EQ(printed.size(), 1u);
+    EXPECT_EQ(printed[0], u"Could not initialize the driver, error=no device; error code=-3E8");
+
+    printed.clear();
+    teltest::ScriptedDriver starting;
+    starting.failWith(teltest::Op::start, -1001);
+    starting.script.errorText = "clock lost";
+    telOwned<telAsioDriver> other = telCreate<telAsioDriver>(&starting);
+    ASSERT_TRUE(initialiseDriver(*other));
+    EXPECT_FALSE(startDriver(*other));
+    ASSERT_EQ(printed.size(), 1u);
+    EXPECT_EQ(printed[0], u"Unable to start the driver, error message: clock lost; error code=-3E9");
+}
+
+TEST_F(ProgramTextTest, SampleRateFallsBackTo44100) {
+    driver.script.acceptedRates = {44100.0};
+    telOwned<telAsioDriver> object = initialised();
+    driver.clearLog();
+    chooseSampleRate(*object);
+    EXPECT_EQ(object->sampleRate(), 44100.0);
+    const std::vector<std::string> calls = driver.driverCalls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(calls[1].rfind("setSampleRate", 0), 0u) << calls[1];
+}
+
+// The status loop against scripted ports: one pass per 100 ms sleep until a stop.
+struct LoopRecorder {
+    static inline std::vector<telText> written;
+    static inline std::vector<uint32_t> sleeps;
+    static inline int32_t passesBeforeStop = 0;
+    static uint32_t clock() { return 12345678u; }
+    static void sleep(uint32_t ms) { sleeps.push_back(ms); }
+    static bool stop() { return --passesBeforeStop <= 0; }
+    static void write(const telText& text) { written.push_back(text); }
+};
+
+TEST_F(ProgramTextTest, StatusLoopWritesOnePassPerSleepUntilStopped) {
+    driver.script.position = {0, 480000}; // high word first
+    telOwned<telAsioDriver> object = initialised();
+    ASSERT_EQ(object->start(telFalse, -1), ASE_OK);
+    const statusLoopPorts ports{LoopRecorder::clock, LoopRecorder::sleep, LoopRecorder::stop, LoopRecorder::write};
+
+    LoopRecorder::passesBeforeStop = 1; // SPACE already held: exactly one pass
+    runStatusLoop(*object, ports);
+    ASSERT_EQ(LoopRecorder::written.size(), 1u);
+    EXPECT_EQ(LoopRecorder::written[0], statusText(12345678u, 480000));
+    EXPECT_EQ(LoopRecorder::sleeps, std::vector<uint32_t>{100});
+
+    LoopRecorder::written.clear();
+    LoopRecorder::sleeps.clear();
+    driver.failWith(teltest::Op::getSamplePosition, ASE_NotPresent);
+    LoopRecorder::passesBeforeStop = 3;
+    runStatusLoop(*object, ports);
+    EXPECT_TRUE(LoopRecorder::written.empty()) << "a failed position query writes nothing";
+    EXPECT_EQ(LoopRecorder::sleeps.size(), 3u);
+    object->stop(telTrue);
+}
+
+} // namespace
