@@ -1,0 +1,163 @@
+#include "testdriver/driverConfig.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace refdrv {
+
+namespace {
+
+// Reads a value's raw bytes; false when the value is missing or unreadable.
+bool readRaw(plat::RegKey key, const char* name, std::string& bytes) {
+    uint8_t small[512];
+    uint32_t size = sizeof small;
+    int32_t status = plat::regQueryValueExA(key, name, small, size);
+    if (status == plat::errorSuccess) {
+        bytes.assign(reinterpret_cast<const char*>(small), size <= sizeof small ? size : sizeof small);
+        return true;
+    }
+    if (status != plat::errorMoreData || size == 0) return false;
+    std::vector<uint8_t> large(size);
+    status = plat::regQueryValueExA(key, name, large.data(), size);
+    if (status != plat::errorSuccess) return false;
+    bytes.assign(reinterpret_cast<const char*>(large.data()), size <= large.size() ? size : large.size());
+    return true;
+}
+
+// A string value without its terminating zero(s).
+void readString(plat::RegKey key, const char* name, std::string& target) {
+    std::string bytes;
+    if (!readRaw(key, name, bytes)) return;
+    while (!bytes.empty() && bytes.back() == '\0')
+        bytes.pop_back();
+    target = bytes;
+}
+
+// A DWORD value read as a signed 32-bit number; anything that is not 4 bytes is ignored.
+bool readInt(plat::RegKey key, const char* name, int32_t& target) {
+    std::string bytes;
+    if (!readRaw(key, name, bytes) || bytes.size() != 4) return false;
+    uint32_t raw = 0;
+    for (int i = 3; i >= 0; --i)
+        raw = (raw << 8) | static_cast<uint8_t>(bytes[i]);
+    target = static_cast<int32_t>(raw);
+    return true;
+}
+
+int32_t clampChannels(int32_t count) {
+    return count < 0 ? 0 : (count > maxChannels ? maxChannels : count);
+}
+
+} // namespace
+
+bool DriverConfig::acceptsRate(double rate) const {
+    for (double accepted : sampleRates)
+        if (accepted == rate) return true;
+    return false;
+}
+
+bool DriverConfig::acceptsBufferSize(int32_t frames) const {
+    if (frames < 1 || frames < bufferMin || frames > bufferMax) return false;
+    if (granularity == -1) return (frames & (frames - 1)) == 0;
+    if (granularity > 1) return (frames - bufferMin) % granularity == 0;
+    return true;
+}
+
+std::string guidToText(const plat::Guid& guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(guid.data1), guid.data2, guid.data3, guid.data4[0], guid.data4[1],
+                  guid.data4[2], guid.data4[3], guid.data4[4], guid.data4[5], guid.data4[6], guid.data4[7]);
+    return text;
+}
+
+FailPoint failPointFromText(const std::string& text) {
+    static const struct {
+        const char* name;
+        FailPoint point;
+    } names[] = {
+        {"init", FailPoint::init},
+        {"getChannels", FailPoint::getChannels},
+        {"getBufferSize", FailPoint::getBufferSize},
+        {"createBuffers", FailPoint::createBuffers},
+        {"getChannelInfo", FailPoint::getChannelInfo},
+        {"getLatencies", FailPoint::getLatencies},
+        {"start", FailPoint::start},
+        {"stop", FailPoint::stop},
+        {"getSamplePosition", FailPoint::getSamplePosition},
+        {"setSampleRate", FailPoint::setSampleRate},
+        {"create", FailPoint::create},
+    };
+    for (const auto& entry : names)
+        if (text == entry.name) return entry.point;
+    return FailPoint::none;
+}
+
+std::vector<double> parseRateList(const std::string& text) {
+    std::vector<double> rates;
+    const char* cursor = text.c_str();
+    while (*cursor) {
+        char* end = nullptr;
+        double rate = std::strtod(cursor, &end);
+        if (end == cursor) {
+            ++cursor; // skip separators and stray characters
+            continue;
+        }
+        if (rate > 0.0) rates.push_back(rate);
+        cursor = end;
+    }
+    return rates;
+}
+
+DriverConfig loadDriverConfig(const plat::Guid& clsid) {
+    DriverConfig config;
+    plat::RegKey key = 0;
+    if (plat::regOpenKeyA(plat::regClassesRoot(), "CLSID\\" + guidToText(clsid), key) != plat::errorSuccess)
+        return config;
+
+    readString(key, "DriverName", config.driverName);
+    readInt(key, "DriverVersion", config.driverVersion);
+    if (readInt(key, "Inputs", config.inputs)) config.inputs = clampChannels(config.inputs);
+    if (readInt(key, "Outputs", config.outputs)) config.outputs = clampChannels(config.outputs);
+    readInt(key, "InputType", config.inputType);
+    readInt(key, "OutputType", config.outputType);
+    readInt(key, "BufferMin", config.bufferMin);
+    readInt(key, "BufferMax", config.bufferMax);
+    readInt(key, "BufferPreferred", config.bufferPreferred);
+    readInt(key, "Granularity", config.granularity);
+
+    std::string rates;
+    readString(key, "SampleRates", rates);
+    if (!rates.empty()) config.sampleRates = parseRateList(rates);
+    int32_t rate = 0;
+    if (readInt(key, "SampleRate", rate) && rate > 0) config.sampleRate = rate;
+
+    readInt(key, "InputLatency", config.inputLatency);
+    readInt(key, "OutputLatency", config.outputLatency);
+    int32_t flag = 0;
+    if (readInt(key, "OutputReady", flag)) config.wantsOutputReady = flag != 0;
+
+    std::string text;
+    readString(key, "CallbackMode", text);
+    config.timeInfoMode = text == "timeInfo";
+
+    text.clear();
+    readString(key, "Fail", text);
+    config.fail = failPointFromText(text);
+    if (config.fail == FailPoint::create) config.failCode = plat::hrFail;
+    readInt(key, "FailCode", config.failCode);
+
+    readString(key, "ErrorText", config.errorText);
+    readString(key, "Capture", config.capturePath);
+    int32_t limit = 0;
+    if (readInt(key, "CaptureLimit", limit))
+        config.captureLimit = limit < 0 ? 0 : static_cast<uint32_t>(limit);
+    readString(key, "ChannelNamePrefix", config.channelNamePrefix);
+
+    plat::regCloseKey(key);
+    return config;
+}
+
+} // namespace refdrv

@@ -1,0 +1,39 @@
+// The module's COM entry points.
+#include <new>
+
+#include "testdriver/classFactory.h"
+#include "testdriver/moduleCounts.h"
+#include "testdriver/serverRegistration.h"
+
+// On Windows the module definition file exports the entry points under their plain
+// names; dllexport would add the 32-bit stdcall-decorated names as well.
+#ifdef _WIN32
+#define DRIVER_ENTRY extern "C"
+#else
+#define DRIVER_ENTRY TEL_EXPORT
+#endif
+
+// Any class identifier gets a factory bound to it: every identifier registered with this
+// module as its server is one configured device.
+DRIVER_ENTRY int32_t TEL_STDCALL DllGetClassObject(const plat::Guid& clsid, const plat::Guid& iid,
+                                                   void** object) {
+    if (!object) return plat::hrPointer;
+    *object = nullptr;
+    refdrv::ClassFactory* factory = new (std::nothrow) refdrv::ClassFactory(clsid);
+    if (!factory) return plat::hrOutOfMemory;
+    const int32_t status = factory->QueryInterface(iid, object);
+    factory->Release();
+    return status;
+}
+
+DRIVER_ENTRY int32_t TEL_STDCALL DllCanUnloadNow() {
+    return refdrv::moduleIdle() ? plat::hrOk : plat::hrFalse;
+}
+
+DRIVER_ENTRY int32_t TEL_STDCALL DllRegisterServer() {
+    return refdrv::registerServer();
+}
+
+DRIVER_ENTRY int32_t TEL_STDCALL DllUnregisterServer() {
+    return refdrv::unregisterServer();
+}

@@ -1,0 +1,73 @@
+// The reference driver object: a sound card whose inputs carry a known signal and
+// whose outputs are recorded, configured per class identifier (driverConfig.h).
+// Reference counted; deletes itself when the last reference goes.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "asio/asioDriverInterface.h"
+#include "testdriver/bufferSet.h"
+#include "testdriver/captureRecorder.h"
+#include "testdriver/driverConfig.h"
+#include "testdriver/streamEngine.h"
+
+namespace refdrv {
+
+class ReferenceDriver final : public IASIO {
+  public:
+    // Starts with one reference, owned by the caller.
+    ReferenceDriver(const plat::Guid& clsid, DriverConfig config);
+    ReferenceDriver(const ReferenceDriver&) = delete;
+    ReferenceDriver& operator=(const ReferenceDriver&) = delete;
+
+    // IUnknown, and the driver's own class identifier as an interface identifier.
+    int32_t TEL_STDCALL QueryInterface(const plat::Guid& iid, void** object) override;
+    uint32_t TEL_STDCALL AddRef() override;
+    uint32_t TEL_STDCALL Release() override;
+
+    ASIOBool TEL_THISCALL init(void* sysHandle) override;
+    void TEL_THISCALL getDriverName(char* name) override;
+    int32_t TEL_THISCALL getDriverVersion() override;
+    void TEL_THISCALL getErrorMessage(char* string) override;
+    ASIOError TEL_THISCALL start() override;
+    ASIOError TEL_THISCALL stop() override;
+    ASIOError TEL_THISCALL getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) override;
+    ASIOError TEL_THISCALL getLatencies(int32_t* inputLatency, int32_t* outputLatency) override;
+    ASIOError TEL_THISCALL getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
+                                         int32_t* granularity) override;
+    ASIOError TEL_THISCALL canSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError TEL_THISCALL getSampleRate(ASIOSampleRate* sampleRate) override;
+    ASIOError TEL_THISCALL setSampleRate(ASIOSampleRate sampleRate) override;
+    ASIOError TEL_THISCALL getClockSources(ASIOClockSource* clocks, int32_t* numSources) override;
+    ASIOError TEL_THISCALL setClockSource(int32_t reference) override;
+    ASIOError TEL_THISCALL getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) override;
+    ASIOError TEL_THISCALL getChannelInfo(ASIOChannelInfo* info) override;
+    ASIOError TEL_THISCALL createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
+                                         ASIOCallbacks* callbacks) override;
+    ASIOError TEL_THISCALL disposeBuffers() override;
+    ASIOError TEL_THISCALL controlPanel() override;
+    ASIOError TEL_THISCALL future(int32_t selector, void* opt) override;
+    ASIOError TEL_THISCALL outputReady() override;
+
+  private:
+    ~ReferenceDriver();
+    // Ends the stream and writes the capture of the run, if one was recorded.
+    void endStream();
+    // Asks the host whether it takes bufferSwitchTimeInfo.
+    bool hostTakesTimeInfo() const;
+
+    const plat::Guid clsid_;
+    const DriverConfig config_;
+    std::atomic<uint32_t> references_{1};
+    std::atomic<double> sampleRate_;
+    bool initialised_ = false;
+    void* sysHandle_ = nullptr;
+    ASIOCallbacks callbacks_{};
+    bool useTimeInfo_ = false;
+    BufferSet buffers_;
+    CaptureRecorder recorder_;
+    StreamEngine engine_;
+};
+
+} // namespace refdrv

@@ -1,0 +1,61 @@
+// capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N] FILE
+//
+// Checks a capture file of the reference driver against the host's loopback and test
+// tone. Prints one line; exits 0 when everything holds, 1 on a fault, 2 on bad usage or
+// an unreadable file.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "captureFile.h"
+#include "checker.h"
+
+namespace {
+
+int usage() {
+    std::fprintf(
+        stderr,
+        "usage: capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N] FILE\n");
+    return 2;
+}
+
+bool parseCount(const char* text, uint32_t& value) {
+    char* end = nullptr;
+    const unsigned long parsed = std::strtoul(text, &end, 10);
+    if (!*text || *end || parsed > 0xFFFFFFFFul) return false;
+    value = static_cast<uint32_t>(parsed);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    capcheck::CheckOptions options;
+    std::string path;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--noloop") {
+            options.noLoop = true;
+        } else if (argument == "--nosine") {
+            options.noSine = true;
+        } else if (argument == "--expect-switches-min" || argument == "--allow-late") {
+            uint32_t& target = argument == "--allow-late" ? options.allowedLate : options.minSwitches;
+            if (++i >= argc || !parseCount(argv[i], target)) return usage();
+        } else if (path.empty() && argument.rfind("--", 0) != 0) {
+            path = argument;
+        } else {
+            return usage();
+        }
+    }
+    if (path.empty()) return usage();
+
+    capcheck::Capture capture;
+    std::string error;
+    if (!capcheck::readCaptureFile(path, capture, error)) {
+        std::printf("capturecheck: %s\n", error.c_str());
+        return 2;
+    }
+    const capcheck::CheckResult result = capcheck::checkCapture(capture, options);
+    std::printf("capturecheck: %s\n", result.message.c_str());
+    return result.ok ? 0 : 1;
+}
