@@ -1,0 +1,66 @@
+// Clocks, sleeping and thread identity.
+#include <cerrno>
+#include <ctime>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+namespace {
+
+uint64_t monotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+CalendarTime calendarFrom(const tm& parts, long nanoseconds) {
+    return CalendarTime{static_cast<uint16_t>(parts.tm_year + 1900), static_cast<uint16_t>(parts.tm_mon + 1),
+                        static_cast<uint16_t>(parts.tm_wday), static_cast<uint16_t>(parts.tm_mday),
+                        static_cast<uint16_t>(parts.tm_hour), static_cast<uint16_t>(parts.tm_min),
+                        // A leap second (60) is folded into 59, as Windows never shows one.
+                        static_cast<uint16_t>(parts.tm_sec > 59 ? 59 : parts.tm_sec),
+                        static_cast<uint16_t>(nanoseconds / 1000000)};
+}
+
+} // namespace
+
+// The monotonic clock counts from system start, like the Windows tick count; both wrap
+// at 32 bits.
+uint32_t tickCount() {
+    return static_cast<uint32_t>(monotonicMs());
+}
+uint32_t systemClockMs() {
+    return static_cast<uint32_t>(monotonicMs());
+}
+
+void sleepMs(uint32_t milliseconds) {
+    timespec remaining{static_cast<time_t>(milliseconds / 1000),
+                       static_cast<long>(milliseconds % 1000) * 1000000};
+    // A signal cuts the sleep short; sleep on for the rest unless it asked us to stop.
+    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR && !interruptRequested()) {
+    }
+}
+
+uint32_t currentThreadId() {
+    return static_cast<uint32_t>(gettid());
+}
+
+CalendarTime universalTime() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts{};
+    gmtime_r(&now.tv_sec, &parts);
+    return calendarFrom(parts, now.tv_nsec);
+}
+
+CalendarTime localTime() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm parts{};
+    localtime_r(&now.tv_sec, &parts);
+    return calendarFrom(parts, now.tv_nsec);
+}
+
+} // namespace plat

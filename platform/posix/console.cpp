@@ -1,0 +1,111 @@
+// Keyboard and interrupts on a terminal (or pipe) as standard input.
+//
+// prepareConsole puts a terminal into non-canonical, no-echo mode so that a single SPACE
+// is readable at once, and catches SIGINT/SIGTERM so the run loop can end cleanly. The
+// saved terminal settings are put back by restoreConsole, at normal exit, and inside the
+// signal handler (tcsetattr is async-signal-safe). A second signal, once the first one is
+// pending, takes the default action, so a program that no longer polls can still be ended.
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+namespace plat {
+
+namespace {
+
+volatile sig_atomic_t interruptFlag = 0;
+volatile sig_atomic_t terminalSaved = 0;
+termios savedTerminal{};
+
+bool prepared = false;
+bool exitHookInstalled = false;
+struct sigaction previousInt {};
+struct sigaction previousTerm {};
+
+void putTerminalBack() {
+    if (terminalSaved) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+}
+
+void onInterrupt(int signal) {
+    int savedErrno = errno;
+    putTerminalBack();
+    if (interruptFlag) {
+        struct sigaction fallback {};
+        fallback.sa_handler = SIG_DFL;
+        sigemptyset(&fallback.sa_mask);
+        sigaction(signal, &fallback, nullptr);
+        raise(signal);
+    }
+    interruptFlag = 1;
+    errno = savedErrno;
+}
+
+void atExit() {
+    putTerminalBack();
+}
+
+void enterRawMode() {
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return;
+    termios raw = savedTerminal;
+    raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO); // ISIG stays: Ctrl+C still signals
+    raw.c_cc[VMIN] = 0;
+    raw.c_cc[VTIME] = 0;
+    terminalSaved = 1;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) terminalSaved = 0;
+}
+
+} // namespace
+
+void prepareConsole() {
+    if (prepared) return;
+    prepared = true;
+    interruptFlag = 0;
+    enterRawMode();
+    if (!exitHookInstalled) exitHookInstalled = std::atexit(atExit) == 0;
+
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previousInt);
+    sigaction(SIGTERM, &action, &previousTerm);
+}
+
+void restoreConsole() {
+    if (!prepared) return;
+    prepared = false;
+    sigaction(SIGINT, &previousInt, nullptr);
+    sigaction(SIGTERM, &previousTerm, nullptr);
+    putTerminalBack();
+    terminalSaved = 0;
+}
+
+bool spaceKeyDown() {
+    // Take whatever is waiting on standard input, never waiting for more. The descriptor
+    // is shared with the parent, so it is not switched to non-blocking; poll guards each
+    // read instead. The number of reads is bounded for endless sources.
+    char buffer[256];
+    bool space = false;
+    for (int round = 0; round < 16; ++round) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        int ready = poll(&input, 1, 0);
+        if (ready <= 0 || (input.revents & (POLLIN | POLLHUP)) == 0) break;
+        ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break; // end of input or error
+        for (ssize_t i = 0; i < n; ++i)
+            if (buffer[i] == ' ') space = true;
+    }
+    return space;
+}
+
+bool interruptRequested() {
+    return interruptFlag != 0;
+}
+
+} // namespace plat

@@ -1,0 +1,74 @@
+// Standard output and plain files over Win32 handles.
+#include <windows.h>
+
+#include "platform/platform.h"
+#include "platform/windows/wide.h"
+
+namespace plat {
+
+namespace {
+
+HANDLE native(Handle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// 0 and INVALID_HANDLE_VALUE both mean "no handle"; the latter is also the current
+// process's pseudo handle, which must never reach CloseHandle or WriteFile.
+bool usable(Handle handle) {
+    return handle != 0 && handle != invalidHandle;
+}
+
+DWORD creation(Disposition disposition) {
+    switch (disposition) {
+    case Disposition::createNew:
+        return CREATE_NEW;
+    case Disposition::openExisting:
+        return OPEN_EXISTING;
+    case Disposition::truncateExisting:
+        return TRUNCATE_EXISTING;
+    }
+    return OPEN_EXISTING;
+}
+
+} // namespace
+
+Handle stdOutput() {
+    HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (handle == nullptr) return 0;
+    if (handle == INVALID_HANDLE_VALUE) return invalidHandle;
+    return reinterpret_cast<Handle>(handle);
+}
+
+bool pathExists(const std::u16string& name) {
+    return !name.empty() && GetFileAttributesW(wide(name)) != INVALID_FILE_ATTRIBUTES;
+}
+
+Handle createFile(const std::u16string& name, bool readAccess, bool writeAccess, Disposition disposition,
+                  uint32_t attributes) {
+    DWORD access = (readAccess ? GENERIC_READ : 0) | (writeAccess ? GENERIC_WRITE : 0);
+    HANDLE handle = CreateFileW(wide(name), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                creation(disposition), attributes, nullptr);
+    return handle == INVALID_HANDLE_VALUE ? invalidHandle : reinterpret_cast<Handle>(handle);
+}
+
+bool closeHandle(Handle handle) {
+    return usable(handle) && CloseHandle(native(handle)) != 0;
+}
+
+void setFilePointer(Handle handle, int32_t distance, MoveMethod method) {
+    if (usable(handle)) SetFilePointer(native(handle), distance, nullptr, static_cast<DWORD>(method));
+}
+
+bool writeFile(Handle handle, const void* data, uint32_t size, uint32_t& written) {
+    written = 0;
+    if (!usable(handle)) return false;
+    DWORD done = 0;
+    BOOL ok = WriteFile(native(handle), data, size, &done, nullptr);
+    written = done;
+    return ok != 0;
+}
+
+// WriteFile does not buffer, and FlushFileBuffers would be wrong for a console or a pipe.
+void flushStdOutput() {}
+
+} // namespace plat
