@@ -46,10 +46,7 @@ TEST(ProgramNumbers, CodesAndGroupedFigures) {
     const telText s(1, groupSeparator());
     EXPECT_EQ(statusText(12345678u, 480000), u"12" + s + u"345" + s + u"678 ms / 480" + s + u"000 samples\r");
     EXPECT_EQ(statusText(4294967295u, -5), u"4" + s + u"294" + s + u"967" + s + u"295 ms / -5 samples\r");
-}
-
-TEST(ProgramNumbers, DriverFieldsStopAtTheirSize) {
-    const char name[4] = {'a', 'b', 'c', 'd'};
+    const char name[4] = {'a', 'b', 'c', 'd'}; // no terminator within the field
     EXPECT_EQ(driverFieldText(name, sizeof name), u"abcd");
     const char shorter[4] = {'a', 0, 'c', 'd'};
     EXPECT_EQ(driverFieldText(shorter, sizeof shorter), u"a");

@@ -1,4 +1,5 @@
-// Files through the platform's handles: dispositions, positioning and writing.
+// Files through the platform's handles. Opening existing files and appending at the end are
+// also exercised through the log's file sink.
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -6,82 +7,50 @@
 
 #include "platform/platform.h"
 
-namespace {
-
-namespace fs = std::filesystem;
-using plat::Disposition;
-
-class PlatformFiles : public testing::Test {
-  protected:
-    void SetUp() override { fs::create_directories(folder); }
-    void TearDown() override { fs::remove_all(folder); }
-
-    std::u16string name(const fs::path& leaf) const { return (folder / leaf).u16string(); }
-    std::string contents(const char* leaf) const {
-        std::ifstream in(folder / leaf, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    static bool write(plat::Handle h, const std::string& text) {
-        uint32_t written = 0;
-        return plat::writeFile(h, text.data(), uint32_t(text.size()), written) && written == text.size();
-    }
-
+TEST(PlatformFiles, DispositionsPositionsNamesAndFolders) {
+    namespace fs = std::filesystem;
+    using plat::Disposition;
     const fs::path folder =
         fs::temp_directory_path() / ("echoprobe-platform-" + std::to_string(plat::currentThreadId()));
-};
-
-TEST_F(PlatformFiles, DispositionsFollowWhetherTheFileExists) {
-    const std::u16string file = name("log.txt");
+    fs::remove_all(folder); // what a failed run left
+    fs::create_directories(folder);
+    const std::u16string file = (folder / u"caf\u00e9.log").u16string();
+    auto open = [&](Disposition disposition) { return plat::createFile(file, true, true, disposition, 0); };
+    auto write = [](plat::Handle h, const std::string& text) {
+        uint32_t written = 0;
+        EXPECT_TRUE(plat::writeFile(h, text.data(), uint32_t(text.size()), written) &&
+                    written == text.size());
+    };
+    auto contents = [&] {
+        std::ifstream in(fs::path(file), std::ios::binary);
+        return std::string{std::istreambuf_iterator<char>(in), {}};
+    };
     EXPECT_FALSE(plat::pathExists(file));
-    EXPECT_EQ(plat::createFile(file, true, true, Disposition::openExisting, 0), plat::invalidHandle);
-
-    plat::Handle h = plat::createFile(file, true, true, Disposition::createNew, plat::fileAttributeNormal);
+    EXPECT_EQ(open(Disposition::openExisting), plat::invalidHandle);
+    EXPECT_EQ(open(Disposition::truncateExisting), plat::invalidHandle);
+    const plat::Handle h =
+        plat::createFile(file, false, true, Disposition::createNew, plat::fileAttributeNormal);
     ASSERT_NE(h, plat::invalidHandle);
-    EXPECT_TRUE(write(h, "first"));
+    write(h, "abcdef");
+    plat::setFilePointer(h, 2, plat::MoveMethod::begin);
+    write(h, "XY");
+    plat::setFilePointer(h, 0, plat::MoveMethod::end);
+    write(h, "!");
+    plat::setFilePointer(h, -2, plat::MoveMethod::current);
+    write(h, "?");
     EXPECT_TRUE(plat::closeHandle(h));
     EXPECT_TRUE(plat::pathExists(file));
-
+    EXPECT_EQ(contents(), "abXYe?!");
     // Creating it again must fail and leave the contents alone; truncating empties it.
-    EXPECT_EQ(plat::createFile(file, true, true, Disposition::createNew, 0), plat::invalidHandle);
-    EXPECT_EQ(contents("log.txt"), "first");
-    h = plat::createFile(file, true, true, Disposition::truncateExisting, 0);
-    ASSERT_NE(h, plat::invalidHandle);
-    EXPECT_TRUE(plat::closeHandle(h));
-    EXPECT_EQ(contents("log.txt"), "");
-}
-
-TEST_F(PlatformFiles, WritesGoWhereTheFilePointerIs) {
-    const std::u16string file = name("data.bin");
-    plat::Handle h = plat::createFile(file, false, true, Disposition::createNew, plat::fileAttributeNormal);
-    ASSERT_NE(h, plat::invalidHandle);
-    EXPECT_TRUE(write(h, "abcdef"));
-    plat::setFilePointer(h, 2, plat::MoveMethod::begin);
-    EXPECT_TRUE(write(h, "XY"));
-    plat::setFilePointer(h, 0, plat::MoveMethod::end);
-    EXPECT_TRUE(write(h, "!"));
-    plat::setFilePointer(h, -2, plat::MoveMethod::current);
-    EXPECT_TRUE(write(h, "?"));
-    EXPECT_TRUE(plat::closeHandle(h));
-    EXPECT_EQ(contents("data.bin"), "abXYe?!");
-
-    h = plat::createFile(file, true, true, Disposition::openExisting, 0); // reopen and append
-    plat::setFilePointer(h, 0, plat::MoveMethod::end);
-    EXPECT_TRUE(write(h, "+"));
-    EXPECT_TRUE(plat::closeHandle(h));
-    EXPECT_EQ(contents("data.bin"), "abXYe?!+");
-}
-
-TEST_F(PlatformFiles, NamesFoldersAndMissingHandles) {
-    const fs::path leaf(u"caf\u00e9.log");
-    plat::Handle h = plat::createFile(name(leaf), false, true, Disposition::createNew, 0);
-    EXPECT_TRUE(plat::closeHandle(h));
-    EXPECT_TRUE(fs::exists(folder / leaf));
-
+    EXPECT_EQ(open(Disposition::createNew), plat::invalidHandle);
+    EXPECT_EQ(contents(), "abXYe?!");
+    EXPECT_TRUE(plat::closeHandle(open(Disposition::truncateExisting)));
+    EXPECT_EQ(contents(), "");
+    // A folder exists but is no file; the empty name and the invalid handle are nothing.
     EXPECT_TRUE(plat::pathExists(folder.u16string()));
-    EXPECT_FALSE(plat::pathExists(u""));
     EXPECT_EQ(plat::createFile(folder.u16string(), true, false, Disposition::openExisting, 0),
               plat::invalidHandle);
+    EXPECT_FALSE(plat::pathExists(u""));
     EXPECT_FALSE(plat::closeHandle(plat::invalidHandle));
+    fs::remove_all(folder);
 }
-
-} // namespace

@@ -1,22 +1,19 @@
 // The POSIX stand-in registry: its file parser, and the read rules of the Windows calls.
 #if !defined(_WIN32)
 
-#include <gtest/gtest.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/posix/regFile.h"
 #include "platform/registryTesting.h"
 
-namespace {
-
 using plat::regfile::parseRegistryText;
 
-std::string textAt(const plat::regfile::ParseResult& parsed, const char* path, const char* name) {
+static std::string textAt(const plat::regfile::ParseResult& parsed, const char* path, const char* name) {
     const plat::regfile::Key* key = parsed.localMachine.find(path);
     if (key == nullptr || !key->values.count(name)) return "<missing>";
     const plat::regfile::Value& value = key->values.at(name);
@@ -24,22 +21,17 @@ std::string textAt(const plat::regfile::ParseResult& parsed, const char* path, c
 }
 
 TEST(RegistryFile, ReadsBothEncodingsEscapesAndBothClassesRootSpellings) {
-    const std::u16string content = u"Windows Registry Editor Version 5.00\r\n\r\n"
-                                   u"; comment\r\n"
+    const std::u16string content = u"Windows Registry Editor Version 5.00\r\n\r\n; comment\r\n"
                                    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\ASIO\\Caf\u00e9]\r\n"
                                    u"\"Description\"=\"The \\\"best\\\" C:\\\\drv\"\r\n"
-                                   u"  \"Count\" = dword:0000002a  \r\n"
-                                   u"@=\"default\"\r\n"
-                                   u"[HKCR\\CLSID\\{A}\\InprocServer32]\r\n"
-                                   u"@=\"/opt/a.so\"\r\n"
+                                   u"  \"Count\" = dword:0000002a  \r\n@=\"default\"\r\n"
+                                   u"[HKCR\\CLSID\\{A}\\InprocServer32]\r\n@=\"/opt/a.so\"\r\n"
                                    u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\clsid\\{a}\\inprocserver32]\r\n"
                                    u"\"ThreadingModel\"=\"Both\"\r\n";
     std::string utf16 = "\xFF\xFE";
     for (char16_t unit : content)
         utf16 += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
-    const std::string utf8 = "\xEF\xBB\xBF" + plat::regfile::utf8FromUtf16(content);
-
-    for (const std::string& bytes : {utf8, utf16}) {
+    for (const std::string& bytes : {"\xEF\xBB\xBF" + plat::regfile::utf8FromUtf16(content), utf16}) {
         auto parsed = parseRegistryText(bytes);
         ASSERT_EQ(parsed.error, "");
         const char* driver = "software\\asio\\caf\xC3\xA9";
@@ -137,7 +129,5 @@ TEST(RegistryEnvironment, ABadFileGivesOneLineOnStandardErrorAndAnEmptyRegistry)
     unsetenv("ECHOPROBE_TEST_REGISTRY_FILE");
     std::remove(path.c_str());
 }
-
-} // namespace
 
 #endif
