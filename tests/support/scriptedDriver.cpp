@@ -11,22 +11,12 @@ namespace {
 // Bytes per sample of each format, kept here on its own so the driver does not lean on
 // the host code it is used to test.
 int32_t bytesPerSample(ASIOSampleType type) {
-    switch (type) {
-    case ASIOSTInt16MSB:
-    case ASIOSTInt16LSB:
-        return 2;
-    case ASIOSTInt24MSB:
-    case ASIOSTInt24LSB:
-        return 3;
-    case ASIOSTFloat64MSB:
-    case ASIOSTFloat64LSB:
-        return 8;
-    default:
-        if ((type >= 2 && type <= 3) || (type >= 8 && type <= 11) || (type >= 18 && type <= 19) ||
-            (type >= 24 && type <= 27))
-            return 4;
-        return 1;
-    }
+    if (type == ASIOSTInt16MSB || type == ASIOSTInt16LSB) return 2;
+    if (type == ASIOSTInt24MSB || type == ASIOSTInt24LSB) return 3;
+    if (type == ASIOSTFloat64MSB || type == ASIOSTFloat64LSB) return 8;
+    bool fourBytes = (type >= 2 && type <= 3) || (type >= 8 && type <= 11) || (type >= 18 && type <= 19) ||
+                     (type >= 24 && type <= 27);
+    return fourBytes ? 4 : 1;
 }
 
 // Writes `text` into a driver text buffer of 256 bytes; 256 characters or more fill it
@@ -38,52 +28,23 @@ void writeDriverText(const std::string& text, char* destination) {
     if (length < size) destination[length] = 0;
 }
 
+bool accepted(const std::vector<double>& rates, double rate) {
+    return std::find(rates.begin(), rates.end(), rate) != rates.end();
+}
+
 } // namespace
 
 const char* opName(Op op) {
-    static const char* const names[] = {"QueryInterface",
-                                        "AddRef",
-                                        "Release",
-                                        "init",
-                                        "getDriverName",
-                                        "getDriverVersion",
-                                        "getErrorMessage",
-                                        "start",
-                                        "stop",
-                                        "getChannels",
-                                        "getLatencies",
-                                        "getBufferSize",
-                                        "canSampleRate",
-                                        "getSampleRate",
-                                        "setSampleRate",
-                                        "getClockSources",
-                                        "setClockSource",
-                                        "getSamplePosition",
-                                        "getChannelInfo",
-                                        "createBuffers",
-                                        "disposeBuffers",
-                                        "controlPanel",
-                                        "future",
-                                        "outputReady"};
+#define TELTEST_OP_NAME(name) #name,
+    static const char* const names[] = {TELTEST_DRIVER_OPS(TELTEST_OP_NAME)};
+#undef TELTEST_OP_NAME
     static_assert(sizeof(names) / sizeof(names[0]) == static_cast<size_t>(Op::count));
     return names[static_cast<int32_t>(op)];
-}
-
-void ScriptedDriver::failWith(Op op, ASIOError status) {
-    f_failures[static_cast<int32_t>(op)] = status;
 }
 
 void ScriptedDriver::failChannelInfoFrom(int32_t fromCall, ASIOError status) {
     f_channelInfoFailFrom = fromCall;
     failWith(Op::getChannelInfo, status);
-}
-
-void ScriptedDriver::setChannelType(bool isInput, int32_t channel, ASIOSampleType type) {
-    f_types[{isInput, channel}] = type;
-}
-
-void ScriptedDriver::setChannelActive(bool isInput, int32_t channel, bool active) {
-    f_active[{isInput, channel}] = active;
 }
 
 std::vector<std::string> ScriptedDriver::callLog() const {
@@ -122,29 +83,19 @@ ASIOSampleType ScriptedDriver::typeOf(bool isInput, int32_t channel) const {
     return isInput ? script.inputType : script.outputType;
 }
 
-ScriptedDriver::ChannelBuffers* ScriptedDriver::find(bool isInput, int32_t channel) {
-    for (ChannelBuffers& buffers : f_buffers)
-        if (buffers.isInput == isInput && buffers.channel == channel) return &buffers;
-    return nullptr;
-}
-
-const ScriptedDriver::ChannelBuffers* ScriptedDriver::find(bool isInput, int32_t channel) const {
-    return const_cast<ScriptedDriver*>(this)->find(isInput, channel);
-}
-
 uint8_t* ScriptedDriver::buffer(bool isInput, int32_t channel, int32_t half) {
-    ChannelBuffers* buffers = find(isInput, channel);
-    return buffers != nullptr && (half == 0 || half == 1) ? buffers->halves[half].data() : nullptr;
+    auto it = f_buffers.find({isInput, channel});
+    return it != f_buffers.end() && (half == 0 || half == 1) ? it->second[half].data() : nullptr;
 }
 
-int32_t ScriptedDriver::bufferBytes(bool isInput, int32_t channel) const {
-    const ChannelBuffers* buffers = find(isInput, channel);
-    return buffers != nullptr ? static_cast<int32_t>(buffers->halves[0].size()) : 0;
+int32_t ScriptedDriver::bufferBytes(bool isInput, int32_t channel) {
+    auto it = f_buffers.find({isInput, channel});
+    return it != f_buffers.end() ? static_cast<int32_t>(it->second[0].size()) : 0;
 }
 
 void ScriptedDriver::fillBuffers(uint8_t byte) {
-    for (ChannelBuffers& buffers : f_buffers)
-        for (std::vector<uint8_t>& half : buffers.halves)
+    for (auto& [channel, halves] : f_buffers)
+        for (std::vector<uint8_t>& half : halves)
             std::fill(half.begin(), half.end(), byte);
 }
 
@@ -192,10 +143,8 @@ uint32_t TEL_STDCALL ScriptedDriver::Release() {
     return --f_refs;
 }
 
-ASIOBool TEL_THISCALL ScriptedDriver::init(void* sysHandle) {
-    f_initArgument = sysHandle;
-    bool failed = record(Op::init) != ASE_OK || !script.initSucceeds;
-    return failed ? 0 : 1;
+ASIOBool TEL_THISCALL ScriptedDriver::init(void*) {
+    return record(Op::init) == ASE_OK && script.initSucceeds ? 1 : 0;
 }
 
 void TEL_THISCALL ScriptedDriver::getDriverName(char* name) {
@@ -215,15 +164,11 @@ void TEL_THISCALL ScriptedDriver::getErrorMessage(char* string) {
 
 ASIOError TEL_THISCALL ScriptedDriver::start() {
     ASIOError status = record(Op::start);
-    if (status == ASE_OK && !f_buffersExist) return ASE_InvalidMode;
-    if (status == ASE_OK) f_running = true;
-    return status;
+    return status == ASE_OK && !f_buffersExist ? ASE_InvalidMode : status;
 }
 
 ASIOError TEL_THISCALL ScriptedDriver::stop() {
-    ASIOError status = record(Op::stop);
-    if (status == ASE_OK) f_running = false;
-    return status;
+    return record(Op::stop);
 }
 
 ASIOError TEL_THISCALL ScriptedDriver::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
@@ -249,9 +194,7 @@ ASIOError TEL_THISCALL ScriptedDriver::getBufferSize(int32_t* minSize, int32_t* 
 
 ASIOError TEL_THISCALL ScriptedDriver::canSampleRate(ASIOSampleRate sampleRate) {
     ASIOError status = record(Op::canSampleRate);
-    if (status != ASE_OK) return status;
-    const std::vector<double>& rates = script.acceptedRates;
-    return std::find(rates.begin(), rates.end(), sampleRate) != rates.end() ? ASE_OK : ASE_InvalidMode;
+    return status != ASE_OK || accepted(script.acceptedRates, sampleRate) ? status : ASE_InvalidMode;
 }
 
 ASIOError TEL_THISCALL ScriptedDriver::getSampleRate(ASIOSampleRate* sampleRate) {
@@ -262,8 +205,7 @@ ASIOError TEL_THISCALL ScriptedDriver::getSampleRate(ASIOSampleRate* sampleRate)
 ASIOError TEL_THISCALL ScriptedDriver::setSampleRate(ASIOSampleRate sampleRate) {
     ASIOError status = record(Op::setSampleRate);
     if (status != ASE_OK) return status;
-    const std::vector<double>& rates = script.acceptedRates;
-    if (std::find(rates.begin(), rates.end(), sampleRate) == rates.end()) return ASE_InvalidMode;
+    if (!accepted(script.acceptedRates, sampleRate)) return ASE_InvalidMode;
     script.sampleRate = sampleRate;
     return ASE_OK;
 }
@@ -291,8 +233,8 @@ ASIOError TEL_THISCALL ScriptedDriver::getChannelInfo(ASIOChannelInfo* info) {
     ASIOError status = record(Op::getChannelInfo);
     if (++f_channelInfoCalls >= f_channelInfoFailFrom && status != ASE_OK) return status;
     bool isInput = info->isInput != 0;
-    int32_t count = isInput ? script.inputs : script.outputs;
-    if (info->channel < 0 || info->channel >= count) return ASE_InvalidParameter;
+    if (info->channel < 0 || info->channel >= (isInput ? script.inputs : script.outputs))
+        return ASE_InvalidParameter;
     auto active = f_active.find({isInput, info->channel});
     info->isActive = (active != f_active.end() ? active->second : script.channelsActive) ? 1 : 0;
     info->channelGroup = 0;
@@ -315,15 +257,12 @@ ASIOError TEL_THISCALL ScriptedDriver::createBuffers(ASIOBufferInfo* bufferInfos
             return ASE_InvalidParameter;
         }
         size_t bytes = static_cast<size_t>(bytesPerSample(typeOf(isInput, channel))) * bufferSize;
-        f_buffers.push_back({isInput, channel, {std::vector<uint8_t>(bytes), std::vector<uint8_t>(bytes)}});
-    }
-    // Pointers are handed out only once the vector stops growing.
-    for (int32_t k = 0; k < numChannels; ++k) {
-        bufferInfos[k].buffers[0] = f_buffers[k].halves[0].data();
-        bufferInfos[k].buffers[1] = f_buffers[k].halves[1].data();
+        auto& halves =
+            f_buffers[{isInput, channel}] = {std::vector<uint8_t>(bytes), std::vector<uint8_t>(bytes)};
+        bufferInfos[k].buffers[0] = halves[0].data(); // map nodes never move
+        bufferInfos[k].buffers[1] = halves[1].data();
     }
     f_callbacks = *callbacks;
-    f_bufferSize = bufferSize;
     f_buffersExist = true;
     return ASE_OK;
 }
@@ -334,9 +273,7 @@ ASIOError TEL_THISCALL ScriptedDriver::disposeBuffers() {
     if (!f_buffersExist) return ASE_InvalidMode;
     f_buffers.clear();
     f_callbacks = ASIOCallbacks{};
-    f_bufferSize = 0;
     f_buffersExist = false;
-    f_running = false;
     return ASE_OK;
 }
 

@@ -3,10 +3,10 @@
 // the calls it received. createBuffers allocates real buffers of exactly the size the
 // channel's format needs (so a host that writes past them is caught by the address
 // sanitizer), and the stored host callbacks can be fired from the test's thread.
-//
 // The reference count is observed only: Release never deletes, the test owns the object.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -20,33 +20,16 @@
 namespace teltest {
 
 // Every operation of the interface, for failure scripting and call counting.
-enum class Op : int32_t {
-    QueryInterface,
-    AddRef,
-    Release,
-    init,
-    getDriverName,
-    getDriverVersion,
-    getErrorMessage,
-    start,
-    stop,
-    getChannels,
-    getLatencies,
-    getBufferSize,
-    canSampleRate,
-    getSampleRate,
-    setSampleRate,
-    getClockSources,
-    setClockSource,
-    getSamplePosition,
-    getChannelInfo,
-    createBuffers,
-    disposeBuffers,
-    controlPanel,
-    future,
-    outputReady,
-    count
-};
+// clang-format off
+#define TELTEST_DRIVER_OPS(X)                                                                                \
+    X(QueryInterface) X(AddRef) X(Release) X(init) X(getDriverName) X(getDriverVersion) X(getErrorMessage)   \
+    X(start) X(stop) X(getChannels) X(getLatencies) X(getBufferSize) X(canSampleRate) X(getSampleRate)       \
+    X(setSampleRate) X(getClockSources) X(setClockSource) X(getSamplePosition) X(getChannelInfo)             \
+    X(createBuffers) X(disposeBuffers) X(controlPanel) X(future) X(outputReady)
+// clang-format on
+#define TELTEST_OP_ENUM(name) name,
+enum class Op : int32_t { TELTEST_DRIVER_OPS(TELTEST_OP_ENUM) count };
+#undef TELTEST_OP_ENUM
 const char* opName(Op op);
 
 // What the driver reports. Counts may be negative or above what any host handles.
@@ -80,10 +63,12 @@ class ScriptedDriver : public IASIO {
 
     // Makes `op` return `status` (init: answer false). getChannelInfo may fail only
     // from its `fromCall`-th call (counted from 1) onwards.
-    void failWith(Op op, ASIOError status);
+    void failWith(Op op, ASIOError status) { f_failures[static_cast<int32_t>(op)] = status; }
     void failChannelInfoFrom(int32_t fromCall, ASIOError status);
-    void setChannelType(bool isInput, int32_t channel, ASIOSampleType type);
-    void setChannelActive(bool isInput, int32_t channel, bool active);
+    void setChannelType(bool input, int32_t channel, ASIOSampleType type) {
+        f_types[{input, channel}] = type;
+    }
+    void setChannelActive(bool input, int32_t channel, bool active) { f_active[{input, channel}] = active; }
 
     // ---------------------------------------------------------------- observations
     std::vector<std::string> callLog() const;     // every call, COM base operations included
@@ -91,15 +76,11 @@ class ScriptedDriver : public IASIO {
     int32_t callCount(Op op) const;
     void clearLog();
     uint32_t refCount() const { return f_refs.load(); }
-    void* initArgument() const { return f_initArgument; }
-    bool running() const { return f_running; }
     bool buffersExist() const { return f_buffersExist; }
     int32_t createdChannelCount() const { return static_cast<int32_t>(f_buffers.size()); }
-    int32_t createdBufferSize() const { return f_bufferSize; }
-    const ASIOCallbacks& receivedCallbacks() const { return f_callbacks; }
     // Half `half` of the buffer created for a channel; nullptr when there is none.
     uint8_t* buffer(bool isInput, int32_t channel, int32_t half);
-    int32_t bufferBytes(bool isInput, int32_t channel) const;
+    int32_t bufferBytes(bool isInput, int32_t channel);
     void fillBuffers(uint8_t byte);
     int32_t lastFutureSelector() const { return f_lastFutureSelector; }
 
@@ -140,11 +121,7 @@ class ScriptedDriver : public IASIO {
     ASIOError TEL_THISCALL outputReady() override;
 
   private:
-    struct ChannelBuffers {
-        bool isInput;
-        int32_t channel;
-        std::vector<uint8_t> halves[2];
-    };
+    using Channel = std::pair<bool, int32_t>; // (isInput, channel)
 
     mutable std::mutex f_logLock; // callbacks may log from another thread
     std::vector<std::string> f_log;
@@ -152,20 +129,15 @@ class ScriptedDriver : public IASIO {
     ASIOError f_failures[static_cast<int32_t>(Op::count)] = {};
     int32_t f_channelInfoFailFrom = 1;
     int32_t f_channelInfoCalls = 0;
-    std::map<std::pair<bool, int32_t>, ASIOSampleType> f_types;
-    std::map<std::pair<bool, int32_t>, bool> f_active;
-    void* f_initArgument = nullptr;
-    bool f_running = false;
+    std::map<Channel, ASIOSampleType> f_types;
+    std::map<Channel, bool> f_active;
     bool f_buffersExist = false;
-    int32_t f_bufferSize = 0;
     ASIOCallbacks f_callbacks{};
-    std::vector<ChannelBuffers> f_buffers;
+    std::map<Channel, std::array<std::vector<uint8_t>, 2>> f_buffers; // the two halves of each channel
     int32_t f_lastFutureSelector = 0;
 
     ASIOError record(Op op); // logs the call and returns its scripted status
     ASIOSampleType typeOf(bool isInput, int32_t channel) const;
-    ChannelBuffers* find(bool isInput, int32_t channel);
-    const ChannelBuffers* find(bool isInput, int32_t channel) const;
 };
 
 } // namespace teltest
