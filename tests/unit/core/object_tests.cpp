@@ -8,7 +8,8 @@
 #include <cstring>
 #include <functional>
 #include <future>
-#include <semaphore>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +40,27 @@ class JournalObject : public telObject {
     uint8_t f_block[40]; // no initialiser, and the constructor leaves it alone
 };
 
+// A one-slot hand-over between two threads. (std::binary_semaphore hangs in the
+// Windows builds' runtime, so this is a mutex and a condition variable.)
+class Signal {
+  public:
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        raised_ = true;
+        changed_.notify_one();
+    }
+    void acquire() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return raised_; });
+        raised_ = false;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool raised_ = false;
+};
+
 // Runs the steps a test hands it one at a time, so that threads' lock calls interleave in a fixed order.
 class TestThread {
   public:
@@ -56,7 +78,7 @@ class TestThread {
     }
 
   private:
-    std::binary_semaphore handed_{0}, done_{0};
+    Signal handed_, done_;
     std::function<telBool()> step_;
     telBool result_ = telFalse;
     std::thread worker_{[this] {
