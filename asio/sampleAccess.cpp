@@ -42,25 +42,20 @@ double scaledValue(double value, telASIOSampleOp op, double scale) {
     return (op == soSub ? -value : value) * scale;
 }
 
-void writeInt16(void* buffer, int32_t index, double value, telASIOSampleOp op, bool bigEndian) {
-    int16_t stored = 0;
+// An integer sample: read the stored one (swapped from big-endian where needed) unless
+// it is replaced, add the scaled value with the format's saturation, store it back.
+template <class Raw, class Sample, Sample (*saturate)(Sample, double), double scale>
+void writeInteger(void* buffer, int32_t index, double value, telASIOSampleOp op, bool bigEndian) {
+    Sample stored = 0;
     if (op != soReplace) {
-        uint16_t raw = loadSample<uint16_t>(buffer, index);
-        stored = static_cast<int16_t>(bigEndian ? swapBytes(raw) : raw);
+        Raw raw = loadSample<Raw>(buffer, index);
+        stored = static_cast<Sample>(bigEndian ? swapBytes(raw) : raw);
     }
-    uint16_t result = static_cast<uint16_t>(saturate16(stored, scaledValue(value, op, scale16)));
-    storeSample<uint16_t>(buffer, index, bigEndian ? swapBytes(result) : result);
+    Raw result = static_cast<Raw>(saturate(stored, scaledValue(value, op, scale)));
+    storeSample<Raw>(buffer, index, bigEndian ? swapBytes(result) : result);
 }
-
-void writeInt32(void* buffer, int32_t index, double value, telASIOSampleOp op, bool bigEndian) {
-    int32_t stored = 0;
-    if (op != soReplace) {
-        uint32_t raw = loadSample<uint32_t>(buffer, index);
-        stored = static_cast<int32_t>(bigEndian ? swapBytes(raw) : raw);
-    }
-    uint32_t result = static_cast<uint32_t>(saturate32(stored, scaledValue(value, op, scale32)));
-    storeSample<uint32_t>(buffer, index, bigEndian ? swapBytes(result) : result);
-}
+constexpr auto writeInt16 = writeInteger<uint16_t, int16_t, saturate16, scale16>;
+constexpr auto writeInt32 = writeInteger<uint32_t, int32_t, saturate32, scale32>;
 
 void writeFloat32(void* buffer, int32_t index, double value, telASIOSampleOp op) {
     if (op == soReplace) {
