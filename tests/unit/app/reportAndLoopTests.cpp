@@ -83,43 +83,9 @@ TEST_F(ProgramTextTest, OptionsFromTheCommandLine) {
     EXPECT_EQ(printed[6], u"");
 }
 
-TEST_F(ProgramTextTest, ReportOfATwoByFourDriver) {
-    driver.script.inputs = 2;
-    driver.script.outputs = 4;
-    driver.script.outputType = ASIOSTFloat32LSB;
-    driver.script.name = "Four Out";
-    telOwned<telAsioDriver> object = initialised();
-    printDriverReport(*object);
-
-    const std::vector<telText> expected = {
-        u"ASIO Version   : 2\r\nDriver Version : 1\r\nDriver Name    : Four Out\r\nError Message  : \r\n",
-        u"Channels  : inputs=2, outputs=4",
-        u"BufferSize: min=64, max=2048, preferred/actual=256/300, granularity=-1",
-        u"SampleRate: 48000",
-        u"Latencies : input=256, output=512",
-        u"",
-        u"Input channels:",
-        u" -> [" + driverFieldText(object->getChannelInfoByIndex(0)->name, 32) + u"]. format=LSB: 24/32 bit data",
-        u" -> [" + driverFieldText(object->getChannelInfoByIndex(1)->name, 32) + u"]. format=LSB: 24/32 bit data",
-        u"Output channels:",
-    };
-    ASSERT_GE(printed.size(), expected.size() + 4 + 4);
-    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(printed[i], expected[i]) << "line " << i;
-    for (int32_t k = 2; k < 6; ++k)
-        EXPECT_EQ(printed[expected.size() + k - 2],
-                  u" <- [" + driverFieldText(object->getChannelInfoByIndex(k)->name, 32) +
-                      u"]. format=LSB: IEEE 754 32 bit float");
-    const size_t loop = expected.size() + 4;
-    EXPECT_EQ(printed[loop], u"Channels loopback: ");
-    for (int32_t k = 0; k < 2; ++k)
-        EXPECT_EQ(printed[loop + 1 + k], u"   -> [" + driverFieldText(object->getChannelInfoByIndex(k)->name, 32) +
-                                             u"] will be mapped to [" +
-                                             driverFieldText(object->getChannelInfoByIndex(2 + k)->name, 32) + u"]");
-    EXPECT_EQ(printed[loop + 3], u"");
-    EXPECT_EQ(printed.size(), loop + 4);
-}
-
-TEST_F(ProgramTextTest, ReportWithoutInputsHasNoPairs) {
+// The full report's bytes are compared by the end-to-end runs; here the rate, which
+// is cut towards zero, and a driver without inputs, which has no pairs.
+TEST_F(ProgramTextTest, ReportCutsTheRateAndListsNoPairsWithoutInputs) {
     driver.script.inputs = 0;
     driver.script.outputs = 2;
     driver.script.sampleRate = 44100.7;
@@ -127,7 +93,6 @@ TEST_F(ProgramTextTest, ReportWithoutInputsHasNoPairs) {
     printDriverReport(*object);
     ASSERT_EQ(printed.size(), 12u);
     EXPECT_EQ(printed[3], u"SampleRate: 44100");
-    EXPECT_EQ(printed[6], u"Input channels:");
     EXPECT_EQ(printed[7], u"Output channels:");
     EXPECT_EQ(printed[10], u"Channels loopback: ");
     EXPECT_EQ(printed[11], u"");
