@@ -1,6 +1,7 @@
 #include "app/myBP.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -9,6 +10,10 @@ namespace {
 // The tone's constants in extended precision.
 constexpr long double twoPi = 6.283185307179586477L;
 constexpr long double modulationStep = 0.00004L;
+
+// The tone is computed a block at a time; one block holds a whole buffer of any size
+// drivers commonly use.
+constexpr int32_t largestToneBlock = 1 << 14;
 
 bool isInputChannel(telAsioDriver& driver, int32_t channel) {
     const pASIOChannelInfo info = driver.getChannelInfoByIndex(channel);
@@ -23,22 +28,36 @@ void* bufferHalf(telAsioDriver& driver, int32_t channel, int32_t index) {
 
 } // namespace
 
+myBP::myBP(telAsioDriver* driver) : telAsioBufferProcessor(driver) {
+    const int32_t samples = driver != nullptr ? driver->bufActualSize() : 0;
+    f_toneBlock.resize(static_cast<size_t>(std::clamp(samples, 1, largestToneBlock)));
+}
+
 telBool myBP::doBufferSwitchTimeInfo(pASIOTime, int32_t index, telBool, pASIOTime) {
     telAsioDriver* driver = drv();
     if (driver == nullptr) return telFalse;
+    processHalf(*driver, index);
+    return telTrue;
+}
 
+void myBP::processHalf(telAsioDriver& driver, int32_t index) {
     // A driver that names a half other than 0 or 1 gets no audio work for this switch;
     // reading its pointers would go outside the buffer entry.
     if (index == 0 || index == 1) {
-        if (!f_noLoop) loopInputs(*driver, index);
-        if (!f_noSine) {
-            const int32_t inputs = driver->inputChannels();
-            writeTone(*driver, inputs, index);
-            writeTone(*driver, inputs + 1, index);
-        }
+        if (!f_noLoop) loopInputs(driver, index);
+        if (!f_noSine) writeTones(driver, index);
     }
-    if (driver->postOutput()) driver->outputReady();
-    return telTrue;
+    notifyOutputReady(driver);
+}
+
+void myBP::notifyOutputReady(telAsioDriver& driver) {
+    if (!driver.postOutput()) return;
+    driver.outputReady();
+    std::atomic_ref<uint64_t>(f_outputReadyCalls).fetch_add(1, std::memory_order_relaxed);
+}
+
+uint64_t myBP::outputReadyCalls() const {
+    return std::atomic_ref<uint64_t>(const_cast<uint64_t&>(f_outputReadyCalls)).load(std::memory_order_relaxed);
 }
 
 // Input k goes to output k, as raw bytes, for as many pairs as both counts allow.
@@ -58,7 +77,7 @@ void myBP::loopInputs(telAsioDriver& driver, int32_t index) {
             const void* source = bufferHalf(driver, input, index);
             void* target = bufferHalf(driver, output, index);
             if (bytes >= 1 && source != nullptr && target != nullptr) {
-                std::memcpy(target, source, static_cast<std::size_t>(bytes));
+                std::memcpy(target, source, static_cast<size_t>(bytes));
                 f_outBufLooped[output] = telTrue;
             }
             ++output;
@@ -67,19 +86,47 @@ void myBP::loopInputs(telAsioDriver& driver, int32_t index) {
     }
 }
 
+bool myBP::toneChannel(telAsioDriver& driver, int32_t channel) {
+    return channel < driver.inputChannels() + driver.outputChannels() && channel < telMaxChannels &&
+           !isInputChannel(driver, channel);
+}
+
+// The first two outputs get the swept tone. Both start at phase 0 and follow the same
+// rule, so they carry the same samples: the tone is computed once and written to both,
+// each with its own operation (added to a looped input, or alone). Buffers longer than
+// the block are done a block at a time.
+void myBP::writeTones(telAsioDriver& driver, int32_t index) {
+    const int32_t first = driver.inputChannels();
+    const int32_t second = first + 1;
+    const bool firstToned = toneChannel(driver, first);
+    const bool secondToned = toneChannel(driver, second);
+    const bool shared = firstToned && secondToned && f_sineValue[first] == f_sineValue[second] &&
+                        f_cosineValue[first] == f_cosineValue[second];
+    const int32_t samples = driver.bufActualSize();
+    const int32_t block = static_cast<int32_t>(f_toneBlock.size());
+    for (int32_t start = 0; start < samples && block > 0; start += block) {
+        const int32_t count = std::min(block, samples - start);
+        for (int32_t channel : {first, second}) {
+            if (!(channel == first ? firstToned : secondToned)) continue;
+            if (!(shared && channel == second)) computeTone(channel, count);
+            driver.setSamples(channel, index, start, f_toneBlock.data(), count,
+                              f_outBufLooped[channel] ? soAdd : soReplace);
+        }
+    }
+    if (shared) {
+        f_sineValue[second] = f_sineValue[first];
+        f_cosineValue[second] = f_cosineValue[first];
+    }
+}
+
 // The swept tone: the phase advances per sample by the cosine of a slowly rising
 // modulation phase, so the pitch sweeps between 0 and rate / 2π. Sine and cosine are
 // taken in extended precision; the phases are kept as doubles.
-void myBP::writeTone(telAsioDriver& driver, int32_t channel, int32_t index) {
-    if (channel >= driver.inputChannels() + driver.outputChannels() || channel >= telMaxChannels) return;
-    if (isInputChannel(driver, channel)) return;
-
-    const telASIOSampleOp op = f_outBufLooped[channel] ? soAdd : soReplace;
-    const int32_t samples = driver.bufActualSize();
+void myBP::computeTone(int32_t channel, int32_t samples) {
     double sine = f_sineValue[channel];
     double cosine = f_cosineValue[channel];
     for (int32_t sample = 0; sample < samples; ++sample) {
-        driver.setSample(channel, index, sample, static_cast<double>(std::sin(static_cast<long double>(sine))), op);
+        f_toneBlock[static_cast<size_t>(sample)] = static_cast<double>(std::sin(static_cast<long double>(sine)));
         cosine = static_cast<double>(cosine + modulationStep);
         sine = static_cast<double>(sine + std::cos(static_cast<long double>(cosine)));
         if (sine > twoPi) sine = static_cast<double>(sine - twoPi);

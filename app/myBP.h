@@ -3,13 +3,15 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "asio/telAsioBufferProcessor.h"
 #include "asio/telAsioDriver.h"
 
 class myBP : public telAsioBufferProcessor {
   public:
-    using telAsioBufferProcessor::telAsioBufferProcessor;
+    // Attaches to `driver`, whose buffers already exist: the tone's block is sized for them.
+    explicit myBP(telAsioDriver* driver);
 
     // Loopback, test tones, then the output-ready notice when the driver wants it.
     // Always handles the switch.
@@ -24,7 +26,22 @@ class myBP : public telAsioBufferProcessor {
     telBool f_noSine = telFalse;
     telBool f_noLoop = telFalse;
 
+    // Calls of the driver's outputReady made by this processor (the output-ready notice).
+    uint64_t outputReadyCalls() const;
+
+  protected:
+    // Loopback, test tones and the output-ready notice of one buffer half; the work of
+    // doBufferSwitchTimeInfo, for processors that add to it.
+    void processHalf(telAsioDriver& driver, int32_t index);
+    void notifyOutputReady(telAsioDriver& driver);
+
   private:
     void loopInputs(telAsioDriver& driver, int32_t index);
-    void writeTone(telAsioDriver& driver, int32_t channel, int32_t index);
+    void writeTones(telAsioDriver& driver, int32_t index);
+    bool toneChannel(telAsioDriver& driver, int32_t channel);
+    // Advances a channel's phases over `samples` samples, leaving the tone in f_toneBlock.
+    void computeTone(int32_t channel, int32_t samples);
+
+    std::vector<double> f_toneBlock; // tone samples of one buffer (or a piece of a large one)
+    uint64_t f_outputReadyCalls = 0; // written on the callback thread, read after the run
 };

@@ -37,7 +37,10 @@ telText statusText(uint32_t systemMs, int64_t samplePosition) {
 
 namespace {
 
-bool platformStopRequested() { return plat::spaceKeyDown() || plat::interruptRequested(); }
+// SPACE, Ctrl+C, or an end of standard input after which no SPACE can come.
+bool platformStopRequested() {
+    return plat::spaceKeyDown() || plat::interruptRequested() || plat::inputEnded();
+}
 
 void platformWriteStatus(const telText& text) {
     const telAnsiText bytes = plat::toNarrow(text);

@@ -21,4 +21,7 @@ telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedInd
     return driver;
 }
 
-void closeSelectedDriver(telAsioDriverList& list, int32_t selectedIndex) { list.asioCloseDriver(selectedIndex); }
+void closeSelectedDriver(telAsioDriverList& list, int32_t selectedIndex) {
+    // The list closes by identifier; the selected position names the entry.
+    if (selectedIndex >= 0) list.asioCloseDriver(list.asioGetDrvID(selectedIndex));
+}

@@ -42,20 +42,35 @@ double scaledValue(double value, telASIOSampleOp op, double scale) {
     return (op == soSub ? -value : value) * scale;
 }
 
+// The two integer formats: raw container, sample type, saturation and full scale.
+struct Int16Format {
+    using Raw = uint16_t;
+    using Sample = int16_t;
+    static Sample saturate(Sample stored, double scaled) { return saturate16(stored, scaled); }
+    static constexpr double scale = scale16;
+};
+struct Int32Format {
+    using Raw = uint32_t;
+    using Sample = int32_t;
+    static Sample saturate(Sample stored, double scaled) { return saturate32(stored, scaled); }
+    static constexpr double scale = scale32;
+};
+
 // An integer sample: read the stored one (swapped from big-endian where needed) unless
 // it is replaced, add the scaled value with the format's saturation, store it back.
-template <class Raw, class Sample, Sample (*saturate)(Sample, double), double scale>
+template <class Format>
 void writeInteger(void* buffer, int32_t index, double value, telASIOSampleOp op, bool bigEndian) {
-    Sample stored = 0;
+    using Raw = typename Format::Raw;
+    typename Format::Sample stored = 0;
     if (op != soReplace) {
         Raw raw = loadSample<Raw>(buffer, index);
-        stored = static_cast<Sample>(bigEndian ? swapBytes(raw) : raw);
+        stored = static_cast<typename Format::Sample>(bigEndian ? swapBytes(raw) : raw);
     }
-    Raw result = static_cast<Raw>(saturate(stored, scaledValue(value, op, scale)));
+    Raw result = static_cast<Raw>(Format::saturate(stored, scaledValue(value, op, Format::scale)));
     storeSample<Raw>(buffer, index, bigEndian ? swapBytes(result) : result);
 }
-constexpr auto writeInt16 = writeInteger<uint16_t, int16_t, saturate16, scale16>;
-constexpr auto writeInt32 = writeInteger<uint32_t, int32_t, saturate32, scale32>;
+constexpr auto writeInt16 = writeInteger<Int16Format>;
+constexpr auto writeInt32 = writeInteger<Int32Format>;
 
 void writeFloat32(void* buffer, int32_t index, double value, telASIOSampleOp op) {
     if (op == soReplace) {
@@ -180,10 +195,10 @@ int32_t telAsioDriver::getBufferSizeInBytes(int32_t chIndex) {
     return static_cast<int32_t>(bytes); // wraps like a 32-bit product
 }
 
-ASIOError telAsioDriver::setSample(int32_t channelIndex, int32_t bufIndex, int32_t sampleIndex, double value,
-                                   telASIOSampleOp op) {
-    if (!validIndex(channelIndex) || (bufIndex != 0 && bufIndex != 1)) return ASE_InvalidParameter;
-    ASIOSampleType type = f_channelInfo[channelIndex]._type;
+namespace {
+
+// ASE_OK for the types the writers handle; otherwise the status a write of that type gets.
+ASIOError writableType(ASIOSampleType type) {
     switch (type) {
     case ASIOSTInt16MSB:
     case ASIOSTInt16LSB:
@@ -191,7 +206,7 @@ ASIOError telAsioDriver::setSample(int32_t channelIndex, int32_t bufIndex, int32
     case ASIOSTInt32LSB:
     case ASIOSTFloat32LSB:
     case ASIOSTFloat64LSB:
-        break;
+        return ASE_OK;
     case ASIOSTInt24MSB:
     case ASIOSTInt24LSB:
     case ASIOSTFloat32MSB:
@@ -200,6 +215,55 @@ ASIOError telAsioDriver::setSample(int32_t channelIndex, int32_t bufIndex, int32
     default: // right-aligned 32-bit containers, DSD, unknown
         return ASE_NotPresent;
     }
+}
+
+// Writes a run of samples with one writer: the per-sample arithmetic of setSample.
+template <class Write>
+void writeRun(Write write, void* buffer, int32_t first, const double* values, int32_t count) {
+    for (int32_t index = 0; index < count; ++index)
+        write(buffer, first + index, values[index]);
+}
+
+} // namespace
+
+ASIOError telAsioDriver::setSamples(int32_t channelIndex, int32_t bufIndex, int32_t firstSample,
+                                    const double* values, int32_t count, telASIOSampleOp op) {
+    if (!validIndex(channelIndex) || (bufIndex != 0 && bufIndex != 1)) return ASE_InvalidParameter;
+    const ASIOSampleType type = f_channelInfo[channelIndex]._type;
+    if (ASIOError status = writableType(type); status != ASE_OK) return status;
+    void* buffer = f_bufferInfo[channelIndex].buffers[bufIndex];
+    if (buffer == nullptr || values == nullptr || firstSample < 0 || count < 0 ||
+        count > f_actualBufSize - firstSample)
+        return ASE_InvalidParameter;
+
+    switch (type) {
+    case ASIOSTInt16MSB:
+        writeRun([op](void* b, int32_t i, double v) { writeInt16(b, i, v, op, true); }, buffer, firstSample, values, count);
+        break;
+    case ASIOSTInt16LSB:
+        writeRun([op](void* b, int32_t i, double v) { writeInt16(b, i, v, op, false); }, buffer, firstSample, values, count);
+        break;
+    case ASIOSTInt32MSB:
+        writeRun([op](void* b, int32_t i, double v) { writeInt32(b, i, v, op, true); }, buffer, firstSample, values, count);
+        break;
+    case ASIOSTInt32LSB:
+        writeRun([op](void* b, int32_t i, double v) { writeInt32(b, i, v, op, false); }, buffer, firstSample, values, count);
+        break;
+    case ASIOSTFloat32LSB:
+        writeRun([op](void* b, int32_t i, double v) { writeFloat32(b, i, v, op); }, buffer, firstSample, values, count);
+        break;
+    default: // ASIOSTFloat64LSB
+        writeRun([op](void* b, int32_t i, double v) { writeFloat64(b, i, v, op); }, buffer, firstSample, values, count);
+        break;
+    }
+    return ASE_OK;
+}
+
+ASIOError telAsioDriver::setSample(int32_t channelIndex, int32_t bufIndex, int32_t sampleIndex, double value,
+                                   telASIOSampleOp op) {
+    if (!validIndex(channelIndex) || (bufIndex != 0 && bufIndex != 1)) return ASE_InvalidParameter;
+    ASIOSampleType type = f_channelInfo[channelIndex]._type;
+    if (ASIOError status = writableType(type); status != ASE_OK) return status;
 
     // A missing buffer or a sample outside the half would make the write land outside
     // the driver's memory.

@@ -5,6 +5,13 @@
 // threads (dispatch) without a lock. Both sides go through atomic_ref so the single
 // pointer load on the audio path stays lock-free and is properly ordered with the
 // registration that preceded the driver's start.
+//
+// Every callback counts itself into its slot for as long as it runs. The owner clears
+// a pointer (the slot's driver object, the driver object's processor, its buffers'
+// gate) and then waits until the slot's count is zero: a callback that entered before
+// the clear has left, and one that enters after it sees the cleared pointer. Both the
+// callback's count and load and the owner's clear and check are sequentially
+// consistent, which is what makes that argument hold.
 #include "asio/telAsioBufferProcessor.h"
 
 #include <atomic>
@@ -21,16 +28,31 @@ namespace {
 
 int32_t slotLock = 0;
 
+// Callbacks currently running inside each slot.
+std::atomic<int32_t> slotVisitors[telCallbackSlotCount] = {};
+
+// Counts one callback into its slot for the length of its scope.
+class SlotVisit {
+  public:
+    explicit SlotVisit(int32_t slot) : f_visitors(slotVisitors[slot]) { f_visitors.fetch_add(1); }
+    ~SlotVisit() { f_visitors.fetch_sub(1, std::memory_order_release); }
+    SlotVisit(const SlotVisit&) = delete;
+    SlotVisit& operator=(const SlotVisit&) = delete;
+
+  private:
+    std::atomic<int32_t>& f_visitors;
+};
+
 // How long allocateCallbackSlot waits for the slot gate, and the sleep between tries.
 constexpr uint64_t slotWaitMs = 200;
 constexpr uint32_t slotSleepMs = slotWaitMs / 256 + 1;
 
 telAsioDriver* slotOwner(int32_t slot) {
-    return std::atomic_ref<telAsioDriver*>(callbackSlots[slot]).load(std::memory_order_acquire);
+    return std::atomic_ref<telAsioDriver*>(callbackSlots[slot]).load();
 }
 
 void setSlotOwner(int32_t slot, telAsioDriver* driver) {
-    std::atomic_ref<telAsioDriver*>(callbackSlots[slot]).store(driver, std::memory_order_release);
+    std::atomic_ref<telAsioDriver*>(callbackSlots[slot]).store(driver);
 }
 
 // Attempt, and after the first failure mark the clock; sleep between attempts and give
@@ -51,24 +73,33 @@ bool enterSlotGate() {
 }
 
 // ---------------------------------------------------------------- dispatch
-// A callback through a free slot is answered harmlessly.
+// A callback through a free slot is answered harmlessly, and so is a buffer switch that
+// comes while the driver object has no buffers (before they were prepared, or after
+// they were disposed): a driver that calls back then must not reach buffers that are
+// being changed or are gone.
 
 void dispatchBufferSwitch(int32_t slot, int32_t index, ASIOBool processNow) {
-    if (telAsioDriver* driver = slotOwner(slot)) driver->handleBufferSwitch(index, processNow);
+    SlotVisit visit(slot);
+    telAsioDriver* driver = slotOwner(slot);
+    if (driver != nullptr && driver->buffersLive()) driver->handleBufferSwitch(index, processNow);
 }
 
 void dispatchSampleRateChanged(int32_t slot, ASIOSampleRate rate) {
+    SlotVisit visit(slot);
     if (telAsioDriver* driver = slotOwner(slot)) driver->handleSampleRateChanged(rate);
 }
 
 int32_t dispatchAsioMessage(int32_t slot, int32_t selector, int32_t value, void* message, double* opt) {
+    SlotVisit visit(slot);
     telAsioDriver* driver = slotOwner(slot);
     return driver != nullptr ? driver->handleAsioMessage(selector, value, message, opt) : 0;
 }
 
 pASIOTime dispatchBufferSwitchTimeInfo(int32_t slot, pASIOTime timeInfo, int32_t index, ASIOBool processNow) {
+    SlotVisit visit(slot);
     telAsioDriver* driver = slotOwner(slot);
-    return driver != nullptr ? driver->handleBufferSwitchTimeInfo(timeInfo, index, processNow) : nullptr;
+    if (driver == nullptr || !driver->buffersLive()) return nullptr;
+    return driver->handleBufferSwitchTimeInfo(timeInfo, index, processNow);
 }
 
 // ---------------------------------------------------------------- slot procedures
@@ -116,8 +147,20 @@ int32_t allocateCallbackSlot(telAsioDriver* driver) {
     return result;
 }
 
-void freeCallbackSlot(int32_t slot) {
-    if (slot >= 0 && slot < telCallbackSlotCount) setSlotOwner(slot, nullptr);
+bool freeCallbackSlot(int32_t slot) {
+    if (slot < 0 || slot >= telCallbackSlotCount) return true;
+    setSlotOwner(slot, nullptr);
+    return waitUntilSlotQuiet(slot, telCallbackLeaveWaitMs);
+}
+
+bool waitUntilSlotQuiet(int32_t slot, uint32_t timeoutMs) {
+    if (slot < 0 || slot >= telCallbackSlotCount) return true;
+    const uint64_t mark = timeMark();
+    while (slotVisitors[slot].load() != 0) {
+        if (timeElapsed(mark) > timeoutMs) return false;
+        plat::sleepMs(1);
+    }
+    return true;
 }
 
 int32_t& callbackSlotGate() {
@@ -139,7 +182,16 @@ telAsioBufferProcessor::telAsioBufferProcessor(telAsioDriver* driver) {
 
 void telAsioBufferProcessor::BeforeDestruction() {
     telObject::BeforeDestruction();
-    if (f_drv != nullptr && f_drv->bufferProcessor() == this) f_drv->setBufferProcessor(nullptr);
+    telAsioDriver* driver = drv();
+    if (driver != nullptr && driver->bufferProcessor() == this) driver->setBufferProcessor(nullptr);
+}
+
+telAsioDriver* telAsioBufferProcessor::drv() const {
+    return std::atomic_ref<telAsioDriver*>(const_cast<telAsioDriver*&>(f_drv)).load(std::memory_order_acquire);
+}
+
+void telAsioBufferProcessor::setDriver(telAsioDriver* driver) {
+    std::atomic_ref<telAsioDriver*>(f_drv).store(driver, std::memory_order_release);
 }
 
 telBool telAsioBufferProcessor::doBufferSwitch(int32_t, telBool) {

@@ -22,8 +22,19 @@ extern ASIOCallbacks slotCallbacks[telCallbackSlotCount];
 // Takes the lowest free slot for `driver`: its index, or -1 when none is free or the
 // slot gate could not be entered within 200 ms.
 int32_t allocateCallbackSlot(telAsioDriver* driver);
-// Gives a slot back (one plain store; called by the driver object's release).
-void freeCallbackSlot(int32_t slot);
+// Gives a slot back (called by the driver object's release), then waits until no
+// callback is inside it any more, so the driver object can be freed. False when a
+// callback was still inside after the wait.
+bool freeCallbackSlot(int32_t slot);
+
+// How long the owner waits for the driver's thread to leave a callback before it gives
+// up (and keeps what the callback may still use).
+inline constexpr uint32_t telCallbackLeaveWaitMs = 2000;
+
+// Waits, with 1 ms sleeps, until no callback is inside `slot`; false when one still is
+// after `timeoutMs`. The callback side only counts itself in and out of the slot
+// (two atomic operations per callback), so it never waits for the owner.
+bool waitUntilSlotQuiet(int32_t slot, uint32_t timeoutMs);
 
 // The slot gate, exposed so tests can hold it.
 int32_t& callbackSlotGate();
@@ -41,7 +52,9 @@ class telAsioBufferProcessor : public telObject {
     // Detaches from the driver object if it is still this object's driver.
     void BeforeDestruction() override;
 
-    telAsioDriver* drv() const { return f_drv; }
+    // The driver object this processor is attached to; nullptr when detached. Read on the
+    // callback thread, written by attach and detach on the owner's.
+    telAsioDriver* drv() const;
 
     // Each returns true when the processor handled the callback. The base versions
     // handle nothing.
@@ -52,5 +65,6 @@ class telAsioBufferProcessor : public telObject {
 
   private:
     friend class telAsioDriver; // attach and detach set f_drv
+    void setDriver(telAsioDriver* driver);
     telAsioDriver* f_drv = nullptr;
 };

@@ -3,6 +3,7 @@
 // telAsioBufferProcessor.cpp.
 #include "asio/telAsioDriver.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "asio/telAsioBufferProcessor.h"
@@ -76,7 +77,7 @@ telAsioDriver::~telAsioDriver() {
     stop(telTrue);
     release();
     // A processor may outlive this object; leave it without a dangling driver reference.
-    if (f_bp != nullptr) setBufferProcessor(nullptr);
+    if (bufferProcessor() != nullptr) setBufferProcessor(nullptr);
     // The driver interface goes last: the steps above still call the driver.
     IASIO* asio = f_asio;
     f_asio = nullptr;
@@ -206,7 +207,13 @@ ASIOError telAsioDriver::prepareBuffers(int32_t bufSize) {
     if (result == ASE_OK) result = f_asio->getLatencies(&f_inputLatency, &f_outputLatency);
 
     f_driverState = dsPrepared; // the driver's buffers exist even when a later step failed
+    f_buffersLive.store(true);  // the tables are complete: buffer switches may use them
     return result;
+}
+
+void telAsioDriver::closeBufferGate() {
+    f_buffersLive.store(false);
+    waitUntilSlotQuiet(f_di, telCallbackLeaveWaitMs);
 }
 
 ASIOError telAsioDriver::freeBuffers() {
@@ -214,7 +221,13 @@ ASIOError telAsioDriver::freeBuffers() {
         stop(telTrue); // stops, then comes back here in dsPrepared
         return ASE_OK;
     }
-    ASIOError result = f_driverState == dsPrepared ? f_asio->disposeBuffers() : ASE_InvalidMode;
+    ASIOError result = ASE_InvalidMode;
+    if (f_driverState == dsPrepared) {
+        // A driver whose stop failed may still be calling back: no switch may use the
+        // tables from here on, since they are cleared once the buffers are gone.
+        closeBufferGate();
+        result = f_asio->disposeBuffers();
+    }
     if (result == ASE_OK) std::memset(f_bufferInfo, 0, sizeof(f_bufferInfo));
     // An object whose driver was never initialised stays in dsLoaded, so that a later
     // init still initialises the driver.
@@ -293,18 +306,26 @@ pASIOChannelInfo telAsioDriver::getChannelInfoByIndex(int32_t index) {
     return validIndex(index) ? &f_channelInfo[index] : nullptr;
 }
 
-void telAsioDriver::setBufferProcessor(telAsioBufferProcessor* processor) {
-    if (f_bp != nullptr) f_bp->f_drv = nullptr;
-    f_bp = processor;
-    if (processor != nullptr) processor->f_drv = this;
+telAsioBufferProcessor* telAsioDriver::bufferProcessor() const {
+    return std::atomic_ref<telAsioBufferProcessor*>(const_cast<telAsioBufferProcessor*&>(f_bp)).load();
+}
+
+bool telAsioDriver::setBufferProcessor(telAsioBufferProcessor* processor) {
+    telAsioBufferProcessor* former = bufferProcessor();
+    if (processor != nullptr) processor->setDriver(this);
+    std::atomic_ref<telAsioBufferProcessor*>(f_bp).store(processor);
+    // A callback that took the former processor before the store may still run in it.
+    if (!waitUntilSlotQuiet(f_di, telCallbackLeaveWaitMs)) return false;
+    if (former != nullptr && former != processor) former->setDriver(nullptr);
+    return true;
 }
 
 // ---------------------------------------------------------------- callback handlers
 // These run on the driver's thread: no allocation, no lock, no output. The processor
-// pointer is read once per callback so a detach between test and call is harmless.
+// pointer is read once per callback; a detach waits until the callback has left.
 
 void telAsioDriver::handleBufferSwitch(int32_t index, telBool processNow) {
-    telAsioBufferProcessor* processor = f_bp;
+    telAsioBufferProcessor* processor = bufferProcessor();
     if (processor != nullptr && processor->doBufferSwitch(index, processNow)) return;
     if (f_onBS) f_onBS.code(f_onBS.receiver, this, index, processNow);
 
@@ -323,7 +344,7 @@ void telAsioDriver::handleBufferSwitch(int32_t index, telBool processNow) {
 }
 
 pASIOTime telAsioDriver::handleBufferSwitchTimeInfo(pASIOTime timeInfo, int32_t index, telBool processNow) {
-    telAsioBufferProcessor* processor = f_bp;
+    telAsioBufferProcessor* processor = bufferProcessor();
     if (processor != nullptr && processor->doBufferSwitchTimeInfo(timeInfo, index, processNow, timeInfo))
         return timeInfo;
 
@@ -345,14 +366,14 @@ pASIOTime telAsioDriver::handleBufferSwitchTimeInfo(pASIOTime timeInfo, int32_t 
 }
 
 void telAsioDriver::handleSampleRateChanged(double rate) {
-    telAsioBufferProcessor* processor = f_bp;
+    telAsioBufferProcessor* processor = bufferProcessor();
     if (processor != nullptr && processor->doSampleRateChanged(rate)) return;
     if (f_onSRC) f_onSRC.code(f_onSRC.receiver, this, rate);
 }
 
 int32_t telAsioDriver::handleAsioMessage(int32_t selector, int32_t value, void* message, double* opt) {
     int32_t answer = 0; // also what a processor that handles a message without answering returns
-    telAsioBufferProcessor* processor = f_bp;
+    telAsioBufferProcessor* processor = bufferProcessor();
     if (processor != nullptr && processor->doAsioMessage(selector, value, message, opt, answer))
         return answer;
 

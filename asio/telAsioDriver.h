@@ -4,6 +4,7 @@
 // buffer processor, then to the object's own defaults and events.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "asio/asioDriverInterface.h"
@@ -58,6 +59,11 @@ class telAsioDriver : public telObject {
     // ASE_NotPresent.
     ASIOError setSample(int32_t channelIndex, int32_t bufIndex, int32_t sampleIndex, double value,
                         telASIOSampleOp op);
+    // Writes samples firstSample .. firstSample + count - 1 of a buffer half from
+    // `values`, with the same conversion and statuses as setSample but one format
+    // dispatch for the whole run.
+    ASIOError setSamples(int32_t channelIndex, int32_t bufIndex, int32_t firstSample, const double* values,
+                         int32_t count, telASIOSampleOp op);
 
     // ------------------------------------------------------------ properties
     pASIODriverInfo driverInfo() { return &f_driverInfo; }
@@ -74,10 +80,14 @@ class telAsioDriver : public telObject {
     int32_t outputLatency() const { return f_outputLatency; }
     // Asked of the driver at every read.
     double sampleRate();
-    telAsioBufferProcessor* bufferProcessor() const { return f_bp; }
-    // Attach: detaches the current processor (clears its driver reference), stores the
-    // new one and points it at this object.
-    void setBufferProcessor(telAsioBufferProcessor* processor);
+    telAsioBufferProcessor* bufferProcessor() const;
+    // Attach: stores the new processor and points it at this object, then waits until no
+    // callback is inside the driver object any more and clears the former processor's
+    // driver reference. False when a callback was still inside after the wait: the
+    // former processor may then still be in use and must not be freed.
+    bool setBufferProcessor(telAsioBufferProcessor* processor);
+    // True while the buffers exist and buffer switches are passed on to the handlers.
+    bool buffersLive() const { return f_buffersLive.load(); }
     int32_t callbackSlot() const { return f_di; }
     telBool shouldReset() const { return f_shouldReset; }
     telBool looksLike24() const { return f_looksLike24; }
@@ -126,7 +136,13 @@ class telAsioDriver : public telObject {
     bufferSwitchTimeInfoEvent f_onBSTI{};
     asioMessageEvent f_onAM{};
 
+    // Buffer switches reach the handlers only while this is set: from the end of buffer
+    // preparation until just before the buffers are disposed.
+    std::atomic<bool> f_buffersLive{false};
+
     ASIOError readDriverFigures();
+    // Stops passing buffer switches on and waits until none is inside any more.
+    void closeBufferGate();
     ASIOError prepareBuffers(int32_t bufSize);
     ASIOError freeBuffers();
     bool validIndex(int32_t index) const;

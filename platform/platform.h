@@ -49,6 +49,10 @@ bool writeFile(Handle handle, const void* data, uint32_t size, uint32_t& written
 // Pushes what was written to standard output out at once (the status line).
 void flushStdOutput();
 
+// Writes one line to standard error, in 8-bit text with the platform's line end
+// (warnings that must stay out of the program's output). Failures are ignored.
+void writeErrorLine(const std::u16string& text);
+
 // A modal message box (MessageBoxW, no owner). Where the platform has none the text
 // goes to standard error as one line.
 void messageBox(const std::u16string& text, const std::u16string& caption, uint32_t style);
@@ -96,9 +100,10 @@ std::vector<std::u16string> arguments();
 // ---------------------------------------------------------------- keyboard and interrupts
 
 // Prepares the console for the run: on POSIX a terminal on standard input goes to
-// non-canonical, no-echo mode until restoreConsole or process end (also on SIGINT and
-// SIGTERM); on Windows a console control handler turns Ctrl+C into an interrupt request.
-// Safe to call more than once.
+// non-canonical, no-echo mode until restoreConsole or process end (also on SIGINT,
+// SIGTERM, SIGHUP and SIGQUIT, which become interrupt requests), and SIGPIPE is ignored;
+// on Windows a console control handler turns Ctrl+C into an interrupt request. Safe to
+// call more than once.
 void prepareConsole();
 void restoreConsole();
 
@@ -106,9 +111,19 @@ void restoreConsole();
 // Never blocks. On POSIX a space byte read from standard input counts as pressed.
 bool spaceKeyDown();
 
-// True once Ctrl+C (SIGINT, SIGTERM, console control event) has been received after
-// prepareConsole.
+// True once Ctrl+C (SIGINT, SIGTERM, SIGHUP, SIGQUIT, console control event) has been
+// received after prepareConsole.
 bool interruptRequested();
+
+// True once standard input has reached its end (a pipe that closed, /dev/null, a file
+// read to its end), as seen by spaceKeyDown: no SPACE can come any more. Always false on
+// Windows, where SPACE comes from the keyboard.
+bool inputEnded();
+
+// Opens the null device on every standard stream (0, 1, 2) that is closed, so that no
+// file the program or a driver opens later takes a standard stream's place and receives
+// the program's output. Call first thing. Nothing to do on Windows.
+void guardStandardStreams();
 
 // ---------------------------------------------------------------- registry
 

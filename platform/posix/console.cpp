@@ -1,14 +1,18 @@
 // Keyboard and interrupts on a terminal (or pipe) as standard input.
 //
 // prepareConsole puts a terminal into non-canonical, no-echo mode so that a single SPACE
-// is readable at once, and catches SIGINT/SIGTERM so the run loop can end cleanly. The
-// saved terminal settings are put back by restoreConsole, at normal exit, and inside the
-// signal handler (tcsetattr is async-signal-safe). A second signal, once the first one is
-// pending, takes the default action, so a program that no longer polls can still be ended.
+// is readable at once, and catches SIGINT, SIGTERM, SIGHUP and SIGQUIT so the run loop
+// can end cleanly. The saved terminal settings are put back by restoreConsole, at normal
+// exit, and inside the signal handler (tcsetattr is async-signal-safe). A second signal,
+// once the first one is pending, takes the default action, so a program that no longer
+// polls can still be ended. SIGPIPE is ignored: a console write into a closed pipe just
+// fails, as on Windows, and the run goes on to its normal end.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <iterator>
+#include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,11 +26,14 @@ namespace {
 volatile sig_atomic_t interruptFlag = 0;
 volatile sig_atomic_t terminalSaved = 0;
 termios savedTerminal{};
+bool inputAtEnd = false;
+
+// The signals that ask the program to stop, and what was installed for them before.
+constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+struct sigaction previousActions[std::size(stopSignals)] = {};
 
 bool prepared = false;
 bool exitHookInstalled = false;
-struct sigaction previousInt {};
-struct sigaction previousTerm {};
 
 void putTerminalBack() {
     if (terminalSaved) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
@@ -72,17 +79,28 @@ void prepareConsole() {
     struct sigaction action {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previousInt);
-    sigaction(SIGTERM, &action, &previousTerm);
+    for (size_t i = 0; i < std::size(stopSignals); ++i)
+        sigaction(stopSignals[i], &action, &previousActions[i]);
+    // Stays ignored after restoreConsole: the shutdown text may still meet a closed pipe.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 void restoreConsole() {
     if (!prepared) return;
     prepared = false;
-    sigaction(SIGINT, &previousInt, nullptr);
-    sigaction(SIGTERM, &previousTerm, nullptr);
+    for (size_t i = 0; i < std::size(stopSignals); ++i)
+        sigaction(stopSignals[i], &previousActions[i], nullptr);
     putTerminalBack();
     terminalSaved = 0;
+}
+
+void guardStandardStreams() {
+    for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+        // open takes the lowest free descriptor, which is this one.
+        int opened = open("/dev/null", descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+        if (opened != descriptor && opened >= 0) close(opened);
+    }
 }
 
 bool spaceKeyDown() {
@@ -97,7 +115,8 @@ bool spaceKeyDown() {
         if (ready <= 0 || (input.revents & (POLLIN | POLLHUP)) == 0) break;
         ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break; // end of input or error
+        if (n == 0) inputAtEnd = true; // readable, yet nothing to read: the end of input
+        if (n <= 0) break;
         for (ssize_t i = 0; i < n; ++i)
             if (buffer[i] == ' ') space = true;
     }
@@ -106,6 +125,10 @@ bool spaceKeyDown() {
 
 bool interruptRequested() {
     return interruptFlag != 0;
+}
+
+bool inputEnded() {
+    return inputAtEnd;
 }
 
 } // namespace plat

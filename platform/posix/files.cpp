@@ -50,6 +50,17 @@ Handle stdOutput() {
     return fcntl(STDOUT_FILENO, F_GETFD) == -1 ? invalidHandle : STDOUT_FILENO;
 }
 
+void writeErrorLine(const std::u16string& text) {
+    const std::string line = toNarrow(text) + "\n";
+    size_t done = 0;
+    while (done < line.size()) {
+        ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        done += static_cast<size_t>(n);
+    }
+}
+
 bool pathExists(const std::u16string& name) {
     struct stat info;
     return !name.empty() && stat(toNarrow(name).c_str(), &info) == 0;

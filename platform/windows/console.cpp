@@ -45,4 +45,13 @@ bool interruptRequested() {
     return interruptFlag.load();
 }
 
+// SPACE comes from the keyboard, not from standard input, so its end changes nothing.
+bool inputEnded() {
+    return false;
+}
+
+// A program started without a console gets no handles, and printing then goes to
+// message boxes; no descriptor numbers are reused as they are on POSIX.
+void guardStandardStreams() {}
+
 } // namespace plat

@@ -39,6 +39,14 @@ Handle stdOutput() {
     return reinterpret_cast<Handle>(handle);
 }
 
+void writeErrorLine(const std::u16string& text) {
+    HANDLE handle = GetStdHandle(STD_ERROR_HANDLE);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return;
+    const std::string line = toNarrow(text) + "\r\n";
+    DWORD written = 0;
+    WriteFile(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
 bool pathExists(const std::u16string& name) {
     return !name.empty() && GetFileAttributesW(wide(name)) != INVALID_FILE_ATTRIBUTES;
 }
