@@ -1,0 +1,300 @@
+// Buffer-switch statistics against hand-computed sequences and synthetic runs with a known rate.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "measure/switchTiming.h"
+
+using measure::SwitchRecord;
+using measure::SwitchSummary;
+using measure::SwitchTiming;
+
+namespace {
+
+constexpr int64_t msNs = 1'000'000;
+constexpr int64_t secondNs = 1'000'000'000;
+
+SwitchRecord switchAt(int64_t entryNs, int64_t position, int32_t half, bool valid = true,
+                      int64_t hostNs = 0) {
+    return {entryNs, entryNs + hostNs, position, valid, half};
+}
+
+} // namespace
+
+// One sequence with every kind of fault between clean stretches; the running counts are
+// checked after each switch, so a fault counted on the wrong switch fails too.
+TEST(SwitchTiming, CountsEveryContinuityAndHalfFault) {
+    constexpr int64_t B = 256;
+    struct Step {
+        int64_t position;
+        bool valid;
+        int32_t half;
+        std::string kind; // "", "gap", "repeat", "backwards", "short"
+        int64_t lost;
+        bool halfError;
+    };
+    const std::vector<Step> steps = {
+        {0, true, 0, "", 0, false},
+        {256, true, 1, "", 0, false},
+        {512, true, 0, "", 0, false},
+        {1024, true, 0, "gap", 256, false}, // one switch dropped: 2B, half kept
+        {1280, true, 1, "", 0, false},
+        {1280, true, 1, "repeat", 0, false}, // the same buffer again, same half
+        {1536, true, 0, "", 0, false},
+        {1400, true, 1, "backwards", 0, false}, // no parity check backwards
+        {1656, true, 0, "", 0, false},
+        {1756, true, 1, "short", 0, false}, // not a multiple of B: no parity check
+        {2012, true, 0, "", 0, false},
+        {2268, true, 2, "", 0, true},  // bad half
+        {2524, true, 1, "", 0, false}, // previous half was bad: nothing to compare
+        {2780, true, -1, "", 0, true}, // bad half
+        {3036, true, 0, "", 0, false},
+        {3292, true, 1, "", 0, false},
+        {3804, true, 0, "gap", 256, true}, // one extra buffer, yet the half flipped
+        {4060, true, 1, "", 0, false},
+        {0, false, 0, "", 0, false},   // no position: no continuity, no parity
+        {4572, true, 1, "", 0, false}, // previous position invalid: nothing to compare
+        {4828, true, 0, "", 0, false},
+        {5084, true, 0, "", 0, true},       // one buffer on, half stuck
+        {5852, true, 1, "gap", 512, false}, // three buffers on, half flipped
+        {5852, true, 0, "repeat", 0, true}, // a repeat must keep the half
+    };
+
+    SwitchTiming timing(B, 48000);
+    SwitchSummary expected;
+    for (size_t i = 0; i < steps.size(); ++i) {
+        const Step& step = steps[i];
+        timing.add(switchAt(static_cast<int64_t>(i) * 5 * msNs, step.position, step.half, step.valid));
+        expected.gaps += step.kind == "gap";
+        expected.samplesLost += step.lost;
+        expected.repeats += step.kind == "repeat";
+        expected.backwards += step.kind == "backwards";
+        expected.shortSteps += step.kind == "short";
+        expected.halfErrors += step.halfError;
+
+        const SwitchSummary s = timing.summary(0, secondNs);
+        SCOPED_TRACE("after switch " + std::to_string(i));
+        EXPECT_EQ(s.switches, i + 1);
+        EXPECT_EQ(s.gaps, expected.gaps);
+        EXPECT_EQ(s.samplesLost, expected.samplesLost);
+        EXPECT_EQ(s.repeats, expected.repeats);
+        EXPECT_EQ(s.backwards, expected.backwards);
+        EXPECT_EQ(s.shortSteps, expected.shortSteps);
+        EXPECT_EQ(s.halfErrors, expected.halfErrors);
+    }
+    const SwitchSummary s = timing.summary(0, secondNs);
+    EXPECT_EQ(s.gaps, 3u);
+    EXPECT_EQ(s.samplesLost, 1024);
+    EXPECT_EQ(s.repeats, 2u);
+    EXPECT_EQ(s.backwards, 1u);
+    EXPECT_EQ(s.shortSteps, 1u);
+    EXPECT_EQ(s.halfErrors, 5u);
+
+    // A bad half on the very first switch counts too.
+    SwitchTiming first(B, 48000);
+    first.add(switchAt(0, 0, 7));
+    EXPECT_EQ(first.summary(0, 0).halfErrors, 1u);
+}
+
+// 288 samples at 48 kHz: a 6 ms period, late beyond exactly 9 ms. Intervals are given as
+// runs of (count, nanoseconds); the percentile is the nearest-rank value to the whole µs.
+TEST(SwitchTiming, IntervalFiguresAndLateEdge) {
+    struct Case {
+        std::vector<std::pair<int, int64_t>> runs;
+        double min, mean, max, p99;
+        uint64_t late;
+    };
+    const std::vector<Case> cases = {
+        // Five intervals: rank 5 is the largest, 9000.5 µs rounds up; only it is late.
+        {{{1, 6'000'000}, {1, 5'500'000}, {1, 6'700'000}, {1, 4'800'000}, {1, 9'000'500}},
+         4800,
+         32000.5 / 5,
+         9000.5,
+         9001,
+         1},
+        // 1.5 periods exactly is not late, 1 ns more is; rank 99 of 100 lies beyond the histogram.
+        {{{96, 6'000'000}, {1, 9'000'000}, {1, 9'000'001}, {1, 70'000'000}, {1, 100'000'000}},
+         6000,
+         764000.001 / 100,
+         100000,
+         70000,
+         3},
+        // Rank ceil(0.99 × 201) = 199, not 198.
+        {{{198, 6'000'000}, {1, 7'000'000}, {2, 8'000'000}}, 6000, 1211000.0 / 201, 8000, 7000, 0},
+        // The last microsecond of the histogram and the first one past it.
+        {{{98, 1'000'000}, {1, 65'535'499}, {1, 65'535'500}}, 1000, 229070.999 / 100, 65535.5, 65535, 2},
+    };
+    for (size_t c = 0; c < cases.size(); ++c) {
+        SCOPED_TRACE("case " + std::to_string(c));
+        SwitchTiming timing(288, 48000);
+        int64_t entry = 7'000 * secondNs, position = 0;
+        timing.add(switchAt(entry, position, 0));
+        for (const auto& [count, ns] : cases[c].runs)
+            for (int i = 0; i < count; ++i) {
+                entry += ns;
+                position += 288;
+                timing.add(switchAt(entry, position, static_cast<int32_t>(position / 288 % 2)));
+            }
+        const SwitchSummary s = timing.summary(0, 0);
+        EXPECT_DOUBLE_EQ(s.intervalUs.min, cases[c].min);
+        EXPECT_NEAR(s.intervalUs.mean, cases[c].mean, 1e-9);
+        EXPECT_DOUBLE_EQ(s.intervalUs.max, cases[c].max);
+        EXPECT_EQ(s.intervalUs.p99, cases[c].p99);
+        EXPECT_EQ(s.intervalUs.late, cases[c].late);
+        EXPECT_EQ(s.gaps + s.halfErrors, 0u);
+    }
+}
+
+TEST(SwitchTiming, HostTimeEmptyAndSingleRecordAndExpectedSwitches) {
+    // Host times 100..600 µs on a 6 ms period: mean 350 µs, load 350 / 6000.
+    SwitchTiming timing(288, 48000);
+    for (int i = 0; i < 6; ++i)
+        timing.add(switchAt(i * 6 * msNs, i * 288, i % 2, true, (i + 1) * 100'000));
+    SwitchSummary s = timing.summary(0, 0);
+    EXPECT_DOUBLE_EQ(s.hostUs.mean, 350);
+    EXPECT_DOUBLE_EQ(s.hostUs.max, 600);
+    EXPECT_DOUBLE_EQ(s.hostLoad, 350.0 / 6000);
+
+    const SwitchSummary empty = SwitchTiming(256, 48000).summary(0, secondNs);
+    EXPECT_EQ(empty.switches, 0u);
+    EXPECT_EQ(empty.expectedSwitches, 187u); // 48000 / 256 = 187.5 in the run's one second
+    EXPECT_EQ(empty.intervalUs.max + empty.intervalUs.p99 + empty.hostUs.max + empty.hostLoad, 0);
+    EXPECT_FALSE(empty.measuredRate || empty.rateErrorPpm);
+
+    SwitchTiming single(256, 48000);
+    single.add(switchAt(5 * secondNs, 1024, 0, true, 40'000));
+    s = single.summary(0, 0);
+    EXPECT_EQ(s.switches, 1u);
+    EXPECT_EQ(s.intervalUs.min + s.intervalUs.mean + s.intervalUs.max + s.intervalUs.p99, 0);
+    EXPECT_DOUBLE_EQ(s.hostUs.mean, 40);
+    EXPECT_FALSE(s.measuredRate);
+
+    struct Expected {
+        int32_t bufferSize;
+        double rate;
+        int64_t startNs, endNs;
+        uint64_t switches;
+    };
+    const std::vector<Expected> expectations = {
+        {300, 48000, 0, 3 * secondNs, 480},
+        {300, 48000, secondNs, 4 * secondNs - 1, 479},   // 1 ns short of 480
+        {32, 192000, 0, 36'000 * secondNs, 216'000'000}, // ten hours
+        {1, 44100, 5 * secondNs, 5 * secondNs + 36'000 * secondNs, 1'587'600'000},
+        {256, 48000, secondNs, secondNs, 0},     // no duration
+        {256, 48000, 2 * secondNs, secondNs, 0}, // stopped before started
+        {0, 48000, 0, secondNs, 0},
+        {-64, 48000, 0, secondNs, 0},
+        {256, 0, 0, secondNs, 0},
+        {256, -48000, 0, secondNs, 0},
+        {256, NAN, 0, secondNs, 0},
+        {256, INFINITY, 0, secondNs, 0},
+    };
+    for (const Expected& e : expectations)
+        EXPECT_EQ(SwitchTiming(e.bufferSize, e.rate).summary(e.startNs, e.endNs).expectedSwitches, e.switches)
+            << e.bufferSize << " samples at " << e.rate << " Hz";
+}
+
+// A driver whose clock runs 500 ppm fast against its reported 48 kHz, 300-sample buffers
+// (6.25 ms), entry times jittered by up to ±200 µs, three seconds. The first 0.5 s carry
+// positions that are wildly wrong: they must not take part in the fit.
+TEST(SwitchTiming, RateFitIgnoresTheFirstHalfSecondAndToleratesJitter) {
+    constexpr double trueRate = 48000 * (1 + 500e-6);
+    constexpr int64_t B = 300, startNs = 123'456 * secondNs, startPosition = 9'000'000'000;
+    std::mt19937_64 random(20240607);
+
+    SwitchTiming timing(B, 48000);
+    std::vector<std::pair<double, double>> used; // (seconds, samples) of the points after 0.5 s
+    int64_t firstEntry = 0;
+    for (int64_t k = 0; k * B < 3 * trueRate; ++k) {
+        const int64_t jitterNs = static_cast<int64_t>(random() % 400'001) - 200'000;
+        const int64_t entry = startNs + std::llround(k * B / trueRate * 1e9) + jitterNs;
+        if (k == 0) firstEntry = entry;
+        const bool settled = entry - firstEntry >= secondNs / 2;
+        const int64_t position = startPosition + k * B + (settled ? 0 : 50'000'000 * (k % 3));
+        timing.add(switchAt(entry, position, static_cast<int32_t>(k % 2)));
+        if (settled)
+            used.emplace_back((entry - firstEntry) * 1e-9, static_cast<double>(position - startPosition));
+    }
+
+    // The same least-squares slope, computed in two passes over the kept points.
+    long double meanX = 0, meanY = 0, sxx = 0, sxy = 0;
+    for (const auto& [x, y] : used) {
+        meanX += x / used.size();
+        meanY += y / used.size();
+    }
+    for (const auto& [x, y] : used) {
+        sxx += (x - meanX) * (x - meanX);
+        sxy += (x - meanX) * (y - meanY);
+    }
+    const double referenceRate = static_cast<double>(sxy / sxx);
+
+    const SwitchSummary s = timing.summary(startNs, startNs + 3 * secondNs);
+    ASSERT_TRUE(s.measuredRate && s.rateErrorPpm);
+    EXPECT_NEAR(*s.measuredRate / referenceRate - 1, 0, 1e-9);
+    // Uniform ±200 µs jitter on 400 points over 2.5 s leaves a standard error of about 7 ppm
+    // in any least-squares fit; four of those bound this draw. One wrong early point would
+    // move the slope by thousands of ppm.
+    EXPECT_NEAR(*s.rateErrorPpm, 500, 30);
+}
+
+// Too few points, too short a span, or nothing after the first 0.5 s: no rate.
+TEST(SwitchTiming, RateNeedsThreePointsOverATenthOfASecond) {
+    struct Case {
+        std::vector<int64_t> entriesMs; // positions advance 4800 samples per 100 ms: exactly 48 kHz
+        std::vector<bool> valid;
+        bool hasRate;
+    };
+    const std::vector<Case> cases = {
+        {{0, 500, 550, 600}, {true, true, true, true}, true},               // 0.5 s itself counts
+        {{0, 500, 550, 600}, {false, true, true, true}, true},              // timed from the first switch
+        {{0, 500, 550, 599}, {true, true, true, true}, false},              // spans 99 ms
+        {{0, 500, 600}, {true, true, true}, false},                         // two points after 0.5 s
+        {{0, 500, 550, 600, 700}, {true, true, false, true, false}, false}, // invalid ones do not count
+        {{0, 100, 200, 300, 400, 499}, {true, true, true, true, true, true}, false},
+    };
+    for (size_t c = 0; c < cases.size(); ++c) {
+        SwitchTiming timing(480, 48000);
+        for (size_t i = 0; i < cases[c].entriesMs.size(); ++i) {
+            const int64_t ms = cases[c].entriesMs[i];
+            timing.add(switchAt(ms * msNs, ms * 48, 0, cases[c].valid[i]));
+        }
+        const SwitchSummary s = timing.summary(0, secondNs);
+        EXPECT_EQ(s.measuredRate.has_value(), cases[c].hasRate) << "case " << c;
+        EXPECT_EQ(s.rateErrorPpm.has_value(), cases[c].hasRate) << "case " << c;
+        if (s.measuredRate && s.rateErrorPpm) {
+            EXPECT_NEAR(*s.measuredRate, 48000, 1e-6);
+            EXPECT_NEAR(*s.rateErrorPpm, 0, 1e-6);
+        }
+    }
+}
+
+// Ten hours at 300 samples and 48024 Hz, with a clock already days into its count and
+// positions beyond 10^10: no rounding drift, every switch in order.
+TEST(SwitchTiming, TenHourRunKeepsTheRateExact) {
+    constexpr double trueRate = 48024;
+    constexpr int64_t B = 300, startNs = 3'000'000 * secondNs, startPosition = 10'000'000'000;
+    constexpr int64_t durationNs = 36'000 * secondNs;
+    SwitchTiming timing(B, 48000);
+    int64_t k = 0;
+    for (;; ++k) {
+        const int64_t offsetNs = std::llround(static_cast<double>(k * B) / trueRate * 1e9);
+        if (offsetNs > durationNs) break;
+        timing.add(
+            switchAt(startNs + offsetNs, startPosition + k * B, static_cast<int32_t>(k % 2), true, 50'000));
+    }
+    const SwitchSummary s = timing.summary(startNs, startNs + durationNs);
+    EXPECT_EQ(s.switches, static_cast<uint64_t>(k));
+    EXPECT_EQ(s.expectedSwitches, 5'760'000u);
+    EXPECT_EQ(s.gaps + s.repeats + s.backwards + s.shortSteps + s.halfErrors, 0u);
+    EXPECT_EQ(s.intervalUs.late, 0u);
+    EXPECT_EQ(s.intervalUs.p99, 6247); // 300 / 48024 s = 6246.88 µs
+    EXPECT_NEAR(s.intervalUs.mean, 6246.876, 0.001);
+    ASSERT_TRUE(s.rateErrorPpm);
+    EXPECT_NEAR(*s.rateErrorPpm, 500, 0.001);
+    EXPECT_NEAR(*s.measuredRate, trueRate, 1e-4);
+}
