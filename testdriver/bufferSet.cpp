@@ -16,9 +16,9 @@ size_t alignedBytes(size_t bytes) {
 
 } // namespace
 
-ASIOError BufferSet::create(ASIOBufferInfo* infos, int32_t count, int32_t frames,
-                            const DriverConfig& config) {
-    if (!infos || count < 1 || !config.acceptsBufferSize(frames)) return ASE_InvalidParameter;
+ASIOError BufferSet::create(ASIOBufferInfo* infos, int32_t count, int32_t frames, const DriverConfig& config,
+                            double rate) {
+    if (!infos || count < 1 || !config.acceptsBufferSize(frames, rate)) return ASE_InvalidParameter;
 
     std::vector<bool> usedInputs(config.inputs), usedOutputs(config.outputs);
     size_t total = 0;
@@ -29,7 +29,7 @@ ASIOError BufferSet::create(ASIOBufferInfo* infos, int32_t count, int32_t frames
         if (channel < 0 || channel >= static_cast<int32_t>(used.size()) || used[channel])
             return ASE_InvalidParameter;
         used[channel] = true;
-        const int32_t width = capture::sampleTypeBytes(isInput ? config.inputType : config.outputType);
+        const int32_t width = capture::sampleTypeBytes(config.sampleType(isInput, channel));
         total += 2 * alignedBytes(static_cast<size_t>(width) * frames);
     }
 
@@ -44,7 +44,7 @@ ASIOError BufferSet::create(ASIOBufferInfo* infos, int32_t count, int32_t frames
         const bool isInput = infos[k].isInput != 0;
         ChannelBuffer buffer{};
         buffer.channel = infos[k].channelNum;
-        buffer.type = isInput ? config.inputType : config.outputType;
+        buffer.type = config.sampleType(isInput, buffer.channel);
         buffer.bytes = capture::sampleTypeBytes(buffer.type) * frames;
         for (uint8_t*& half : buffer.halves) {
             half = cursor;

@@ -21,10 +21,11 @@ struct ChannelBuffer {
 class BufferSet {
   public:
     // Checks the request against the configuration (channel numbers in range, no channel
-    // twice, buffer size accepted), allocates, clears inputs, fills outputs with the
-    // sentinel and writes the halves' addresses into `infos`. ASE_OK, or
+    // twice, buffer size accepted at `rate`), allocates, clears inputs, fills outputs with
+    // the sentinel and writes the halves' addresses into `infos`. ASE_OK, or
     // ASE_InvalidParameter / ASE_NoMemory with nothing allocated.
-    ASIOError create(ASIOBufferInfo* infos, int32_t count, int32_t frames, const DriverConfig& config);
+    ASIOError create(ASIOBufferInfo* infos, int32_t count, int32_t frames, const DriverConfig& config,
+                     double rate);
     void release();
 
     bool exists() const { return block_ != nullptr; }

@@ -43,6 +43,9 @@ int32_t ClassFactory::CreateInstance(plat::ComUnknown* outer, const plat::Guid& 
     *object = nullptr;
     if (outer) return plat::hrNoAggregation;
     DriverConfig config = loadDriverConfig(clsid_);
+#ifndef _WIN32
+    if (config.throwsAt(FailPoint::create)) throw std::bad_alloc();
+#endif
     if (config.fails(FailPoint::create)) return config.failCode;
     ReferenceDriver* driver = new (std::nothrow) ReferenceDriver(clsid_, std::move(config));
     if (!driver) return plat::hrOutOfMemory;

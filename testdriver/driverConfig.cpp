@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "testdriver/configLists.h"
 
 namespace refdrv {
 
@@ -50,6 +51,94 @@ int32_t clampChannels(int32_t count) {
     return count < 0 ? 0 : (count > maxChannels ? maxChannels : count);
 }
 
+// A string value read as a list of integers; untouched when the value is missing or empty.
+void readIntegerList(plat::RegKey key, const char* name, std::vector<int32_t>& target) {
+    std::string text;
+    readString(key, name, text);
+    if (!text.empty()) target = parseIntegerList(text);
+}
+
+void readDecimal(plat::RegKey key, const char* name, double& target) {
+    std::string text;
+    readString(key, name, text);
+    if (const std::optional<double> value = parseDecimal(text)) target = *value;
+}
+
+// Faults of the object's operations that a host must survive.
+void readHostFaults(plat::RegKey key, DriverConfig& config) {
+    std::string text;
+    readString(key, "Throw", text);
+    config.throwAt = failPointFromText(text);
+    text.clear();
+    readString(key, "CallbackAfter", text);
+    if (text == "disposeBuffers") config.callbackAfter = CallbackAfter::disposeBuffers;
+    if (text == "release") config.callbackAfter = CallbackAfter::release;
+    readInt(key, "CallbackAfterMs", config.callbackAfterMs);
+    readInt(key, "InitMs", config.initMs);
+    readInt(key, "ControlPanelMs", config.controlPanelMs);
+    int32_t flag = 0;
+    if (readInt(key, "NullBuffers", flag)) config.nullBuffers = flag != 0;
+    if (readInt(key, "UnterminatedNames", flag)) config.unterminatedNames = flag != 0;
+    int32_t count = 0;
+    if (readInt(key, "ReportInputs", count)) config.reportInputs = count;
+    if (readInt(key, "ReportOutputs", count)) config.reportOutputs = count;
+}
+
+// What a host's capability probe finds.
+void readProbeTruths(plat::RegKey key, DriverConfig& config) {
+    readIntegerList(key, "InputTypes", config.inputTypes);
+    readIntegerList(key, "OutputTypes", config.outputTypes);
+    readInt(key, "ChannelGroupSize", config.channelGroupSize);
+    std::string text;
+    readString(key, "ClockSources", text);
+    if (!text.empty()) config.clockSources = parseClockSources(text);
+    readInt(key, "ClockSourceCurrent", config.clockSourceCurrent);
+    text.clear();
+    readString(key, "BufferSizesByRate", text);
+    config.bufferSizesByRate = parseBufferSizesByRate(text);
+    readIntegerList(key, "FutureSelectors", config.futureSelectors);
+}
+
+void readStreamFaults(plat::RegKey key, StreamFaults& faults) {
+    int32_t seed = 0;
+    if (readInt(key, "Seed", seed)) faults.seed = static_cast<uint32_t>(seed);
+    readInt(key, "JitterUs", faults.jitterMicros);
+    readInt(key, "DropEvery", faults.dropEvery);
+    readInt(key, "RepeatHalfAt", faults.repeatHalfAt);
+    readInt(key, "BadHalfAt", faults.badHalfAt);
+    readInt(key, "BadHalf", faults.badHalf);
+    readInt(key, "JumpAt", faults.jumpAt);
+    readInt(key, "JumpBy", faults.jumpBy);
+    readInt(key, "RateErrorPpm", faults.rateErrorPpm);
+    readInt(key, "MessageAt", faults.messageAt);
+    readInt(key, "RateChangeAt", faults.rateChangeAt);
+    // A dword, or a string of selectors (a three-character string is as long as a dword).
+    std::string bytes;
+    if (readRaw(key, "MessageSelector", bytes)) {
+        if (!rawValueIsText(bytes)) {
+            int32_t selector = 0;
+            readInt(key, "MessageSelector", selector);
+            faults.messageSelectors = {selector};
+        } else {
+            readIntegerList(key, "MessageSelector", faults.messageSelectors);
+        }
+    }
+}
+
+void readWire(plat::RegKey key, WireConfig& wire) {
+    readInt(key, "WireFrom", wire.from);
+    readInt(key, "WireTo", wire.to);
+    if (readInt(key, "WireDelay", wire.delay))
+        wire.delay = wire.delay < 0 ? 0 : (wire.delay > maxWireDelay ? maxWireDelay : wire.delay);
+    readDecimal(key, "WireGainDb", wire.gainDb);
+    std::string text;
+    readString(key, "WireNoiseDb", text);
+    wire.noiseDb = parseDecimal(text);
+    int32_t flag = 0;
+    if (readInt(key, "WireInvert", flag)) wire.invert = flag != 0;
+    readIntegerList(key, "WireDropoutAt", wire.dropoutAt);
+}
+
 } // namespace
 
 bool DriverConfig::acceptsRate(double rate) const {
@@ -58,11 +147,36 @@ bool DriverConfig::acceptsRate(double rate) const {
     return false;
 }
 
-bool DriverConfig::acceptsBufferSize(int32_t frames) const {
-    if (frames < 1 || frames < bufferMin || frames > bufferMax) return false;
-    if (granularity == -1) return (frames & (frames - 1)) == 0;
-    if (granularity > 1) return (frames - bufferMin) % granularity == 0;
+BufferLimits DriverConfig::bufferLimits(double rate) const {
+    BufferLimits limits{bufferMin, bufferMax, bufferPreferred, granularity};
+    for (const RateBufferSizes& sizes : bufferSizesByRate) {
+        if (sizes.rate != rate) continue;
+        limits.min = sizes.min;
+        limits.max = sizes.max;
+        limits.preferred = bufferPreferred < sizes.min
+                               ? sizes.min
+                               : (bufferPreferred > sizes.max ? sizes.max : bufferPreferred);
+        break;
+    }
+    return limits;
+}
+
+bool DriverConfig::acceptsBufferSize(int32_t frames, double rate) const {
+    const BufferLimits limits = bufferLimits(rate);
+    if (frames < 1 || frames < limits.min || frames > limits.max) return false;
+    if (limits.granularity == -1) return (frames & (frames - 1)) == 0;
+    if (limits.granularity > 1) return (frames - limits.min) % limits.granularity == 0;
     return true;
+}
+
+ASIOSampleType DriverConfig::sampleType(bool isInput, int32_t channel) const {
+    const std::vector<ASIOSampleType>& types = isInput ? inputTypes : outputTypes;
+    if (channel >= 0 && channel < static_cast<int32_t>(types.size())) return types[channel];
+    return isInput ? inputType : outputType;
+}
+
+int32_t DriverConfig::channelGroup(int32_t channel) const {
+    return channelGroupSize > 0 ? channel / channelGroupSize : 0;
 }
 
 std::string guidToText(const plat::Guid& guid) {
@@ -89,6 +203,7 @@ FailPoint failPointFromText(const std::string& text) {
         {"getSamplePosition", FailPoint::getSamplePosition},
         {"setSampleRate", FailPoint::setSampleRate},
         {"create", FailPoint::create},
+        {"getClassObject", FailPoint::getClassObject},
     };
     for (const auto& entry : names)
         if (text == entry.name) return entry.point;
@@ -155,6 +270,12 @@ DriverConfig loadDriverConfig(const plat::Guid& clsid) {
     if (readInt(key, "CaptureLimit", limit))
         config.captureLimit = limit < 0 ? 0 : static_cast<uint32_t>(limit);
     readString(key, "ChannelNamePrefix", config.channelNamePrefix);
+
+    readHostFaults(key, config);
+    readProbeTruths(key, config);
+    readStreamFaults(key, config.faults);
+    readWire(key, config.wire);
+    readString(key, "Journal", config.journalPath);
 
     plat::regCloseKey(key);
     return config;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,7 @@
 
 namespace refdrv {
 
-// The one operation a configuration can make fail.
+// The one operation a configuration can make fail (or throw).
 enum class FailPoint {
     none,
     init,
@@ -26,7 +27,63 @@ enum class FailPoint {
     getSamplePosition,
     setSampleRate,
     create,
+    getClassObject,
 };
+
+// When the module goes on calling a host's callbacks after the host let go of them.
+enum class CallbackAfter { never, disposeBuffers, release };
+
+// One entry of getClockSources.
+struct ClockSourceEntry {
+    std::string name;
+    int32_t group = -1;
+};
+
+// The buffer sizes a rate of BufferSizesByRate allows.
+struct RateBufferSizes {
+    double rate = 0.0;
+    int32_t min = 0;
+    int32_t max = 0;
+};
+
+// What getBufferSize reports at a given rate.
+struct BufferLimits {
+    int32_t min;
+    int32_t max;
+    int32_t preferred;
+    int32_t granularity;
+};
+
+// Faults of the stream's schedule. Switch numbers count the schedule's slots from 0 at
+// start; a negative switch number is off.
+struct StreamFaults {
+    uint32_t seed = 1;
+    int32_t jitterMicros = 0;  // 0: off
+    int32_t dropEvery = 0;     // off below 2
+    int32_t repeatHalfAt = -1; // off below 1
+    int32_t badHalfAt = -1;
+    int32_t badHalf = 2;
+    int32_t jumpAt = -1;
+    int32_t jumpBy = 0;
+    int32_t rateErrorPpm = 0;
+    int32_t messageAt = -1;
+    std::vector<int32_t> messageSelectors; // the i-th goes at messageAt + i
+    int32_t rateChangeAt = -1;
+};
+
+// The loopback cable from one output to one input.
+struct WireConfig {
+    int32_t from = 0;  // 1-based output channel; 0: off
+    int32_t to = 0;    // 1-based input channel; 0: off
+    int32_t delay = 0; // samples beyond the two buffers of the driver's own path
+    double gainDb = 0.0;
+    bool invert = false;
+    std::optional<double> noiseDb; // RMS relative to full scale
+    std::vector<int32_t> dropoutAt;
+};
+
+// Most samples WireDelay may add.
+inline constexpr int32_t maxWireDelay = 1 << 20;
 
 // Most channels a configuration may ask for in either direction.
 inline constexpr int32_t maxChannels = 1024;
@@ -55,11 +112,37 @@ struct DriverConfig {
     uint32_t captureLimit = 4000;
     std::string channelNamePrefix;
 
+    FailPoint throwAt = FailPoint::none;
+    CallbackAfter callbackAfter = CallbackAfter::never;
+    int32_t callbackAfterMs = 200;
+    int32_t initMs = 0;
+    int32_t controlPanelMs = 0;
+    bool nullBuffers = false;
+    bool unterminatedNames = false;
+    std::optional<int32_t> reportInputs;
+    std::optional<int32_t> reportOutputs;
+    std::vector<ASIOSampleType> inputTypes; // per channel from the first; the rest inputType
+    std::vector<ASIOSampleType> outputTypes;
+    int32_t channelGroupSize = 0; // 0: every channel in group 0
+    std::vector<ClockSourceEntry> clockSources{{"Internal", -1}};
+    int32_t clockSourceCurrent = 0;
+    std::vector<RateBufferSizes> bufferSizesByRate;
+    std::vector<int32_t> futureSelectors;
+    std::string journalPath;
+    StreamFaults faults;
+    WireConfig wire;
+
     bool fails(FailPoint point) const { return fail == point; }
+    bool throwsAt(FailPoint point) const { return throwAt == point; }
     bool acceptsRate(double rate) const;
-    // True when a buffer of `frames` samples fits between the minimum and the maximum and
-    // the granularity's rule (step from the minimum, or powers of two for -1).
-    bool acceptsBufferSize(int32_t frames) const;
+    // The configured sizes, or BufferSizesByRate's minimum and maximum while `rate` is
+    // one of its rates (the preferred size clamped into them).
+    BufferLimits bufferLimits(double rate) const;
+    // True when a buffer of `frames` samples fits between the minimum and the maximum at
+    // `rate` and the granularity's rule (step from the minimum, or powers of two for -1).
+    bool acceptsBufferSize(int32_t frames, double rate) const;
+    ASIOSampleType sampleType(bool isInput, int32_t channel) const;
+    int32_t channelGroup(int32_t channel) const;
 };
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}" in upper case.

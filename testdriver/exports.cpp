@@ -2,6 +2,7 @@
 #include <new>
 
 #include "testdriver/classFactory.h"
+#include "testdriver/driverConfig.h"
 #include "testdriver/moduleCounts.h"
 #include "testdriver/serverRegistration.h"
 
@@ -14,11 +15,17 @@
 #endif
 
 // Any class identifier gets a factory bound to it: every identifier registered with this
-// module as its server is one configured device.
+// module as its server is one configured device. Fail=getClassObject answers S_OK with no
+// object; Throw=getClassObject throws (native builds).
 DRIVER_ENTRY int32_t TEL_STDCALL DllGetClassObject(const plat::Guid& clsid, const plat::Guid& iid,
                                                    void** object) {
     if (!object) return plat::hrPointer;
     *object = nullptr;
+    const refdrv::DriverConfig config = refdrv::loadDriverConfig(clsid);
+#ifndef _WIN32
+    if (config.throwsAt(refdrv::FailPoint::getClassObject)) throw std::bad_alloc();
+#endif
+    if (config.fails(refdrv::FailPoint::getClassObject)) return plat::hrOk;
     refdrv::ClassFactory* factory = new (std::nothrow) refdrv::ClassFactory(clsid);
     if (!factory) return plat::hrOutOfMemory;
     const int32_t status = factory->QueryInterface(iid, object);

@@ -1,10 +1,16 @@
 #include "testdriver/referenceDriver.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
+#include <thread>
 #include <utility>
 
+#include "testdriver/journal.h"
+#include "testdriver/lingeringCallbacks.h"
 #include "testdriver/moduleCounts.h"
 
 namespace refdrv {
@@ -13,6 +19,14 @@ namespace {
 
 // canSampleRate and setSampleRate: the clock cannot run at that rate.
 constexpr ASIOError noClock = -995;
+// future: the selector is supported and was carried out.
+constexpr ASIOError futureSuccess = 0x3F4847A0;
+// What a caller's name and message buffers hold (getDriverName, getErrorMessage).
+constexpr size_t hostTextBytes = 256;
+// Longest delay JitterUs may add to a switch, in microseconds.
+constexpr int32_t maxJitterMicros = 10'000'000;
+// RateErrorPpm below this would stop the clock or run it backwards.
+constexpr int32_t minRateErrorPpm = -990'000;
 
 // Copies at most `maxChars` characters of `text` and a zero byte.
 void copyCut(const std::string& text, char* target, size_t maxChars) {
@@ -21,17 +35,57 @@ void copyCut(const std::string& text, char* target, size_t maxChars) {
     target[count] = '\0';
 }
 
+// Fills all `bytes` of `target` with `text` over and over ("X" for an empty text), with
+// no zero byte: the UnterminatedNames fault.
+void fillUnterminated(const std::string& text, char* target, size_t bytes) {
+    const std::string source = text.empty() ? std::string("X") : text;
+    for (size_t i = 0; i < bytes; ++i)
+        target[i] = source[i % source.size()];
+}
+
+void sleepMillis(int32_t millis) {
+    if (millis > 0) std::this_thread::sleep_for(std::chrono::milliseconds(millis));
+}
+
+std::string statusText(const char* operation, int32_t status) {
+    return std::string(operation) + " " + std::to_string(status);
+}
+
 } // namespace
 
 ReferenceDriver::ReferenceDriver(const plat::Guid& clsid, DriverConfig config)
-    : clsid_(clsid), config_(std::move(config)), sampleRate_(config_.sampleRate) {
+    : clsid_(clsid), config_(std::move(config)), sampleRate_(config_.sampleRate),
+      currentClockSource_(config_.clockSourceCurrent) {
     objectCreated();
+    journal("created");
 }
 
 ReferenceDriver::~ReferenceDriver() {
     endStream();
     buffers_.release();
+    journal("destroyed");
+    if (config_.callbackAfter == CallbackAfter::release) startLingering();
     objectDestroyed();
+}
+
+void ReferenceDriver::throwIfAsked(FailPoint point) const {
+#ifndef _WIN32
+    if (config_.throwsAt(point)) throw std::bad_alloc();
+#else
+    (void)point; // an exception cannot cross into a host built with another runtime
+#endif
+}
+
+// Calls the host makes from inside a callback on the stream thread are not journaled:
+// that thread touches no file.
+void ReferenceDriver::journal(const std::string& line) const {
+    if (!engine_.onStreamThread()) appendJournal(config_.journalPath, line);
+}
+
+void ReferenceDriver::startLingering() const {
+    if (handedFrames_ == 0) return; // no callbacks were ever handed over
+    startLingeringCalls(
+        {handedCallbacks_, handedTimeInfo_, sampleRate_.load(), handedFrames_, config_.callbackAfterMs});
 }
 
 int32_t ReferenceDriver::QueryInterface(const plat::Guid& iid, void** object) {
@@ -56,13 +110,20 @@ uint32_t ReferenceDriver::Release() {
 }
 
 ASIOBool ReferenceDriver::init(void* sysHandle) {
+    throwIfAsked(FailPoint::init);
+    sleepMillis(config_.initMs);
     sysHandle_ = sysHandle;
     initialised_ = !config_.fails(FailPoint::init);
+    journal(statusText("init", initialised_ ? 1 : 0));
     return initialised_ ? 1 : 0;
 }
 
 void ReferenceDriver::getDriverName(char* name) {
-    if (name) copyCut(config_.driverName, name, 31);
+    if (!name) return;
+    if (config_.unterminatedNames)
+        fillUnterminated(config_.driverName, name, hostTextBytes);
+    else
+        copyCut(config_.driverName, name, 31);
 }
 
 int32_t ReferenceDriver::getDriverVersion() {
@@ -70,27 +131,49 @@ int32_t ReferenceDriver::getDriverVersion() {
 }
 
 void ReferenceDriver::getErrorMessage(char* string) {
-    if (string) copyCut(config_.errorText, string, 123);
+    if (!string) return;
+    if (config_.unterminatedNames)
+        fillUnterminated(config_.errorText, string, hostTextBytes);
+    else
+        copyCut(config_.errorText, string, 123);
 }
 
 ASIOError ReferenceDriver::start() {
-    if (config_.fails(FailPoint::start)) return config_.failCode;
-    if (!initialised_ || !buffers_.exists()) return ASE_NotPresent;
-    if (engine_.running()) return ASE_InvalidMode;
-    CaptureRecorder* recorder = nullptr;
-    if (!config_.capturePath.empty() && config_.captureLimit > 0 &&
-        recorder_.prepare(buffers_, sampleRate_.load(), config_.captureLimit))
-        recorder = &recorder_;
-    if (!engine_.start(buffers_, callbacks_, useTimeInfo_, sampleRate_, recorder)) return ASE_NotPresent;
-    return ASE_OK;
+    throwIfAsked(FailPoint::start);
+    const ASIOError status = [this] {
+        if (config_.fails(FailPoint::start)) return config_.failCode;
+        if (!initialised_ || !buffers_.exists()) return ASE_NotPresent;
+        if (engine_.running()) return ASE_InvalidMode;
+        StreamSetup setup;
+        setup.buffers = &buffers_;
+        setup.callbacks = callbacks_;
+        setup.useTimeInfo = useTimeInfo_;
+        setup.sampleRate = &sampleRate_;
+        if (!config_.capturePath.empty() && config_.captureLimit > 0 &&
+            recorder_.prepare(buffers_, sampleRate_.load(), config_.captureLimit))
+            setup.recorder = &recorder_;
+        if (wire_.prepare(buffers_, config_.wire, config_.faults.seed)) setup.wire = &wire_;
+        setup.plan = SwitchPlan(config_.faults, config_.wire.dropoutAt, buffers_.frames());
+        setup.jitterMicros = std::min(config_.faults.jitterMicros, maxJitterMicros);
+        setup.paceFactor = 1.0 + std::max(config_.faults.rateErrorPpm, minRateErrorPpm) / 1e6;
+        setup.seed = config_.faults.seed;
+        return engine_.start(std::move(setup)) ? ASE_OK : ASE_NotPresent;
+    }();
+    journal(statusText("start", status));
+    return status;
 }
 
 ASIOError ReferenceDriver::stop() {
-    if (config_.fails(FailPoint::stop)) return config_.failCode;
-    // Joining the stream thread from itself would never return.
-    if (engine_.onStreamThread()) return ASE_InvalidMode;
-    endStream();
-    return ASE_OK;
+    throwIfAsked(FailPoint::stop);
+    ASIOError status = ASE_OK;
+    if (config_.fails(FailPoint::stop))
+        status = config_.failCode;
+    else if (engine_.onStreamThread())
+        status = ASE_InvalidMode; // joining the stream thread from itself would never return
+    else
+        endStream();
+    journal(statusText("stop", status));
+    return status;
 }
 
 void ReferenceDriver::endStream() {
@@ -101,17 +184,28 @@ void ReferenceDriver::endStream() {
         stats.outputReadyWanted = config_.wantsOutputReady;
         recorder_.writeFile(config_.capturePath, buffers_, stats);
     }
+    const StreamCounts& counts = engine_.counts();
+    char line[320];
+    std::snprintf(
+        line, sizeof line,
+        "stream delivered=%u slots=%u dropped=%u trailingDrop=%d repeats=%u badHalves=%u messages=%u "
+        "rateChanges=%u dropouts=%u",
+        counts.delivered, counts.slots, counts.dropped, counts.trailingDrop ? 1 : 0, counts.repeats,
+        counts.badHalves, counts.messages, counts.rateChanges, counts.dropouts);
+    journal(line);
 }
 
 ASIOError ReferenceDriver::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
+    throwIfAsked(FailPoint::getChannels);
     if (config_.fails(FailPoint::getChannels)) return config_.failCode;
     if (!numInputChannels || !numOutputChannels) return ASE_InvalidParameter;
-    *numInputChannels = config_.inputs;
-    *numOutputChannels = config_.outputs;
+    *numInputChannels = config_.reportInputs.value_or(config_.inputs);
+    *numOutputChannels = config_.reportOutputs.value_or(config_.outputs);
     return ASE_OK;
 }
 
 ASIOError ReferenceDriver::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
+    throwIfAsked(FailPoint::getLatencies);
     if (config_.fails(FailPoint::getLatencies)) return config_.failCode;
     if (!inputLatency || !outputLatency) return ASE_InvalidParameter;
     *inputLatency = config_.inputLatency;
@@ -121,12 +215,14 @@ ASIOError ReferenceDriver::getLatencies(int32_t* inputLatency, int32_t* outputLa
 
 ASIOError ReferenceDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
                                          int32_t* granularity) {
+    throwIfAsked(FailPoint::getBufferSize);
     if (config_.fails(FailPoint::getBufferSize)) return config_.failCode;
     if (!minSize || !maxSize || !preferredSize || !granularity) return ASE_InvalidParameter;
-    *minSize = config_.bufferMin;
-    *maxSize = config_.bufferMax;
-    *preferredSize = config_.bufferPreferred;
-    *granularity = config_.granularity;
+    const BufferLimits limits = config_.bufferLimits(sampleRate_.load());
+    *minSize = limits.min;
+    *maxSize = limits.max;
+    *preferredSize = limits.preferred;
+    *granularity = limits.granularity;
     return ASE_OK;
 }
 
@@ -141,6 +237,7 @@ ASIOError ReferenceDriver::getSampleRate(ASIOSampleRate* sampleRate) {
 }
 
 ASIOError ReferenceDriver::setSampleRate(ASIOSampleRate sampleRate) {
+    throwIfAsked(FailPoint::setSampleRate);
     if (config_.fails(FailPoint::setSampleRate)) return config_.failCode;
     if (!config_.acceptsRate(sampleRate)) return noClock;
     sampleRate_.store(sampleRate);
@@ -149,21 +246,30 @@ ASIOError ReferenceDriver::setSampleRate(ASIOSampleRate sampleRate) {
 
 ASIOError ReferenceDriver::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
     if (!clocks || !numSources || *numSources < 1) return ASE_InvalidParameter;
-    std::memset(clocks, 0, sizeof *clocks);
-    clocks->index = 0;
-    clocks->associatedChannel = -1;
-    clocks->associatedGroup = -1;
-    clocks->isCurrentSource = 1;
-    copyCut("Internal", clocks->name, sizeof clocks->name - 1);
-    *numSources = 1;
+    const int32_t count = std::min(*numSources, static_cast<int32_t>(config_.clockSources.size()));
+    const int32_t current = currentClockSource_.load();
+    for (int32_t i = 0; i < count; ++i) {
+        ASIOClockSource& clock = clocks[i];
+        std::memset(&clock, 0, sizeof clock);
+        clock.index = i;
+        clock.associatedChannel = -1;
+        clock.associatedGroup = config_.clockSources[i].group;
+        clock.isCurrentSource = i == current ? 1 : 0;
+        copyCut(config_.clockSources[i].name, clock.name, sizeof clock.name - 1);
+    }
+    *numSources = count;
     return ASE_OK;
 }
 
 ASIOError ReferenceDriver::setClockSource(int32_t reference) {
-    return reference == 0 ? ASE_OK : ASE_InvalidParameter;
+    if (reference < 0 || reference >= static_cast<int32_t>(config_.clockSources.size()))
+        return ASE_InvalidParameter;
+    currentClockSource_.store(reference);
+    return ASE_OK;
 }
 
 ASIOError ReferenceDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
+    throwIfAsked(FailPoint::getSamplePosition);
     if (config_.fails(FailPoint::getSamplePosition)) return config_.failCode;
     if (!sPos || !tStamp) return ASE_InvalidParameter;
     if (!buffers_.exists()) return ASE_NotPresent;
@@ -175,33 +281,52 @@ ASIOError ReferenceDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* t
 }
 
 ASIOError ReferenceDriver::getChannelInfo(ASIOChannelInfo* info) {
+    throwIfAsked(FailPoint::getChannelInfo);
     if (config_.fails(FailPoint::getChannelInfo)) return config_.failCode;
     if (!info) return ASE_InvalidParameter;
     const bool isInput = info->isInput != 0;
     if (info->channel < 0 || info->channel >= (isInput ? config_.inputs : config_.outputs))
         return ASE_InvalidParameter;
     info->isActive = buffers_.isActive(isInput, info->channel) ? 1 : 0;
-    info->channelGroup = 0;
-    info->_type = isInput ? config_.inputType : config_.outputType;
+    info->channelGroup = config_.channelGroup(info->channel);
+    info->_type = config_.sampleType(isInput, info->channel);
     char name[96];
     std::snprintf(name, sizeof name, "%s%s %d", config_.channelNamePrefix.c_str(), isInput ? "In" : "Out",
                   static_cast<int>(info->channel) + 1);
-    std::memset(info->name, 0, sizeof info->name);
-    copyCut(name, info->name, sizeof info->name - 1);
+    if (config_.unterminatedNames) {
+        fillUnterminated(name, info->name, sizeof info->name);
+    } else {
+        std::memset(info->name, 0, sizeof info->name);
+        copyCut(name, info->name, sizeof info->name - 1);
+    }
     return ASE_OK;
 }
 
 ASIOError ReferenceDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
                                          ASIOCallbacks* callbacks) {
-    if (config_.fails(FailPoint::createBuffers)) return config_.failCode;
-    if (!initialised_) return ASE_NotPresent;
-    if (!callbacks) return ASE_InvalidParameter;
-    if (buffers_.exists()) return ASE_InvalidMode;
-    const ASIOError status = buffers_.create(bufferInfos, numChannels, bufferSize, config_);
-    if (status != ASE_OK) return status;
-    callbacks_ = *callbacks;
-    useTimeInfo_ = config_.timeInfoMode && hostTakesTimeInfo();
-    return ASE_OK;
+    throwIfAsked(FailPoint::createBuffers);
+    const ASIOError status = [&] {
+        if (config_.fails(FailPoint::createBuffers)) return config_.failCode;
+        if (!initialised_) return ASE_NotPresent;
+        if (!callbacks) return ASE_InvalidParameter;
+        if (buffers_.exists()) return ASE_InvalidMode;
+        const ASIOError created =
+            buffers_.create(bufferInfos, numChannels, bufferSize, config_, sampleRate_.load());
+        if (created != ASE_OK) return created;
+        callbacks_ = *callbacks;
+        useTimeInfo_ = config_.timeInfoMode && hostTakesTimeInfo();
+        handedCallbacks_ = callbacks_;
+        handedTimeInfo_ = useTimeInfo_;
+        handedFrames_ = bufferSize;
+        // The driver keeps streaming through its own buffers; the host gets nothing.
+        if (config_.nullBuffers)
+            for (int32_t k = 0; k < numChannels; ++k)
+                bufferInfos[k].buffers[0] = bufferInfos[k].buffers[1] = nullptr;
+        return ASE_OK;
+    }();
+    journal(statusText("createBuffers", status) + " " + std::to_string(numChannels) + " " +
+            std::to_string(bufferSize));
+    return status;
 }
 
 bool ReferenceDriver::hostTakesTimeInfo() const {
@@ -211,22 +336,31 @@ bool ReferenceDriver::hostTakesTimeInfo() const {
 }
 
 ASIOError ReferenceDriver::disposeBuffers() {
-    if (!buffers_.exists()) return ASE_InvalidMode;
-    endStream();
-    buffers_.release();
-    callbacks_ = ASIOCallbacks{};
-    useTimeInfo_ = false;
-    return ASE_OK;
+    const ASIOError status = [this] {
+        if (!buffers_.exists()) return ASE_InvalidMode;
+        endStream();
+        buffers_.release();
+        callbacks_ = ASIOCallbacks{};
+        useTimeInfo_ = false;
+        return ASE_OK;
+    }();
+    journal(statusText("disposeBuffers", status));
+    if (status == ASE_OK && config_.callbackAfter == CallbackAfter::disposeBuffers) startLingering();
+    return status;
 }
 
 // No panel to show; the configuration lives in the registry.
 ASIOError ReferenceDriver::controlPanel() {
+    sleepMillis(config_.controlPanelMs);
     return ASE_OK;
 }
 
-// No optional feature (time code, input monitoring, ...) is supported.
-ASIOError ReferenceDriver::future(int32_t, void*) {
-    return ASE_InvalidParameter;
+// The optional features (time code, input monitoring, ...) answer as FutureSelectors says;
+// none is carried out.
+ASIOError ReferenceDriver::future(int32_t selector, void*) {
+    const auto& supported = config_.futureSelectors;
+    return std::find(supported.begin(), supported.end(), selector) != supported.end() ? futureSuccess
+                                                                                      : ASE_InvalidParameter;
 }
 
 ASIOError ReferenceDriver::outputReady() {

@@ -1,16 +1,20 @@
 // The reference driver object: a sound card whose inputs carry a known signal and
-// whose outputs are recorded, configured per class identifier (driverConfig.h).
-// Reference counted; deletes itself when the last reference goes.
+// whose outputs are recorded, configured per class identifier (driverConfig.h), with
+// the faults and figures the configuration asks for. Every operation and value is
+// described in testdriver/README.md. Reference counted; deletes itself when the last
+// reference goes.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "asio/asioDriverInterface.h"
 #include "testdriver/bufferSet.h"
 #include "testdriver/captureRecorder.h"
 #include "testdriver/driverConfig.h"
 #include "testdriver/streamEngine.h"
+#include "testdriver/wireLoop.h"
 
 namespace refdrv {
 
@@ -52,10 +56,16 @@ class ReferenceDriver final : public IASIO {
 
   private:
     ~ReferenceDriver();
-    // Ends the stream and writes the capture of the run, if one was recorded.
+    // Ends the stream, writes the capture of the run, if one was recorded, and the
+    // journal's stream line.
     void endStream();
     // Asks the host whether it takes bufferSwitchTimeInfo.
     bool hostTakesTimeInfo() const;
+    // Throws std::bad_alloc when the configuration's Throw names `point` (native builds).
+    void throwIfAsked(FailPoint point) const;
+    void journal(const std::string& line) const;
+    // Starts the CallbackAfter calls with the callbacks handed over last.
+    void startLingering() const;
 
     const plat::Guid clsid_;
     const DriverConfig config_;
@@ -65,8 +75,14 @@ class ReferenceDriver final : public IASIO {
     void* sysHandle_ = nullptr;
     ASIOCallbacks callbacks_{};
     bool useTimeInfo_ = false;
+    // The callbacks of the last successful createBuffers, kept after disposeBuffers.
+    ASIOCallbacks handedCallbacks_{};
+    bool handedTimeInfo_ = false;
+    int32_t handedFrames_ = 0;
+    std::atomic<int32_t> currentClockSource_;
     BufferSet buffers_;
     CaptureRecorder recorder_;
+    WireLoop wire_;
     StreamEngine engine_;
 };
 

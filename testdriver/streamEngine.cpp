@@ -1,18 +1,23 @@
 #include "testdriver/streamEngine.h"
 
-#include <chrono>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 #include "testdriver/captureFormat.h"
 #include "testdriver/inputSignal.h"
+#include "testdriver/pseudoRandom.h"
 
 namespace refdrv {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Longest single sleep, so that stop is seen soon even at a very low rate.
+constexpr auto sleepStep = std::chrono::milliseconds(10);
 
 int64_t nanosOf(Clock::time_point point) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(point.time_since_epoch()).count();
@@ -32,14 +37,9 @@ void raiseToAtLeast(std::atomic<uint32_t>& maximum, uint32_t value) {
 
 } // namespace
 
-bool StreamEngine::start(const BufferSet& buffers, const ASIOCallbacks& callbacks, bool useTimeInfo,
-                         const std::atomic<double>& sampleRate, CaptureRecorder* recorder) {
+bool StreamEngine::start(StreamSetup setup) {
     stop();
-    buffers_ = &buffers;
-    callbacks_ = callbacks;
-    useTimeInfo_ = useTimeInfo;
-    sampleRate_ = &sampleRate;
-    recorder_ = recorder;
+    setup_ = std::move(setup);
     stopRequested_.store(false);
     position_.store(0);
     systemTime_.store(nanosOf(Clock::now()));
@@ -47,6 +47,7 @@ bool StreamEngine::start(const BufferSet& buffers, const ASIOCallbacks& callback
     lateSwitches_.store(0);
     maxCallbackMicros_.store(0);
     outputReadyCalls_.store(0);
+    counts_ = StreamCounts{};
     try {
         thread_ = std::thread(&StreamEngine::run, this);
     } catch (const std::system_error&) {
@@ -67,24 +68,35 @@ StreamStats StreamEngine::stats() const {
     stats.lateSwitches = lateSwitches_.load();
     stats.maxCallbackMicros = maxCallbackMicros_.load();
     stats.outputReadyCalls = outputReadyCalls_.load();
-    stats.timeInfoCallbacks = useTimeInfo_;
+    stats.timeInfoCallbacks = setup_.useTimeInfo;
     return stats;
 }
 
-// Switch n is due one buffer period after switch n - 1, on an absolute schedule, so
-// sleeping late once does not shift every later switch.
-void StreamEngine::run() {
-    const int32_t frames = buffers_->frames();
-    Clock::time_point deadline = Clock::now();
-    for (uint32_t switchNumber = 0;; ++switchNumber) {
-        double rate = sampleRate_->load(std::memory_order_relaxed);
-        if (!(rate > 0.0)) rate = 44100.0;
-        const auto period = std::chrono::nanoseconds(std::llround(frames * 1e9 / rate));
-        deadline += period;
-        std::this_thread::sleep_until(deadline);
-        if (stopRequested_.load(std::memory_order_acquire)) break;
+bool StreamEngine::waitUntil(Clock::time_point until) {
+    for (;;) {
+        if (stopRequested_.load(std::memory_order_acquire)) return false;
+        const Clock::time_point now = Clock::now();
+        if (now >= until) return true;
+        std::this_thread::sleep_until(std::min(until, now + sleepStep));
+    }
+}
 
-        switchBuffers(switchNumber, static_cast<int32_t>(switchNumber & 1), rate);
+// Slot n is due one (paced) buffer period after slot n - 1, on an absolute schedule, so
+// sleeping late once, or a jittered delivery, does not shift every later slot.
+void StreamEngine::run() {
+    const int32_t frames = setup_.buffers->frames();
+    PseudoRandom jitter(setup_.seed, jitterStream);
+    Clock::time_point deadline = Clock::now();
+    for (uint32_t slot = 0;; ++slot) {
+        double rate = setup_.sampleRate->load(std::memory_order_relaxed);
+        if (!(rate > 0.0)) rate = 44100.0;
+        const auto period = std::chrono::nanoseconds(std::llround(frames * 1e9 / (rate * setup_.paceFactor)));
+        deadline += period;
+        const auto lateBy = std::chrono::microseconds(
+            setup_.jitterMicros > 0 ? jitter.upTo(static_cast<uint64_t>(setup_.jitterMicros)) : 0);
+        if (!waitUntil(deadline + lateBy)) break;
+
+        runSlot(slot, rate);
 
         // Far behind (the machine or the host stalled): restart the schedule from now
         // rather than firing a burst of switches to catch up.
@@ -93,41 +105,97 @@ void StreamEngine::run() {
     }
 }
 
-void StreamEngine::switchBuffers(uint32_t switchNumber, int32_t half, double rate) {
-    const int32_t frames = buffers_->frames();
-    const int64_t position = static_cast<int64_t>(switchNumber) * frames;
-    for (const ChannelBuffer& buffer : buffers_->inputs())
-        fillInputSignal(buffer.halves[half], buffer.type, buffer.channel, position, frames);
-    for (const ChannelBuffer& buffer : buffers_->outputs())
-        std::memset(buffer.halves[half], capture::sentinelByte, buffer.bytes);
+void StreamEngine::runSlot(uint32_t slot, double rate) {
+    const SlotPlan plan = setup_.plan.slot(slot);
+    ++counts_.slots;
+    counts_.trailingDrop = plan.dropped;
+    if (plan.dropped) {
+        ++counts_.dropped;
+        publish(plan.position, Clock::now());
+        return;
+    }
+
+    // The previous switch once more: its half still holds its inputs.
+    if (plan.repeatFirst) {
+        const int32_t half = static_cast<int32_t>((slot - 1) & 1);
+        fillOutputs(half);
+        const Clock::time_point at = Clock::now();
+        publish(plan.repeatPosition, at);
+        deliver(half, plan.repeatPosition, rate, at);
+        ++counts_.repeats;
+        ++counts_.delivered;
+    }
+
+    fillInputs(plan.half, plan.position, plan.wireDropout);
+    fillOutputs(plan.half);
+    publish(plan.position, Clock::now());
+    const ASIOCallbacks& host = setup_.callbacks;
+    if (plan.sendsMessage && host.asioMessage) {
+        host.asioMessage(plan.messageSelector, 0, nullptr, nullptr);
+        ++counts_.messages;
+    }
+    if (plan.rateChange && host.sampleRateChanged) {
+        host.sampleRateChanged(rate);
+        ++counts_.rateChanges;
+    }
 
     const Clock::time_point begin = Clock::now();
     systemTime_.store(nanosOf(begin), std::memory_order_release);
-    position_.store(position, std::memory_order_release);
+    deliver(plan.deliveredHalf, plan.position, rate, begin);
+    ++counts_.delivered;
+    if (plan.deliveredHalf != plan.half) ++counts_.badHalves;
+    measure(Clock::now() - begin, setup_.buffers->frames() / rate);
 
-    if (useTimeInfo_ && callbacks_.bufferSwitchTimeInfo) {
+    if (setup_.wire) setup_.wire->takeOutput(plan.half, plan.position);
+    if (setup_.recorder) setup_.recorder->record(slot, plan.half, *setup_.buffers);
+}
+
+void StreamEngine::fillInputs(int32_t half, int64_t position, bool wireDropout) {
+    const int32_t frames = setup_.buffers->frames();
+    const ChannelBuffer* wired = setup_.wire ? setup_.wire->inputBuffer() : nullptr;
+    for (const ChannelBuffer& buffer : setup_.buffers->inputs()) {
+        if (&buffer == wired) {
+            setup_.wire->fillInput(half, position, wireDropout);
+            if (wireDropout) ++counts_.dropouts;
+        } else {
+            fillInputSignal(buffer.halves[half], buffer.type, buffer.channel, position, frames);
+        }
+    }
+}
+
+void StreamEngine::fillOutputs(int32_t half) {
+    for (const ChannelBuffer& buffer : setup_.buffers->outputs())
+        std::memset(buffer.halves[half], capture::sentinelByte, buffer.bytes);
+}
+
+void StreamEngine::publish(int64_t position, Clock::time_point at) {
+    systemTime_.store(nanosOf(at), std::memory_order_release);
+    position_.store(position, std::memory_order_release);
+}
+
+void StreamEngine::deliver(int32_t half, int64_t position, double rate, Clock::time_point at) {
+    const ASIOCallbacks& host = setup_.callbacks;
+    if (setup_.useTimeInfo && host.bufferSwitchTimeInfo) {
         ASIOTime time{};
         time.timeInfo.speed = 1.0;
-        const ASIOSamples systemTime = splitWords(nanosOf(begin));
+        const ASIOSamples systemTime = splitWords(nanosOf(at));
         const ASIOSamples samplePosition = splitWords(position);
         std::memcpy(&time.timeInfo.systemTime, &systemTime, sizeof systemTime);
         std::memcpy(&time.timeInfo.samplePosition, &samplePosition, sizeof samplePosition);
         time.timeInfo.sampleRate = rate;
         time.timeInfo.flags = kSystemTimeValid | kSamplePositionValid;
-        callbacks_.bufferSwitchTimeInfo(&time, half, 1);
-    } else if (callbacks_.bufferSwitch) {
-        callbacks_.bufferSwitch(half, 1);
+        host.bufferSwitchTimeInfo(&time, half, 1);
+    } else if (host.bufferSwitch) {
+        host.bufferSwitch(half, 1);
     }
+}
 
-    const auto elapsed = Clock::now() - begin;
+void StreamEngine::measure(Clock::duration elapsed, double periodSeconds) {
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
-    const double periodSeconds = frames / rate;
     switches_.fetch_add(1, std::memory_order_relaxed);
     if (std::chrono::duration<double>(elapsed).count() > periodSeconds)
         lateSwitches_.fetch_add(1, std::memory_order_relaxed);
     raiseToAtLeast(maxCallbackMicros_, micros > 0xFFFFFFFF ? 0xFFFFFFFFu : static_cast<uint32_t>(micros));
-
-    if (recorder_) recorder_->record(switchNumber, half, *buffers_);
 }
 
 } // namespace refdrv

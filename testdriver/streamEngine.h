@@ -1,33 +1,62 @@
-// The reference driver's own thread from start to stop: it paces buffer switches in
-// real time, fills the inputs with the known signal and the outputs with the sentinel,
-// calls the host, measures the callback and records the half for the capture.
+// The reference driver's own thread from start to stop: it paces the schedule's slots in
+// real time, fills the inputs with the known signal (or the wire's block) and the
+// outputs with the sentinel, calls the host, measures the callback, feeds the wire and
+// records the half for the capture; the configured stream faults (switchPlan.h) decide
+// what each slot delivers.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <thread>
 
 #include "asio/asioTypes.h"
 #include "testdriver/bufferSet.h"
 #include "testdriver/captureRecorder.h"
+#include "testdriver/switchPlan.h"
+#include "testdriver/wireLoop.h"
 
 namespace refdrv {
+
+// What one run really did, for the journal.
+struct StreamCounts {
+    uint32_t delivered = 0; // buffer-switch callbacks, repeats included
+    uint32_t slots = 0;     // schedule slots passed
+    uint32_t dropped = 0;   // switches not delivered
+    bool trailingDrop = false;
+    uint32_t repeats = 0;
+    uint32_t badHalves = 0;
+    uint32_t messages = 0;
+    uint32_t rateChanges = 0;
+    uint32_t dropouts = 0; // wire dropouts applied
+};
+
+// Everything a run uses; the pointed-to objects must stay unchanged until stop.
+struct StreamSetup {
+    const BufferSet* buffers = nullptr;
+    ASIOCallbacks callbacks{};
+    bool useTimeInfo = false;
+    const std::atomic<double>* sampleRate = nullptr; // the nominal rate, read at every slot
+    CaptureRecorder* recorder = nullptr;             // may be null
+    WireLoop* wire = nullptr;                        // may be null
+    SwitchPlan plan;
+    int32_t jitterMicros = 0;
+    double paceFactor = 1.0; // slots are paced at the nominal rate × paceFactor
+    uint32_t seed = 1;
+};
 
 class StreamEngine {
   public:
     ~StreamEngine() { stop(); }
 
-    // Starts the thread over `buffers`, whose contents must not change until stop.
-    // `sampleRate` is read at every switch, so a rate change paces the next switch.
-    // `recorder` may be null. False when no thread could be started.
-    bool start(const BufferSet& buffers, const ASIOCallbacks& callbacks, bool useTimeInfo,
-               const std::atomic<double>& sampleRate, CaptureRecorder* recorder);
-    // Ends the thread after the switch in progress and waits for it. Safe when stopped.
+    // Starts the thread. False when no thread could be started.
+    bool start(StreamSetup setup);
+    // Ends the thread after the slot in progress and waits for it. Safe when stopped.
     void stop();
     bool running() const { return thread_.joinable(); }
     bool onStreamThread() const { return thread_.get_id() == std::this_thread::get_id(); }
 
-    // Sample position of the current buffer half and the system time at its switch, in
+    // Sample position of the current slot and the system time of its switch, in
     // nanoseconds of the steady clock. Any thread.
     int64_t samplePosition() const { return position_.load(std::memory_order_acquire); }
     int64_t systemTimeNanos() const { return systemTime_.load(std::memory_order_acquire); }
@@ -35,10 +64,20 @@ class StreamEngine {
     // Counts of the last run; read after stop (outputReady calls may be added any time).
     void countOutputReady() { outputReadyCalls_.fetch_add(1, std::memory_order_relaxed); }
     StreamStats stats() const;
+    const StreamCounts& counts() const { return counts_; }
 
   private:
+    using Clock = std::chrono::steady_clock;
+
     void run();
-    void switchBuffers(uint32_t switchNumber, int32_t half, double rate);
+    // Sleeps until `until` in short steps; false as soon as stop is requested.
+    bool waitUntil(Clock::time_point until);
+    void runSlot(uint32_t slot, double rate);
+    void fillInputs(int32_t half, int64_t position, bool wireDropout);
+    void fillOutputs(int32_t half);
+    void publish(int64_t position, Clock::time_point at);
+    void deliver(int32_t half, int64_t position, double rate, Clock::time_point at);
+    void measure(Clock::duration elapsed, double periodSeconds);
 
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
@@ -48,13 +87,9 @@ class StreamEngine {
     std::atomic<uint32_t> lateSwitches_{0};
     std::atomic<uint32_t> maxCallbackMicros_{0};
     std::atomic<uint32_t> outputReadyCalls_{0};
+    StreamCounts counts_; // stream thread only while running
 
-    // Fixed from start to stop.
-    const BufferSet* buffers_ = nullptr;
-    ASIOCallbacks callbacks_{};
-    bool useTimeInfo_ = false;
-    const std::atomic<double>* sampleRate_ = nullptr;
-    CaptureRecorder* recorder_ = nullptr;
+    StreamSetup setup_; // fixed from start to stop
 };
 
 } // namespace refdrv

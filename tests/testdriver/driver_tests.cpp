@@ -7,32 +7,30 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 #include "asio/asioDriverInterface.h"
 #include "captureFile.h"
 #include "checker.h"
-#include "platform/platform.h"
+#include "driverHarness.h"
 #include "sampleCodec.h"
 
 namespace {
 
-enum ClassNumber { streaming = 1, configured };
-const std::filesystem::path folder =
-    std::filesystem::temp_directory_path() /
-    ("echoprobe-testdriver-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+using harness::create;
 
-std::string capturePath(uint32_t number) {
-    return (folder / (std::to_string(number) + ".cap")).string();
-}
+// Both classes capture and prefer time-info callbacks; the second also has a long name, 3
+// int16 inputs, int32 outputs, power-of-two buffers of 32 to 512 frames, and does not want
+// the output-ready notice.
+const std::string common = "'SampleRate'=dword:bb80;'CallbackMode'='timeInfo';";
+const int streaming = harness::addClass(common + "'Capture'='$DIR/streaming.cap'");
+const int configured = harness::addClass(
+    common + "'Capture'='$DIR/configured.cap';'DriverName'='A driver name of forty characters, cut.';"
+             "'Inputs'=dword:3;'InputType'=dword:10;'OutputType'=dword:12;'OutputReady'=dword:0;"
+             "'BufferMin'=dword:20;'BufferMax'=dword:200;'Granularity'=dword:ffffffff");
 
-IASIO* create(uint32_t number) {
-    const plat::Guid id{0xA0000000 + number, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 1}};
-    void* object = nullptr;
-    EXPECT_EQ(plat::coCreateInstance(id, id, &object), plat::hrOk);
-    return static_cast<IASIO*>(object);
+std::string capturePath(int number) {
+    return harness::tempPath(number == streaming ? "streaming.cap" : "configured.cap");
 }
 
 // The callbacks carry no context: the host side lives here. With plain callbacks it
@@ -69,38 +67,7 @@ ASIOTime* TEL_CDECL onSwitchTimeInfo(ASIOTime* time, int32_t half, ASIOBool) {
 
 ASIOCallbacks callbacks{onSwitch, [](double) {}, onMessage, onSwitchTimeInfo};
 
-class ReferenceDriverTest : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        // Written with ' for " and ; for a line break. Both classes capture and prefer time-info
-        // callbacks; the second also has a long name, 3 int16 inputs, int32 outputs, power-of-two
-        // buffers of 32 to 512 frames, and does not want the output-ready notice.
-        const std::string classes[] = {
-            "",
-            "'DriverName'='A driver name of forty characters, cut.';'Inputs'=dword:3;'InputType'=dword:10;"
-            "'OutputType'=dword:12;'OutputReady'=dword:0;'BufferMin'=dword:20;'BufferMax'=dword:200;"
-            "'Granularity'=dword:ffffffff;"};
-        std::string text = "REGEDIT4;";
-        for (uint32_t number = streaming; number <= configured; ++number) {
-            char key[80];
-            std::snprintf(key, sizeof key, ";[HKEY_CLASSES_ROOT\\CLSID\\{%08X-0000-4000-8000-000000000001}",
-                          0xA0000000u + number);
-            text += key + std::string("\\InprocServer32];@='" TESTDRIVER_MODULE_PATH "';") + key + "];" +
-                    classes[number - 1] + "'SampleRate'=dword:bb80;'CallbackMode'='timeInfo';'Capture'='" +
-                    capturePath(number) + "';";
-        }
-        std::replace(text.begin(), text.end(), '\'', '"');
-        std::replace(text.begin(), text.end(), ';', '\n');
-        std::filesystem::create_directories(folder);
-        std::ofstream(folder / "drivers.reg") << text;
-        setenv("ASIO_REGISTRY", (folder / "drivers.reg").c_str(), 1);
-        plat::coInitialize();
-    }
-    static void TearDownTestSuite() {
-        plat::coUninitialize();
-        std::filesystem::remove_all(folder);
-    }
-};
+class ReferenceDriverTest : public harness::DriverTest {};
 
 } // namespace
 
