@@ -1,21 +1,25 @@
 // capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N] FILE
+// capturecheck --wav RECORDING FILE
 //
 // Checks a capture file of the reference driver against the host's loopback and test
-// tone. Prints one line; exits 0 when everything holds, 1 on a fault, 2 on bad usage or
-// an unreadable file.
+// tone, or (--wav) checks the host's WAV recording of the driver's inputs in the same
+// run against the capture instead. Prints one line; exits 0 when everything holds, 1 on
+// a fault, 2 on bad usage or an unreadable file.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "captureFile.h"
 #include "checker.h"
+#include "measure/wavFile.h"
+#include "wavCheck.h"
 
 namespace {
 
 int usage() {
-    std::fprintf(
-        stderr,
-        "usage: capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N] FILE\n");
+    std::fprintf(stderr,
+                 "usage: capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N] FILE\n"
+                 "       capturecheck --wav RECORDING FILE\n");
     return 2;
 }
 
@@ -31,29 +35,45 @@ bool parseCount(const char* text, uint32_t& value) {
 
 int main(int argc, char** argv) {
     capcheck::CheckOptions options;
-    std::string path;
+    std::string path, wavPath;
+    bool loopOptions = false;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--noloop") {
-            options.noLoop = true;
+            options.noLoop = loopOptions = true;
         } else if (argument == "--nosine") {
-            options.noSine = true;
+            options.noSine = loopOptions = true;
         } else if (argument == "--expect-switches-min" || argument == "--allow-late") {
             uint32_t& target = argument == "--allow-late" ? options.allowedLate : options.minSwitches;
             if (++i >= argc || !parseCount(argv[i], target)) return usage();
+            loopOptions = true;
+        } else if (argument == "--wav") {
+            if (++i >= argc || !wavPath.empty() || !*argv[i]) return usage();
+            wavPath = argv[i];
         } else if (path.empty() && argument.rfind("--", 0) != 0) {
             path = argument;
         } else {
             return usage();
         }
     }
-    if (path.empty()) return usage();
+    // The recording check replaces the loopback checks, so their options make no sense with it.
+    if (path.empty() || (!wavPath.empty() && loopOptions)) return usage();
 
     capcheck::Capture capture;
     std::string error;
     if (!capcheck::readCaptureFile(path, capture, error)) {
         std::printf("capturecheck: %s\n", error.c_str());
         return 2;
+    }
+    if (!wavPath.empty()) {
+        const auto wav = measure::readWav(wavPath, &error);
+        if (!wav) {
+            std::printf("capturecheck: %s: %s\n", wavPath.c_str(), error.c_str());
+            return 2;
+        }
+        const capcheck::CheckResult result = capcheck::checkWavRecording(capture, *wav);
+        std::printf("capturecheck: %s\n", result.message.c_str());
+        return result.ok ? 0 : 1;
     }
     const capcheck::CheckResult result = capcheck::checkCapture(capture, options);
     std::printf("capturecheck: %s\n", result.message.c_str());

@@ -1,0 +1,20 @@
+// Checks a WAV recording of the driver's inputs, made by the host in the run that wrote
+// the capture: the same channels and rate, the format the inputs' sample type asks for
+// (measure/wavFile.h), and for every captured switch n of buffer size B the frames
+// n×B … n×B+B-1 holding that switch's input halves converted as the host converts them.
+// Frames of switches missing between captured ones must be silence (zero bytes); frames
+// past the last captured switch are not checked (the capture stops at its limit while
+// the recording goes on).
+#pragma once
+
+#include "captureFile.h"
+#include "checker.h"
+#include "measure/wavFile.h"
+
+namespace capcheck {
+
+// The summary ("wav 2 channels 24-bit, 412 switches ok"), or the first difference with
+// its frame and channel.
+CheckResult checkWavRecording(const Capture& capture, const measure::WavContents& wav);
+
+} // namespace capcheck
