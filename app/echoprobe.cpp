@@ -2,9 +2,11 @@
 
 #include <exception>
 
+#include "app/measuredRun.h"
 #include "app/myBP.h"
 #include "app/options.h"
 #include "app/report.h"
+#include "app/runJson.h"
 #include "app/runLoop.h"
 #include "app/selection.h"
 #include "asio/telAsioBufferProcessor.h"
@@ -15,36 +17,17 @@
 
 namespace {
 
-// Control panel, switches, sample rate, report, start, status loop and stop. The
-// processor exists and is attached for all of it. A stop request (Ctrl+C) that comes
-// before the driver is started ends the run there: the driver is never started.
-void runDriver(telAsioDriver& driver, myBP& processor, const programOptions& options) {
-    if (options.showControlPanel) driver.controlPanel();
-    if (plat::interruptRequested()) return;
-    processor.f_noSine = switchPresent(u"nosine", telFalse);
-    processor.f_noLoop = switchPresent(u"noloop", telFalse);
-    chooseSampleRate(driver);
-    printDriverReport(driver);
-    if (plat::interruptRequested()) return;
-    if (!startDriver(driver)) return;
-    runStatusLoop(driver, platformStatusLoopPorts());
-    // A driver that refuses to stop may go on calling back: take its buffers and its
-    // callback slot away before the processor goes.
-    if (driver.stop(telTrue) != ASE_OK) driver.release();
-}
+// Exit statuses of a run with /seconds; without it every path ends with 0.
+constexpr int exitPass = 0;
+constexpr int exitFail = 1;
+constexpr int exitNotRun = 2;
 
-// Detaches the processor and frees it once no callback can be inside it any more. A
-// driver that is still inside a callback after the wait keeps its processor: it is
-// left in memory rather than freed while in use.
-void freeProcessor(telAsioDriver& driver, telOwned<myBP>& processor) {
-    if (!processor) return;
-    if (driver.setBufferProcessor(nullptr)) {
-        telFree(processor);
-        return;
-    }
-    printMessage(u"The driver is still inside a callback; its buffer processor is left in memory.");
-    (void)processor.release();
-}
+// What the main block carries from step to step.
+struct mainState {
+    const programOptions& options;
+    runJson& json;
+    int exitStatus = exitNotRun; // until a run has been judged
+};
 
 void printShutdown() { printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS."); }
 
@@ -63,26 +46,163 @@ void printUnexpectedFailure(std::exception_ptr failure) {
     }
 }
 
+// Initialises the driver with buffers of the chosen size: the size given with /buffer
+// when the driver's rules take it, else 300 samples or the legal size nearest to it.
+bool initialise(telAsioDriver& driver, mainState& state) {
+    telText failure;
+    std::optional<measure::BufferSizeRule> figures;
+    if (!initialiseWithoutBuffers(driver, figures, &failure)) {
+        state.json.failure(failure);
+        return false;
+    }
+    if (plat::interruptRequested()) return false;
+    int32_t size = defaultBufferSize(figures);
+    if (state.options.bufferSize) {
+        size = *state.options.bufferSize;
+        if (figures && !measure::isLegalBufferSize(*figures, size)) {
+            failure = u"The driver does not take a buffer of " + decimalText(size) + u" samples; it takes " +
+                      plat::fromNarrow(measure::legalBufferSizesText(*figures)) + u".";
+            printMessage(failure);
+            state.json.failure(failure);
+            return false;
+        }
+    }
+    if (initialiseDriver(driver, size, &failure)) return true;
+    state.json.failure(failure);
+    return false;
+}
+
+// The rate given with /rate, when the driver can run at it; else 48000 Hz when it can,
+// or 44100 Hz.
+bool setRate(telAsioDriver& driver, mainState& state) {
+    if (!state.options.sampleRate) {
+        chooseSampleRate(driver);
+        return true;
+    }
+    const double rate = *state.options.sampleRate;
+    telText failure;
+    if (!driver.canSampleRate(rate)) {
+        telText possible;
+        for (double common : {8000.0, 11025.0, 16000.0, 22050.0, 32000.0, 44100.0, 48000.0, 88200.0, 96000.0,
+                              176400.0, 192000.0, 352800.0, 384000.0, 705600.0, 768000.0})
+            if (driver.canSampleRate(common))
+                possible += (possible.empty() ? u"" : u", ") + decimalText(static_cast<int64_t>(common));
+        failure = u"The driver cannot run at " + plat::fromNarrow(rateText(rate)) + u" Hz; " +
+                  (possible.empty() ? telText(u"it runs at none of the common rates.")
+                                    : u"it runs at " + possible + u" Hz.");
+    } else if (const ASIOError status = driver.setSampleRate(rate); status != ASE_OK) {
+        failure = u"The driver refused to run at " + plat::fromNarrow(rateText(rate)) + u" Hz, error code=" +
+                  hexCodeText(status);
+    } else {
+        return true;
+    }
+    printMessage(failure);
+    state.json.failure(failure);
+    return false;
+}
+
+// Start, status loop and stop of a measuring run, then the summary and the verdict.
+void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& measured, mainState& state) {
+    telText failure;
+    if (!measured.prepare(driver, processor, &failure)) {
+        state.json.failure(failure);
+        return;
+    }
+    if (plat::interruptRequested()) return;
+    measured.started();
+    if (!startDriver(driver, &failure)) {
+        state.json.failure(failure);
+        return;
+    }
+    const stopCause cause = runStatusLoop(driver, platformStatusLoopPorts(), measured.loopLimits());
+    measured.stopping();
+    const ASIOError stopStatus = driver.stop(telTrue);
+    // A driver that refuses to stop may go on calling back: take its buffers and its
+    // callback slot away before the processor goes.
+    if (stopStatus != ASE_OK) driver.release();
+    const runFindings findings = measured.finish(driver, processor, cause, stopStatus);
+    if (state.options.stats) printRunSummary(findings);
+    state.json.findings(findings);
+    state.exitStatus = findings.verdict.pass ? exitPass : exitFail;
+}
+
+// Control panel, switches, sample rate, report, start, status loop and stop. The
+// processor exists and is attached for all of it. A stop request (Ctrl+C) that comes
+// before the driver is started ends the run there: the driver is never started.
+void runDriver(telAsioDriver& driver, myBP& processor, mainState& state) {
+    if (state.options.showControlPanel) driver.controlPanel();
+    if (plat::interruptRequested()) return;
+    processor.f_noSine = switchPresent(u"nosine", telFalse);
+    processor.f_noLoop = switchPresent(u"noloop", telFalse);
+    if (!setRate(driver, state)) return;
+    printDriverReport(driver);
+    state.json.describeDriver(driver);
+    if (plat::interruptRequested()) return;
+
+    if (state.options.measures()) {
+        measuredRun measured(state.options);
+        runMeasured(driver, static_cast<measuringBP&>(processor), measured, state);
+        return;
+    }
+    if (!startDriver(driver)) return;
+    runStatusLoop(driver, platformStatusLoopPorts());
+    if (driver.stop(telTrue) != ASE_OK) driver.release();
+    state.exitStatus = exitPass;
+}
+
+// Detaches the processor and frees it once no callback can be inside it any more. A
+// driver that is still inside a callback after the wait keeps its processor: it is
+// left in memory rather than freed while in use.
+void freeProcessor(telAsioDriver& driver, telOwned<myBP>& processor) {
+    if (!processor) return;
+    if (driver.setBufferProcessor(nullptr)) {
+        telFree(processor);
+        return;
+    }
+    printMessage(u"The driver is still inside a callback; its buffer processor is left in memory.");
+    (void)processor.release();
+}
+
+telOwned<myBP> createProcessor(telAsioDriver* driver, const programOptions& options) {
+    if (options.measures()) return telCreate<measuringBP>(driver);
+    return telCreate<myBP>(driver);
+}
+
+void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>& processor) {
+    int32_t selectedIndex = 0;
+    telText failure;
+    telAsioDriver* driver = selectAndOpenDriver(driverList, state.options.requestedIndex, selectedIndex, &failure);
+    if (driverList.numDrv() > 0) state.json.describeEntry(driverList, selectedIndex);
+    if (driver == nullptr) {
+        state.json.failure(failure);
+        return;
+    }
+    if (!initialise(*driver, state) || plat::interruptRequested()) return;
+    processor = createProcessor(driver, state.options);
+    if (processor) runDriver(*driver, *processor, state);
+    freeProcessor(*driver, processor);
+    closeSelectedDriver(driverList, selectedIndex);
+}
+
 } // namespace
 
-void runMainBlock() {
+int runMainBlock() {
     printBanner();
     const programOptions options = readOptions();
+    if (options.stopsAfterOptions()) {
+        printShutdown();
+        return options.secondsGiven && options.usageError ? exitNotRun : 0;
+    }
 
+    runJson json(options.jsonPath);
+    mainState state{options, json};
     try {
         telOwned<telAsioDriverList> driverList = telCreate<telAsioDriverList>();
         // Declared after the list, so that an exception frees the processor first and
         // then the list, which releases the driver.
         telOwned<myBP> processor;
         if (driverList) {
-            int32_t selectedIndex = 0;
-            telAsioDriver* driver = selectAndOpenDriver(*driverList, options.requestedIndex, selectedIndex);
-            if (driver != nullptr && initialiseDriver(*driver) && !plat::interruptRequested()) {
-                processor = telCreate<myBP>(driver);
-                if (processor) runDriver(*driver, *processor, options);
-                freeProcessor(*driver, processor);
-                closeSelectedDriver(*driverList, selectedIndex);
-            }
+            runSelected(*driverList, state, processor);
             // Freeing the list releases any driver object still open, then ends COM.
             telFree(driverList);
         }
@@ -93,7 +213,9 @@ void runMainBlock() {
         printUnexpectedFailure(std::current_exception());
         throw;
     }
+    json.write();
     printShutdown();
+    return options.secondsGiven ? state.exitStatus : 0;
 }
 
 int echoprobeMain() {
@@ -104,11 +226,11 @@ int echoprobeMain() {
     telAsioApiStartup();
     plat::prepareConsole();
 
-    runMainBlock();
+    const int exitStatus = runMainBlock();
 
     plat::restoreConsole();
     telAsioApiShutdown();
     telClassesShutdown();
     telUtilsShutdown();
-    return 0;
+    return exitStatus;
 }

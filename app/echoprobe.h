@@ -2,9 +2,11 @@
 // report, run and tear-down, in that order, ending with the shutdown text.
 #pragma once
 
-// Runs the whole program between the modules' start-up and shutdown.
-void runMainBlock();
+// Runs the whole program between the modules' start-up and shutdown. Returns the exit
+// status: 0 on every path, unless /seconds was given: then 0 for a run that passed, 1
+// for one that failed and 2 for one that could not happen.
+int runMainBlock();
 
-// Runs the modules' start-up, the main block and the modules' shutdown. Returns the
-// exit code, which is 0 on every path.
+// Runs the modules' start-up, the main block and the modules' shutdown, and returns the
+// main block's exit status.
 int echoprobeMain();

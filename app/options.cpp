@@ -1,6 +1,120 @@
 #include "app/options.h"
 
+#include <cmath>
+
 #include "util/telUtils.h"
+
+namespace {
+
+// Every switch the program knows, by the name its routines match.
+constexpr const char16_t* knownSwitches[] = {u"index", u"skipcp", u"nosine", u"noloop", u"seconds",
+                                             u"stats", u"json",   u"list",   u"probe",  u"buffer",
+                                             u"rate",  u"latency", u"record", u"help",  u"?"};
+
+bool isSwitchLead(char16_t ch) { return ch == u'/' || ch == u'-' || ch == u'\\'; }
+
+// The name of a switch argument: what follows its lead up to "=" or ":".
+telText switchName(const telText& argument) {
+    const size_t end = argument.find_first_of(u"=:", 1);
+    return argument.substr(1, end == telText::npos ? telText::npos : end - 1);
+}
+
+// One line on standard error for each switch the program does not know: a typo such as
+// /second=5 would otherwise go unnoticed. Standard output stays as it is.
+void warnAboutUnknownSwitches() {
+    for (int32_t position = 1; position <= argumentCount(); ++position) {
+        const telText argument = argumentText(position);
+        if (argument.size() < 2 || !isSwitchLead(argument[0])) continue;
+        const telText name = upperCaseText(switchName(argument));
+        bool known = false;
+        for (const char16_t* candidate : knownSwitches)
+            known = known || name == upperCaseText(candidate);
+        if (!known) plat::writeErrorLine(u"unknown switch " + argument + u", ignored");
+    }
+}
+
+telText valueOf(const char16_t* name) {
+    telText value;
+    switchArgument(name, telFalse, u"", value);
+    return value;
+}
+
+bool given(const char16_t* name) { return switchPresent(name, telFalse) != 0; }
+
+// A value that cannot be used: one line naming the switch, the value and what it takes.
+void printBadValue(const telText& name, const telText& value, const telText& wanted) {
+    printMessage(u"/" + name + u" needs " + wanted + u", not \"" + value + u"\"");
+}
+
+// The switches that measure and judge; sets usageError for a value the run cannot go on with.
+void readMeasuringSwitches(programOptions& options) {
+    if (given(u"seconds")) {
+        options.secondsGiven = true;
+        const telText value = valueOf(u"seconds");
+        const std::optional<int64_t> seconds = readWholeNumber(value);
+        if (seconds && *seconds >= 1 && *seconds <= INT32_MAX) {
+            options.seconds = static_cast<int32_t>(*seconds);
+        } else {
+            printBadValue(u"seconds", value, u"a whole number of seconds from 1 up");
+            options.usageError = true;
+        }
+    }
+    options.stats = given(u"stats") || options.secondsGiven;
+
+    if (given(u"json")) {
+        const telText value = valueOf(u"json");
+        if (value.empty())
+            printMessage(u"/json needs a file name, as in /json=run.json; the run goes on without a JSON report.");
+        else
+            options.jsonPath = value;
+    }
+    if (given(u"record")) {
+        const telText value = valueOf(u"record");
+        if (value.empty())
+            printMessage(u"/record needs a file name, as in /record=inputs.wav; the run goes on without a recording.");
+        else
+            options.recordPath = value;
+    }
+
+    options.list = given(u"list");
+    options.probe = given(u"probe");
+
+    if (given(u"buffer")) {
+        const telText value = valueOf(u"buffer");
+        const std::optional<int64_t> size = readWholeNumber(value);
+        if (size && *size >= 1 && *size <= INT32_MAX) {
+            options.bufferSize = static_cast<int32_t>(*size);
+        } else {
+            printBadValue(u"buffer", value, u"a buffer size in samples from 1 up");
+            options.usageError = true;
+        }
+    }
+    if (given(u"rate")) {
+        const telText value = valueOf(u"rate");
+        const std::optional<double> rate = readRate(value);
+        if (rate) {
+            options.sampleRate = *rate;
+        } else {
+            printBadValue(u"rate", value, u"a sample rate in Hz above 0, such as 48000");
+            options.usageError = true;
+        }
+    }
+    if (given(u"latency")) {
+        const telText value = valueOf(u"latency");
+        const std::optional<latencyChannels> channels =
+            value.empty() ? std::optional<latencyChannels>(latencyChannels{}) : readLatencyChannels(value);
+        if (channels) {
+            options.latency = channels;
+        } else {
+            printBadValue(u"latency", value,
+                          u"an output and an input channel numbered from 1, as in /latency=1,2");
+            options.usageError = true;
+        }
+    }
+    options.help = given(u"help") || given(u"?");
+}
+
+} // namespace
 
 void printBanner() {
     printMessage(u"ASIO Loopback Test Application. Version 1.0 Made by the echoprobe project.");
@@ -16,6 +130,30 @@ void printUsage() {
     printMessage(u"");
 }
 
+void printFullUsage() {
+    printMessage(u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
+    printMessage(u"                 [/seconds=N] [/stats] [/json=FILE] [/list] [/probe] [/buffer=N] [/rate=R]");
+    printMessage(u"                 [/latency[=OUT,IN]] [/record=FILE.wav] [/help]");
+    printMessage(u"");
+    printMessage(u"         N - index of driver to use (0 - first driver)");
+    printMessage(u"         skipcp - do not show control panel");
+    printMessage(u"         nosine - do not add sines to output buffers");
+    printMessage(u"         noloop - do not loop input to output channels");
+    printMessage(u"         seconds - stop after N seconds and judge the run: exit status 0 pass, 1 fail,");
+    printMessage(u"                   2 when the run could not happen");
+    printMessage(u"         stats - print a health summary of the run after the driver stopped");
+    printMessage(u"         json - write the report and the summary to FILE as one JSON document");
+    printMessage(u"         list - list the installed drivers and what keeps any of them from loading");
+    printMessage(u"         probe - report what the driver supports instead of running it");
+    printMessage(u"         buffer - run with a buffer of N samples");
+    printMessage(u"         rate - run at R Hz");
+    printMessage(u"         latency - measure the round trip from output OUT to input IN (default 1,1)");
+    printMessage(u"                   through a cable or the driver's own loopback");
+    printMessage(u"         record - record the inputs to a WAV file");
+    printMessage(u"         help - show this text");
+    printMessage(u"");
+}
+
 programOptions readOptions() {
     programOptions options;
     if (argumentCount() == 0) {
@@ -26,5 +164,45 @@ programOptions readOptions() {
     switchArgument(u"index", telFalse, u"0", index);
     options.requestedIndex = textToInt(index, int32_t{0}, 10, telFalse);
     options.showControlPanel = toTelBool(!switchPresent(u"skipcp", telFalse));
+
+    warnAboutUnknownSwitches();
+    readMeasuringSwitches(options);
+    if (options.usageError || options.help) printFullUsage();
     return options;
+}
+
+std::optional<int64_t> readWholeNumber(const telText& text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    int64_t value = 0;
+    for (char16_t ch : text) {
+        if (ch < u'0' || ch > u'9') return std::nullopt;
+        value = value * 10 + (ch - u'0');
+    }
+    return value;
+}
+
+std::optional<double> readRate(const telText& text) {
+    const size_t point = text.find(u'.');
+    const telText whole = text.substr(0, point);
+    const telText fraction = point == telText::npos ? telText() : text.substr(point + 1);
+    if (whole.empty() || whole.size() > 9 || (point != telText::npos && fraction.empty()) || fraction.size() > 9)
+        return std::nullopt;
+    const std::optional<int64_t> wholePart = readWholeNumber(whole);
+    const std::optional<int64_t> fractionPart = fraction.empty() ? 0 : readWholeNumber(fraction);
+    if (!wholePart || !fractionPart) return std::nullopt;
+    const double rate =
+        static_cast<double>(*wholePart) +
+        static_cast<double>(*fractionPart) / std::pow(10.0, static_cast<double>(fraction.size()));
+    if (!(rate > 0.0)) return std::nullopt;
+    return rate;
+}
+
+std::optional<latencyChannels> readLatencyChannels(const telText& text) {
+    const size_t comma = text.find(u',');
+    if (comma == telText::npos) return std::nullopt;
+    const std::optional<int64_t> output = readWholeNumber(text.substr(0, comma));
+    const std::optional<int64_t> input = readWholeNumber(text.substr(comma + 1));
+    if (!output || !input || *output < 1 || *input < 1 || *output > INT32_MAX || *input > INT32_MAX)
+        return std::nullopt;
+    return latencyChannels{static_cast<int32_t>(*output), static_cast<int32_t>(*input)};
 }

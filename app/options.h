@@ -1,17 +1,62 @@
 // The banner, the usage text and the command-line options of the main block.
+//
+// The four original switches are read exactly as they always were. The switches that
+// measure and judge a driver are read strictly: a value that is not what the switch
+// takes gets a line naming the fault, and (for the switches that shape the run) the
+// usage text, and then nothing starts.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "core/telTypes.h"
 
+// The output and the input of a loopback measurement, 1-based as the report shows them.
+struct latencyChannels {
+    int32_t output = 1;
+    int32_t input = 1;
+};
+
 struct programOptions {
-    int32_t requestedIndex = 0;        // /index=N; 0 when missing
+    int32_t requestedIndex = 0;         // /index=N; 0 when missing
     telBool showControlPanel = telTrue; // false with /skipcp
+
+    // /seconds=N: the run stops by itself after N seconds and the exit status tells the
+    // verdict. Its presence alone (even with a bad value) makes the exit status count.
+    std::optional<int32_t> seconds;
+    bool secondsGiven = false;
+    bool stats = false;                  // /stats, or implied by /seconds
+    std::optional<telText> jsonPath;     // /json=FILE
+    bool list = false;                   // /list
+    bool probe = false;                  // /probe
+    std::optional<int32_t> bufferSize;   // /buffer=N
+    std::optional<double> sampleRate;    // /rate=R
+    std::optional<latencyChannels> latency; // /latency or /latency=OUT,IN
+    std::optional<telText> recordPath;   // /record=FILE.wav
+
+    bool help = false;       // /help or /?: the full usage text, and nothing runs
+    bool usageError = false; // a switch was given wrongly: its line and the usage were printed
+
+    // True when the run needs the measuring processor rather than the plain one.
+    bool measures() const { return stats || jsonPath || latency || recordPath; }
+    // True when nothing is to be opened at all.
+    bool stopsAfterOptions() const { return help || usageError; }
 };
 
 void printBanner();
+// The usage text printed for an empty command line.
 void printUsage();
+// The usage text with every switch, printed for /help and after a wrongly given switch.
+void printFullUsage();
 
-// Prints the usage text when there are no arguments; otherwise reads /index and /skipcp.
+// Prints the usage text when there are no arguments; otherwise reads the switches,
+// prints a line for each one given wrongly (and the full usage text once where the run
+// cannot go on) and warns on standard error about switches it does not know.
 programOptions readOptions();
+
+// Strict readers of switch values, for the switches that measure: only plain decimal
+// digits (and one decimal point for a rate), no sign, no spaces, nothing else.
+std::optional<int64_t> readWholeNumber(const telText& text);
+std::optional<double> readRate(const telText& text);
+// "OUT,IN" with two whole numbers from 1 up.
+std::optional<latencyChannels> readLatencyChannels(const telText& text);

@@ -1,6 +1,7 @@
 #include "app/report.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "util/telUtils.h"
@@ -10,6 +11,15 @@ telText decimalText(int64_t value) { return intToText(value, 10, 0, u' '); }
 telText hexCodeText(int32_t code) { return intToText(code, 16, 0, u' '); }
 
 telText groupedText(int64_t value) { return intToText(value, 10, 3, u' '); }
+
+std::string rateText(double rate) {
+    char text[64];
+    if (rate < 1e15 && rate > -1e15 && rate == static_cast<double>(static_cast<int64_t>(rate)))
+        std::snprintf(text, sizeof text, "%lld", static_cast<long long>(rate));
+    else
+        std::snprintf(text, sizeof text, "%.3f", rate);
+    return text;
+}
 
 telText driverFieldText(const char* field, std::size_t size) {
     const void* zero = std::memchr(field, 0, size);

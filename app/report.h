@@ -14,6 +14,9 @@ telText hexCodeText(int32_t code);
 // Grouped by thousands with the locale's separator: 12,345,678.
 telText groupedText(int64_t value);
 
+// A sample rate as a person writes it: 48000, 44100.5.
+std::string rateText(double rate);
+
 // 8-bit text of a fixed driver field: up to its first zero byte, never past `size`.
 telText driverFieldText(const char* field, std::size_t size);
 

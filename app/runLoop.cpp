@@ -4,12 +4,44 @@
 #include "platform/platform.h"
 #include "util/telUtils.h"
 
-bool initialiseDriver(telAsioDriver& driver) {
-    const ASIOError status = driver.init(0, telTrue, requestedBufferSize);
+namespace {
+
+// The failure line, printed and handed to the caller.
+void reportFailure(const telText& line, telText* failure) {
+    printMessage(line);
+    if (failure != nullptr) *failure = line;
+}
+
+telText initFailureLine(telAsioDriver& driver, ASIOError status) {
+    return u"Could not initialize the driver, error=" + plat::fromNarrow(driver.getDriverError(telTrue)) +
+           u"; error code=" + hexCodeText(status);
+}
+
+} // namespace
+
+bool initialiseDriver(telAsioDriver& driver, int32_t bufferSize, telText* failure) {
+    const ASIOError status = driver.init(0, telTrue, bufferSize);
     if (status == ASE_OK) return true;
-    printMessage(u"Could not initialize the driver, error=" + plat::fromNarrow(driver.getDriverError(telTrue)) +
-                 u"; error code=" + hexCodeText(status));
+    reportFailure(initFailureLine(driver, status), failure);
     return false;
+}
+
+bool initialiseWithoutBuffers(telAsioDriver& driver, std::optional<measure::BufferSizeRule>& figures,
+                              telText* failure) {
+    figures.reset();
+    const ASIOError status = driver.init(0, telFalse, 0);
+    if (status != ASE_OK) {
+        reportFailure(initFailureLine(driver, status), failure);
+        return false;
+    }
+    measure::BufferSizeRule rule{};
+    if (driver.getBufferSize(rule.min, rule.max, rule.preferred, rule.granularity) == ASE_OK) figures = rule;
+    return true;
+}
+
+int32_t defaultBufferSize(const std::optional<measure::BufferSizeRule>& figures) {
+    if (!figures || measure::isLegalBufferSize(*figures, requestedBufferSize)) return requestedBufferSize;
+    return measure::nearestLegalBufferSize(*figures, requestedBufferSize).value_or(requestedBufferSize);
 }
 
 void chooseSampleRate(telAsioDriver& driver) {
@@ -19,11 +51,12 @@ void chooseSampleRate(telAsioDriver& driver) {
         driver.setSampleRate(44100.0);
 }
 
-bool startDriver(telAsioDriver& driver) {
+bool startDriver(telAsioDriver& driver, telText* failure) {
     const ASIOError status = driver.start(telFalse, -1);
     if (status != ASE_OK) {
-        printMessage(u"Unable to start the driver, error message: " + plat::fromNarrow(driver.getDriverError(telTrue)) +
-                     u"; error code=" + hexCodeText(status));
+        reportFailure(u"Unable to start the driver, error message: " + plat::fromNarrow(driver.getDriverError(telTrue)) +
+                          u"; error code=" + hexCodeText(status),
+                      failure);
         return false;
     }
     printMessage(u"ASIO Driver started succefully.");
@@ -35,11 +68,27 @@ telText statusText(uint32_t systemMs, int64_t samplePosition) {
     return intToText(systemMs, 10, 3, u' ') + u" ms / " + groupedText(samplePosition) + u" samples\r";
 }
 
+const char* stopCauseName(stopCause cause) {
+    switch (cause) {
+    case stopCause::space:
+        return "space";
+    case stopCause::interrupt:
+        return "interrupt";
+    case stopCause::endOfInput:
+        return "end of input";
+    case stopCause::timeLimit:
+        return "time limit";
+    }
+    return "";
+}
+
 namespace {
 
-// SPACE, Ctrl+C, or an end of standard input after which no SPACE can come.
-bool platformStopRequested() {
-    return plat::spaceKeyDown() || plat::interruptRequested() || plat::inputEnded();
+std::optional<stopCause> platformStopRequested() {
+    if (plat::spaceKeyDown()) return stopCause::space;
+    if (plat::interruptRequested()) return stopCause::interrupt;
+    if (plat::inputEnded()) return stopCause::endOfInput;
+    return std::nullopt;
 }
 
 void platformWriteStatus(const telText& text) {
@@ -54,16 +103,21 @@ void platformWriteStatus(const telText& text) {
 } // namespace
 
 statusLoopPorts platformStatusLoopPorts() {
-    return {plat::systemClockMs, plat::sleepMs, platformStopRequested, platformWriteStatus};
+    return {plat::systemClockMs, plat::sleepMs, platformStopRequested, platformWriteStatus, timeMark};
 }
 
-void runStatusLoop(telAsioDriver& driver, const statusLoopPorts& ports) {
+stopCause runStatusLoop(telAsioDriver& driver, const statusLoopPorts& ports, const statusLoopLimits& limits) {
+    const uint64_t start = ports.monotonicMs();
     for (;;) {
         int64_t samplePosition = 0;
         int64_t timeStamp = 0;
         if (driver.getSamplePosition(samplePosition, timeStamp) == ASE_OK)
             ports.writeStatus(statusText(ports.systemClockMs(), samplePosition));
+        if (limits.eachPass) limits.eachPass();
         ports.sleepMs(100);
-        if (ports.stopRequested()) break;
+        const std::optional<stopCause> cause = ports.stopRequested();
+        // With a time limit the run goes on to its end although no SPACE can come.
+        if (cause && !(*cause == stopCause::endOfInput && limits.seconds)) return *cause;
+        if (limits.seconds && ports.monotonicMs() - start >= uint64_t{*limits.seconds} * 1000) return stopCause::timeLimit;
     }
 }

@@ -3,10 +3,20 @@
 #include "app/report.h"
 #include "util/telUtils.h"
 
-telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedIndex, int32_t& selectedIndex) {
+namespace {
+
+void reportFailure(const telText& line, telText* failure) {
+    printMessage(line);
+    if (failure != nullptr) *failure = line;
+}
+
+} // namespace
+
+telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedIndex, int32_t& selectedIndex,
+                                   telText* failure) {
     const int32_t count = list.numDrv();
     if (count < 1) {
-        printMessage(u"No ASIO drivers found.");
+        reportFailure(u"No ASIO drivers found.", failure);
         return nullptr;
     }
     selectedIndex = requestedIndex <= count - 1 ? requestedIndex : count - 1;
@@ -15,7 +25,7 @@ telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedInd
     telAsioDriver* driver = nullptr;
     const int32_t result = list.asioOpenDriver(list.asioGetDrvID(selectedIndex), driver);
     if (result != 0) {
-        printMessage(u"Could not create selected driver, error code=" + hexCodeText(result));
+        reportFailure(u"Could not create selected driver, error code=" + hexCodeText(result), failure);
         return nullptr;
     }
     return driver;

@@ -8,7 +8,9 @@
 // Prints "No ASIO drivers found." or the count line, then opens the driver at the
 // requested position (limited to the last one; a negative position opens the first).
 // Returns the open driver object, owned by the list, or nullptr after printing why.
-telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedIndex, int32_t& selectedIndex);
+// The failure line, when one was printed, is also handed to `failure`.
+telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedIndex, int32_t& selectedIndex,
+                                   telText* failure = nullptr);
 
 // Closes the driver opened at `selectedIndex` (nothing for a negative index: the list
 // releases that driver when it is freed).

@@ -284,12 +284,23 @@ telAnsiText telAsioDriver::getDriverError(telBool hardCall) {
     return telAnsiText(text, boundedLength(text, sizeof(text)));
 }
 
-ASIOError telAsioDriver::getClockSources(pASIOClockSources, int32_t&) {
-    return ASE_NotPresent;
+ASIOError telAsioDriver::getClockSources(pASIOClockSources clocks, int32_t& numSources) {
+    if (clocks == nullptr || numSources < 0) return ASE_InvalidParameter;
+    const int32_t room = numSources;
+    ASIOError result = f_asio->getClockSources(clocks, &numSources);
+    // A driver that claims more sources than there was room for filled no more than the room.
+    if (numSources > room) numSources = room;
+    if (numSources < 0) numSources = 0;
+    return result;
 }
 
-ASIOError telAsioDriver::setClockSource(int32_t) {
-    return ASE_NotPresent;
+ASIOError telAsioDriver::setClockSource(int32_t reference) {
+    return f_asio->setClockSource(reference);
+}
+
+ASIOError telAsioDriver::getBufferSize(int32_t& minSize, int32_t& maxSize, int32_t& preferredSize,
+                                       int32_t& granularity) {
+    return f_asio->getBufferSize(&minSize, &maxSize, &preferredSize, &granularity);
 }
 
 // ---------------------------------------------------------------- channel tables

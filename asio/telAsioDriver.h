@@ -43,9 +43,13 @@ class telAsioDriver : public telObject {
     ASIOError outputReady();
     // hardCall: ask the driver now; otherwise the stored driverInfo.errorMessage.
     telAnsiText getDriverError(telBool hardCall);
-    // Declared for completeness; nothing calls them and they return ASE_NotPresent.
+    // The driver's clock sources: `numSources` gives the room in `clocks` and comes back
+    // as the number the driver filled (never more than the room).
     ASIOError getClockSources(pASIOClockSources clocks, int32_t& numSources);
     ASIOError setClockSource(int32_t reference);
+    // The driver's buffer-size figures, asked now (they are also read, and kept, when
+    // buffers are prepared).
+    ASIOError getBufferSize(int32_t& minSize, int32_t& maxSize, int32_t& preferredSize, int32_t& granularity);
 
     // Entry `index` of the channel arrays (inputs first, then outputs), or nullptr
     // for an index outside 0 .. inputs + outputs - 1.

@@ -41,6 +41,9 @@ telText fillText(char16_t ch, int32_t count);
 // Copies at most maxLength units and a terminating zero; `destination` holds maxLength + 1.
 int32_t copyTextToBuffer(const telAnsiText& text, char* destination, int32_t maxLength);
 int32_t copyWideTextToBuffer(const telText& text, char16_t* destination, int32_t maxLength);
+// UTF-16 to UTF-8 (for documents that are UTF-8 by definition); an unpaired surrogate
+// becomes U+FFFD.
+std::string utf8Text(const telText& text);
 telText dateText(const plat::CalendarTime& time);
 telText timeText(const plat::CalendarTime& time);
 

@@ -133,20 +133,29 @@ struct LoopRecorder {
     static inline std::vector<telText> written;
     static inline std::vector<uint32_t> sleeps;
     static inline int32_t passesBeforeStop = 0;
+    static inline stopCause cause = stopCause::space;
+    static inline uint64_t now = 0;
     static uint32_t clock() { return 12345678u; }
-    static void sleep(uint32_t ms) { sleeps.push_back(ms); }
-    static bool stop() { return --passesBeforeStop <= 0; }
+    static void sleep(uint32_t ms) {
+        sleeps.push_back(ms);
+        now += ms;
+    }
+    static std::optional<stopCause> stop() {
+        return --passesBeforeStop <= 0 ? std::optional<stopCause>(cause) : std::nullopt;
+    }
     static void write(const telText& text) { written.push_back(text); }
+    static uint64_t monotonic() { return now; }
 };
 
 TEST_F(ProgramTextTest, StatusLoopWritesOnePassPerSleepUntilStopped) {
     driver.script.position = {0, 480000}; // high word first
     telOwned<telAsioDriver> object = initialised();
     ASSERT_EQ(object->start(telFalse, -1), ASE_OK);
-    const statusLoopPorts ports{LoopRecorder::clock, LoopRecorder::sleep, LoopRecorder::stop, LoopRecorder::write};
+    const statusLoopPorts ports{LoopRecorder::clock, LoopRecorder::sleep, LoopRecorder::stop, LoopRecorder::write,
+                                LoopRecorder::monotonic};
 
     LoopRecorder::passesBeforeStop = 1; // SPACE already held: exactly one pass
-    runStatusLoop(*object, ports);
+    EXPECT_EQ(runStatusLoop(*object, ports), stopCause::space);
     ASSERT_EQ(LoopRecorder::written.size(), 1u);
     EXPECT_EQ(LoopRecorder::written[0], statusText(12345678u, 480000));
     EXPECT_EQ(LoopRecorder::sleeps, std::vector<uint32_t>{100});
@@ -158,6 +167,18 @@ TEST_F(ProgramTextTest, StatusLoopWritesOnePassPerSleepUntilStopped) {
     runStatusLoop(*object, ports);
     EXPECT_TRUE(LoopRecorder::written.empty()) << "a failed position query writes nothing";
     EXPECT_EQ(LoopRecorder::sleeps.size(), 3u);
+
+    // A time limit: the end of input does not stop the run, the limit does, after its
+    // whole time; without a limit the end of input stops it at once.
+    LoopRecorder::sleeps.clear();
+    LoopRecorder::cause = stopCause::endOfInput;
+    LoopRecorder::passesBeforeStop = 1;
+    int32_t passes = 0;
+    const statusLoopLimits twoSeconds{2, [&passes] { ++passes; }};
+    EXPECT_EQ(runStatusLoop(*object, ports, twoSeconds), stopCause::timeLimit);
+    EXPECT_EQ(passes, 20);
+    LoopRecorder::passesBeforeStop = 1;
+    EXPECT_EQ(runStatusLoop(*object, ports), stopCause::endOfInput);
     object->stop(telTrue);
 }
 

@@ -1,0 +1,117 @@
+#include "app/inputConsumer.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "measure/sampleDecode.h"
+
+namespace {
+
+// How long the thread sleeps when the ring is empty. The ring holds seconds of audio,
+// so a few milliseconds cost nothing and keep the thread off the processor.
+constexpr auto idleSleep = std::chrono::milliseconds(2);
+
+} // namespace
+
+inputConsumer::inputConsumer(inputTap& tap, std::vector<size_t> recordSlots,
+                             std::unique_ptr<measure::WavWriter> writer, const measure::WavPlan& plan,
+                             std::optional<size_t> latencySlot, const std::optional<measure::LoopbackSignal>& signal)
+    : f_tap(tap), f_recordSlots(std::move(recordSlots)), f_writer(std::move(writer)), f_plan(plan),
+      f_latencySlot(latencySlot) {
+    if (f_latencySlot && signal) f_analyser = std::make_unique<measure::LatencyAnalyser>(*signal);
+    if (f_writer) {
+        f_frames.resize(static_cast<size_t>(std::max(tap.frames(), 0)) * f_plan.frameBytes());
+        f_recording.written = true;
+    }
+    f_samples.resize(static_cast<size_t>(std::max(tap.frames(), 0)));
+}
+
+inputConsumer::~inputConsumer() { finish(); }
+
+void inputConsumer::start() {
+    f_thread = std::thread([this] { run(); });
+}
+
+void inputConsumer::finish() {
+    if (f_thread.joinable()) {
+        f_stopping.store(true, std::memory_order_release);
+        f_thread.join();
+    }
+    if (f_writer && f_writer->isOpen()) {
+        // Blocks dropped at the very end still took their place in the driver's positions.
+        const uint64_t trailing = f_tap.lostAtEnd();
+        if (trailing > 0 && f_started && !f_writer->full()) {
+            f_writer->writeSilence(trailing);
+            f_recording.lostFrames += trailing;
+        }
+        f_recording.full = f_writer->full();
+        f_recording.frames = f_writer->framesWritten();
+        if (!f_writer->close() || !f_writer->error().empty()) {
+            f_recording.written = false;
+            f_recording.error = f_writer->error();
+        }
+    }
+}
+
+measure::LatencyResult inputConsumer::latency() {
+    return f_analyser ? f_analyser->result() : measure::LatencyResult{};
+}
+
+void inputConsumer::run() {
+    for (;;) {
+        const bool lastRound = f_stopping.load(std::memory_order_acquire);
+        tapBlockHeader header{};
+        bool took = false;
+        while (f_tap.peek(header)) {
+            take(header);
+            f_tap.release();
+            took = true;
+        }
+        if (lastRound) return;
+        if (!took) std::this_thread::sleep_for(idleSleep);
+    }
+}
+
+void inputConsumer::take(const tapBlockHeader& header) {
+    // Without a position from the driver the block follows the previous one.
+    const int64_t position = header.positionValid ? header.position : f_nextPosition + int64_t(header.lostBefore);
+    if (f_writer) record(header, position);
+    if (f_analyser) analyse(header);
+    if (!f_started) {
+        f_started = true;
+        f_nextPosition = position;
+    }
+    f_nextPosition = std::max(f_nextPosition, position + header.frames);
+}
+
+void inputConsumer::record(const tapBlockHeader& header, int64_t position) {
+    if (!f_started) f_nextPosition = position;
+    int64_t skip = 0;
+    if (position > f_nextPosition) {
+        // Silence where nothing came: first what the ring had to drop, then what the
+        // driver skipped.
+        const uint64_t missing = static_cast<uint64_t>(position - f_nextPosition);
+        const uint64_t lost = std::min<uint64_t>(header.lostBefore, missing);
+        f_recording.lostFrames += lost;
+        f_recording.driverGapFrames += missing - lost;
+        f_writer->writeSilence(missing);
+    } else if (position < f_nextPosition) {
+        // A repeated or earlier block: only what lies beyond the frames already written.
+        skip = std::min<int64_t>(f_nextPosition - position, header.frames);
+        f_recording.overlapFrames += static_cast<uint64_t>(skip);
+    }
+    if (skip >= header.frames || f_writer->full()) return;
+    for (size_t slot = 0; slot < f_recordSlots.size(); ++slot)
+        measure::convertToWavFrames(f_plan, f_tap.types()[f_recordSlots[slot]], f_tap.channelData(f_recordSlots[slot]),
+                                    static_cast<size_t>(header.frames), f_frames.data(), static_cast<uint16_t>(slot));
+    const size_t frameBytes = f_plan.frameBytes();
+    f_writer->writeFrames(f_frames.data() + static_cast<size_t>(skip) * frameBytes,
+                          static_cast<uint64_t>(header.frames - skip));
+}
+
+void inputConsumer::analyse(const tapBlockHeader& header) {
+    const size_t slot = *f_latencySlot;
+    if (!measure::decodeSamples(f_tap.types()[slot], f_tap.channelData(slot), f_samples.size(), f_samples.data()))
+        return;
+    f_analyser->addInput(header.sinceOrigin, f_samples.data(), f_samples.size());
+}

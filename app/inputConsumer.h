@@ -1,0 +1,71 @@
+// The thread that takes the tapped input blocks off the ring while the driver runs: it
+// writes the WAV recording and feeds the loopback analysis. Positions that the driver
+// skipped, and blocks the ring had no room for, become silence, so the recording holds
+// as many frames as the driver's positions advanced; both are counted.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/inputTap.h"
+#include "measure/latencyAnalysis.h"
+#include "measure/wavFile.h"
+
+// What became of a recording.
+struct recordingResult {
+    std::string path;
+    uint64_t frames = 0;          // written to the file
+    uint64_t driverGapFrames = 0; // silence for positions the driver skipped
+    uint64_t lostFrames = 0;      // silence for blocks the ring had no room for (disk too slow)
+    uint64_t overlapFrames = 0;   // frames not written again where positions repeated or went back
+    bool full = false;            // stopped at the largest size a WAV file can describe
+    bool written = false;         // the file was completed and closed without a write error
+    std::string error;
+};
+
+class inputConsumer {
+  public:
+    // `recordSlots`: which of the tap's channels go into the recording (empty: no
+    // recording); `latencySlot`: which one feeds the analysis of `signal` (none: no
+    // analysis).
+    inputConsumer(inputTap& tap, std::vector<size_t> recordSlots, std::unique_ptr<measure::WavWriter> writer,
+                  const measure::WavPlan& plan, std::optional<size_t> latencySlot,
+                  const std::optional<measure::LoopbackSignal>& signal);
+    ~inputConsumer();
+
+    void start();
+    // Takes what is left in the ring, then ends the thread; the results are ready then.
+    void finish();
+
+    const recordingResult& recording() const { return f_recording; }
+    bool analysing() const { return f_analyser != nullptr; }
+    measure::LatencyResult latency();
+
+  private:
+    void run();
+    void take(const tapBlockHeader& header);
+    void record(const tapBlockHeader& header, int64_t position);
+    void analyse(const tapBlockHeader& header);
+
+    inputTap& f_tap;
+    std::vector<size_t> f_recordSlots;
+    std::unique_ptr<measure::WavWriter> f_writer;
+    measure::WavPlan f_plan;
+    std::optional<size_t> f_latencySlot;
+    std::unique_ptr<measure::LatencyAnalyser> f_analyser;
+
+    std::thread f_thread;
+    std::atomic<bool> f_stopping{false};
+
+    // Recording thread only, until finish().
+    bool f_started = false;
+    int64_t f_nextPosition = 0; // where the next frame of the recording belongs
+    std::vector<uint8_t> f_frames;
+    std::vector<float> f_samples;
+    recordingResult f_recording;
+};

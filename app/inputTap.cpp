@@ -1,0 +1,72 @@
+#include "app/inputTap.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr size_t headerBytes = (sizeof(tapBlockHeader) + 15) / 16 * 16;
+constexpr size_t minimumBlocks = 64;
+
+} // namespace
+
+inputTap::inputTap(telAsioDriver& driver, std::vector<int32_t> channels, double sampleRate, double seconds,
+                   size_t maxBytes)
+    : f_channels(std::move(channels)), f_frames(std::max(driver.bufActualSize(), 0)) {
+    size_t offset = headerBytes;
+    for (int32_t channel : f_channels) {
+        const pASIOChannelInfo info = driver.getChannelInfoByIndex(channel);
+        f_types.push_back(info != nullptr ? info->_type : ASIOSTFloat32LSB);
+        const int32_t bytes = std::max(driver.getBufferSizeInBytes(channel), 0);
+        f_offsets.push_back(offset);
+        f_bytes.push_back(bytes);
+        offset += (static_cast<size_t>(bytes) + 15) / 16 * 16;
+    }
+    f_blockBytes = offset;
+    const double blocksPerSecond = f_frames > 0 && sampleRate > 0 ? sampleRate / f_frames : 1.0;
+    size_t wanted = static_cast<size_t>(std::clamp(blocksPerSecond * seconds, 0.0, 1e9));
+    wanted = std::max(wanted, minimumBlocks);
+    const size_t affordable = std::max<size_t>(maxBytes / f_blockBytes, minimumBlocks);
+    f_blockCount = std::min(wanted, affordable);
+    f_memory = std::make_unique<uint8_t[]>(f_blockCount * f_blockBytes);
+}
+
+uint8_t* inputTap::block(uint64_t sequence) const noexcept {
+    return f_memory.get() + (sequence % f_blockCount) * f_blockBytes;
+}
+
+void inputTap::capture(telAsioDriver& driver, int32_t half, int64_t position, int64_t sinceOrigin,
+                       bool positionValid) noexcept {
+    if (half != 0 && half != 1) return;
+    const uint64_t written = f_written.load(std::memory_order_relaxed);
+    if (written - f_read.load(std::memory_order_acquire) >= f_blockCount) {
+        f_pendingLoss.fetch_add(static_cast<uint64_t>(f_frames), std::memory_order_release);
+        return;
+    }
+    uint8_t* target = block(written);
+    tapBlockHeader header{position, sinceOrigin, f_frames, half, positionValid,
+                          f_pendingLoss.exchange(0, std::memory_order_acq_rel)};
+    std::memcpy(target, &header, sizeof header);
+    for (size_t slot = 0; slot < f_channels.size(); ++slot) {
+        const pASIOBufferInfo info = driver.getBufferInfoByIndex(f_channels[slot]);
+        const void* source = info != nullptr ? info->buffers[half] : nullptr;
+        if (source != nullptr)
+            std::memcpy(target + f_offsets[slot], source, static_cast<size_t>(f_bytes[slot]));
+        else
+            std::memset(target + f_offsets[slot], 0, static_cast<size_t>(f_bytes[slot]));
+    }
+    f_written.store(written + 1, std::memory_order_release);
+}
+
+bool inputTap::peek(tapBlockHeader& header) const noexcept {
+    const uint64_t read = f_read.load(std::memory_order_relaxed);
+    if (read == f_written.load(std::memory_order_acquire)) return false;
+    std::memcpy(&header, block(read), sizeof header);
+    return true;
+}
+
+const uint8_t* inputTap::channelData(size_t slot) const noexcept {
+    return block(f_read.load(std::memory_order_relaxed)) + f_offsets[slot];
+}
+
+void inputTap::release() noexcept { f_read.fetch_add(1, std::memory_order_release); }

@@ -1,0 +1,99 @@
+// The JSON document of a run: everything the report and the summary show, in one
+// object that a standard JSON reader loads. Sections are added as the run gets to them,
+// so a run that ends on a failure holds only what happened, and its failure line.
+// Texts are UTF-8; bytes that are not valid UTF-8 are replaced, never refused.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "measure/latencyAnalysis.h"
+#include "measure/switchTiming.h"
+#include "measure/verdict.h"
+
+namespace measure {
+
+struct DriverFacts {
+    int32_t index = 0;       // position in the driver list, as selected
+    std::string description; // the list's name of the driver
+    std::string clsid;       // class identifier text
+    std::optional<std::string> name; // the driver's own name (after initialisation)
+    std::optional<int32_t> version;
+    std::optional<std::string> errorText;
+};
+
+struct FigureFacts {
+    int32_t asioVersion = 0;
+    int32_t inputs = 0, outputs = 0;
+    int32_t bufferMin = 0, bufferMax = 0, bufferPreferred = 0, bufferActual = 0, granularity = 0;
+    double sampleRate = 0;
+    int32_t inputLatency = 0, outputLatency = 0;
+};
+
+struct ChannelFacts {
+    int32_t index = 0;       // the driver object's channel index: inputs first, then outputs
+    bool input = true;
+    int32_t channel = 0;     // number within its direction
+    std::string name;
+    int32_t type = 0;
+    std::string typeText;
+    bool active = false;
+    int32_t group = 0;
+};
+
+struct MessageFacts {
+    std::map<int32_t, uint64_t> bySelector; // every selector that came, with its count
+    uint64_t rateChanges = 0;
+    bool outputReadyWanted = false;
+    uint64_t outputReadyCalls = 0;
+};
+
+struct LatencyFacts {
+    LatencyResult result;
+    int32_t output = 0, input = 0; // 1-based channel numbers
+    int64_t reportedSamples = 0;   // the driver's input + output latency
+    double sampleRate = 0;
+};
+
+struct RecordingFacts {
+    std::string path;
+    uint64_t frames = 0, driverGapFrames = 0, lostFrames = 0, overlapFrames = 0;
+    bool full = false, written = false;
+    std::string error;
+};
+
+class RunDocument {
+  public:
+    RunDocument();
+
+    void setTool(const std::string& version, int bits);
+    void setDriver(const DriverFacts& driver);
+    void setFigures(const FigureFacts& figures);
+    void setChannels(const std::vector<ChannelFacts>& channels);
+    void setRun(double seconds, const std::string& stoppedBy);
+    void setStats(const SwitchSummary& stats, const MessageFacts& messages);
+    void setLatency(const LatencyFacts& latency);
+    void setRecording(const RecordingFacts& recording);
+    void setVerdict(const Verdict& verdict);
+    // The failure line the console showed; the run could not happen.
+    void setFailure(const std::string& line);
+    // Any further section (the driver list, a probe), given as JSON.
+    void setSection(const std::string& key, nlohmann::json value);
+
+    const nlohmann::json& document() const { return f_json; }
+    // The document, indented, with a final line end.
+    std::string text() const;
+
+  private:
+    nlohmann::json f_json;
+};
+
+// The names the summary and the document give the messages a driver sends.
+std::string messageName(int32_t selector);
+
+} // namespace measure
