@@ -2,9 +2,11 @@
 
 #include <exception>
 
+#include "app/driverInventory.h"
 #include "app/measuredRun.h"
 #include "app/myBP.h"
 #include "app/options.h"
+#include "app/probe.h"
 #include "app/report.h"
 #include "app/runJson.h"
 #include "app/runLoop.h"
@@ -139,6 +141,13 @@ void runDriver(telAsioDriver& driver, myBP& processor, mainState& state) {
     state.json.describeDriver(driver);
     if (plat::interruptRequested()) return;
 
+    if (state.options.probe) {
+        switchProbe probe;
+        probeDriver(driver, static_cast<measuringBP&>(processor), probe, state.json);
+        state.exitStatus = exitPass;
+        return;
+    }
+
     if (state.options.measures()) {
         measuredRun measured(state.options);
         runMeasured(driver, static_cast<measuringBP&>(processor), measured, state);
@@ -169,6 +178,11 @@ telOwned<myBP> createProcessor(telAsioDriver* driver, const programOptions& opti
 }
 
 void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>& processor) {
+    if (state.options.list) {
+        printDriverInventory(driverList, state.options.requestedIndex, state.json);
+        state.exitStatus = exitPass;
+        return;
+    }
     int32_t selectedIndex = 0;
     telText failure;
     telAsioDriver* driver = selectAndOpenDriver(driverList, state.options.requestedIndex, selectedIndex, &failure);

@@ -38,7 +38,7 @@ struct programOptions {
     bool usageError = false; // a switch was given wrongly: its line and the usage were printed
 
     // True when the run needs the measuring processor rather than the plain one.
-    bool measures() const { return stats || jsonPath || latency || recordPath; }
+    bool measures() const { return stats || jsonPath || latency || recordPath || probe; }
     // True when nothing is to be opened at all.
     bool stopsAfterOptions() const { return help || usageError; }
 };

@@ -33,8 +33,23 @@ inline constexpr int32_t kAsioSupportsTimeInfo = 7;
 inline constexpr int32_t kAsioSupportsTimeCode = 8;
 inline constexpr int32_t kAsioSupportsInputMonitor = 10;
 
-// Selector of the driver's `future` operation.
+// A driver's message that it was overloaded (could not keep up).
+inline constexpr int32_t kAsioOverload = 15;
+
+// Selectors of the driver's `future` operation. The "can" queries take no argument and
+// ask whether the driver has a feature: it answers ASE_SUCCESS (or 0) when it does.
 inline constexpr int32_t kAsioEnableTimeCodeRead = 1;
+inline constexpr int32_t kAsioCanInputMonitor = 9;
+inline constexpr int32_t kAsioCanTimeInfo = 10;
+inline constexpr int32_t kAsioCanTimeCode = 11;
+inline constexpr int32_t kAsioCanTransport = 12;
+inline constexpr int32_t kAsioCanInputGain = 13;
+inline constexpr int32_t kAsioCanInputMeter = 14;
+inline constexpr int32_t kAsioCanOutputGain = 15;
+inline constexpr int32_t kAsioCanOutputMeter = 16;
+inline constexpr int32_t kAsioCanReportOverload = 0x24042012;
+// What `future` answers for a selector it carries out.
+inline constexpr ASIOError ASE_SUCCESS = 0x3F4847A0;
 
 // Validity flags of AsioTimeInfo.flags.
 inline constexpr uint32_t kSystemTimeValid = 1;

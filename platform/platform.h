@@ -144,6 +144,14 @@ int32_t regEnumKeyA(RegKey key, uint32_t index, char* buffer, uint32_t size);
 int32_t regQueryValueExA(RegKey key, const char* name, uint8_t* buffer, uint32_t& size);
 int32_t regCloseKey(RegKey key);
 
+// The two registry views of 64-bit Windows: the keys 64-bit programs see and the keys
+// 32-bit programs see (KEY_WOW64_64KEY, KEY_WOW64_32KEY). The program's own is the one
+// of its build.
+enum class RegView { bits32, bits64 };
+RegView ownRegistryView();
+// RegOpenKeyExA with KEY_READ in the given view, for a key under one of the roots.
+int32_t regOpenKeyInView(RegKey root, const std::string& path, RegView view, RegKey& key);
+
 inline constexpr int32_t errorSuccess = 0;
 inline constexpr int32_t errorFileNotFound = 2;
 inline constexpr int32_t errorMoreData = 234;

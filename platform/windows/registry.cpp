@@ -58,4 +58,16 @@ int32_t regCloseKey(RegKey key) {
     return RegCloseKey(toHkey(key));
 }
 
+RegView ownRegistryView() {
+    return sizeof(void*) == 8 ? RegView::bits64 : RegView::bits32;
+}
+
+int32_t regOpenKeyInView(RegKey root, const std::string& path, RegView view, RegKey& key) {
+    HKEY opened = nullptr;
+    const REGSAM access = KEY_READ | (view == RegView::bits64 ? KEY_WOW64_64KEY : KEY_WOW64_32KEY);
+    LONG result = RegOpenKeyExA(toHkey(root), path.c_str(), 0, access, &opened);
+    key = reinterpret_cast<RegKey>(opened);
+    return result;
+}
+
 } // namespace plat

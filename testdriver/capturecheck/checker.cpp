@@ -33,6 +33,12 @@ std::string byteText(uint8_t value) {
 }
 
 CheckResult checkCounts(const Capture& capture, const CheckOptions& options) {
+    if (options.bufferSize != 0 && capture.bufferSize != options.bufferSize)
+        return fault("buffers of " + std::to_string(capture.bufferSize) + " samples, expected " +
+                     std::to_string(options.bufferSize));
+    if (options.sampleRate != 0.0 && capture.sampleRate != options.sampleRate)
+        return fault("a stream at " + number(capture.sampleRate) + " Hz, expected " +
+                     number(options.sampleRate));
     if (capture.switches < options.minSwitches)
         return fault(std::to_string(capture.switches) + " switches, expected at least " +
                      std::to_string(options.minSwitches));

@@ -16,6 +16,8 @@ struct CheckOptions {
     bool noSine = false;      // the host ran without the tone
     uint32_t minSwitches = 1; // fewer switches fail
     uint32_t allowedLate = 0; // more late switches fail
+    uint32_t bufferSize = 0;  // when not 0: the buffers the host asked for, in samples
+    double sampleRate = 0.0;  // when not 0: the rate the stream started at
 };
 
 struct CheckResult {

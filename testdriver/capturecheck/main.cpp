@@ -1,4 +1,5 @@
-// capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N] FILE
+// capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N]
+//              [--expect-buffer N] [--expect-rate R] FILE
 // capturecheck --wav RECORDING FILE
 //
 // Checks a capture file of the reference driver against the host's loopback and test
@@ -18,7 +19,8 @@ namespace {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N] FILE\n"
+                 "usage: capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N]\n"
+                 "                    [--expect-buffer N] [--expect-rate R] FILE\n"
                  "       capturecheck --wav RECORDING FILE\n");
     return 2;
 }
@@ -46,6 +48,14 @@ int main(int argc, char** argv) {
         } else if (argument == "--expect-switches-min" || argument == "--allow-late") {
             uint32_t& target = argument == "--allow-late" ? options.allowedLate : options.minSwitches;
             if (++i >= argc || !parseCount(argv[i], target)) return usage();
+            loopOptions = true;
+        } else if (argument == "--expect-buffer") {
+            if (++i >= argc || !parseCount(argv[i], options.bufferSize)) return usage();
+            loopOptions = true;
+        } else if (argument == "--expect-rate") {
+            uint32_t rate = 0;
+            if (++i >= argc || !parseCount(argv[i], rate)) return usage();
+            options.sampleRate = rate;
             loopOptions = true;
         } else if (argument == "--wav") {
             if (++i >= argc || !wavPath.empty() || !*argv[i]) return usage();

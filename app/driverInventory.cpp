@@ -1,0 +1,190 @@
+#include "app/driverInventory.h"
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "app/report.h"
+#include "measure/moduleBits.h"
+#include "util/telUtils.h"
+
+namespace {
+
+// The driver list's own limits: key names of 127 characters, class identifier values of
+// 256 bytes, server paths of 261 bytes, descriptions of 256 bytes.
+constexpr uint32_t keyNameBytes = 128;
+constexpr uint32_t clsidBytes = 256;
+constexpr uint32_t serverPathBytes = 261;
+constexpr uint32_t descriptionBytes = 256;
+constexpr size_t clsidTextLimit = 100;
+
+int ownBits() { return static_cast<int>(sizeof(void*) * 8); }
+
+const char* viewName(plat::RegView view) { return view == plat::RegView::bits64 ? "64-bit" : "32-bit"; }
+
+// A string value, up to its zero byte or the bytes read, whichever comes first.
+bool readText(plat::RegKey key, const char* name, uint32_t capacity, std::string& text) {
+    std::vector<uint8_t> buffer(capacity);
+    uint32_t size = capacity;
+    if (plat::regQueryValueExA(key, name, buffer.data(), size) != plat::errorSuccess) return false;
+    auto begin = reinterpret_cast<const char*>(buffer.data());
+    text.assign(begin, std::find(begin, begin + std::min(size, capacity), '\0'));
+    return true;
+}
+
+bool keyExists(plat::RegKey root, const std::string& path, plat::RegView view) {
+    plat::RegKey key = 0;
+    if (plat::regOpenKeyInView(root, path, view, key) != plat::errorSuccess) return false;
+    plat::regCloseKey(key);
+    return true;
+}
+
+// The server module of a class, as the driver list finds it; a reason when it cannot.
+bool findServer(const std::string& clsid, plat::RegView view, std::string& module, std::string& reason) {
+    const std::string classPath = "clsid\\" + clsid;
+    plat::RegKey key = 0;
+    if (plat::regOpenKeyInView(plat::regClassesRoot(), classPath + "\\InprocServer32", view, key) !=
+        plat::errorSuccess) {
+        reason = keyExists(plat::regClassesRoot(), classPath, view)
+                     ? "class " + clsid + " has no InprocServer32 key"
+                     : "class " + clsid + " is not registered";
+        return false;
+    }
+    const bool read = readText(key, nullptr, serverPathBytes, module);
+    plat::regCloseKey(key);
+    if (!read) reason = "class " + clsid + " has no readable server path";
+    return read;
+}
+
+// What stands in the way of a listed driver, if anything.
+void judgeModule(inventoryEntry& entry) {
+    plat::Guid parsed{};
+    const telText wide = plat::fromNarrow(entry.clsid);
+    if (wide.size() >= clsidTextLimit || plat::clsidFromString(wide, parsed) != plat::hrOk) {
+        entry.problem = "the class id cannot be parsed";
+        return;
+    }
+    entry.moduleExists = !entry.module.empty() && plat::pathExists(plat::fromNarrow(entry.module));
+    if (!entry.moduleExists) {
+        entry.problem = "the module file is missing";
+        return;
+    }
+    entry.moduleBits = measure::moduleBitsOfFile(entry.module).bits;
+    if (entry.moduleBits != 0 && entry.moduleBits != ownBits())
+        entry.problem = "the module is built for " + std::to_string(entry.moduleBits) + "-bit programs; the " +
+                        std::to_string(entry.moduleBits) + "-bit echoprobe can open it";
+}
+
+inventoryEntry readEntry(plat::RegKey asioKey, const std::string& name, plat::RegView view) {
+    inventoryEntry entry;
+    entry.keyName = name;
+    entry.description = name;
+    entry.view = view;
+    plat::RegKey key = 0;
+    if (plat::regOpenKeyExA(asioKey, name, key) != plat::errorSuccess) {
+        entry.problem = "the key cannot be opened";
+        return entry;
+    }
+    std::string description;
+    if (readText(key, "description", descriptionBytes, description)) entry.description = description;
+    if (!readText(key, "clsid", clsidBytes, entry.clsid))
+        entry.problem = "no readable class id";
+    else if (findServer(entry.clsid, view, entry.module, entry.problem))
+        entry.problem.clear();
+    plat::regCloseKey(key);
+    return entry;
+}
+
+// "  0: name, class {...}, module path (64-bit): ready"; a skipped key, and a key of the
+// other view, has no position in this program's list.
+telText entryLine(const inventoryEntry& entry, bool ownView) {
+    telText text = entry.index && ownView ? u"  " + decimalText(*entry.index) + u": " : telText(u"  -: ");
+    text += plat::fromNarrow(entry.keyName);
+    if (!entry.index) return text + u": " + plat::fromNarrow(entry.problem);
+    text += u", class " + plat::fromNarrow(entry.clsid) + u", module " + plat::fromNarrow(entry.module);
+    if (entry.moduleBits != 0) text += u" (" + decimalText(entry.moduleBits) + u"-bit)";
+    return text + u": " + (entry.problem.empty() ? telText(u"ready") : plat::fromNarrow(entry.problem));
+}
+
+nlohmann::json entryJson(const inventoryEntry& entry) {
+    auto text = [](const std::string& value) { return utf8Text(plat::fromNarrow(value)); };
+    return {{"index", entry.index ? nlohmann::json(*entry.index) : nlohmann::json(nullptr)},
+            {"name", text(entry.keyName)},
+            {"description", text(entry.description)},
+            {"clsid", entry.clsid.empty() ? nlohmann::json(nullptr) : nlohmann::json(text(entry.clsid))},
+            {"module", entry.module.empty() ? nlohmann::json(nullptr) : nlohmann::json(text(entry.module))},
+            {"moduleExists", entry.moduleExists},
+            {"moduleBits", entry.moduleBits != 0 ? nlohmann::json(entry.moduleBits) : nlohmann::json(nullptr)},
+            {"view", viewName(entry.view)},
+            {"problem", entry.problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(text(entry.problem))}};
+}
+
+} // namespace
+
+std::vector<inventoryEntry> takeInventory(plat::RegView view) {
+    std::vector<inventoryEntry> entries;
+    plat::RegKey asioKey = 0;
+    if (plat::regOpenKeyInView(plat::regLocalMachine(), "software\\asio", view, asioKey) != plat::errorSuccess)
+        return entries;
+    char name[keyNameBytes];
+    int32_t next = 0;
+    for (uint32_t index = 0; plat::regEnumKeyA(asioKey, index, name, sizeof name) == plat::errorSuccess; ++index) {
+        inventoryEntry entry = readEntry(asioKey, std::string(name, strnlen(name, sizeof name)), view);
+        if (entry.problem.empty()) {
+            entry.index = next++;
+            judgeModule(entry);
+        }
+        entries.push_back(std::move(entry));
+    }
+    plat::regCloseKey(asioKey);
+    return entries;
+}
+
+void printDriverInventory(telAsioDriverList& list, int32_t requestedIndex, runJson& json) {
+    const plat::RegView own = plat::ownRegistryView();
+    const plat::RegView other = own == plat::RegView::bits64 ? plat::RegView::bits32 : plat::RegView::bits64;
+    const std::vector<inventoryEntry> entries = takeInventory(own);
+
+    const int32_t count = list.numDrv();
+    if (count < 1) {
+        printMessage(u"No ASIO drivers found.");
+    } else {
+        const int32_t selected = requestedIndex <= count - 1 ? requestedIndex : count - 1;
+        printMessage(u"Installed ASIO Drivers: " + decimalText(count) + u"; selected index=" + decimalText(selected));
+    }
+    nlohmann::json drivers = nlohmann::json::array();
+    for (const inventoryEntry& entry : entries)
+        if (entry.index) {
+            printMessage(entryLine(entry, true));
+            drivers.push_back(entryJson(entry));
+        }
+    bool heading = false;
+    for (const inventoryEntry& entry : entries)
+        if (!entry.index) {
+            if (!heading) printMessage(u"Skipped by the driver list:");
+            heading = true;
+            printMessage(entryLine(entry, true));
+            drivers.push_back(entryJson(entry));
+        }
+
+    // Keys of the other view that this view does not have: drivers only the other build sees.
+    std::set<std::string> here;
+    for (const inventoryEntry& entry : entries) here.insert(utf8Text(upperCaseText(plat::fromNarrow(entry.keyName))));
+    heading = false;
+    const std::string otherBits = viewName(other);
+    for (const inventoryEntry& entry : takeInventory(other)) {
+        if (here.count(utf8Text(upperCaseText(plat::fromNarrow(entry.keyName)))) > 0) continue;
+        if (!heading)
+            printMessage(u"Registered only for " + plat::fromNarrow(otherBits) + u" programs (the " +
+                         plat::fromNarrow(otherBits) + u" echoprobe can open them):");
+        heading = true;
+        printMessage(entryLine(entry, false));
+        nlohmann::json other = entryJson(entry);
+        other["index"] = nullptr; // a position in the other build's list, not in this one
+        drivers.push_back(other);
+    }
+    printMessage(u"");
+    json.document().setSection("drivers", drivers);
+}
