@@ -144,6 +144,8 @@ void runDriver(telAsioDriver& driver, myBP& processor, mainState& state) {
     if (state.options.probe) {
         switchProbe probe;
         probeDriver(driver, static_cast<measuringBP&>(processor), probe, state.json);
+        // The probe goes with this scope: no later message of the driver may reach it.
+        driver.setBufferProcessor(nullptr);
         state.exitStatus = exitPass;
         return;
     }

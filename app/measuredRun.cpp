@@ -32,10 +32,20 @@ bool refuse(const telText& line, telText* failure) {
 measuredRun::measuredRun(const programOptions& options) : f_options(options) {}
 
 measuredRun::~measuredRun() {
+    if (f_driver != nullptr && f_driver->bufferProcessor() == f_processor && !f_driver->setBufferProcessor(nullptr)) {
+        // A callback is still inside the processor: what it may use stays in memory.
+        (void)f_probe.release();
+        (void)f_latencyOutput.release();
+        (void)f_tap.release();
+        (void)f_consumer.release();
+        return;
+    }
     if (f_consumer) f_consumer->finish();
 }
 
 bool measuredRun::prepare(telAsioDriver& driver, measuringBP& processor, telText* failure) {
+    f_driver = &driver;
+    f_processor = &processor;
     f_timing = std::make_unique<measure::SwitchTiming>(driver.bufActualSize(), driver.sampleRate());
     f_probe = std::make_unique<switchProbe>();
     processor.watchSwitches(f_probe.get());

@@ -33,6 +33,8 @@ struct runFindings {
 class measuredRun {
   public:
     explicit measuredRun(const programOptions& options);
+    // Detaches the processor first if it is still attached (an exception left the run
+    // early), so that no callback can reach the parts that go with this object.
     ~measuredRun();
 
     // Sets up the parts the options ask for, with the driver's buffers and rate as they
@@ -55,6 +57,10 @@ class measuredRun {
     void prepareTap(telAsioDriver& driver, measuringBP& processor);
 
     const programOptions& f_options;
+    // The driver and processor the parts were handed to, so that they are taken back
+    // before the parts go, however the run ends.
+    telAsioDriver* f_driver = nullptr;
+    measuringBP* f_processor = nullptr;
     std::unique_ptr<switchProbe> f_probe;
     std::unique_ptr<measure::SwitchTiming> f_timing;
     std::optional<measure::LoopbackSignal> f_signal;

@@ -9,8 +9,12 @@
 #include <cstring>
 #include <vector>
 
+#include "app/inputTap.h"
+#include "app/measuringBP.h"
 #include "app/myBP.h"
 #include "app/runLoop.h"
+#include "app/switchProbe.h"
+#include "measure/switchTiming.h"
 #include "asio/telAsioBufferProcessor.h"
 #include "bench/benchDriver.h"
 #include "util/telUtils.h"
@@ -46,6 +50,54 @@ void BM_BufferSwitch(benchmark::State& state) {
     telFree(object);
 }
 
+// Every this many switches the measuring cases empty their rings, with the clock stopped:
+// the main thread and the recording thread do that while a real run goes on.
+constexpr int64_t drainEvery = 4096;
+
+// The switch of a run that measures (/stats, /seconds, /json): the same work plus two
+// clock readings and one record in the probe's ring per switch. With `record` the inputs
+// are also copied into the recording's ring (/record).
+void measuredSwitch(benchmark::State& state, bool record) {
+    const int32_t channels = static_cast<int32_t>(state.range(0));
+    const ASIOSampleType type = static_cast<ASIOSampleType>(state.range(1));
+    telAsioApiStartup();
+    BenchDriver driver(channels, type);
+    telOwned<telAsioDriver> object = telCreate<telAsioDriver>(&driver);
+    if (object->init(0, telTrue, requestedBufferSize) != ASE_OK) {
+        state.SkipWithError("init failed");
+        return;
+    }
+    telOwned<measuringBP> processor = telCreate<measuringBP>(object.get());
+    switchProbe probe;
+    measure::SwitchTiming timing(requestedBufferSize, 48000.0);
+    processor->watchSwitches(&probe);
+    std::vector<int32_t> inputs;
+    for (int32_t channel = 0; channel < channels; ++channel) inputs.push_back(channel);
+    inputTap tap(*object, inputs, 48000.0, 2.0, size_t{256} << 20);
+    if (record) processor->tapInputs(&tap);
+
+    const proc_bufferSwitch bufferSwitch = driver.callbacks().bufferSwitch;
+    int32_t half = 0;
+    int64_t count = 0;
+    for (auto _ : state) {
+        bufferSwitch(half, 1);
+        half ^= 1;
+        if (++count % drainEvery == 0) {
+            state.PauseTiming();
+            probe.drain(timing);
+            tapBlockHeader header{};
+            while (tap.peek(header)) tap.release();
+            state.ResumeTiming();
+        }
+    }
+    reportPeriodFraction(state);
+    telFree(processor);
+    telFree(object);
+}
+
+void BM_BufferSwitchMeasured(benchmark::State& state) { measuredSwitch(state, false); }
+void BM_BufferSwitchRecording(benchmark::State& state) { measuredSwitch(state, true); }
+
 // The same bytes copied and the same number of sine and cosine evaluations.
 void BM_Floor(benchmark::State& state) {
     const size_t channels = static_cast<size_t>(state.range(0));
@@ -73,6 +125,8 @@ void shapes(benchmark::internal::Benchmark* bench) {
 }
 
 BENCHMARK(BM_BufferSwitch)->Apply(shapes);
+BENCHMARK(BM_BufferSwitchMeasured)->Apply(shapes);
+BENCHMARK(BM_BufferSwitchRecording)->Apply(shapes);
 BENCHMARK(BM_Floor)->Apply(shapes);
 
 } // namespace

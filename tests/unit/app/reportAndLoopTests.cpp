@@ -2,6 +2,7 @@
 // through the log output's hook with the console switched off.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,56 @@ TEST_F(ProgramTextTest, OptionsFromTheCommandLine) {
     ASSERT_EQ(printed.size(), 7u);
     EXPECT_EQ(printed[0], u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
     EXPECT_EQ(printed[6], u"");
+}
+
+// The values of the measuring switches are read strictly: anything but what the switch
+// takes is refused, so a script's typo never starts an endless or a wrong run.
+TEST(ProgramOptions, MeasuringSwitchValuesAreReadStrictly) {
+    struct Number {
+        telText text;
+        std::optional<int64_t> value;
+    } numbers[] = {{u"5", 5},          {u"0", 0},          {u"-1", {}},       {u"abc", {}},      {u"", {}},
+                   {u"1.5", {}},       {u" 5", {}},        {u"+5", {}},       {u"$10", {}},      {u"0x10", {}},
+                   {u"2147483648", 2147483648}, {u"9999999999999999999", {}}};
+    for (const Number& n : numbers) EXPECT_EQ(readWholeNumber(n.text), n.value) << std::string(n.text.begin(), n.text.end());
+
+    struct Rate {
+        telText text;
+        std::optional<double> value;
+    } rates[] = {{u"48000", 48000.0}, {u"44100.5", 44100.5}, {u"0", {}},   {u"-1", {}},  {u"nan", {}},
+                 {u"inf", {}},        {u"1e5", {}},          {u"48000.", {}}, {u".5", {}}, {u"", {}}};
+    for (const Rate& r : rates) EXPECT_EQ(readRate(r.text), r.value) << std::string(r.text.begin(), r.text.end());
+
+    EXPECT_EQ(readLatencyChannels(u"2,3")->output, 2);
+    EXPECT_EQ(readLatencyChannels(u"2,3")->input, 3);
+    for (const telText bad : {u"0,1", u"1,0", u"a,b", u"1", u"1,2,3", u",", u"-1,1"})
+        EXPECT_FALSE(readLatencyChannels(bad)) << std::string(bad.begin(), bad.end());
+}
+
+TEST_F(ProgramTextTest, AWronglyGivenSwitchStopsTheRunOnlyWhereTheRunDependsOnIt) {
+    struct Case {
+        std::vector<telText> args;
+        bool usageError;
+        bool secondsGiven;
+    } cases[] = {
+        {{u"/seconds=0"}, true, true},        {{u"/seconds=-1"}, true, true},  {{u"/seconds=abc"}, true, true},
+        {{u"/seconds=3", u"/buffer=0"}, true, true}, {{u"/rate=-1"}, true, false}, {{u"/latency=0,1"}, true, false},
+        {{u"/json="}, false, false},          {{u"/record="}, false, false},   {{u"/seconds=3", u"/stats"}, false, true},
+    };
+    for (const Case& c : cases) {
+        std::vector<telText> args{u"echoprobe"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        setArgumentsForTesting(args);
+        printed.clear();
+        const programOptions options = readOptions();
+        const std::string shown(c.args[0].begin(), c.args[0].end());
+        EXPECT_EQ(options.usageError, c.usageError) << shown;
+        EXPECT_EQ(options.secondsGiven, c.secondsGiven) << shown;
+        // A fault stopping the run prints its line and the whole usage text; /json= and
+        // /record= print their one line and the run goes on.
+        EXPECT_EQ(printed.size() > 5, c.usageError) << shown;
+        EXPECT_EQ(options.stopsAfterOptions(), c.usageError) << shown;
+    }
 }
 
 // The full report's bytes are compared by the end-to-end runs; here the rate, which
