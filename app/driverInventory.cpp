@@ -20,7 +20,7 @@ constexpr uint32_t serverPathBytes = 261;
 constexpr uint32_t descriptionBytes = 256;
 constexpr size_t clsidTextLimit = 100;
 
-int ownBits() { return static_cast<int>(sizeof(void*) * 8); }
+int ownBits() { return plat::ownRegistryView() == plat::RegView::bits64 ? 64 : 32; }
 
 const char* viewName(plat::RegView view) { return view == plat::RegView::bits64 ? "64-bit" : "32-bit"; }
 
@@ -58,7 +58,9 @@ bool findServer(const std::string& clsid, plat::RegView view, std::string& modul
     return read;
 }
 
-// What stands in the way of a listed driver, if anything.
+// What stands in the way of a listed driver, if anything. A module of another bitness
+// than its registry view is a broken registration; one of the other bitness than this
+// program, in this program's view, is a driver this build cannot load.
 void judgeModule(inventoryEntry& entry) {
     plat::Guid parsed{};
     const telText wide = plat::fromNarrow(entry.clsid);
@@ -72,9 +74,13 @@ void judgeModule(inventoryEntry& entry) {
         return;
     }
     entry.moduleBits = measure::moduleBitsOfFile(entry.module).bits;
-    if (entry.moduleBits != 0 && entry.moduleBits != ownBits())
-        entry.problem = "the module is built for " + std::to_string(entry.moduleBits) + "-bit programs; the " +
-                        std::to_string(entry.moduleBits) + "-bit echoprobe can open it";
+    const int viewBits = entry.view == plat::RegView::bits64 ? 64 : 32;
+    if (entry.moduleBits == 0 || entry.moduleBits == viewBits) return;
+    const std::string built = "the module is built for " + std::to_string(entry.moduleBits) + "-bit programs";
+    entry.problem = viewBits == ownBits() ? built + "; this " + std::to_string(ownBits()) +
+                                                "-bit echoprobe cannot load it"
+                                          : built + ", but it is registered for " + std::to_string(viewBits) +
+                                                "-bit ones";
 }
 
 inventoryEntry readEntry(plat::RegKey asioKey, const std::string& name, plat::RegView view) {
