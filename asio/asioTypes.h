@@ -78,6 +78,36 @@ inline constexpr ASIOSampleType ASIOSTDSDInt8LSB1 = 32;
 inline constexpr ASIOSampleType ASIOSTDSDInt8MSB1 = 33;
 inline constexpr ASIOSampleType ASIOSTDSDInt8NER8 = 40;
 
+// Bytes one sample of the type takes in a driver's buffer; 1 for DSD and unknown types.
+inline constexpr int32_t sampleTypeBytes(ASIOSampleType type) {
+    switch (type) {
+    case ASIOSTInt16MSB:
+    case ASIOSTInt16LSB:
+        return 2;
+    case ASIOSTInt24MSB:
+    case ASIOSTInt24LSB:
+        return 3;
+    case ASIOSTInt32MSB:
+    case ASIOSTFloat32MSB:
+    case ASIOSTInt32MSB16:
+    case ASIOSTInt32MSB18:
+    case ASIOSTInt32MSB20:
+    case ASIOSTInt32MSB24:
+    case ASIOSTInt32LSB:
+    case ASIOSTFloat32LSB:
+    case ASIOSTInt32LSB16:
+    case ASIOSTInt32LSB18:
+    case ASIOSTInt32LSB20:
+    case ASIOSTInt32LSB24:
+        return 4;
+    case ASIOSTFloat64MSB:
+    case ASIOSTFloat64LSB:
+        return 8;
+    default:
+        return 1;
+    }
+}
+
 // ---------------------------------------------------------------- records
 #pragma pack(push, 4)
 

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "app/inputTap.h"
@@ -28,36 +29,18 @@ void reportPeriodFraction(benchmark::State& state) {
                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void BM_BufferSwitch(benchmark::State& state) {
-    const int32_t channels = static_cast<int32_t>(state.range(0));
-    const ASIOSampleType type = static_cast<ASIOSampleType>(state.range(1));
-    telAsioApiStartup();
-    BenchDriver driver(channels, type);
-    telOwned<telAsioDriver> object = telCreate<telAsioDriver>(&driver);
-    if (object->init(0, telTrue, requestedBufferSize) != ASE_OK) {
-        state.SkipWithError("init failed");
-        return;
-    }
-    telOwned<myBP> processor = telCreate<myBP>(object.get());
-    const proc_bufferSwitch bufferSwitch = driver.callbacks().bufferSwitch;
-    int32_t half = 0;
-    for (auto _ : state) {
-        bufferSwitch(half, 1);
-        half ^= 1;
-    }
-    reportPeriodFraction(state);
-    telFree(processor);
-    telFree(object);
-}
-
 // Every this many switches the measuring cases empty their rings, with the clock stopped:
 // the main thread and the recording thread do that while a real run goes on.
 constexpr int64_t drainEvery = 4096;
 
-// The switch of a run that measures (/stats, /seconds, /json): the same work plus two
-// clock readings and one record in the probe's ring per switch. With `record` the inputs
-// are also copied into the recording's ring (/record).
-void measuredSwitch(benchmark::State& state, bool record) {
+// What the processor does besides the program's usual work.
+enum class switchWork {
+    plain,     // myBP: loopback, tone, output-ready notice
+    measured,  // a measuring run (/stats, /seconds, /json): two clock readings and a record
+    recording, // the same, and every input copied into the recording's ring (/record)
+};
+
+void switchBench(benchmark::State& state, switchWork work) {
     const int32_t channels = static_cast<int32_t>(state.range(0));
     const ASIOSampleType type = static_cast<ASIOSampleType>(state.range(1));
     telAsioApiStartup();
@@ -67,14 +50,23 @@ void measuredSwitch(benchmark::State& state, bool record) {
         state.SkipWithError("init failed");
         return;
     }
-    telOwned<measuringBP> processor = telCreate<measuringBP>(object.get());
+    telOwned<myBP> processor;
     switchProbe probe;
     measure::SwitchTiming timing(requestedBufferSize, 48000.0);
-    processor->watchSwitches(&probe);
-    std::vector<int32_t> inputs;
-    for (int32_t channel = 0; channel < channels; ++channel) inputs.push_back(channel);
-    inputTap tap(*object, inputs, 48000.0, 2.0, size_t{256} << 20);
-    if (record) processor->tapInputs(&tap);
+    std::optional<inputTap> tap;
+    if (work == switchWork::plain) {
+        processor = telCreate<myBP>(object.get());
+    } else {
+        telOwned<measuringBP> measuring = telCreate<measuringBP>(object.get());
+        measuring->watchSwitches(&probe);
+        if (work == switchWork::recording) {
+            std::vector<int32_t> inputs;
+            for (int32_t channel = 0; channel < channels; ++channel) inputs.push_back(channel);
+            tap.emplace(*object, inputs, 48000.0, 2.0, size_t{256} << 20);
+            measuring->tapInputs(&*tap);
+        }
+        processor.reset(measuring.release());
+    }
 
     const proc_bufferSwitch bufferSwitch = driver.callbacks().bufferSwitch;
     int32_t half = 0;
@@ -82,11 +74,11 @@ void measuredSwitch(benchmark::State& state, bool record) {
     for (auto _ : state) {
         bufferSwitch(half, 1);
         half ^= 1;
-        if (++count % drainEvery == 0) {
+        if (++count % drainEvery == 0 && work != switchWork::plain) {
             state.PauseTiming();
             probe.drain(timing);
             tapBlockHeader header{};
-            while (tap.peek(header)) tap.release();
+            while (tap && tap->peek(header)) tap->release();
             state.ResumeTiming();
         }
     }
@@ -95,8 +87,9 @@ void measuredSwitch(benchmark::State& state, bool record) {
     telFree(object);
 }
 
-void BM_BufferSwitchMeasured(benchmark::State& state) { measuredSwitch(state, false); }
-void BM_BufferSwitchRecording(benchmark::State& state) { measuredSwitch(state, true); }
+void BM_BufferSwitch(benchmark::State& state) { switchBench(state, switchWork::plain); }
+void BM_BufferSwitchMeasured(benchmark::State& state) { switchBench(state, switchWork::measured); }
+void BM_BufferSwitchRecording(benchmark::State& state) { switchBench(state, switchWork::recording); }
 
 // The same bytes copied and the same number of sine and cosine evaluations.
 void BM_Floor(benchmark::State& state) {
