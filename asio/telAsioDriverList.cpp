@@ -91,11 +91,22 @@ void destroyDriver(pASIODRVSTRUCT entry) {
 }
 
 // Frees the entries from the last to the first, each one's driver object before it.
+// A loop, not recursion: the list is as long as the registry makes it. The list is
+// reversed in place first, so the walk from its new head goes last to first.
 void freeDriverEntries(pASIODRVSTRUCT entry) {
-    if (entry == nullptr) return;
-    freeDriverEntries(entry->next);
-    destroyDriver(entry);
-    std::free(entry);
+    pASIODRVSTRUCT reversed = nullptr;
+    while (entry != nullptr) {
+        pASIODRVSTRUCT next = entry->next;
+        entry->next = reversed;
+        reversed = entry;
+        entry = next;
+    }
+    while (reversed != nullptr) {
+        pASIODRVSTRUCT next = reversed->next;
+        destroyDriver(reversed);
+        std::free(reversed);
+        reversed = next;
+    }
 }
 
 // An 8-bit field that may lack its terminator, as text.

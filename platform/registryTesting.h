@@ -21,6 +21,11 @@ std::string loadRegistryText(const std::string& bytes, const std::string& source
 // path again.
 void registerInprocServer(const std::string& path, DllGetClassObjectProc getClassObject);
 
+// With `only` set, coCreateInstance serves only paths registered above and never loads
+// a module: any other server fails as a missing module does (0x8007007E). For fuzzing,
+// where the registry can name any file. Off at start.
+void loadOnlyRegisteredServers(bool only);
+
 } // namespace plat::testing
 
 #endif

@@ -2,6 +2,7 @@
 // in-process servers found through the stand-in registry and loaded as shared
 // libraries. Loaded modules are never unloaded, so a live object never loses its code.
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +24,7 @@ thread_local int32_t initialisations = 0;
 struct TestServers {
     std::mutex mutex;
     std::map<std::string, DllGetClassObjectProc> procedures;
+    bool onlyRegistered = false; // no module is loaded at all
 };
 
 TestServers& testServers() {
@@ -30,11 +32,24 @@ TestServers& testServers() {
     return instance;
 }
 
-DllGetClassObjectProc testServer(const std::string& path) {
+// The procedure registered for `path`, or nullptr; `mayLoad` says whether a path without
+// one may be loaded as a module.
+DllGetClassObjectProc testServer(const std::string& path, bool& mayLoad) {
     TestServers& servers = testServers();
     std::lock_guard lock(servers.mutex);
+    mayLoad = !servers.onlyRegistered;
     auto found = servers.procedures.find(path);
     return found == servers.procedures.end() ? nullptr : found->second;
+}
+
+// Only a regular file can be a module. Anything else is refused before dlopen sees it:
+// opening a FIFO blocks until a writer comes, a device may never end. A name without
+// "/" is left to dlopen, which looks for it in the loader's library folders only.
+bool mayBeModule(const std::string& path) {
+    if (path.empty()) return false; // dlopen("") would hand back the program itself
+    if (path.find('/') == std::string::npos) return true;
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 // Reads `count` hexadecimal digits of `text` from `pos`; false on any other character.
@@ -118,10 +133,10 @@ int32_t coCreateInstance(const Guid& clsid, const Guid& iid, void** object) {
 
     std::string path;
     if (!serverPath(clsid, path)) return hrClassNotRegistered;
-    DllGetClassObjectProc getClassObject = testServer(path);
+    bool mayLoad = false;
+    DllGetClassObjectProc getClassObject = testServer(path, mayLoad);
     if (getClassObject == nullptr) {
-        // dlopen("") would hand back the program itself.
-        void* module = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* module = mayLoad && mayBeModule(path) ? dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
         if (module == nullptr) return hrModuleNotFound;
         getClassObject = reinterpret_cast<DllGetClassObjectProc>(dlsym(module, "DllGetClassObject"));
         if (getClassObject == nullptr) return hrErrorInDll;
@@ -146,6 +161,12 @@ void registerInprocServer(const std::string& path, DllGetClassObjectProc getClas
         servers.procedures.erase(path);
     else
         servers.procedures[path] = getClassObject;
+}
+
+void loadOnlyRegisteredServers(bool only) {
+    TestServers& servers = testServers();
+    std::lock_guard lock(servers.mutex);
+    servers.onlyRegistered = only;
 }
 
 } // namespace testing

@@ -1,13 +1,14 @@
-// The registry stand-in: a read-only key tree loaded once from the registry-editor file
+// The registry stand-in: a read-only key store loaded once from the registry-editor file
 // named by ASIO_REGISTRY, read through handles with the Windows result codes.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
 #include <memory>
 #include <mutex>
-#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 #include "platform/platform.h"
@@ -17,7 +18,8 @@
 namespace plat {
 namespace {
 
-using regfile::Key;
+using regfile::KeyId;
+using regfile::KeyStore;
 
 constexpr int32_t errorInvalidHandle = 6;
 constexpr int32_t errorInvalidParameter = 87;
@@ -26,17 +28,17 @@ constexpr RegKey localMachineHandle = 1;
 constexpr RegKey classesRootHandle = 2;
 constexpr RegKey firstOpenHandle = 16;
 
-// An open key keeps the tree it points into alive, so replacing the content (tests)
+// An open key keeps the store it points into alive, so replacing the content (tests)
 // never leaves a handle dangling.
 struct OpenKey {
-    std::shared_ptr<const Key> tree;
-    const Key* key = nullptr;
+    std::shared_ptr<const KeyStore> store;
+    KeyId key = regfile::noKey;
 };
 
 struct Registry {
     std::once_flag loaded;
     std::mutex mutex; // guards everything below
-    std::shared_ptr<const Key> tree = std::make_shared<Key>();
+    std::shared_ptr<const KeyStore> store = std::make_shared<KeyStore>();
     std::unordered_map<RegKey, OpenKey> open;
     RegKey nextHandle = firstOpenHandle;
 };
@@ -46,33 +48,67 @@ Registry& registry() {
     return instance;
 }
 
-void replaceTree(std::shared_ptr<const Key> tree) {
+void replaceStore(std::shared_ptr<const KeyStore> store) {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
-    r.tree = std::move(tree);
+    r.store = std::move(store);
 }
 
 std::string loadText(const std::string& bytes, const std::string& sourceName) {
     regfile::ParseResult parsed = regfile::parseRegistryText(bytes);
     if (!parsed.error.empty()) {
-        replaceTree(std::make_shared<Key>());
+        replaceStore(std::make_shared<KeyStore>());
         std::string where = "echoprobe: registry file " + sourceName;
         if (parsed.errorLine > 0) where += ", line " + std::to_string(parsed.errorLine);
         return where + ": " + parsed.error;
     }
-    replaceTree(std::make_shared<Key>(std::move(parsed.localMachine)));
+    replaceStore(std::make_shared<KeyStore>(std::move(parsed.store)));
     return {};
 }
 
-std::string loadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    if (file) bytes << file.rdbuf();
-    if (!file) {
-        replaceTree(std::make_shared<Key>());
-        return "echoprobe: registry file " + path + ": cannot be read";
+// Reads the whole file, or says in a few words why not. A FIFO without a writer must
+// not hang the open, so it opens without blocking and blocks again for the reads; a
+// stream that never ends is cut off one byte past the limit, which the parser refuses.
+bool readWholeFile(const std::string& path, std::string& bytes, std::string& why) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        why = "cannot be read";
+        return false;
     }
-    return loadText(bytes.str(), path);
+    struct stat info;
+    bool good = fstat(fd, &info) == 0;
+    if (!good) {
+        why = "cannot be read";
+    } else if (S_ISDIR(info.st_mode)) {
+        why = "is a folder, not a file";
+        good = false;
+    } else if (S_ISREG(info.st_mode) && static_cast<uint64_t>(info.st_size) > regfile::maxTextBytes) {
+        why = "larger than 64 MiB";
+        good = false;
+    }
+    if (good) good = fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0;
+    char chunk[65536];
+    while (good && bytes.size() <= regfile::maxTextBytes) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            good = n == 0;
+            if (!good) why = "cannot be read";
+            break;
+        }
+        bytes.append(chunk, static_cast<size_t>(n));
+    }
+    close(fd);
+    return good;
+}
+
+std::string loadFile(const std::string& path) {
+    std::string bytes, why;
+    if (!readWholeFile(path, bytes, why)) {
+        replaceStore(std::make_shared<KeyStore>());
+        return "echoprobe: registry file " + path + ": " + why;
+    }
+    return loadText(bytes, path);
 }
 
 void loadFromEnvironment() {
@@ -86,16 +122,18 @@ void ensureLoaded() {
     std::call_once(registry().loaded, loadFromEnvironment);
 }
 
-// The key behind a handle; false for a handle that is not open.
+// The key behind a handle; false for a handle that is not open. The two predefined keys
+// are the local machine's hive and the classes under it (empty when the file has none).
 bool resolve(RegKey handle, OpenKey& out) {
     ensureLoaded();
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     if (handle == localMachineHandle || handle == classesRootHandle) {
-        static const Key emptyKey;
-        out.tree = r.tree;
-        out.key = handle == localMachineHandle ? r.tree.get() : r.tree->find(regfile::classesRootPath);
-        if (out.key == nullptr) out.key = &emptyKey;
+        const KeyStore& store = *r.store;
+        KeyId machine = store.root(regfile::Hive::localMachine);
+        out.store = r.store;
+        out.key = handle == localMachineHandle ? machine : store.find(machine, regfile::classesRootPath);
+        if (out.key == regfile::noKey) out.key = store.emptyKey();
         return true;
     }
     auto found = r.open.find(handle);
@@ -108,13 +146,13 @@ int32_t openKey(RegKey parent, const std::string& path, RegKey& key) {
     key = 0;
     OpenKey base;
     if (!resolve(parent, base)) return errorInvalidHandle;
-    const Key* target = base.key->find(path);
-    if (target == nullptr) return errorFileNotFound;
+    KeyId target = base.store->find(base.key, path);
+    if (target == regfile::noKey) return errorFileNotFound;
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     key = r.nextHandle;
     r.nextHandle += 4;
-    r.open.emplace(key, OpenKey{base.tree, target});
+    r.open.emplace(key, OpenKey{base.store, target});
     return errorSuccess;
 }
 
@@ -143,24 +181,21 @@ int32_t regEnumKeyA(RegKey key, uint32_t index, char* buffer, uint32_t size) {
     OpenKey open;
     if (!resolve(key, open)) return errorInvalidHandle;
     if (buffer == nullptr) return errorInvalidParameter;
-    if (index >= open.key->subkeys.size()) return errorNoMoreItems;
-    const std::string& name = std::next(open.key->subkeys.begin(), index)->first;
+    if (index >= open.store->subkeyCount(open.key)) return errorNoMoreItems;
+    const std::string& name = open.store->name(open.store->subkey(open.key, index));
     if (name.size() + 1 > size) return errorMoreData;
     std::memcpy(buffer, name.c_str(), name.size() + 1);
     return errorSuccess;
 }
 
+// The value's bytes as stored (see regfile::Value): a string's terminator is counted
+// when the file stored one, as on Windows.
 int32_t regQueryValueExA(RegKey key, const char* name, uint8_t* buffer, uint32_t& size) {
     OpenKey open;
     if (!resolve(key, open)) return errorInvalidHandle;
-    auto found = open.key->values.find(name == nullptr ? std::string() : std::string(name));
-    if (found == open.key->values.end()) return errorFileNotFound;
-
-    const regfile::Value& value = found->second;
-    uint8_t dwordBytes[4] = {uint8_t(value.dword), uint8_t(value.dword >> 8), uint8_t(value.dword >> 16),
-                             uint8_t(value.dword >> 24)};
-    const uint8_t* data = value.isDword ? dwordBytes : reinterpret_cast<const uint8_t*>(value.text.c_str());
-    uint32_t needed = value.isDword ? 4 : static_cast<uint32_t>(value.text.size() + 1);
+    const regfile::Value* value = open.store->value(open.key, name == nullptr ? "" : name);
+    if (value == nullptr) return errorFileNotFound;
+    auto needed = static_cast<uint32_t>(value->data.size());
 
     // Without a buffer the call only reports the size, as on Windows.
     if (buffer == nullptr) {
@@ -170,7 +205,7 @@ int32_t regQueryValueExA(RegKey key, const char* name, uint8_t* buffer, uint32_t
     bool fits = needed <= size;
     size = needed;
     if (!fits) return errorMoreData;
-    std::memcpy(buffer, data, needed);
+    std::memcpy(buffer, value->data.data(), needed);
     return errorSuccess;
 }
 
