@@ -80,7 +80,12 @@ bool parseCapture(const std::vector<uint8_t>& file, Capture& out, std::string& e
     capture.recordBytes = recordOffset;
 
     const size_t dataBytes = file.size() - headerBytes - tableBytes;
-    if (dataBytes != static_cast<size_t>(capture.records) * capture.recordBytes) {
+    // Division, not multiplication: a header's record count times the record size can wrap
+    // around and match a file that holds no records at all.
+    const bool wholeRecords = capture.recordBytes > 0 ? dataBytes % capture.recordBytes == 0 &&
+                                                            dataBytes / capture.recordBytes == capture.records
+                                                      : dataBytes == 0;
+    if (!wholeRecords) {
         error = "file holds " + std::to_string(dataBytes) + " record bytes, header promises " +
                 std::to_string(capture.records) + " records of " + std::to_string(capture.recordBytes);
         return false;
