@@ -116,26 +116,48 @@ void SwitchTiming::addInterval(int64_t intervalNs) {
         ++longIntervals_[us];
 }
 
+void SwitchTiming::RateFit::add(int64_t entryNs, double x, double y) {
+    ++count;
+    const double n = static_cast<double>(count);
+    const double dx = x - meanX;
+    meanX += dx / n;
+    meanY += (y - meanY) / n;
+    comomentXX += dx * (x - meanX);
+    comomentXY += dx * (y - meanY);
+    if (count == 1 || entryNs < minEntryNs) minEntryNs = entryNs;
+    if (count == 1 || entryNs > maxEntryNs) maxEntryNs = entryNs;
+}
+
 void SwitchTiming::addRatePoint(const SwitchRecord& record) {
     constexpr int64_t settleNs = 500'000'000;
+    constexpr int64_t binNs = 100'000'000;
     if (switches_ == 0) firstEntryNs_ = record.entryNs;
     if (!record.positionValid || saturatingDifference(record.entryNs, firstEntryNs_) < settleNs) return;
 
-    if (rateCount_ == 0) {
+    if (!rateStarted_) {
+        rateStarted_ = true;
         rateOriginNs_ = record.entryNs;
         rateOriginPosition_ = record.position;
     }
-    const double x = static_cast<double>(saturatingDifference(record.entryNs, rateOriginNs_)) * 1e-9;
+    const int64_t sinceOrigin = saturatingDifference(record.entryNs, rateOriginNs_);
+    const double x = static_cast<double>(sinceOrigin) * 1e-9;
     const double y = static_cast<double>(saturatingDifference(record.position, rateOriginPosition_));
-    ++rateCount_;
-    const double n = static_cast<double>(rateCount_);
-    const double dx = x - meanX_;
-    meanX_ += dx / n;
-    meanY_ += (y - meanY_) / n;
-    comomentXX_ += dx * (x - meanX_);
-    comomentXY_ += dx * (y - meanY_);
-    if (rateCount_ == 1 || record.entryNs < rateMinEntryNs_) rateMinEntryNs_ = record.entryNs;
-    if (rateCount_ == 1 || record.entryNs > rateMaxEntryNs_) rateMaxEntryNs_ = record.entryNs;
+    // How late this switch came against the reported clock; only comparisons within a bin
+    // use it, so a rate that is a little off does not matter.
+    const double lag = reportedRate_ > 0 && std::isfinite(reportedRate_) ? x - y / reportedRate_ : 0.0;
+    const int64_t bin = sinceOrigin / binNs;
+    if (binHasPoint_ && bin != binIndex_) {
+        rateFit_.add(binEntryNs_, binX_, binY_);
+        binHasPoint_ = false;
+    }
+    if (!binHasPoint_ || lag < binLag_) {
+        binIndex_ = bin;
+        binHasPoint_ = true;
+        binEntryNs_ = record.entryNs;
+        binX_ = x;
+        binY_ = y;
+        binLag_ = lag;
+    }
 }
 
 double SwitchTiming::intervalPercentile99() const {
@@ -182,9 +204,11 @@ SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const 
     }
 
     constexpr int64_t minimumSpanNs = 100'000'000;
-    if (rateCount_ >= 3 && saturatingDifference(rateMaxEntryNs_, rateMinEntryNs_) >= minimumSpanNs &&
-        comomentXX_ > 0) {
-        const double rate = comomentXY_ / comomentXX_;
+    RateFit fit = rateFit_;
+    if (binHasPoint_) fit.add(binEntryNs_, binX_, binY_); // the bin still open
+    if (fit.count >= 3 && saturatingDifference(fit.maxEntryNs, fit.minEntryNs) >= minimumSpanNs &&
+        fit.comomentXX > 0) {
+        const double rate = fit.comomentXY / fit.comomentXX;
         s.measuredRate = rate;
         if (reportedRate_ > 0 && std::isfinite(reportedRate_))
             s.rateErrorPpm = (rate / reportedRate_ - 1.0) * 1e6;

@@ -56,7 +56,11 @@ struct SwitchSummary {
     HostTime hostUs;
     double hostLoad = 0; // mean host time / buffer period (0.01 = 1 %)
 
-    // Least-squares slope of position against entry time, from 0.5 s after the first switch.
+    // The rate the positions advance at against the host clock, from 0.5 s after the first
+    // switch: the least-squares slope through the earliest switch of every 100 ms. A
+    // callback can come late, never early, so the earliest ones trace the driver's
+    // clock, and a stall of the machine (late callbacks that then follow in a burst)
+    // does not bend the line.
     std::optional<double> measuredRate;
     std::optional<double> rateErrorPpm; // (measured / reported − 1) × 10^6
 };
@@ -81,6 +85,13 @@ class SwitchTiming {
     void addContinuity(const SwitchRecord& record);
     void addInterval(int64_t intervalNs);
     void addRatePoint(const SwitchRecord& record);
+    // The running least-squares sums, and one more point added to them.
+    struct RateFit {
+        uint64_t count = 0;
+        double meanX = 0, meanY = 0, comomentXX = 0, comomentXY = 0;
+        int64_t minEntryNs = 0, maxEntryNs = 0;
+        void add(int64_t entryNs, double x, double y);
+    };
     double intervalPercentile99() const;
 
     int64_t bufferSize_;
@@ -107,10 +118,15 @@ class SwitchTiming {
 
     // Rate fit: running means and co-moments of x = seconds and y = samples since the
     // first point used, updated one point at a time (Welford), so large clocks and
-    // positions never meet in a sum of squares.
-    uint64_t rateCount_ = 0;
-    int64_t rateOriginNs_ = 0, rateOriginPosition_ = 0, rateMinEntryNs_ = 0, rateMaxEntryNs_ = 0;
-    double meanX_ = 0, meanY_ = 0, comomentXX_ = 0, comomentXY_ = 0;
+    // positions never meet in a sum of squares. Points go in one per 100 ms bin: the
+    // bin's earliest switch (the smallest x − y / rate) once the bin is over.
+    bool rateStarted_ = false;
+    int64_t rateOriginNs_ = 0, rateOriginPosition_ = 0;
+    int64_t binIndex_ = 0;
+    bool binHasPoint_ = false;
+    int64_t binEntryNs_ = 0;
+    double binX_ = 0, binY_ = 0, binLag_ = 0;
+    RateFit rateFit_;
 };
 
 } // namespace measure

@@ -98,10 +98,12 @@ void StreamEngine::run() {
 
         runSlot(slot, rate);
 
-        // Far behind (the machine or the host stalled): restart the schedule from now
-        // rather than firing a burst of switches to catch up.
+        // Behind after a short stall of the machine or the host: the next switches follow
+        // at once until the schedule is caught up, as a sound card's clock does not wait,
+        // so the positions keep pace with the time. Only a stall of over half a second
+        // restarts the schedule from now instead of firing that long a burst.
         const Clock::time_point now = Clock::now();
-        if (now - deadline > 2 * period) deadline = now;
+        if (now - deadline > std::chrono::milliseconds(500)) deadline = now;
     }
 }
 
