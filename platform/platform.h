@@ -73,6 +73,10 @@ uint32_t systemClockMs();
 void sleepMs(uint32_t milliseconds);
 // Identifier of the calling thread, never 0.
 uint32_t currentThreadId();
+// Gives the calling thread the priority of an audio thread (a real-time class where the
+// system allows it), so its wake-ups are not queued behind ordinary work. False when the
+// system refuses; the thread then runs on as it was.
+bool raiseThreadToAudioPriority();
 
 // The Windows SYSTEMTIME record.
 struct CalendarTime {

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/platform.h"
 #include "testdriver/captureFormat.h"
 #include "testdriver/inputSignal.h"
 #include "testdriver/pseudoRandom.h"
@@ -84,6 +85,8 @@ bool StreamEngine::waitUntil(Clock::time_point until) {
 // Slot n is due one (paced) buffer period after slot n - 1, on an absolute schedule, so
 // sleeping late once, or a jittered delivery, does not shift every later slot.
 void StreamEngine::run() {
+    // Like a sound card's driver thread: its switches must not wait behind other work.
+    plat::raiseThreadToAudioPriority();
     const int32_t frames = setup_.buffers->frames();
     PseudoRandom jitter(setup_.seed, jitterStream);
     Clock::time_point deadline = Clock::now();

@@ -1,6 +1,8 @@
 // Clocks, sleeping and thread identity.
 #include <cerrno>
 #include <ctime>
+#include <pthread.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -61,6 +63,12 @@ CalendarTime localTime() {
     tm parts{};
     localtime_r(&now.tv_sec, &parts);
     return calendarFrom(parts, now.tv_nsec);
+}
+
+bool raiseThreadToAudioPriority() {
+    sched_param parameter{};
+    parameter.sched_priority = 10; // above ordinary threads, far below the system's own
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter) == 0;
 }
 
 } // namespace plat

@@ -41,4 +41,8 @@ CalendarTime localTime() {
     return calendarFrom(t);
 }
 
+bool raiseThreadToAudioPriority() {
+    return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != 0;
+}
+
 } // namespace plat
