@@ -126,7 +126,7 @@ telBool telAsioDriver::release() {
     stop(telTrue);
     freeBuffers(); // disposes the buffers when the driver refused to stop above
     if (f_di >= 0) {
-        freeCallbackSlot(f_di);
+        if (!freeCallbackSlot(f_di)) f_callbackStillInside = true;
         f_di = -1;
     }
     return telTrue;

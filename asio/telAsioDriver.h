@@ -92,6 +92,10 @@ class telAsioDriver : public telObject {
     bool setBufferProcessor(telAsioBufferProcessor* processor);
     // True while the buffers exist and buffer switches are passed on to the handlers.
     bool buffersLive() const { return f_buffersLive.load(); }
+    // True when release gave the callback slot back while a callback was still inside
+    // this object (the driver never left it within the wait): the object must then stay
+    // in memory.
+    bool callbackStillInside() const { return f_callbackStillInside; }
     int32_t callbackSlot() const { return f_di; }
     telBool shouldReset() const { return f_shouldReset; }
     telBool looksLike24() const { return f_looksLike24; }
@@ -143,6 +147,7 @@ class telAsioDriver : public telObject {
     // Buffer switches reach the handlers only while this is set: from the end of buffer
     // preparation until just before the buffers are disposed.
     std::atomic<bool> f_buffersLive{false};
+    bool f_callbackStillInside = false;
 
     ASIOError readDriverFigures();
     // Stops passing buffer switches on and waits until none is inside any more.

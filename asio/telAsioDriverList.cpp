@@ -84,10 +84,15 @@ pASIODRVSTRUCT readDriverEntry(plat::RegKey parent, const telAnsiText& keyName, 
     return entry;
 }
 
+// Releases the entry's driver object (stop, buffers, callback slot) and frees it, unless
+// a callback of the driver is still inside it after the wait: then it stays in memory
+// rather than being freed under the driver's thread.
 void destroyDriver(pASIODRVSTRUCT entry) {
-    if (entry->asiodrv == nullptr) return;
-    telObjectDeleter()(entry->asiodrv);
+    telAsioDriver* driver = entry->asiodrv;
+    if (driver == nullptr) return;
     entry->asiodrv = nullptr;
+    driver->release();
+    if (!driver->callbackStillInside()) telObjectDeleter()(driver);
 }
 
 // Frees the entries from the last to the first, each one's driver object before it.

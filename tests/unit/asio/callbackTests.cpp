@@ -1,5 +1,7 @@
 // Callback slots, dispatch through the slot procedures, the driver object's default
 // handling of callbacks, and attaching and detaching buffer processors.
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -160,4 +162,77 @@ TEST_F(CallbackSlots, WithoutAProcessorOutputsOfTheHalfAreSilencedAndMessagesGet
         EXPECT_EQ(message(selector, 512), answer[selector]) << selector;
         EXPECT_EQ(object->shouldReset() != telFalse, selector >= kAsioResetRequest) << selector;
     }
+}
+
+namespace {
+
+// Stays inside its time-info hook until let go (or a time limit passes).
+class HoldingProcessor : public telAsioBufferProcessor {
+  public:
+    using telAsioBufferProcessor::telAsioBufferProcessor;
+    std::atomic<bool> inside{false}, letGo{false};
+    std::atomic<uint32_t> holdMs{5000};
+    std::atomic<uint64_t> calls{0};
+
+    telBool doBufferSwitchTimeInfo(pASIOTime, int32_t, telBool, pASIOTime) override {
+        ++calls;
+        inside = true;
+        const uint64_t mark = timeMark();
+        while (!letGo && timeElapsed(mark) < holdMs) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        inside = false;
+        return telTrue;
+    }
+};
+
+} // namespace
+
+// A driver that goes on calling back (its stop failed, say) may be inside the processor
+// when the program detaches it: the detach returns only once that callback has left, and
+// gives up, saying so, when it never does. Buffer switches after the buffers were
+// disposed do not reach the handlers at all.
+TEST_F(CallbackSlots, DetachingWaitsUntilNoCallbackIsInsideTheProcessor) {
+    auto object = prepared();
+    auto processor = telCreate<HoldingProcessor>(object.get());
+    std::thread driverThread([&] { driver.fireBufferSwitch(0, 1); });
+    while (!processor->inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    std::atomic<bool> detached{false};
+    bool settled = false;
+    std::thread detacher([&] {
+        settled = object->setBufferProcessor(nullptr);
+        detached = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(detached) << "the detach returned while a callback was inside the processor";
+    EXPECT_EQ(processor->drv(), object.get()) << "the processor lost its driver while still in use";
+    processor->letGo = true;
+    detacher.join();
+    driverThread.join();
+    EXPECT_TRUE(settled);
+    EXPECT_EQ(processor->drv(), nullptr);
+
+    // A callback that never leaves: the detach gives up after its wait and says so.
+    object->setBufferProcessor(processor.get());
+    processor->letGo = false;
+    processor->holdMs = telCallbackLeaveWaitMs + 1000;
+    std::thread stuck([&] { driver.fireBufferSwitch(1, 1); });
+    while (!processor->inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const uint64_t mark = timeMark();
+    EXPECT_FALSE(object->setBufferProcessor(nullptr));
+    EXPECT_GE(timeElapsed(mark), uint64_t{telCallbackLeaveWaitMs});
+    processor->letGo = true;
+    stuck.join();
+
+    // A driver calling back after its buffers were disposed is answered at once; nothing
+    // reaches the processor.
+    object->setBufferProcessor(processor.get());
+    const ASIOCallbacks slot = slotCallbacks[object->callbackSlot()];
+    object->stop(telTrue);
+    processor->letGo = false;
+    processor->holdMs = 0;
+    const uint64_t before = processor->calls;
+    slot.bufferSwitch(0, 1);
+    EXPECT_EQ(slot.bufferSwitchTimeInfo(nullptr, 0, 1), nullptr);
+    EXPECT_EQ(processor->calls, before);
+    telFree(processor);
 }
