@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
 constexpr size_t headerBytes = (sizeof(tapBlockHeader) + 15) / 16 * 16;
-constexpr size_t minimumBlocks = 64;
+// Fewer blocks than this leave the consumer no slack at all; more than the memory budget
+// are not taken even for a few blocks of huge buffers.
+constexpr size_t minimumBlocks = 4;
 
 } // namespace
 
@@ -25,10 +28,11 @@ inputTap::inputTap(telAsioDriver& driver, std::vector<int32_t> channels, double 
     f_blockBytes = offset;
     const double blocksPerSecond = f_frames > 0 && sampleRate > 0 ? sampleRate / f_frames : 1.0;
     size_t wanted = static_cast<size_t>(std::clamp(blocksPerSecond * seconds, 0.0, 1e9));
-    wanted = std::max(wanted, minimumBlocks);
     const size_t affordable = std::max<size_t>(maxBytes / f_blockBytes, minimumBlocks);
-    f_blockCount = std::min(wanted, affordable);
-    f_memory = std::make_unique<uint8_t[]>(f_blockCount * f_blockBytes);
+    f_blockCount = std::clamp(wanted, minimumBlocks, affordable);
+    // Memory that cannot be had leaves the tap without blocks (ready() false), not a throw.
+    f_memory.reset(new (std::nothrow) uint8_t[f_blockCount * f_blockBytes]);
+    if (!f_memory) f_blockCount = 0;
 }
 
 uint8_t* inputTap::block(uint64_t sequence) const noexcept {
@@ -37,7 +41,7 @@ uint8_t* inputTap::block(uint64_t sequence) const noexcept {
 
 void inputTap::capture(telAsioDriver& driver, int32_t half, int64_t position, int64_t sinceOrigin,
                        bool positionValid) noexcept {
-    if (half != 0 && half != 1) return;
+    if ((half != 0 && half != 1) || f_blockCount == 0) return;
     const uint64_t written = f_written.load(std::memory_order_relaxed);
     if (written - f_read.load(std::memory_order_acquire) >= f_blockCount) {
         f_pendingLoss.fetch_add(static_cast<uint64_t>(f_frames), std::memory_order_release);

@@ -24,8 +24,8 @@ struct tapBlockHeader {
 class inputTap {
   public:
     // `channels`: the driver object's channel indexes to copy, in the order the
-    // consumer wants them. Room for about `seconds` of audio at `sampleRate`, at least 64
-    // blocks, at most `maxBytes`.
+    // consumer wants them. Room for about `seconds` of audio at `sampleRate`, within
+    // `maxBytes` (but at least a few blocks).
     inputTap(telAsioDriver& driver, std::vector<int32_t> channels, double sampleRate, double seconds,
              size_t maxBytes);
 
@@ -44,6 +44,8 @@ class inputTap {
     const std::vector<ASIOSampleType>& types() const { return f_types; }
     int32_t frames() const { return f_frames; }
     size_t blockCapacity() const { return f_blockCount; }
+    // False when the ring's memory could not be had.
+    bool ready() const { return f_blockCount > 0; }
     // Frames dropped at the end of the run that no later block reported.
     uint64_t lostAtEnd() const { return f_pendingLoss.load(std::memory_order_acquire); }
 

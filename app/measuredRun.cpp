@@ -136,6 +136,14 @@ void measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor) {
     if (!writer && !latency) return;
 
     f_tap = std::make_unique<inputTap>(driver, channels, driver.sampleRate(), tapSeconds, tapMaxBytes);
+    if (!f_tap->ready()) {
+        printMessage(u"Not enough memory for the input ring; the run goes on without recording or loopback analysis.");
+        if (writer) writer->close();
+        f_tap.reset();
+        f_latencyFacts.reset();
+        f_recordPath.reset();
+        return;
+    }
     f_consumer = std::make_unique<inputConsumer>(*f_tap, recordSlots, std::move(writer), plan,
                                                  latency ? std::optional<size_t>(0) : std::nullopt, f_signal);
     processor.tapInputs(f_tap.get());
