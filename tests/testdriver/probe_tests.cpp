@@ -61,7 +61,7 @@ TEST_F(ProbeTest, ClockSourcesFillTheCallersArrayUpToItsCapacity) {
     EXPECT_EQ(driver->Release(), 0u);
 }
 
-TEST_F(ProbeTest, BufferSizesFeaturesTypesGroupsAndCountsAreAsConfigured) {
+TEST_F(ProbeTest, BufferSizesFollowTheRateAndReportedCountsAreNotReal) {
     IASIO* driver = harness::create(probed);
     ASSERT_EQ(driver->init(nullptr), 1);
     int32_t inputs = 0, outputs = 0;
@@ -90,19 +90,8 @@ TEST_F(ProbeTest, BufferSizesFeaturesTypesGroupsAndCountsAreAsConfigured) {
         EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
     }
 
-    EXPECT_EQ(driver->future(3, nullptr), 0x3F4847A0);
-    EXPECT_EQ(driver->future(0x23111961, nullptr), 0x3F4847A0);
-    EXPECT_EQ(driver->future(kAsioEnableTimeCodeRead, nullptr), ASE_InvalidParameter);
-
-    // {isInput, channel, type, group}: the lists cover the first channels, the rest keep
-    // the single type; groups of two.
-    const int32_t channels[][4] = {{1, 0, 16, 0}, {1, 1, 17, 0}, {1, 2, 19, 1}, {0, 0, 18, 0}, {0, 1, 19, 0}};
-    for (const auto& row : channels) {
-        ASIOChannelInfo info{row[1], row[0], 0, -7, 0, {}};
-        ASSERT_EQ(driver->getChannelInfo(&info), ASE_OK);
-        EXPECT_EQ(info._type, row[2]) << row[0] << " " << row[1];
-        EXPECT_EQ(info.channelGroup, row[3]) << row[0] << " " << row[1];
-    }
+    // Types, groups and future selectors reach the host as configured: the /probe runs
+    // of the end-to-end tests compare them with the configuration.
     ASIOChannelInfo missing{3, 1, 0, 0, 0, {}};
     EXPECT_EQ(driver->getChannelInfo(&missing), ASE_InvalidParameter); // reported counts are not real
     EXPECT_EQ(driver->Release(), 0u);

@@ -26,9 +26,6 @@ const int faulty = harness::addClass(
     "'JitterUs'=dword:100;'DropEvery'=dword:8;'RepeatHalfAt'=dword:4;'RateChangeAt'=dword:9;"
     "'MessageAt'=dword:5;'MessageSelector'='3, 4,0x6';'JumpAt'=dword:a;'JumpBy'=dword:ffffff9c;"
     "'BadHalfAt'=dword:c;'BadHalf'=dword:ffffffff");
-// Paced 50 % slow while reporting 48 kHz.
-const int slow =
-    harness::addClass("'SampleRate'=dword:bb80;'CallbackMode'='timeInfo';'RateErrorPpm'=dword:fff85ee0");
 
 struct Event {
     char kind;        // 's' buffer switch, 'm' message, 'r' rate change
@@ -200,15 +197,4 @@ TEST_F(StreamFaultTest, DeliversExactlyTheConfiguredSequence) {
     EXPECT_EQ(unsigned(gaps), dropped - trailingDrop); // what the host saw
     EXPECT_EQ(repeats * 1000 + badHalves * 100 + messages * 10 + rateChanges, 1131u);
     EXPECT_EQ(dropouts, 0u);
-}
-
-TEST_F(StreamFaultTest, PacesTheRateErrorWhileReportingTheNominalRate) {
-    // 64-frame slots at half of 48 kHz come every 2.67 ms; a busy machine delivers fewer,
-    // never more. Unpaced the run would see twice as many.
-    const double seconds = runUntil(slow, 75);
-    const int switches = recorder.switches.load();
-    EXPECT_GE(switches, 75);
-    EXPECT_LE(switches, seconds * 24000 / 64 + 3) << seconds << " s";
-    for (int k = 0; k < recorder.count.load(); ++k)
-        ASSERT_EQ(recorder.events[k].rate, 48000.0) << k;
 }
