@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
 
 #include "measure/moduleBits.h"
+#include "platform/platform.h"
 
 using measure::ModuleBits;
 
@@ -183,14 +181,11 @@ TEST(ModuleBits, ReadsFilesOnDisk) {
 
     // This program itself, with the width and machine it was compiled for.
 #ifdef _WIN32
-    char self[MAX_PATH] = {};
-    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
     const std::string format = "PE";
 #else
-    const char* self = "/proc/self/exe";
     const std::string format = "ELF";
 #endif
-    const ModuleBits own = measure::moduleBitsOfFile(self);
+    const ModuleBits own = measure::moduleBitsOfFile(plat::toNarrow(plat::modulePath()));
     EXPECT_EQ(own.bits, static_cast<int>(8 * sizeof(void*)));
     EXPECT_EQ(own.format, format);
 #if defined(__x86_64__)
