@@ -63,6 +63,9 @@ void messageBox(const std::u16string& text, const std::u16string& caption, uint3
 // Characters the 8-bit side cannot hold are converted as the platform converts them.
 std::string toNarrow(const std::u16string& text);
 std::u16string fromNarrow(const std::string& text);
+// UTF-16 to UTF-8, whatever the system's 8-bit text is (for documents that are UTF-8 by
+// definition); an unpaired surrogate becomes U+FFFD.
+std::string toUtf8(const std::u16string& text);
 
 // ---------------------------------------------------------------- time, threads, process
 

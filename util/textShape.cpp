@@ -66,29 +66,5 @@ int32_t copyWideTextToBuffer(const telText& text, char16_t* destination, int32_t
 }
 
 std::string utf8Text(const telText& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t code = text[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF)
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00u);
-        else if (code >= 0xD800 && code <= 0xDFFF)
-            code = 0xFFFD;
-        if (code < 0x80) {
-            out.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | code >> 6));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | code >> 12));
-            out.push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | code >> 18));
-            out.push_back(static_cast<char>(0x80 | (code >> 12 & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code >> 6 & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
-    return out;
+    return plat::toUtf8(text);
 }

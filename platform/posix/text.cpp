@@ -67,7 +67,10 @@ Lead leadOf(unsigned char b) {
 
 } // namespace
 
-std::string toNarrow(const std::u16string& text) {
+// The stand-ins' 8-bit text is UTF-8.
+std::string toNarrow(const std::u16string& text) { return toUtf8(text); }
+
+std::string toUtf8(const std::u16string& text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {

@@ -17,6 +17,17 @@ std::string toNarrow(const std::u16string& text) {
     return out;
 }
 
+std::string toUtf8(const std::u16string& text) {
+    if (text.empty()) return {};
+    const int units = static_cast<int>(text.size());
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide(text), units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return {};
+    std::string out(static_cast<size_t>(bytes), '\0');
+    bytes = WideCharToMultiByte(CP_UTF8, 0, wide(text), units, out.data(), bytes, nullptr, nullptr);
+    out.resize(bytes > 0 ? static_cast<size_t>(bytes) : 0);
+    return out;
+}
+
 std::u16string fromNarrow(const std::string& text) {
     if (text.empty()) return {};
     const int bytes = static_cast<int>(text.size());
