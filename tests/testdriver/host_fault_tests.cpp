@@ -1,14 +1,12 @@
-// Faults a host must survive: entry points that answer nothing or throw, a module
-// without an entry point, names without a terminator, slow calls, null buffers, and
-// callbacks that keep coming after the host let go of them.
+// Faults a host must survive whose injection the host's side cannot prove: null buffers,
+// and callbacks that keep coming after the host let go of them. (Failing entry points,
+// the module without one, unterminated names and slow calls show in what the tool prints
+// in the end-to-end runs.)
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <new>
 #include <thread>
 
 #include "asio/asioDriverInterface.h"
@@ -19,13 +17,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const int noObject = harness::addClass("'Fail'='getClassObject'");
-const int throwingFactory = harness::addClass("'Throw'='getClassObject'");
-const int throwingInit = harness::addClass("'Throw'='init'");
-const int noEntry = harness::addClass("", TESTDRIVER_NOENTRY_PATH);
-const int unterminated = harness::addClass("'UnterminatedNames'=dword:1;'DriverName'='Ref';'Inputs'=dword:1");
-// 0x50 = 80 ms each.
-const int slow = harness::addClass("'InitMs'=dword:50;'ControlPanelMs'=dword:50;'NullBuffers'=dword:1");
+const int nullBuffers = harness::addClass("'NullBuffers'=dword:1");
 const int afterDispose = harness::addClass("'CallbackAfter'='disposeBuffers';'CallbackAfterMs'=dword:64");
 const int afterRelease = harness::addClass(
     "'CallbackAfter'='release';'CallbackAfterMs'=dword:64;'CallbackMode'='timeInfo';'SampleRate'=dword:bb80");
@@ -107,63 +99,12 @@ class HostFaultTest : public harness::DriverTest {};
 
 } // namespace
 
-TEST_F(HostFaultTest, EntryPointsAnswerNothingOrThrowAndTheNoEntryModuleHasNone) {
-    // The stand-in COM keeps the driver module loaded; this finds the same copy.
-    void* module = dlopen(TESTDRIVER_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(module, nullptr);
-    auto getClassObject = reinterpret_cast<plat::DllGetClassObjectProc>(dlsym(module, "DllGetClassObject"));
-    ASSERT_NE(getClassObject, nullptr);
-    void* object = &object;
-    EXPECT_EQ(getClassObject(harness::classId(noObject), plat::iidClassFactory, &object), plat::hrOk);
-    EXPECT_EQ(object, nullptr);
-    EXPECT_THROW(getClassObject(harness::classId(throwingFactory), plat::iidClassFactory, &object),
-                 std::bad_alloc);
-    dlclose(module);
-
-    void* noEntryModule = dlopen(TESTDRIVER_NOENTRY_PATH, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(noEntryModule, nullptr);
-    EXPECT_EQ(dlsym(noEntryModule, "DllGetClassObject"), nullptr);
-    EXPECT_NE(dlsym(noEntryModule, "DllCanUnloadNow"), nullptr);
-    dlclose(noEntryModule);
-    const plat::Guid id = harness::classId(noEntry);
-    EXPECT_EQ(plat::coCreateInstance(id, id, &object), static_cast<int32_t>(0x800401F9u)); // CO_E_ERRORINDLL
-
-    IASIO* driver = harness::create(throwingInit);
-    EXPECT_THROW(driver->init(nullptr), std::bad_alloc);
-    EXPECT_EQ(driver->Release(), 0u);
-}
-
-TEST_F(HostFaultTest, NamesFillTheWholeBufferWithoutATerminator) {
-    IASIO* driver = harness::create(unterminated);
-    char text[300];
-    std::memset(text, 0, sizeof text);
-    driver->getDriverName(text);
-    EXPECT_EQ(std::string(text, 9), "RefRefRef");
-    EXPECT_EQ(std::strlen(text), 256u); // the canary zeros after the 256 bytes stop it
-    std::memset(text, 0, sizeof text);
-    driver->getErrorMessage(text);
-    EXPECT_EQ(std::strlen(text), 256u);
-
-    struct {
-        ASIOChannelInfo info;
-        char canary[4];
-    } channel{{0, 1, 0, 0, 0, {}}, {}};
-    ASSERT_EQ(driver->getChannelInfo(&channel.info), ASE_OK);
-    EXPECT_EQ(std::string(channel.info.name, 32), "In 1In 1In 1In 1In 1In 1In 1In 1");
-    EXPECT_EQ(channel.canary[0], 0);
-    EXPECT_EQ(driver->Release(), 0u);
-}
-
-TEST_F(HostFaultTest, SlowCallsAndNullBuffersStillStream) {
+// What the end-to-end runs cannot see from the host's side: the host really got null
+// buffer pointers, and the driver still streamed on its own buffers.
+TEST_F(HostFaultTest, NullBuffersStillStream) {
     resetHost(false);
-    IASIO* driver = harness::create(slow);
-    Clock::time_point begin = Clock::now();
+    IASIO* driver = harness::create(nullBuffers);
     EXPECT_EQ(driver->init(nullptr), 1);
-    EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(80));
-    begin = Clock::now();
-    EXPECT_EQ(driver->controlPanel(), ASE_OK);
-    EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(80));
-
     ASIOBufferInfo infos[2] = {{1, 0, {&infos, &infos}}, {0, 1, {&infos, &infos}}};
     ASSERT_EQ(driver->createBuffers(infos, 2, 64, &callbacks), ASE_OK);
     for (const ASIOBufferInfo& info : infos)
