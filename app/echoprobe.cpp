@@ -2,13 +2,13 @@
 
 #include <exception>
 
-#include "app/driverInventory.h"
-#include "app/measuredRun.h"
+#include "app/inventory/driverInventory.h"
+#include "app/measured/measuredRun.h"
 #include "app/myBP.h"
 #include "app/options.h"
-#include "app/probe.h"
+#include "app/inventory/probe.h"
 #include "app/report.h"
-#include "app/runJson.h"
+#include "app/measured/runJson.h"
 #include "app/runLoop.h"
 #include "app/selection.h"
 #include "asio/telAsioBufferProcessor.h"

@@ -10,11 +10,11 @@
 #include <optional>
 #include <vector>
 
-#include "app/inputTap.h"
-#include "app/measuringBP.h"
+#include "app/measured/inputTap.h"
+#include "app/measured/measuringBP.h"
 #include "app/myBP.h"
 #include "app/runLoop.h"
-#include "app/switchProbe.h"
+#include "app/measured/switchProbe.h"
 #include "measure/switchTiming.h"
 #include "asio/telAsioBufferProcessor.h"
 #include "bench/benchDriver.h"

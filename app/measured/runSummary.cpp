@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/measuredRun.h"
+#include "app/measured/measuredRun.h"
 #include "util/telUtils.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/inputTap.h"
+#include "app/measured/inputTap.h"
 #include "measure/latencyAnalysis.h"
 #include "measure/wavFile.h"
 

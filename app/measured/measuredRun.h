@@ -8,11 +8,11 @@
 #include <optional>
 #include <string>
 
-#include "app/inputConsumer.h"
-#include "app/measuringBP.h"
+#include "app/measured/inputConsumer.h"
+#include "app/measured/measuringBP.h"
 #include "app/options.h"
 #include "app/runLoop.h"
-#include "app/switchProbe.h"
+#include "app/measured/switchProbe.h"
 #include "measure/runDocument.h"
 #include "measure/verdict.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/runJson.h"
+#include "app/measured/runJson.h"
 #include "asio/telAsioDriverList.h"
 #include "platform/platform.h"
 

@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/inputTap.h"
+#include "app/measured/inputTap.h"
 #include "app/myBP.h"
-#include "app/switchProbe.h"
+#include "app/measured/switchProbe.h"
 #include "measure/loopbackSignal.h"
 
 // The measurement signal on one output, silence on every other output.

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <map>
 
-#include "app/spscRing.h"
+#include "app/measured/spscRing.h"
 #include "measure/switchTiming.h"
 
 class switchProbe {

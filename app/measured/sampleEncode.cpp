@@ -1,4 +1,4 @@
-#include "app/sampleEncode.h"
+#include "app/measured/sampleEncode.h"
 
 #include <cmath>
 #include <cstdint>

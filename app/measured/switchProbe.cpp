@@ -1,4 +1,4 @@
-#include "app/switchProbe.h"
+#include "app/measured/switchProbe.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/runJson.h"
+#include "app/measured/runJson.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "app/measuringBP.h"
+#include "app/measured/measuringBP.h"
 
 #include <chrono>
 #include <algorithm>
 #include <cstring>
 
-#include "app/sampleEncode.h"
+#include "app/measured/sampleEncode.h"
 
 namespace {
 

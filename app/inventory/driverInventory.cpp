@@ -1,4 +1,4 @@
-#include "app/driverInventory.h"
+#include "app/inventory/driverInventory.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,9 +4,9 @@
 // features its `future` answers to, what it asks the host, and the output-ready notice.
 #pragma once
 
-#include "app/measuringBP.h"
-#include "app/runJson.h"
-#include "app/switchProbe.h"
+#include "app/measured/measuringBP.h"
+#include "app/measured/runJson.h"
+#include "app/measured/switchProbe.h"
 #include "asio/telAsioDriver.h"
 
 // The driver is initialised with buffers and `processor` (which counts the driver's

@@ -1,4 +1,4 @@
-#include "app/inputTap.h"
+#include "app/measured/inputTap.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "app/measuredRun.h"
+#include "app/measured/measuredRun.h"
 #include "asio/telAsioDriver.h"
 #include "asio/telAsioDriverList.h"
 #include "core/telTypes.h"

@@ -1,9 +1,9 @@
-#include "app/measuredRun.h"
+#include "app/measured/measuredRun.h"
 
 #include <chrono>
 
 #include "app/report.h"
-#include "app/sampleEncode.h"
+#include "app/measured/sampleEncode.h"
 #include "measure/sampleDecode.h"
 #include "util/telUtils.h"
 

@@ -1,4 +1,4 @@
-#include "app/probe.h"
+#include "app/inventory/probe.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,4 +1,4 @@
-#include "app/inputConsumer.h"
+#include "app/measured/inputConsumer.h"
 
 #include <algorithm>
 #include <chrono>
