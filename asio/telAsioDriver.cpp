@@ -81,7 +81,7 @@ telAsioDriver::~telAsioDriver() {
     // The driver interface goes last: the steps above still call the driver.
     IASIO* asio = f_asio;
     f_asio = nullptr;
-    if (asio != nullptr) asio->Release();
+    if (asio != nullptr) guarded(telDriverCall::release, 0u, [asio] { return asio->Release(); });
 }
 
 // ---------------------------------------------------------------- lifecycle
@@ -90,16 +90,22 @@ ASIOError telAsioDriver::init(int32_t sysref, telBool createBuffers, int32_t buf
     bool fromLoaded = f_driverState == dsLoaded;
     if (!fromLoaded && !(f_driverState == dsInitialized && createBuffers)) return ASE_InvalidMode;
 
-    if (fromLoaded && !f_asio->init(reinterpret_cast<void*>(static_cast<intptr_t>(sysref)))) {
+    if (fromLoaded && !guarded(telDriverCall::init, ASIOBool{0}, [&] {
+            return f_asio->init(reinterpret_cast<void*>(static_cast<intptr_t>(sysref)));
+        })) {
         copyTextToBuffer(getDriverError(telTrue), f_driverInfo.errorMessage,
                          static_cast<int32_t>(sizeof(f_driverInfo.errorMessage)) - 1);
         return ASE_NotPresent;
     }
 
     f_driverInfo.asioVersion = 2;
-    f_driverInfo.driverVersion = f_asio->getDriverVersion();
+    f_driverInfo.driverVersion =
+        guarded(telDriverCall::getDriverVersion, int32_t{0}, [this] { return f_asio->getDriverVersion(); });
     char name[driverTextBufferSize] = {};
-    f_asio->getDriverName(name);
+    guarded(telDriverCall::getDriverName, 0, [&] {
+        f_asio->getDriverName(name);
+        return 0;
+    });
     copyTextToBuffer(telAnsiText(name, boundedLength(name, sizeof(name))), f_driverInfo.name,
                      static_cast<int32_t>(sizeof(f_driverInfo.name)) - 1);
 
@@ -118,7 +124,7 @@ ASIOError telAsioDriver::init(int32_t sysref, telBool createBuffers, int32_t buf
 
     if (!createBuffers) return ASE_OK;
     ASIOError result = prepareBuffers(bufSize);
-    f_asio->future(kAsioEnableTimeCodeRead, nullptr);
+    future(kAsioEnableTimeCodeRead, nullptr);
     return result;
 }
 
@@ -136,7 +142,7 @@ ASIOError telAsioDriver::start(telBool createBuffers, int32_t bufSize) {
     f_looksLike24 = telTrue;
     ASIOError prepared = createBuffers ? prepareBuffers(bufSize) : ASE_OK;
     if (prepared != ASE_OK || f_driverState != dsPrepared) return ASE_InvalidMode;
-    ASIOError result = f_asio->start();
+    ASIOError result = guarded(telDriverCall::start, telDriverThrew, [this] { return f_asio->start(); });
     if (result == ASE_OK) f_driverState = dsRunning;
     return result;
 }
@@ -144,7 +150,7 @@ ASIOError telAsioDriver::start(telBool createBuffers, int32_t bufSize) {
 ASIOError telAsioDriver::stop(telBool releaseBuffers) {
     ASIOError result = ASE_OK;
     if (f_driverState == dsRunning) {
-        result = f_asio->stop();
+        result = guarded(telDriverCall::stop, telDriverThrew, [this] { return f_asio->stop(); });
         f_driverState = dsPrepared; // the buffers still exist, whatever the driver said
     }
     if (result == ASE_OK && releaseBuffers) result = freeBuffers();
@@ -156,18 +162,18 @@ ASIOError telAsioDriver::readDriverFigures() {
     // limited to what the channel arrays hold.
     int32_t inputs = f_inputChannels;
     int32_t outputs = f_outputChannels;
-    ASIOError status = f_asio->getChannels(&inputs, &outputs);
+    ASIOError status =
+        guarded(telDriverCall::getChannels, telDriverThrew, [&] { return f_asio->getChannels(&inputs, &outputs); });
     f_inputChannels = usableChannelCount(inputs);
     f_outputChannels = usableChannelCount(outputs);
     if (status != ASE_OK) return -1;
 
-    if (f_asio->getBufferSize(&f_minBufSize, &f_maxBufSize, &f_preferredBufSize, &f_granularity) != ASE_OK)
-        return -1;
+    if (getBufferSize(f_minBufSize, f_maxBufSize, f_preferredBufSize, f_granularity) != ASE_OK) return -1;
 
     double rate = sampleRate();
     if (!(rate >= 1.0 && rate <= 96000.0) && setSampleRate(44100.0) != ASE_OK) return -5;
 
-    f_postOutput = toTelBool(f_asio->outputReady() == ASE_OK);
+    f_postOutput = toTelBool(outputReady() == ASE_OK);
     return ASE_OK;
 }
 
@@ -196,15 +202,19 @@ ASIOError telAsioDriver::prepareBuffers(int32_t bufSize) {
         f_bufferInfo[k].buffers[1] = nullptr;
     }
 
-    result = f_asio->createBuffers(f_bufferInfo, total, f_actualBufSize, &f_callbacks);
+    result = guarded(telDriverCall::createBuffers, telDriverThrew,
+                     [&] { return f_asio->createBuffers(f_bufferInfo, total, f_actualBufSize, &f_callbacks); });
     if (result != ASE_OK) return result;
 
     for (int32_t k = 0; k < total && result == ASE_OK; ++k) {
         f_channelInfo[k].channel = f_bufferInfo[k].channelNum;
         f_channelInfo[k].isInput = f_bufferInfo[k].isInput;
-        result = f_asio->getChannelInfo(&f_channelInfo[k]);
+        result = guarded(telDriverCall::getChannelInfo, telDriverThrew,
+                         [&] { return f_asio->getChannelInfo(&f_channelInfo[k]); });
     }
-    if (result == ASE_OK) result = f_asio->getLatencies(&f_inputLatency, &f_outputLatency);
+    if (result == ASE_OK)
+        result = guarded(telDriverCall::getLatencies, telDriverThrew,
+                         [this] { return f_asio->getLatencies(&f_inputLatency, &f_outputLatency); });
 
     f_driverState = dsPrepared; // the driver's buffers exist even when a later step failed
     f_buffersLive.store(true);  // the tables are complete: buffer switches may use them
@@ -226,7 +236,7 @@ ASIOError telAsioDriver::freeBuffers() {
         // A driver whose stop failed may still be calling back: no switch may use the
         // tables from here on, since they are cleared once the buffers are gone.
         closeBufferGate();
-        result = f_asio->disposeBuffers();
+        result = guarded(telDriverCall::disposeBuffers, telDriverThrew, [this] { return f_asio->disposeBuffers(); });
     }
     if (result == ASE_OK) std::memset(f_bufferInfo, 0, sizeof(f_bufferInfo));
     // An object whose driver was never initialised stays in dsLoaded, so that a later
@@ -235,19 +245,38 @@ ASIOError telAsioDriver::freeBuffers() {
     return result;
 }
 
+// ---------------------------------------------------------------- what drivers throw
+
+void telAsioDriver::noteThrow(telDriverCall call, const char* what) noexcept {
+    bool expected = false;
+    if (!f_throwClaimed.compare_exchange_strong(expected, true)) return; // the first one is kept
+    f_throwCall = call;
+    size_t length = 0;
+    for (; what != nullptr && what[length] != '\0' && length + 1 < sizeof f_throwText; ++length)
+        f_throwText[length] = what[length];
+    f_throwText[length] = '\0';
+    f_throwNoted.store(true, std::memory_order_release);
+}
+
+std::string telAsioDriver::driverThrow() const {
+    if (!f_throwNoted.load(std::memory_order_acquire)) return {};
+    return std::string(f_throwText) + " thrown by the driver's " + driverCallName(f_throwCall);
+}
+
 // ---------------------------------------------------------------- pass-through
 
 telBool telAsioDriver::canSampleRate(double sampleRate) {
-    return toTelBool(f_asio->canSampleRate(sampleRate) == ASE_OK);
+    return toTelBool(guarded(telDriverCall::canSampleRate, telDriverThrew,
+                             [&] { return f_asio->canSampleRate(sampleRate); }) == ASE_OK);
 }
 
 ASIOError telAsioDriver::setSampleRate(double sampleRate) {
-    return f_asio->setSampleRate(sampleRate);
+    return guarded(telDriverCall::setSampleRate, telDriverThrew, [&] { return f_asio->setSampleRate(sampleRate); });
 }
 
 double telAsioDriver::sampleRate() {
     double rate = 0.0; // what a driver that fails without writing is read as
-    f_asio->getSampleRate(&rate);
+    guarded(telDriverCall::getSampleRate, telDriverThrew, [&] { return f_asio->getSampleRate(&rate); });
     return rate;
 }
 
@@ -257,22 +286,23 @@ ASIOError telAsioDriver::getSamplePosition(int64_t& sPos, int64_t& tStamp) {
     // nothing gives the word-swapped values the caller passed in.
     ASIOSamples position = toDriverWords(sPos);
     ASIOTimeStamp stamp = toDriverWords(tStamp);
-    ASIOError result = f_asio->getSamplePosition(&position, &stamp);
+    ASIOError result = guarded(telDriverCall::getSamplePosition, telDriverThrew,
+                               [&] { return f_asio->getSamplePosition(&position, &stamp); });
     sPos = fromDriverWords(position);
     tStamp = fromDriverWords(stamp);
     return result;
 }
 
 ASIOError telAsioDriver::controlPanel() {
-    return f_asio->controlPanel();
+    return guarded(telDriverCall::controlPanel, telDriverThrew, [this] { return f_asio->controlPanel(); });
 }
 
 ASIOError telAsioDriver::future(int32_t selector, void* opt) {
-    return f_asio->future(selector, opt);
+    return guarded(telDriverCall::future, telDriverThrew, [&] { return f_asio->future(selector, opt); });
 }
 
 ASIOError telAsioDriver::outputReady() {
-    return f_asio->outputReady();
+    return guarded(telDriverCall::outputReady, telDriverThrew, [this] { return f_asio->outputReady(); });
 }
 
 telAnsiText telAsioDriver::getDriverError(telBool hardCall) {
@@ -280,14 +310,18 @@ telAnsiText telAsioDriver::getDriverError(telBool hardCall) {
         return telAnsiText(f_driverInfo.errorMessage,
                            boundedLength(f_driverInfo.errorMessage, sizeof(f_driverInfo.errorMessage)));
     char text[driverTextBufferSize] = {};
-    f_asio->getErrorMessage(text);
+    guarded(telDriverCall::getErrorMessage, 0, [&] {
+        f_asio->getErrorMessage(text);
+        return 0;
+    });
     return telAnsiText(text, boundedLength(text, sizeof(text)));
 }
 
 ASIOError telAsioDriver::getClockSources(pASIOClockSources clocks, int32_t& numSources) {
     if (clocks == nullptr || numSources < 0) return ASE_InvalidParameter;
     const int32_t room = numSources;
-    ASIOError result = f_asio->getClockSources(clocks, &numSources);
+    ASIOError result = guarded(telDriverCall::getClockSources, telDriverThrew,
+                               [&] { return f_asio->getClockSources(clocks, &numSources); });
     // A driver that claims more sources than there was room for filled no more than the room.
     if (numSources > room) numSources = room;
     if (numSources < 0) numSources = 0;
@@ -295,12 +329,13 @@ ASIOError telAsioDriver::getClockSources(pASIOClockSources clocks, int32_t& numS
 }
 
 ASIOError telAsioDriver::setClockSource(int32_t reference) {
-    return f_asio->setClockSource(reference);
+    return guarded(telDriverCall::setClockSource, telDriverThrew, [&] { return f_asio->setClockSource(reference); });
 }
 
 ASIOError telAsioDriver::getBufferSize(int32_t& minSize, int32_t& maxSize, int32_t& preferredSize,
                                        int32_t& granularity) {
-    return f_asio->getBufferSize(&minSize, &maxSize, &preferredSize, &granularity);
+    return guarded(telDriverCall::getBufferSize, telDriverThrew,
+                   [&] { return f_asio->getBufferSize(&minSize, &maxSize, &preferredSize, &granularity); });
 }
 
 // ---------------------------------------------------------------- channel tables

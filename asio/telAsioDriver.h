@@ -6,9 +6,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "asio/asioDriverInterface.h"
 #include "asio/asioEvents.h"
+#include "asio/driverCall.h"
 #include "asio/sampleAccess.h"
 #include "core/telClasses.h"
 
@@ -19,6 +21,9 @@ enum telASIODriverState : int32_t { dsLoaded = 0, dsInitialized = 1, dsPrepared 
 // Most channels of each direction the object handles; the arrays hold both directions.
 inline constexpr int32_t telMaxChannelsPerDirection = 256;
 inline constexpr int32_t telMaxChannels = 2 * telMaxChannelsPerDirection;
+
+// The layer's status for a driver call that threw instead of answering.
+inline constexpr ASIOError telDriverThrew = -6;
 
 class telAsioDriver : public telObject {
   public:
@@ -100,6 +105,10 @@ class telAsioDriver : public telObject {
     telBool shouldReset() const { return f_shouldReset; }
     telBool looksLike24() const { return f_looksLike24; }
     IASIO* asio() const { return f_asio; }
+    // The first exception a driver call threw instead of answering ("std::bad_alloc
+    // thrown by the driver's init"); empty when none did. The call itself then failed
+    // with telDriverThrew (init: as refused).
+    std::string driverThrow() const;
 
     bufferSwitchEvent onBufferSwitch() const { return f_onBS; }
     sampleRateChangedEvent onSampleRateChanged() const { return f_onSRC; }
@@ -148,6 +157,19 @@ class telAsioDriver : public telObject {
     // preparation until just before the buffers are disposed.
     std::atomic<bool> f_buffersLive{false};
     bool f_callbackStillInside = false;
+
+    // The first exception a driver call threw: claimed once, then published.
+    std::atomic<bool> f_throwClaimed{false};
+    std::atomic<bool> f_throwNoted{false};
+    telDriverCall f_throwCall = telDriverCall::none;
+    char f_throwText[120] = {};
+    void noteThrow(telDriverCall call, const char* what) noexcept;
+    // Calls the driver as `which`, telling the call observer and catching what it throws.
+    template <class Result, class Call> Result guarded(telDriverCall which, Result onThrow, Call&& call) noexcept {
+        return callDriver(
+            which, onThrow, [this](telDriverCall thrower, const char* what) noexcept { noteThrow(thrower, what); },
+            call);
+    }
 
     ASIOError readDriverFigures();
     // Stops passing buffer switches on and waits until none is inside any more.

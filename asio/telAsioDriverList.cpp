@@ -160,6 +160,18 @@ pASIODRVSTRUCT telAsioDriverList::findDriverEntry(int32_t drvID) {
     return entry;
 }
 
+namespace {
+
+// What a driver throws while it is created or released is not carried further: the
+// creation fails with the status below, and a release is done either way.
+void ignoreThrow(telDriverCall, const char*) noexcept {}
+
+void releaseInterface(IASIO* asio) {
+    callDriver(telDriverCall::release, 0u, ignoreThrow, [asio] { return asio->Release(); });
+}
+
+} // namespace
+
 int32_t telAsioDriverList::asioGetDrvID(int32_t index) {
     pASIODRVSTRUCT entry = f_lpdrvlist;
     for (; index > 0 && entry != nullptr; --index)
@@ -176,16 +188,17 @@ int32_t telAsioDriverList::asioOpenDriver(int32_t drvID, telAsioDriver*& asiodrv
     }
 
     void* object = nullptr;
-    int32_t result = plat::coCreateInstance(entry->clsid, entry->clsid, &object);
+    int32_t result = callDriver(telDriverCall::create, plat::hrUnexpected, ignoreThrow,
+                                [&] { return plat::coCreateInstance(entry->clsid, entry->clsid, &object); });
     if (result != plat::hrOk || object == nullptr) {
         // A success code other than S_OK still hands out a reference that must go back.
-        if (object != nullptr) static_cast<IASIO*>(object)->Release();
+        if (object != nullptr) releaseInterface(static_cast<IASIO*>(object));
         return result != plat::hrOk ? result : plat::hrNoInterface;
     }
 
     auto* asio = static_cast<IASIO*>(object);
     telOwned<telAsioDriver> driver = telCreate<telAsioDriver>(asio);
-    asio->Release(); // the driver object holds its own reference
+    releaseInterface(asio); // the driver object holds its own reference
     if (!driver) return plat::hrOutOfMemory;
     entry->asiodrv = driver.release();
     asiodrv = entry->asiodrv;

@@ -37,6 +37,7 @@ inline constexpr int32_t hrFalse = 1;
 inline constexpr int32_t hrNoInterface = static_cast<int32_t>(0x80004002u);
 inline constexpr int32_t hrPointer = static_cast<int32_t>(0x80004003u);
 inline constexpr int32_t hrFail = static_cast<int32_t>(0x80004005u);
+inline constexpr int32_t hrUnexpected = static_cast<int32_t>(0x8000FFFFu); // E_UNEXPECTED
 inline constexpr int32_t hrOutOfMemory = static_cast<int32_t>(0x8007000Eu);
 inline constexpr int32_t hrInvalidArg = static_cast<int32_t>(0x80070057u);
 inline constexpr int32_t hrClassNotRegistered = static_cast<int32_t>(0x80040154u); // REGDB_E_CLASSNOTREG

@@ -43,6 +43,7 @@ int32_t ClassFactory::CreateInstance(plat::ComUnknown* outer, const plat::Guid& 
     *object = nullptr;
     if (outer) return plat::hrNoAggregation;
     DriverConfig config = loadDriverConfig(clsid_);
+    CallFaults(config.callFaults).enter(DriverCall::create);
 #ifndef _WIN32
     if (config.throwsAt(FailPoint::create)) throw std::bad_alloc();
 #endif

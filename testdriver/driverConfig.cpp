@@ -75,6 +75,16 @@ void readHostFaults(plat::RegKey key, DriverConfig& config) {
     if (text == "release") config.callbackAfter = CallbackAfter::release;
     readInt(key, "CallbackAfterMs", config.callbackAfterMs);
     readInt(key, "InitMs", config.initMs);
+    text.clear();
+    readString(key, "CrashIn", text);
+    config.callFaults.crashIn = driverCallFromText(text);
+    text.clear();
+    readString(key, "HangIn", text);
+    config.callFaults.hangIn = driverCallFromText(text);
+    text.clear();
+    readString(key, "HangAfter", text);
+    config.callFaults.hangAfter = driverCallFromText(text);
+    readInt(key, "HangMs", config.callFaults.hangMs);
     readInt(key, "ControlPanelMs", config.controlPanelMs);
     int32_t flag = 0;
     if (readInt(key, "NullBuffers", flag)) config.nullBuffers = flag != 0;

@@ -10,6 +10,7 @@
 
 #include "asio/asioTypes.h"
 #include "platform/com.h"
+#include "testdriver/callFaults.h"
 
 namespace refdrv {
 
@@ -113,6 +114,7 @@ struct DriverConfig {
     std::string channelNamePrefix;
 
     FailPoint throwAt = FailPoint::none;
+    CallFaultConfig callFaults;
     CallbackAfter callbackAfter = CallbackAfter::never;
     int32_t callbackAfterMs = 200;
     int32_t initMs = 0;

@@ -16,12 +16,13 @@
 
 // Any class identifier gets a factory bound to it: every identifier registered with this
 // module as its server is one configured device. Fail=getClassObject answers S_OK with no
-// object; Throw=getClassObject throws (native builds).
+// object; Throw=getClassObject throws (native builds); CrashIn and HangIn strike here too.
 DRIVER_ENTRY int32_t TEL_STDCALL DllGetClassObject(const plat::Guid& clsid, const plat::Guid& iid,
                                                    void** object) {
     if (!object) return plat::hrPointer;
     *object = nullptr;
     const refdrv::DriverConfig config = refdrv::loadDriverConfig(clsid);
+    refdrv::CallFaults(config.callFaults).enter(refdrv::DriverCall::getClassObject);
 #ifndef _WIN32
     if (config.throwsAt(refdrv::FailPoint::getClassObject)) throw std::bad_alloc();
 #endif

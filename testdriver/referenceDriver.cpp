@@ -54,7 +54,7 @@ std::string statusText(const char* operation, int32_t status) {
 } // namespace
 
 ReferenceDriver::ReferenceDriver(const plat::Guid& clsid, DriverConfig config)
-    : clsid_(clsid), config_(std::move(config)), sampleRate_(config_.sampleRate),
+    : clsid_(clsid), config_(std::move(config)), faults_(config_.callFaults), sampleRate_(config_.sampleRate),
       currentClockSource_(config_.clockSourceCurrent) {
     objectCreated();
     journal("created");
@@ -105,11 +105,15 @@ uint32_t ReferenceDriver::AddRef() {
 
 uint32_t ReferenceDriver::Release() {
     const uint32_t remaining = references_.fetch_sub(1) - 1;
-    if (remaining == 0) delete this;
+    if (remaining == 0) {
+        faults_.enter(DriverCall::release);
+        delete this;
+    }
     return remaining;
 }
 
 ASIOBool ReferenceDriver::init(void* sysHandle) {
+    faults_.enter(DriverCall::init);
     throwIfAsked(FailPoint::init);
     sleepMillis(config_.initMs);
     sysHandle_ = sysHandle;
@@ -119,6 +123,7 @@ ASIOBool ReferenceDriver::init(void* sysHandle) {
 }
 
 void ReferenceDriver::getDriverName(char* name) {
+    faults_.enter(DriverCall::getDriverName);
     if (!name) return;
     if (config_.unterminatedNames)
         fillUnterminated(config_.driverName, name, hostTextBytes);
@@ -127,10 +132,12 @@ void ReferenceDriver::getDriverName(char* name) {
 }
 
 int32_t ReferenceDriver::getDriverVersion() {
+    faults_.enter(DriverCall::getDriverVersion);
     return config_.driverVersion;
 }
 
 void ReferenceDriver::getErrorMessage(char* string) {
+    faults_.enter(DriverCall::getErrorMessage);
     if (!string) return;
     if (config_.unterminatedNames)
         fillUnterminated(config_.errorText, string, hostTextBytes);
@@ -139,6 +146,7 @@ void ReferenceDriver::getErrorMessage(char* string) {
 }
 
 ASIOError ReferenceDriver::start() {
+    faults_.enter(DriverCall::start);
     throwIfAsked(FailPoint::start);
     const ASIOError status = [this] {
         if (config_.fails(FailPoint::start)) return config_.failCode;
@@ -164,6 +172,7 @@ ASIOError ReferenceDriver::start() {
 }
 
 ASIOError ReferenceDriver::stop() {
+    faults_.enter(DriverCall::stop);
     throwIfAsked(FailPoint::stop);
     ASIOError status = ASE_OK;
     if (config_.fails(FailPoint::stop))
@@ -196,6 +205,7 @@ void ReferenceDriver::endStream() {
 }
 
 ASIOError ReferenceDriver::getChannels(int32_t* numInputChannels, int32_t* numOutputChannels) {
+    faults_.enter(DriverCall::getChannels);
     throwIfAsked(FailPoint::getChannels);
     if (config_.fails(FailPoint::getChannels)) return config_.failCode;
     if (!numInputChannels || !numOutputChannels) return ASE_InvalidParameter;
@@ -205,6 +215,7 @@ ASIOError ReferenceDriver::getChannels(int32_t* numInputChannels, int32_t* numOu
 }
 
 ASIOError ReferenceDriver::getLatencies(int32_t* inputLatency, int32_t* outputLatency) {
+    faults_.enter(DriverCall::getLatencies);
     throwIfAsked(FailPoint::getLatencies);
     if (config_.fails(FailPoint::getLatencies)) return config_.failCode;
     if (!inputLatency || !outputLatency) return ASE_InvalidParameter;
@@ -215,6 +226,7 @@ ASIOError ReferenceDriver::getLatencies(int32_t* inputLatency, int32_t* outputLa
 
 ASIOError ReferenceDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int32_t* preferredSize,
                                          int32_t* granularity) {
+    faults_.enter(DriverCall::getBufferSize);
     throwIfAsked(FailPoint::getBufferSize);
     if (config_.fails(FailPoint::getBufferSize)) return config_.failCode;
     if (!minSize || !maxSize || !preferredSize || !granularity) return ASE_InvalidParameter;
@@ -227,16 +239,19 @@ ASIOError ReferenceDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int
 }
 
 ASIOError ReferenceDriver::canSampleRate(ASIOSampleRate sampleRate) {
+    faults_.enter(DriverCall::canSampleRate);
     return config_.acceptsRate(sampleRate) ? ASE_OK : noClock;
 }
 
 ASIOError ReferenceDriver::getSampleRate(ASIOSampleRate* sampleRate) {
+    faults_.enter(DriverCall::getSampleRate);
     if (!sampleRate) return ASE_InvalidParameter;
     *sampleRate = sampleRate_.load();
     return ASE_OK;
 }
 
 ASIOError ReferenceDriver::setSampleRate(ASIOSampleRate sampleRate) {
+    faults_.enter(DriverCall::setSampleRate);
     throwIfAsked(FailPoint::setSampleRate);
     if (config_.fails(FailPoint::setSampleRate)) return config_.failCode;
     if (!config_.acceptsRate(sampleRate)) return noClock;
@@ -245,6 +260,7 @@ ASIOError ReferenceDriver::setSampleRate(ASIOSampleRate sampleRate) {
 }
 
 ASIOError ReferenceDriver::getClockSources(ASIOClockSource* clocks, int32_t* numSources) {
+    faults_.enter(DriverCall::getClockSources);
     if (!clocks || !numSources || *numSources < 1) return ASE_InvalidParameter;
     const int32_t count = std::min(*numSources, static_cast<int32_t>(config_.clockSources.size()));
     const int32_t current = currentClockSource_.load();
@@ -262,6 +278,7 @@ ASIOError ReferenceDriver::getClockSources(ASIOClockSource* clocks, int32_t* num
 }
 
 ASIOError ReferenceDriver::setClockSource(int32_t reference) {
+    faults_.enter(DriverCall::setClockSource);
     if (reference < 0 || reference >= static_cast<int32_t>(config_.clockSources.size()))
         return ASE_InvalidParameter;
     currentClockSource_.store(reference);
@@ -269,6 +286,7 @@ ASIOError ReferenceDriver::setClockSource(int32_t reference) {
 }
 
 ASIOError ReferenceDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
+    faults_.enter(DriverCall::getSamplePosition);
     throwIfAsked(FailPoint::getSamplePosition);
     if (config_.fails(FailPoint::getSamplePosition)) return config_.failCode;
     if (!sPos || !tStamp) return ASE_InvalidParameter;
@@ -281,6 +299,7 @@ ASIOError ReferenceDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* t
 }
 
 ASIOError ReferenceDriver::getChannelInfo(ASIOChannelInfo* info) {
+    faults_.enter(DriverCall::getChannelInfo);
     throwIfAsked(FailPoint::getChannelInfo);
     if (config_.fails(FailPoint::getChannelInfo)) return config_.failCode;
     if (!info) return ASE_InvalidParameter;
@@ -304,6 +323,7 @@ ASIOError ReferenceDriver::getChannelInfo(ASIOChannelInfo* info) {
 
 ASIOError ReferenceDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t numChannels, int32_t bufferSize,
                                          ASIOCallbacks* callbacks) {
+    faults_.enter(DriverCall::createBuffers);
     throwIfAsked(FailPoint::createBuffers);
     const ASIOError status = [&] {
         if (config_.fails(FailPoint::createBuffers)) return config_.failCode;
@@ -336,6 +356,7 @@ bool ReferenceDriver::hostTakesTimeInfo() const {
 }
 
 ASIOError ReferenceDriver::disposeBuffers() {
+    faults_.enter(DriverCall::disposeBuffers);
     const ASIOError status = [this] {
         if (!buffers_.exists()) return ASE_InvalidMode;
         endStream();
@@ -351,6 +372,7 @@ ASIOError ReferenceDriver::disposeBuffers() {
 
 // No panel to show; the configuration lives in the registry.
 ASIOError ReferenceDriver::controlPanel() {
+    faults_.enter(DriverCall::controlPanel);
     sleepMillis(config_.controlPanelMs);
     return ASE_OK;
 }
@@ -358,12 +380,14 @@ ASIOError ReferenceDriver::controlPanel() {
 // The optional features (time code, input monitoring, ...) answer as FutureSelectors says;
 // none is carried out.
 ASIOError ReferenceDriver::future(int32_t selector, void*) {
+    faults_.enter(DriverCall::future);
     const auto& supported = config_.futureSelectors;
     return std::find(supported.begin(), supported.end(), selector) != supported.end() ? futureSuccess
                                                                                       : ASE_InvalidParameter;
 }
 
 ASIOError ReferenceDriver::outputReady() {
+    faults_.enter(DriverCall::outputReady);
     engine_.countOutputReady();
     return config_.wantsOutputReady ? ASE_OK : ASE_NotPresent;
 }

@@ -11,6 +11,7 @@
 
 #include "asio/asioDriverInterface.h"
 #include "testdriver/bufferSet.h"
+#include "testdriver/callFaults.h"
 #include "testdriver/captureRecorder.h"
 #include "testdriver/driverConfig.h"
 #include "testdriver/streamEngine.h"
@@ -70,6 +71,7 @@ class ReferenceDriver final : public IASIO {
     const plat::Guid clsid_;
     const DriverConfig config_;
     std::atomic<uint32_t> references_{1};
+    mutable CallFaults faults_;
     std::atomic<double> sampleRate_;
     bool initialised_ = false;
     void* sysHandle_ = nullptr;
