@@ -11,6 +11,7 @@
 #include "app/measured/runJson.h"
 #include "app/runLoop.h"
 #include "app/selection.h"
+#include "asio/leftInMemory.h"
 #include "asio/telAsioBufferProcessor.h"
 #include "asio/telAsioDriverList.h"
 #include "core/telClasses.h"
@@ -142,10 +143,10 @@ void runDriver(telAsioDriver& driver, myBP& processor, mainState& state) {
     if (plat::interruptRequested()) return;
 
     if (state.options.probe) {
-        switchProbe probe;
-        probeDriver(driver, static_cast<measuringBP&>(processor), probe, state.json);
-        // The probe goes with this scope: no later message of the driver may reach it.
-        driver.setBufferProcessor(nullptr);
+        auto probe = std::make_unique<switchProbe>();
+        probeDriver(driver, static_cast<measuringBP&>(processor), *probe, state.json);
+        // The probe goes with this scope once no message of the driver can reach it.
+        if (!driver.setBufferProcessor(nullptr)) leaveInMemory(probe);
         state.exitStatus = exitPass;
         return;
     }
@@ -171,7 +172,7 @@ void freeProcessor(telAsioDriver& driver, telOwned<myBP>& processor) {
         return;
     }
     printMessage(u"The driver is still inside a callback; its buffer processor is left in memory.");
-    (void)processor.release();
+    leaveInMemory(processor);
 }
 
 telOwned<myBP> createProcessor(telAsioDriver* driver, const programOptions& options) {

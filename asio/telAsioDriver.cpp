@@ -129,13 +129,31 @@ ASIOError telAsioDriver::init(int32_t sysref, telBool createBuffers, int32_t buf
 }
 
 telBool telAsioDriver::release() {
-    stop(telTrue);
-    freeBuffers(); // disposes the buffers when the driver refused to stop above
+    // Disposes the buffers also when the driver refused to stop, unless a callback was
+    // found still inside on the way.
+    if (stop(telTrue) != telCallbackInside) freeBuffers();
     if (f_di >= 0) {
-        if (!freeCallbackSlot(f_di)) f_callbackStillInside = true;
+        // A callback still inside after the wait keeps the slot in mind: every later wait
+        // is on it, until the callback has been seen to leave.
+        if (!freeCallbackSlot(f_di)) {
+            f_callbackStillInside = true;
+            f_vacatedSlot = f_di;
+        }
         f_di = -1;
     }
     return telTrue;
+}
+
+bool telAsioDriver::waitForCallbacksToLeave() {
+    const int32_t slot = f_di >= 0 ? f_di : f_vacatedSlot;
+    if (!waitUntilSlotQuiet(slot, telCallbackLeaveWaitMs)) {
+        f_callbackStillInside = true;
+        return false;
+    }
+    // Every callback that entered this object before its slot was cleared has left.
+    if (f_di < 0) f_vacatedSlot = -1;
+    f_callbackStillInside = false;
+    return true;
 }
 
 ASIOError telAsioDriver::start(telBool createBuffers, int32_t bufSize) {
@@ -221,9 +239,9 @@ ASIOError telAsioDriver::prepareBuffers(int32_t bufSize) {
     return result;
 }
 
-void telAsioDriver::closeBufferGate() {
+bool telAsioDriver::closeBufferGate() {
     f_buffersLive.store(false);
-    waitUntilSlotQuiet(f_di, telCallbackLeaveWaitMs);
+    return waitForCallbacksToLeave();
 }
 
 ASIOError telAsioDriver::freeBuffers() {
@@ -234,8 +252,9 @@ ASIOError telAsioDriver::freeBuffers() {
     ASIOError result = ASE_InvalidMode;
     if (f_driverState == dsPrepared) {
         // A driver whose stop failed may still be calling back: no switch may use the
-        // tables from here on, since they are cleared once the buffers are gone.
-        closeBufferGate();
+        // tables from here on, since they are cleared once the buffers are gone. While a
+        // callback is still inside, nothing it may touch is disposed or cleared.
+        if (!closeBufferGate()) return telCallbackInside;
         result = guarded(telDriverCall::disposeBuffers, telDriverThrew, [this] { return f_asio->disposeBuffers(); });
     }
     if (result == ASE_OK) std::memset(f_bufferInfo, 0, sizeof(f_bufferInfo));
@@ -361,7 +380,7 @@ bool telAsioDriver::setBufferProcessor(telAsioBufferProcessor* processor) {
     if (processor != nullptr) processor->setDriver(this);
     std::atomic_ref<telAsioBufferProcessor*>(f_bp).store(processor);
     // A callback that took the former processor before the store may still run in it.
-    if (!waitUntilSlotQuiet(f_di, telCallbackLeaveWaitMs)) return false;
+    if (!waitForCallbacksToLeave()) return false;
     if (former != nullptr && former != processor) former->setDriver(nullptr);
     return true;
 }

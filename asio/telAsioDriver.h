@@ -24,6 +24,9 @@ inline constexpr int32_t telMaxChannels = 2 * telMaxChannelsPerDirection;
 
 // The layer's status for a driver call that threw instead of answering.
 inline constexpr ASIOError telDriverThrew = -6;
+// The layer's status for buffers left undisposed because a callback of the driver was
+// still inside the driver object after the wait.
+inline constexpr ASIOError telCallbackInside = -7;
 
 class telAsioDriver : public telObject {
   public:
@@ -97,9 +100,9 @@ class telAsioDriver : public telObject {
     bool setBufferProcessor(telAsioBufferProcessor* processor);
     // True while the buffers exist and buffer switches are passed on to the handlers.
     bool buffersLive() const { return f_buffersLive.load(); }
-    // True when release gave the callback slot back while a callback was still inside
-    // this object (the driver never left it within the wait): the object must then stay
-    // in memory.
+    // True when the last wait for the driver's callbacks to leave this object gave up
+    // (the driver never left a callback within the wait): the object, its buffers and
+    // whatever its processor uses must then stay as they are, in memory.
     bool callbackStillInside() const { return f_callbackStillInside; }
     int32_t callbackSlot() const { return f_di; }
     telBool shouldReset() const { return f_shouldReset; }
@@ -157,6 +160,8 @@ class telAsioDriver : public telObject {
     // preparation until just before the buffers are disposed.
     std::atomic<bool> f_buffersLive{false};
     bool f_callbackStillInside = false;
+    // The callback slot given back while a callback was still inside; -1 once none is.
+    int32_t f_vacatedSlot = -1;
 
     // The first exception a driver call threw: claimed once, then published.
     std::atomic<bool> f_throwClaimed{false};
@@ -172,8 +177,11 @@ class telAsioDriver : public telObject {
     }
 
     ASIOError readDriverFigures();
+    // Waits until no callback is inside this object (through its slot, or the slot it
+    // gave back while one was); false, and callbackStillInside, when one still is.
+    bool waitForCallbacksToLeave();
     // Stops passing buffer switches on and waits until none is inside any more.
-    void closeBufferGate();
+    bool closeBufferGate();
     ASIOError prepareBuffers(int32_t bufSize);
     ASIOError freeBuffers();
     bool validIndex(int32_t index) const;

@@ -1,5 +1,7 @@
 #include "asio/telAsioDriverList.h"
 
+#include "asio/leftInMemory.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -92,7 +94,10 @@ void destroyDriver(pASIODRVSTRUCT entry) {
     if (driver == nullptr) return;
     entry->asiodrv = nullptr;
     driver->release();
-    if (!driver->callbackStillInside()) telObjectDeleter()(driver);
+    if (driver->callbackStillInside())
+        leaveInMemory(driver);
+    else
+        telObjectDeleter()(driver);
 }
 
 // Frees the entries from the last to the first, each one's driver object before it.

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/report.h"
+#include "asio/leftInMemory.h"
 #include "app/measured/sampleEncode.h"
 #include "measure/sampleDecode.h"
 #include "util/telUtils.h"
@@ -33,11 +34,13 @@ measuredRun::measuredRun(const programOptions& options) : f_options(options) {}
 
 measuredRun::~measuredRun() {
     if (f_driver != nullptr && f_driver->bufferProcessor() == f_processor && !f_driver->setBufferProcessor(nullptr)) {
-        // A callback is still inside the processor: what it may use stays in memory.
-        (void)f_probe.release();
-        (void)f_latencyOutput.release();
-        (void)f_tap.release();
-        (void)f_consumer.release();
+        // A callback is still inside the processor: what it may use stays in memory. The
+        // consumer only reads the tap, so it still finishes and closes the recording.
+        leaveInMemory(f_probe);
+        leaveInMemory(f_latencyOutput);
+        if (f_consumer) f_consumer->finish();
+        f_consumer.reset();
+        leaveInMemory(f_tap);
         return;
     }
     if (f_consumer) f_consumer->finish();

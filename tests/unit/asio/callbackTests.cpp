@@ -236,3 +236,35 @@ TEST_F(CallbackSlots, DetachingWaitsUntilNoCallbackIsInsideTheProcessor) {
     EXPECT_EQ(processor->calls, before);
     telFree(processor);
 }
+
+// A driver whose stop failed and whose callback never leaves: releasing it gives the
+// slot up but goes on waiting on it, and nothing the callback may touch (the buffers,
+// the tables, the processor) is disposed, cleared or detached until the callback has
+// been seen to leave.
+TEST_F(CallbackSlots, AfterAFailedStopNothingACallbackMayTouchGoesWhileItIsInside) {
+    driver.failWith(Op::stop, ASE_NotPresent);
+    auto object = prepared();
+    auto processor = telCreate<HoldingProcessor>(object.get());
+    ASSERT_EQ(object->start(telFalse, -1), ASE_OK);
+    processor->holdMs = 60000;
+    std::thread stuck([&] { driver.fireBufferSwitch(0, 1); });
+    while (!processor->inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    EXPECT_NE(object->stop(telTrue), ASE_OK);
+    object->release();
+    EXPECT_TRUE(object->callbackStillInside());
+    EXPECT_EQ(driver.callCount(Op::disposeBuffers), 0) << "buffers disposed under a callback";
+    ASSERT_NE(object->getBufferInfoByIndex(0), nullptr);
+    EXPECT_NE(object->getBufferInfoByIndex(0)->buffers[0], nullptr) << "tables cleared under a callback";
+    EXPECT_FALSE(object->setBufferProcessor(nullptr)) << "the detach claimed that no callback was inside";
+    EXPECT_EQ(processor->drv(), object.get());
+
+    processor->letGo = true;
+    stuck.join();
+    EXPECT_TRUE(object->setBufferProcessor(nullptr)) << "the callback left, yet the wait still gave up";
+    EXPECT_FALSE(object->callbackStillInside());
+    object->release();
+    EXPECT_EQ(driver.callCount(Op::disposeBuffers), 1);
+    EXPECT_FALSE(driver.buffersExist());
+    telFree(processor);
+}
