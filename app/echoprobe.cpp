@@ -1,35 +1,52 @@
 #include "app/echoprobe.h"
 
 #include <exception>
+#include <memory>
+#include <vector>
 
 #include "app/inventory/driverInventory.h"
+#include "app/inventory/probe.h"
 #include "app/measured/measuredRun.h"
+#include "app/measured/runJson.h"
 #include "app/myBP.h"
 #include "app/options.h"
-#include "app/inventory/probe.h"
 #include "app/report.h"
-#include "app/measured/runJson.h"
 #include "app/runLoop.h"
 #include "app/selection.h"
 #include "asio/leftInMemory.h"
 #include "asio/telAsioBufferProcessor.h"
 #include "asio/telAsioDriverList.h"
 #include "core/telClasses.h"
+#include "measure/bufferSizes.h"
 #include "platform/platform.h"
 #include "util/telUtils.h"
 
 namespace {
 
-// Exit statuses of a run with /seconds; without it every path ends with 0.
-constexpr int exitPass = 0;
-constexpr int exitFail = 1;
-constexpr int exitNotRun = 2;
+using measure::VerdictWord;
 
-// What the main block carries from step to step.
+// What the main block carries from step to step. The verdict starts as "error": until a
+// step says otherwise, the run could not be made as asked.
 struct mainState {
+    mainState(const programOptions& runOptions, runJson& report) : options(runOptions), json(report) {}
     const programOptions& options;
     runJson& json;
-    int exitStatus = exitNotRun; // until a run has been judged
+    measure::Verdict verdict{VerdictWord::error, {}};
+    bool ran = false; // the driver was started
+    std::vector<telText> notices; // to be said after the report
+
+    // A step that could not be done: its line is the failure, and the reason.
+    void failed(const telText& line) {
+        json.failure(line);
+        verdict = measure::Verdict{VerdictWord::error, {utf8Text(line)}};
+    }
+    // A step that ended the run on a signal.
+    void interrupted(const char* when) {
+        const int signal = plat::interruptSignal();
+        verdict = measure::Verdict{VerdictWord::interrupted,
+                                   {"stopped by signal " + std::to_string(signal) + " " + when}};
+    }
+    void finishedWithout(measure::Verdict findings) { verdict = std::move(findings); }
 };
 
 void printShutdown() { printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS."); }
@@ -49,39 +66,25 @@ void printUnexpectedFailure(std::exception_ptr failure) {
     }
 }
 
-// Initialises the driver with buffers of the chosen size: the size given with /buffer
-// when the driver's rules take it, else 300 samples or the legal size nearest to it.
-bool initialise(telAsioDriver& driver, mainState& state) {
-    telText failure;
-    std::optional<measure::BufferSizeRule> figures;
-    if (!initialiseWithoutBuffers(driver, figures, &failure)) {
-        state.json.failure(failure);
-        return false;
-    }
-    if (plat::interruptRequested()) return false;
-    int32_t size = defaultBufferSize(figures);
-    if (state.options.bufferSize) {
-        size = *state.options.bufferSize;
-        if (figures && !measure::isLegalBufferSize(*figures, size)) {
-            failure = u"The driver does not take a buffer of " + decimalText(size) + u" samples; it takes " +
-                      plat::fromNarrow(measure::legalBufferSizesText(*figures)) + u".";
-            printMessage(failure);
-            state.json.failure(failure);
-            return false;
-        }
-    }
-    if (initialiseDriver(driver, size, &failure)) return true;
-    state.json.failure(failure);
-    return false;
+// A driver call that threw instead of answering failed as that call: its line says so
+// after the call's own failure line, and the JSON's failure holds both.
+telText withDriverThrow(telAsioDriver& driver, const telText& line) {
+    const std::string thrown = driver.driverThrow();
+    if (thrown.empty()) return line;
+    const telText said = u"echoprobe: " + plat::fromNarrow(thrown);
+    printMessage(said);
+    return line + u" (" + said + u")";
 }
 
-// The rate given with /rate, when the driver can run at it; else 48000 Hz when it can,
-// or 44100 Hz.
-bool setRate(telAsioDriver& driver, mainState& state) {
-    if (!state.options.sampleRate) {
-        chooseSampleRate(driver);
-        return true;
-    }
+// A notice of a measuring run: printed in the report's style and kept in the JSON.
+void notice(mainState& state, const telText& text) {
+    printMessage(u"Notice    : " + text);
+    state.json.notice(text);
+}
+
+// The rate given with /rate, when the driver can run at it; false, after the failure
+// line, when it cannot.
+bool setRequestedRate(telAsioDriver& driver, mainState& state) {
     const double rate = *state.options.sampleRate;
     telText failure;
     if (!driver.canSampleRate(rate)) {
@@ -100,33 +103,104 @@ bool setRate(telAsioDriver& driver, mainState& state) {
         return true;
     }
     printMessage(failure);
-    state.json.failure(failure);
+    state.failed(withDriverThrow(driver, failure));
     return false;
+}
+
+// Initialises the driver with buffers of the chosen size: the size given with /buffer
+// when the driver's rules take it, else 300 samples or the legal size nearest to it.
+// A rate given with /rate is set first, so the sizes are those of that rate.
+bool initialise(telAsioDriver& driver, mainState& state) {
+    telText failure;
+    std::optional<measure::BufferSizeRule> figures;
+    if (!initialiseWithoutBuffers(driver, figures, &failure)) {
+        state.json.describeRefusal(driver);
+        state.failed(withDriverThrow(driver, failure));
+        return false;
+    }
+    if (plat::interruptRequested()) return false;
+    if (state.options.sampleRate) {
+        if (!setRequestedRate(driver, state)) return false;
+        measure::BufferSizeRule rule{};
+        figures.reset();
+        if (driver.getBufferSize(rule.min, rule.max, rule.preferred, rule.granularity) == ASE_OK) figures = rule;
+    }
+    int32_t size = defaultBufferSize(figures);
+    if (state.options.bufferSize) {
+        size = *state.options.bufferSize;
+        if (figures && !measure::isLegalBufferSize(*figures, size)) {
+            failure = u"The driver does not take a buffer of " + decimalText(size) + u" samples; it takes " +
+                      plat::fromNarrow(measure::legalBufferSizesText(*figures)) + u".";
+            printMessage(failure);
+            state.failed(failure);
+            return false;
+        }
+    }
+    if (initialiseDriver(driver, size, &failure)) return true;
+    state.json.describeRefusal(driver);
+    state.failed(withDriverThrow(driver, failure));
+    return false;
+}
+
+// 48000 Hz when the driver can do it, else 44100 Hz; a measuring run says when the
+// driver refused the rate and runs at another.
+void chooseRate(telAsioDriver& driver, mainState& state) {
+    if (!state.options.measures()) {
+        chooseSampleRate(driver);
+        return;
+    }
+    const double wanted = driver.canSampleRate(48000.0) ? 48000.0 : 44100.0;
+    const ASIOError status = driver.setSampleRate(wanted);
+    if (status != ASE_OK)
+        state.notices.push_back(u"the driver refused " + decimalText(static_cast<int64_t>(wanted)) +
+                                u" Hz (error code=" + hexCodeText(status) + u"); it runs at " +
+                                plat::fromNarrow(rateText(driver.sampleRate())) + u" Hz");
+}
+
+// What a measuring run says after the report: a rate the driver refused, channels beyond
+// what the driver object handles.
+void printNotices(telAsioDriver& driver, mainState& state) {
+    for (const telText& text : state.notices)
+        notice(state, text);
+    int32_t inputs = 0, outputs = 0;
+    if (driver.getChannels(inputs, outputs) != ASE_OK) return;
+    if (inputs > driver.inputChannels())
+        notice(state, u"the driver reports " + decimalText(inputs) + u" inputs; only the first " +
+                          decimalText(driver.inputChannels()) + u" are used");
+    if (outputs > driver.outputChannels())
+        notice(state, u"the driver reports " + decimalText(outputs) + u" outputs; only the first " +
+                          decimalText(driver.outputChannels()) + u" are used");
 }
 
 // Start, status loop and stop of a measuring run, then the summary and the verdict.
 void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& measured, mainState& state) {
     telText failure;
     if (!measured.prepare(driver, processor, &failure)) {
-        state.json.failure(failure);
+        state.failed(failure);
         return;
     }
-    if (plat::interruptRequested()) return;
+    if (plat::interruptRequested()) {
+        state.interrupted("before the driver started");
+        return;
+    }
     measured.started();
     if (!startDriver(driver, &failure)) {
-        state.json.failure(failure);
+        state.failed(withDriverThrow(driver, failure));
         return;
     }
+    state.ran = true;
     const stopCause cause = runStatusLoop(driver, platformStatusLoopPorts(), measured.loopLimits());
     measured.stopping();
     const ASIOError stopStatus = driver.stop(telTrue);
     // A driver that refuses to stop may go on calling back: take its buffers and its
     // callback slot away before the processor goes.
     if (stopStatus != ASE_OK) driver.release();
-    const runFindings findings = measured.finish(driver, processor, cause, stopStatus);
+    const runFindings findings =
+        measured.finish(driver, processor, cause, stopStatus, cause == stopCause::interrupt ? plat::interruptSignal() : 0);
     if (state.options.stats) printRunSummary(findings);
+    if (stopStatus != ASE_OK) withDriverThrow(driver, u"");
     state.json.findings(findings);
-    state.exitStatus = findings.verdict.pass ? exitPass : exitFail;
+    state.finishedWithout(findings.verdict);
 }
 
 // Control panel, switches, sample rate, report, start, status loop and stop. The
@@ -134,20 +208,21 @@ void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& mea
 // before the driver is started ends the run there: the driver is never started.
 void runDriver(telAsioDriver& driver, myBP& processor, mainState& state) {
     if (state.options.showControlPanel) driver.controlPanel();
-    if (plat::interruptRequested()) return;
+    if (plat::interruptRequested()) return state.interrupted("before the driver started");
     processor.f_noSine = switchPresent(u"nosine", telFalse);
     processor.f_noLoop = switchPresent(u"noloop", telFalse);
-    if (!setRate(driver, state)) return;
+    if (!state.options.sampleRate) chooseRate(driver, state);
     printDriverReport(driver);
     state.json.describeDriver(driver);
-    if (plat::interruptRequested()) return;
+    if (state.options.measures()) printNotices(driver, state);
+    if (plat::interruptRequested()) return state.interrupted("before the driver started");
 
     if (state.options.probe) {
         auto probe = std::make_unique<switchProbe>();
         probeDriver(driver, static_cast<measuringBP&>(processor), *probe, state.json);
         // The probe goes with this scope once no message of the driver can reach it.
         if (!driver.setBufferProcessor(nullptr)) leaveInMemory(probe);
-        state.exitStatus = exitPass;
+        state.finishedWithout({});
         return;
     }
 
@@ -159,7 +234,7 @@ void runDriver(telAsioDriver& driver, myBP& processor, mainState& state) {
     if (!startDriver(driver)) return;
     runStatusLoop(driver, platformStatusLoopPorts());
     if (driver.stop(telTrue) != ASE_OK) driver.release();
-    state.exitStatus = exitPass;
+    state.finishedWithout({});
 }
 
 // Detaches the processor and frees it once no callback can be inside it any more. A
@@ -183,22 +258,43 @@ telOwned<myBP> createProcessor(telAsioDriver* driver, const programOptions& opti
 void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>& processor) {
     if (state.options.list) {
         printDriverInventory(driverList, state.options.requestedIndex, state.json);
-        state.exitStatus = exitPass;
+        state.finishedWithout({});
         return;
     }
     int32_t selectedIndex = 0;
     telText failure;
     telAsioDriver* driver = selectAndOpenDriver(driverList, state.options.requestedIndex, selectedIndex, &failure);
-    if (driverList.numDrv() > 0) state.json.describeEntry(driverList, selectedIndex);
+    if (driverList.numDrv() > 0) state.json.describeEntry(driverList, state.options.requestedIndex, selectedIndex);
     if (driver == nullptr) {
-        state.json.failure(failure);
+        state.failed(failure);
         return;
     }
-    if (!initialise(*driver, state) || plat::interruptRequested()) return;
+    if (!initialise(*driver, state)) {
+        if (plat::interruptRequested() && state.verdict.reasons.empty()) state.interrupted("before the driver started");
+        return;
+    }
+    if (plat::interruptRequested()) {
+        state.interrupted("before the driver started");
+        return;
+    }
     processor = createProcessor(driver, state.options);
     if (processor) runDriver(*driver, *processor, state);
     freeProcessor(*driver, processor);
     closeSelectedDriver(driverList, selectedIndex);
+}
+
+// Writes the JSON report; a report that cannot be written is an output that failed.
+void finishReport(mainState& state) {
+    state.json.verdict(state.verdict);
+    telText why;
+    if (state.json.write(&why)) return;
+    printMessage(why);
+    state.verdict.add(VerdictWord::error, utf8Text(why));
+}
+
+int exitStatus(const mainState& state) {
+    if (!state.options.judged()) return 0;
+    return measure::exitStatusOf(state.verdict.word, plat::interruptSignal());
 }
 
 } // namespace
@@ -206,13 +302,25 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
 int runMainBlock() {
     printBanner();
     const programOptions options = readOptions();
-    if (options.stopsAfterOptions()) {
-        printShutdown();
-        return options.secondsGiven && options.usageError ? exitNotRun : 0;
-    }
-
     runJson json(options.jsonPath);
     mainState state{options, json};
+    if (options.stopsAfterOptions()) {
+        if (options.usageError) {
+            for (const telText& line : options.usageErrors) state.verdict.reasons.push_back(utf8Text(line));
+            json.failure(options.usageErrors.empty() ? telText(u"a switch was given wrongly") : options.usageErrors[0]);
+            if (json.writable(nullptr)) finishReport(state);
+        }
+        printShutdown();
+        return options.usageError ? exitStatus(state) : 0;
+    }
+    telText why;
+    if (!json.writable(&why)) {
+        // A report that cannot be written is found before anything runs.
+        printMessage(why);
+        printShutdown();
+        return options.judged() ? measure::exitStatusOf(VerdictWord::error) : 0;
+    }
+
     try {
         telOwned<telAsioDriverList> driverList = telCreate<telAsioDriverList>();
         // Declared after the list, so that an exception frees the processor first and
@@ -225,14 +333,21 @@ int runMainBlock() {
         }
     } catch (...) {
         // The processor and the list are freed by now; put the console back, say what
-        // happened and let the platform end the program as it ends any such failure.
+        // happened, write the report and let the platform end the program as it ends
+        // any such failure.
         plat::restoreConsole();
         printUnexpectedFailure(std::current_exception());
+        try {
+            state.verdict.add(VerdictWord::error, "stopped by an unexpected failure");
+            finishReport(state);
+        } catch (...) {
+        }
         throw;
     }
-    json.write();
+    finishReport(state);
+    if (options.stats && state.ran) printVerdict(state.verdict);
     printShutdown();
-    return options.secondsGiven ? state.exitStatus : 0;
+    return exitStatus(state);
 }
 
 int echoprobeMain() {

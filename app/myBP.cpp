@@ -43,11 +43,13 @@ telBool myBP::doBufferSwitchTimeInfo(pASIOTime, int32_t index, telBool, pASIOTim
 void myBP::processHalf(telAsioDriver& driver, int32_t index) {
     // A driver that names a half other than 0 or 1 gets no audio work for this switch;
     // reading its pointers would go outside the buffer entry.
-    if (index == 0 || index == 1) {
-        if (!f_noLoop) loopInputs(driver, index);
-        if (!f_noSine) writeTones(driver, index);
-    }
+    if (index == 0 || index == 1) processAudio(driver, index);
     notifyOutputReady(driver);
+}
+
+void myBP::processAudio(telAsioDriver& driver, int32_t index) {
+    if (!f_noLoop) loopInputs(driver, index);
+    if (!f_noSine) writeTones(driver, index);
 }
 
 void myBP::notifyOutputReady(telAsioDriver& driver) {

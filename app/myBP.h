@@ -33,6 +33,8 @@ class myBP : public telAsioBufferProcessor {
     // Loopback, test tones and the output-ready notice of one buffer half; the work of
     // doBufferSwitchTimeInfo, for processors that add to it.
     void processHalf(telAsioDriver& driver, int32_t index);
+    // The loopback and the tones alone, for a half index of 0 or 1.
+    void processAudio(telAsioDriver& driver, int32_t index);
     void notifyOutputReady(telAsioDriver& driver);
 
   private:

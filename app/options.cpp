@@ -41,37 +41,61 @@ telText valueOf(const char16_t* name) {
 
 bool given(const char16_t* name) { return switchPresent(name, telFalse) != 0; }
 
-// A value that cannot be used: one line naming the switch, the value and what it takes.
-void printBadValue(const telText& name, const telText& value, const telText& wanted) {
-    printMessage(u"/" + name + u" needs " + wanted + u", not \"" + value + u"\"");
+// A switch given wrongly: its line, printed and kept for the JSON report.
+void refuseSwitch(programOptions& options, const telText& line) {
+    printMessage(line);
+    options.usageErrors.push_back(line);
+    options.usageError = true;
 }
 
-// The switches that measure and judge; sets usageError for a value the run cannot go on with.
+// A value that cannot be used: one line naming the switch, the value and what it takes.
+void refuseValue(programOptions& options, const telText& name, const telText& value, const telText& wanted) {
+    refuseSwitch(options, u"/" + name + u" needs " + wanted + u", not \"" + value + u"\"");
+}
+
+// How often a switch is on the command line, by the name its routines match.
+int32_t occurrences(const char16_t* name) {
+    int32_t count = 0;
+    for (int32_t position = 1; position <= argumentCount(); ++position) {
+        const telText argument = argumentText(position);
+        if (argument.size() >= 2 && isSwitchLead(argument[0]) &&
+            upperCaseText(switchName(argument)) == upperCaseText(name))
+            ++count;
+    }
+    return count;
+}
+
+// The switches that measure and judge; sets usageError for a value the run cannot go on
+// with. A switch that takes a value may be given once: which of two would count is
+// not for the tool to guess.
 void readMeasuringSwitches(programOptions& options) {
+    for (const char16_t* name : {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency"})
+        if (occurrences(name) > 1)
+            refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     if (given(u"seconds")) {
         options.secondsGiven = true;
         const telText value = valueOf(u"seconds");
         const std::optional<int64_t> seconds = readWholeNumber(value);
-        if (seconds && *seconds >= 1 && *seconds <= INT32_MAX) {
+        if (seconds && *seconds >= 1 && *seconds <= INT32_MAX)
             options.seconds = static_cast<int32_t>(*seconds);
-        } else {
-            printBadValue(u"seconds", value, u"a whole number of seconds from 1 up");
-            options.usageError = true;
-        }
+        else
+            refuseValue(options, u"seconds", value, u"a whole number of seconds from 1 up");
     }
     options.stats = given(u"stats") || options.secondsGiven;
 
     if (given(u"json")) {
+        options.jsonGiven = true;
         const telText value = valueOf(u"json");
         if (value.empty())
-            printMessage(u"/json needs a file name, as in /json=run.json; the run goes on without a JSON report.");
+            refuseSwitch(options, u"/json needs a file name, as in /json=run.json");
         else
             options.jsonPath = value;
     }
     if (given(u"record")) {
+        options.recordGiven = true;
         const telText value = valueOf(u"record");
         if (value.empty())
-            printMessage(u"/record needs a file name, as in /record=inputs.wav; the run goes on without a recording.");
+            refuseSwitch(options, u"/record needs a file name, as in /record=inputs.wav");
         else
             options.recordPath = value;
     }
@@ -82,34 +106,28 @@ void readMeasuringSwitches(programOptions& options) {
     if (given(u"buffer")) {
         const telText value = valueOf(u"buffer");
         const std::optional<int64_t> size = readWholeNumber(value);
-        if (size && *size >= 1 && *size <= INT32_MAX) {
+        if (size && *size >= 1 && *size <= INT32_MAX)
             options.bufferSize = static_cast<int32_t>(*size);
-        } else {
-            printBadValue(u"buffer", value, u"a buffer size in samples from 1 up");
-            options.usageError = true;
-        }
+        else
+            refuseValue(options, u"buffer", value, u"a buffer size in samples from 1 up");
     }
     if (given(u"rate")) {
         const telText value = valueOf(u"rate");
         const std::optional<double> rate = readRate(value);
-        if (rate) {
+        if (rate)
             options.sampleRate = *rate;
-        } else {
-            printBadValue(u"rate", value, u"a sample rate in Hz above 0, such as 48000");
-            options.usageError = true;
-        }
+        else
+            refuseValue(options, u"rate", value, u"a sample rate in Hz above 0, such as 48000");
     }
     if (given(u"latency")) {
         const telText value = valueOf(u"latency");
         const std::optional<latencyChannels> channels =
             value.empty() ? std::optional<latencyChannels>(latencyChannels{}) : readLatencyChannels(value);
-        if (channels) {
+        if (channels)
             options.latency = channels;
-        } else {
-            printBadValue(u"latency", value,
-                          u"an output and an input channel numbered from 1, as in /latency=1,2");
-            options.usageError = true;
-        }
+        else
+            refuseValue(options, u"latency", value,
+                        u"an output and an input channel numbered from 1, as in /latency=1,2");
     }
     options.help = given(u"help") || given(u"?");
 }
@@ -139,8 +157,7 @@ void printFullUsage() {
     printMessage(u"         skipcp - do not show control panel");
     printMessage(u"         nosine - do not add sines to output buffers");
     printMessage(u"         noloop - do not loop input to output channels");
-    printMessage(u"         seconds - stop after N seconds and judge the run: exit status 0 pass, 1 fail,");
-    printMessage(u"                   2 when the run could not happen");
+    printMessage(u"         seconds - stop after N seconds and judge the run");
     printMessage(u"         stats - print a health summary of the run after the driver stopped");
     printMessage(u"         json - write the report and the summary to FILE as one JSON document");
     printMessage(u"         list - list the installed drivers and what keeps any of them from loading");
@@ -151,6 +168,10 @@ void printFullUsage() {
     printMessage(u"                   through a cable or the driver's own loopback");
     printMessage(u"         record - record the inputs to a WAV file");
     printMessage(u"         help - show this text");
+    printMessage(u"");
+    printMessage(u"         With /seconds, /json or /record the exit status tells the outcome: 0 pass,");
+    printMessage(u"         1 fail or inconclusive, 2 error (the run could not be made as asked),");
+    printMessage(u"         128+N stopped by signal N.");
     printMessage(u"");
 }
 

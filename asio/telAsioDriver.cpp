@@ -351,6 +351,10 @@ ASIOError telAsioDriver::setClockSource(int32_t reference) {
     return guarded(telDriverCall::setClockSource, telDriverThrew, [&] { return f_asio->setClockSource(reference); });
 }
 
+ASIOError telAsioDriver::getChannels(int32_t& inputs, int32_t& outputs) {
+    return guarded(telDriverCall::getChannels, telDriverThrew, [&] { return f_asio->getChannels(&inputs, &outputs); });
+}
+
 ASIOError telAsioDriver::getBufferSize(int32_t& minSize, int32_t& maxSize, int32_t& preferredSize,
                                        int32_t& granularity) {
     return guarded(telDriverCall::getBufferSize, telDriverThrew,

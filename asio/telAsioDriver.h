@@ -55,6 +55,9 @@ class telAsioDriver : public telObject {
     // as the number the driver filled (never more than the room).
     ASIOError getClockSources(pASIOClockSources clocks, int32_t& numSources);
     ASIOError setClockSource(int32_t reference);
+    // The driver's channel counts, asked now (the object's own are limited to 256 a
+    // direction).
+    ASIOError getChannels(int32_t& inputs, int32_t& outputs);
     // The driver's buffer-size figures, asked now (they are also read, and kept, when
     // buffers are prepared).
     ASIOError getBufferSize(int32_t& minSize, int32_t& maxSize, int32_t& preferredSize, int32_t& granularity);

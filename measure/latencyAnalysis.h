@@ -2,22 +2,32 @@
 // measurement signal (loopbackSignal.h).
 //
 // The analyser takes the input in arrival order, on the same position scale as the
-// output (the first output buffer is q = 0). For each cycle k it searches the input
-// window kS … kS + S - 2 for the burst: the cross-correlation with the sequence (through
-// an FFT) gives, at lag D, the match of input kS + D … with output kS …, for D from 0 to
-// S - N - 1. Then it checks the cycle's sine stretch, output q mod S from N + 64 to
-// S - 64 (margins for an analog loop to settle), at input positions q + D, for
-// discontinuities (sineGlitches.h). D is the cycle's own burst lag, or where that burst
-// was not found the median of the lags found so far; stretches before the first found
-// burst are not checked.
+// output (the first output buffer is q = 0). Window k of the input, kS … kS + S + N - 2,
+// holds the burst of some cycle at a lag l from 0 to S - 1 when it came back: the
+// cross-correlation with the sequence (through an FFT) gives the lag, refined between
+// samples from the peak's neighbours, and the gain from the energy of the peak. A loop
+// longer than a cycle shows up as windows with nothing in them before the first burst:
+// the first window with a burst, m, says that the round trip is m S + l, provided the
+// input was received whole from q = 0 up to it; otherwise the round trip cannot be told
+// apart and is reported as such, never guessed.
 //
-// Memory stays within a few cycles of input, so runs may last hours. None of this runs
-// on the callback path.
+// Integrity: every found burst is compared with the expected burst at its lag (a
+// dropout inside a burst shows as samples far from it), and every cycle's sine stretch,
+// output q mod S from N + 64 to S - 64, at the input positions one round trip later,
+// is checked for discontinuities (sineGlitches.h). Samples that are not numbers (NaN,
+// infinity) are glitches of their own and take part in nothing else. Input the host
+// lost is marked unknown: it is neither silence nor a glitch, and what it touches is
+// not judged.
+//
+// Memory stays within a few cycles of input (up to the longest loop it places), so runs
+// may last hours. None of this runs on the callback path.
 #pragma once
 
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <utility>
 #include <vector>
 
 #include "measure/fft.h"
@@ -33,41 +43,67 @@ inline constexpr double burstMinPeakToRms = 6.0;
 inline constexpr int64_t burstPeakGuard = 32;
 // Samples left out of the sine check after each burst and before the next.
 inline constexpr int64_t sineMargin = 64;
-// At most this many glitch positions are kept.
+// At most this many glitch positions, and snapshots of the waveform around them, are kept.
 inline constexpr size_t maxGlitchPositions = 100;
+inline constexpr size_t maxGlitchSnapshots = 8;
+inline constexpr int64_t glitchSnapshotHalfWidth = 96;
+// The longest loop placed: this many cycles (seconds: cycles / 2).
+inline constexpr int64_t maxLoopCycles = 8;
+// A burst window with more than this share of unknown samples is not searched.
+inline constexpr double maxUnknownShare = 0.1;
+
+// The recorded and the expected waveform around one glitch.
+struct GlitchSnapshot {
+    int64_t position = 0;      // the glitch's first outlying sample
+    int64_t firstPosition = 0; // of the window below
+    std::vector<float> recorded, expected; // expected: NaN where unknown
+};
 
 struct LatencyResult {
-    // Cycles whose burst and its whole lag search window (S - 1 input samples from the
-    // cycle's start) lie inside the recorded input.
+    // Windows searched: the burst's window was received (nearly) whole.
     int64_t burstsSent = 0;
     // Of those, the bursts whose correlation peak met both criteria above.
     int64_t burstsFound = 0;
-    // The lag of each found burst in order: the input position at which the burst's first
-    // sample arrived minus the output position where it was played (the round trip in
-    // samples).
-    std::vector<int64_t> lags;
+    // The round trip of each found burst in order, in samples, to a tenth of a sample:
+    // the input position at which the burst's first sample arrived minus the output
+    // position where it was played.
+    std::vector<double> lags;
+    // The input position (on the output's scale) at which each found burst arrived.
+    std::vector<int64_t> burstPositions;
     // The smallest, median (lower middle for an even count) and largest of the lags; 0
     // without a found burst.
-    int64_t lagMin = 0;
-    int64_t lagMedian = 0;
-    int64_t lagMax = 0;
-    // True when bursts were found and all their lags are equal.
+    double lagMin = 0, lagMedian = 0, lagMax = 0;
+    // True when bursts were found and all their lags lie within one sample.
     bool lagConsistent = false;
-    // 20 log10 of the loop's gain, the median over the found bursts of |peak| / (0.5 N)
-    // (the peak of input = g × output is g × 0.5 × N); 0 without a found burst.
+    // True when bursts came back but how many whole cycles the loop spans cannot be
+    // told (input before the first burst was missing): the lags are then not reported.
+    bool lagAmbiguous = false;
+    // 20 log10 of the loop's gain (the median over the found bursts), 0 without one.
     double gainDb = 0.0;
     // True when most found bursts came back with a negative peak (the loop inverts).
     bool inverted = false;
+    // The normalised correlation of the first found burst at lags around its peak, from
+    // lag peakFirstLag on (for the report).
+    std::vector<double> peakCorrelation;
+    int64_t peakFirstLag = 0;
 
     // False without a found burst: then there is no integrity figure.
     bool integrityMeasured = false;
-    // Input samples of sine stretches that were checked.
+    // Input samples of bursts and sine stretches that were checked.
     int64_t samplesChecked = 0;
-    // Discontinuities found in the checked stretches (dropouts, repeated or skipped
-    // blocks, clicks); each event counts once.
+    // Discontinuities found (dropouts, repeated or skipped blocks, clicks, samples that
+    // are not numbers); each event counts once.
     int64_t glitches = 0;
+    // Of those, runs of samples that are not numbers.
+    int64_t nonFiniteRuns = 0;
     // Input position of each event's first outlying sample, the first maxGlitchPositions.
     std::vector<int64_t> glitchPositions;
+    std::vector<GlitchSnapshot> glitchSnapshots;
+
+    // Input samples the host lost (unknown, not judged).
+    int64_t unknownSamples = 0;
+    // Times the positions jumped so far that the analysis started over.
+    int64_t rebases = 0;
 };
 
 class LatencyAnalyser {
@@ -80,19 +116,31 @@ class LatencyAnalyser {
     // previous call (a driver's gap) count as silence; samples at positions already
     // given or below 0 are ignored.
     void addInput(int64_t position, const float* samples, size_t count);
+    // `count` samples from `position` on that the host lost: unknown.
+    void addLoss(int64_t position, size_t count);
+    // The positions jumped (a driver that re-based them): what is pending is finished as
+    // far as it was received, and the analysis goes on from `position` with the round
+    // trip it knows.
+    void rebase(int64_t position);
 
-    // Finishes what is pending (the last cycle's stretch as far as it was recorded) and
-    // gives the figures. Call after the last input; later input is ignored.
+    // Finishes what is pending and gives the figures. Call after the last input; later
+    // input is ignored.
     LatencyResult result();
 
   private:
-    int64_t recordedEnd() const;                     // one past the last position received
-    void append(const float* samples, size_t count); // nullptr: silence
+    int64_t recordedEnd() const; // one past the last position received
+    void append(const float* samples, size_t count, bool unknown);
+    void fillSilenceTo(int64_t position);
     void process();
-    void searchBurst(int64_t windowStart);
+    void searchWindow(int64_t window);
+    double checkBurst(int64_t begin, double fraction);
+    int64_t lagOfCycle(int64_t cycle); // the cycle's own burst's lag, else the median
+    void checkCycleStretch(int64_t cycle, bool partial);
     void checkStretch(int64_t begin, int64_t end);
-    void nextCycle();
-    void finish();
+    void noteGlitch(int64_t position);
+    void discardUnneeded();
+    void finishPending();
+    float at(int64_t position) const { return buffer_[static_cast<size_t>(position - bufferStart_)]; }
 
     int64_t cycleLength_;
     int64_t burstLength_;
@@ -100,23 +148,30 @@ class LatencyAnalyser {
     double amplitude_;
     bool valid_ = false;
     RealFft fft_;
+    std::vector<float> sequence_;
     std::vector<std::complex<double>> sequenceSpectrum_; // conjugated
     std::vector<std::complex<double>> spectrum_;
     std::vector<double> window_, correlation_;
+    std::vector<double> expected_;
 
     bool started_ = false;
     bool finished_ = false;
-    int64_t recordedStart_ = 0;
-    int64_t bufferStart_ = 0; // position of buffer_[0]
-    std::vector<float> buffer_;
+    int64_t recordedStart_ = 0; // first position received since the (re)start
+    int64_t bufferStart_ = 0;   // position of buffer_[0]
+    std::vector<float> buffer_; // NaN: unknown
+    bool lastNonFinite_ = false;
 
-    int64_t cycle_ = 0;
-    bool burstPending_ = true; // else the cycle's stretch is pending
-    bool cycleLagKnown_ = false;
-    int64_t cycleLag_ = 0;
+    int64_t nextWindow_ = 0;      // the next window to search
+    int64_t nextCheckCycle_ = 0;  // the next cycle whose sine stretch is to be checked
+    bool cleanSinceStart_ = true; // every window since the start was searched, nothing found
+    bool loopKnown_ = false;
+    int64_t loopCycles_ = 0;      // m: whole cycles of the round trip
+    bool restarted_ = false;      // after a re-base: windows start wherever input begins
 
     LatencyResult result_;
-    std::vector<double> gains_; // signed, per found burst
+    std::vector<double> gains_;          // signed, per found burst
+    std::vector<double> sineAmplitudes_; // of the sine stretches fitted
+    std::deque<std::pair<int64_t, double>> cycleLags_; // cycle and lag of found bursts not yet checked
 };
 
 } // namespace measure

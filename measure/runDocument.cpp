@@ -18,15 +18,62 @@ constexpr NamedMessage namedMessages[] = {
 };
 
 // A figure rounded to a sensible number of decimals, so the document shows 6250.4, not
-// 6250.399999999999.
-double rounded(double value, int decimals) {
-    if (!std::isfinite(value)) return 0.0;
+// 6250.399999999999; null when it is not a number at all.
+json number(double value, int decimals) {
+    if (!std::isfinite(value)) return nullptr;
     const double scale = std::pow(10.0, decimals);
     return std::round(value * scale) / scale;
 }
 
 json optionalNumber(const std::optional<double>& value, int decimals) {
-    return value ? json(rounded(*value, decimals)) : json(nullptr);
+    return value ? number(*value, decimals) : json(nullptr);
+}
+
+template <class T> json optional(const std::optional<T>& value) {
+    return value ? json(*value) : json(nullptr);
+}
+
+json nullDriver() {
+    return {{"index", nullptr},     {"requestedIndex", nullptr}, {"description", nullptr}, {"clsid", nullptr},
+            {"name", nullptr},      {"version", nullptr},        {"errorText", nullptr}};
+}
+
+json nullFigures() {
+    return {{"asioVersion", nullptr},
+            {"inputs", nullptr},
+            {"outputs", nullptr},
+            {"reportedInputs", nullptr},
+            {"reportedOutputs", nullptr},
+            {"bufferSizes",
+             {{"min", nullptr}, {"max", nullptr}, {"preferred", nullptr}, {"actual", nullptr}, {"granularity", nullptr}}},
+            {"sampleRate", nullptr},
+            {"latencies", {{"input", nullptr}, {"output", nullptr}}}};
+}
+
+json nullStats() {
+    json messages = {{"other", json::object()}, {"sampleRateChanged", nullptr}};
+    for (const NamedMessage& named : namedMessages)
+        messages[named.key] = nullptr;
+    return {
+        {"switches", nullptr},
+        {"expectedSwitches", nullptr},
+        {"gaps", nullptr},
+        {"samplesLost", nullptr},
+        {"repeats", nullptr},
+        {"backwards", nullptr},
+        {"shortSteps", nullptr},
+        {"positionJumps", nullptr},
+        {"halfErrors", nullptr},
+        {"positionless", nullptr},
+        {"intervalUs", {{"min", nullptr}, {"mean", nullptr}, {"max", nullptr}, {"p99", nullptr}}},
+        {"late", nullptr},
+        {"hostUs", {{"mean", nullptr}, {"max", nullptr}}},
+        {"hostLoad", nullptr},
+        {"measuredRate", nullptr},
+        {"rateErrorPpm", nullptr},
+        {"messages", messages},
+        {"outputReady", {{"wanted", nullptr}, {"calls", nullptr}, {"calledEverySwitch", nullptr}}},
+    };
 }
 
 } // namespace
@@ -47,24 +94,42 @@ std::string messageName(int32_t selector) {
     }
 }
 
-RunDocument::RunDocument() : f_json(json::object()) {}
+RunDocument::RunDocument() : f_json(json::object()) {
+    f_json["tool"] = {{"name", "echoprobe"}, {"version", nullptr}, {"bits", nullptr}};
+    f_json["driver"] = nullDriver();
+    f_json["figures"] = nullFigures();
+    f_json["channels"] = json::array();
+    f_json["notices"] = json::array();
+    f_json["run"] = {{"seconds", nullptr}, {"stoppedBy", nullptr}, {"signal", nullptr}};
+    f_json["stats"] = nullStats();
+    f_json["machine"] = {{"probed", nullptr}, {"stalls", nullptr}, {"longestStallMs", nullptr},
+                         {"lateSwitchesInStalls", nullptr}};
+    f_json["host"] = {{"lostSwitchRecords", nullptr}, {"lostInputBlocks", nullptr}, {"lostInputFrames", nullptr},
+                      {"analysisMissing", nullptr}};
+    for (const char* section : {"latency", "recording", "probe", "drivers", "conformance", "sweep"})
+        f_json[section] = nullptr;
+    f_json["failure"] = nullptr;
+    f_json["verdict"] = nullptr;
+    f_json["reasons"] = json::array();
+}
 
 void RunDocument::setTool(const std::string& version, int bits) {
     f_json["tool"] = {{"name", "echoprobe"}, {"version", version}, {"bits", bits}};
 }
 
-void RunDocument::setDriver(const DriverFacts& driver) {
-    json section = {{"index", driver.index}, {"description", driver.description}, {"clsid", driver.clsid}};
-    section["name"] = driver.name ? json(*driver.name) : json(nullptr);
-    section["version"] = driver.version ? json(*driver.version) : json(nullptr);
-    section["errorText"] = driver.errorText ? json(*driver.errorText) : json(nullptr);
-    f_json["driver"] = section;
+void RunDocument::setDriver(const DriverFacts& d) {
+    f_json["driver"] = {{"index", optional(d.index)},       {"requestedIndex", d.requestedIndex},
+                        {"description", optional(d.description)}, {"clsid", optional(d.clsid)},
+                        {"name", optional(d.name)},         {"version", optional(d.version)},
+                        {"errorText", optional(d.errorText)}};
 }
 
 void RunDocument::setFigures(const FigureFacts& f) {
     f_json["figures"] = {{"asioVersion", f.asioVersion},
                          {"inputs", f.inputs},
                          {"outputs", f.outputs},
+                         {"reportedInputs", f.reportedInputs},
+                         {"reportedOutputs", f.reportedOutputs},
                          {"bufferSizes",
                           {{"min", f.bufferMin},
                            {"max", f.bufferMax},
@@ -89,8 +154,12 @@ void RunDocument::setChannels(const std::vector<ChannelFacts>& channels) {
     f_json["channels"] = list;
 }
 
-void RunDocument::setRun(double seconds, const std::string& stoppedBy) {
-    f_json["run"] = {{"seconds", rounded(seconds, 3)}, {"stoppedBy", stoppedBy}};
+void RunDocument::addNotice(const std::string& notice) { f_json["notices"].push_back(notice); }
+
+void RunDocument::setRun(const RunFigures& run) {
+    f_json["run"] = {{"seconds", number(run.seconds, 3)},
+                     {"stoppedBy", run.stoppedBy},
+                     {"signal", run.signal != 0 ? json(run.signal) : json(nullptr)}};
 }
 
 void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
@@ -108,6 +177,8 @@ void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
     messages["other"] = other;
     messages["sampleRateChanged"] = m.rateChanges;
 
+    auto interval = [&s](double value) { return s.intervalsKnown ? number(value, 1) : json(nullptr); };
+    auto host = [&s](double value, int decimals) { return s.hostTimeKnown ? number(value, decimals) : json(nullptr); };
     f_json["stats"] = {
         {"switches", s.switches},
         {"expectedSwitches", s.expectedSwitches},
@@ -116,15 +187,17 @@ void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
         {"repeats", s.repeats},
         {"backwards", s.backwards},
         {"shortSteps", s.shortSteps},
+        {"positionJumps", s.positionJumps},
         {"halfErrors", s.halfErrors},
+        {"positionless", s.positionless},
         {"intervalUs",
-         {{"min", rounded(s.intervalUs.min, 1)},
-          {"mean", rounded(s.intervalUs.mean, 1)},
-          {"max", rounded(s.intervalUs.max, 1)},
-          {"p99", rounded(s.intervalUs.p99, 1)}}},
-        {"late", s.intervalUs.late},
-        {"hostUs", {{"mean", rounded(s.hostUs.mean, 1)}, {"max", rounded(s.hostUs.max, 1)}}},
-        {"hostLoad", rounded(s.hostLoad, 5)},
+         {{"min", interval(s.intervalUs.min)},
+          {"mean", interval(s.intervalUs.mean)},
+          {"max", interval(s.intervalUs.max)},
+          {"p99", interval(s.intervalUs.p99)}}},
+        {"late", s.intervalsKnown ? json(s.intervalUs.late) : json(nullptr)},
+        {"hostUs", {{"mean", host(s.hostUs.mean, 1)}, {"max", host(s.hostUs.max, 1)}}},
+        {"hostLoad", host(s.hostLoad, 5)},
         {"measuredRate", optionalNumber(s.measuredRate, 2)},
         {"rateErrorPpm", optionalNumber(s.rateErrorPpm, 1)},
         {"messages", messages},
@@ -135,13 +208,27 @@ void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
     };
 }
 
+void RunDocument::setMachine(const MachineFacts& m) {
+    f_json["machine"] = {{"probed", m.probed},
+                         {"stalls", m.probed ? json(m.stalls) : json(nullptr)},
+                         {"longestStallMs", m.probed ? number(m.longestStallMs, 2) : json(nullptr)},
+                         {"lateSwitchesInStalls", m.probed ? json(m.lateSwitchesInStalls) : json(nullptr)}};
+}
+
+void RunDocument::setHost(const HostFacts& h, uint64_t lostSwitchRecords) {
+    f_json["host"] = {{"lostSwitchRecords", lostSwitchRecords},
+                      {"lostInputBlocks", h.lostInputBlocks},
+                      {"lostInputFrames", h.lostInputFrames},
+                      {"analysisMissing", optional(h.analysisMissing)}};
+}
+
 void RunDocument::setLatency(const LatencyFacts& l) {
     const LatencyResult& r = l.result;
     const bool found = r.burstsFound > 0;
-    auto samples = [found](int64_t value) { return found ? json(value) : json(nullptr); };
-    auto milliseconds = [found, &l](int64_t value) {
-        return found && l.sampleRate > 0 ? json(rounded(1000.0 * static_cast<double>(value) / l.sampleRate, 3))
-                                         : json(nullptr);
+    const bool placed = found && !r.lagAmbiguous;
+    auto samples = [placed](double value) { return placed ? number(value, 1) : json(nullptr); };
+    auto milliseconds = [placed, &l](double value) {
+        return placed && l.sampleRate > 0 ? number(1000.0 * value / l.sampleRate, 3) : json(nullptr);
     };
     f_json["latency"] = {
         {"output", l.output},
@@ -154,29 +241,38 @@ void RunDocument::setLatency(const LatencyFacts& l) {
         {"measuredMs", milliseconds(r.lagMedian)},
         {"minMs", milliseconds(r.lagMin)},
         {"maxMs", milliseconds(r.lagMax)},
-        {"consistent", r.lagConsistent},
+        {"consistent", found ? json(r.lagConsistent) : json(nullptr)},
+        {"ambiguous", found ? json(r.lagAmbiguous) : json(nullptr)},
         {"reportedSamples", l.reportedSamples},
-        {"unreportedSamples", found ? json(r.lagMedian - l.reportedSamples) : json(nullptr)},
-        {"gainDb", found ? json(rounded(r.gainDb, 2)) : json(nullptr)},
+        {"unreportedSamples", samples(r.lagMedian - double(l.reportedSamples))},
+        {"gainDb", found ? number(r.gainDb, 2) : json(nullptr)},
         {"inverted", found ? json(r.inverted) : json(nullptr)},
-        {"glitches", r.integrityMeasured ? json(r.glitches) : json(nullptr)},
+        {"glitches", r.integrityMeasured || r.nonFiniteRuns > 0 ? json(r.glitches) : json(nullptr)},
+        {"nonFiniteRuns", r.nonFiniteRuns},
         {"glitchPositions", r.glitchPositions},
+        {"unknownSamples", r.unknownSamples},
+        {"rebases", r.rebases},
     };
 }
 
 void RunDocument::setRecording(const RecordingFacts& r) {
     f_json["recording"] = {{"path", r.path},
+                           {"channels", r.channels},
+                           {"channelsLeftOut", r.channelsLeftOut},
                            {"frames", r.frames},
                            {"driverGapFrames", r.driverGapFrames},
                            {"lostFrames", r.lostFrames},
                            {"overlapFrames", r.overlapFrames},
+                           {"rebases", r.rebases},
+                           {"framesNotWritten", r.framesNotWritten},
+                           {"rf64", r.rf64},
                            {"full", r.full},
                            {"written", r.written},
                            {"error", r.error.empty() ? json(nullptr) : json(r.error)}};
 }
 
 void RunDocument::setVerdict(const Verdict& verdict) {
-    f_json["verdict"] = verdict.pass ? "pass" : "fail";
+    f_json["verdict"] = verdictName(verdict.word);
     f_json["reasons"] = verdict.reasons;
 }
 

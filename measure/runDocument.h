@@ -1,7 +1,9 @@
 // The JSON document of a run: everything the report and the summary show, in one
-// object that a standard JSON reader loads. Sections are added as the run gets to them,
-// so a run that ends on a failure holds only what happened, and its failure line.
-// Texts are UTF-8; bytes that are not valid UTF-8 are replaced, never refused.
+// object that a standard JSON reader loads. The document has the same keys on every
+// path, whatever the run got to: what is not known is null (a section that was not
+// asked for, such as `latency` without a loopback measurement, is null as a whole).
+// Texts are UTF-8; bytes that are not valid UTF-8 are replaced, never refused. Numbers
+// that are not finite are written as null, never as a number.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +21,11 @@
 namespace measure {
 
 struct DriverFacts {
-    int32_t index = 0;       // position in the driver list, as selected
-    std::string description; // the list's name of the driver
-    std::string clsid;       // class identifier text
-    std::optional<std::string> name; // the driver's own name (after initialisation)
+    std::optional<int32_t> index;    // the list position of the driver that was opened
+    int32_t requestedIndex = 0;      // what /index asked for
+    std::optional<std::string> description; // the list's name of the driver
+    std::optional<std::string> clsid;       // class identifier text
+    std::optional<std::string> name;        // the driver's own name (after initialisation)
     std::optional<int32_t> version;
     std::optional<std::string> errorText;
 };
@@ -30,6 +33,7 @@ struct DriverFacts {
 struct FigureFacts {
     int32_t asioVersion = 0;
     int32_t inputs = 0, outputs = 0;
+    int32_t reportedInputs = 0, reportedOutputs = 0; // before the limit of 256 a direction
     int32_t bufferMin = 0, bufferMax = 0, bufferPreferred = 0, bufferActual = 0, granularity = 0;
     double sampleRate = 0;
     int32_t inputLatency = 0, outputLatency = 0;
@@ -63,26 +67,41 @@ struct LatencyFacts {
 struct RecordingFacts {
     std::string path;
     uint64_t frames = 0, driverGapFrames = 0, lostFrames = 0, overlapFrames = 0;
-    bool full = false, written = false;
+    uint64_t rebases = 0;       // position jumps the recording went on through in arrival order
+    uint64_t framesNotWritten = 0; // frames that could not be written (a write error)
+    bool rf64 = false;          // the data passed 4 GiB and the file is RF64
+    bool full = false;          // stopped at the largest size the format holds
+    bool written = false;       // completed and closed without a write error
+    uint16_t channels = 0;
+    int32_t channelsLeftOut = 0; // inputs beyond what the driver object handles
     std::string error;
+};
+
+struct RunFigures {
+    double seconds = 0;
+    std::string stoppedBy;
+    int signal = 0; // the signal that stopped it, 0 for none
 };
 
 class RunDocument {
   public:
-    RunDocument();
+    RunDocument(); // every key present, unknown values null
 
     void setTool(const std::string& version, int bits);
     void setDriver(const DriverFacts& driver);
     void setFigures(const FigureFacts& figures);
     void setChannels(const std::vector<ChannelFacts>& channels);
-    void setRun(double seconds, const std::string& stoppedBy);
+    void addNotice(const std::string& notice);
+    void setRun(const RunFigures& run);
     void setStats(const SwitchSummary& stats, const MessageFacts& messages);
+    void setMachine(const MachineFacts& machine);
+    void setHost(const HostFacts& host, uint64_t lostSwitchRecords);
     void setLatency(const LatencyFacts& latency);
     void setRecording(const RecordingFacts& recording);
     void setVerdict(const Verdict& verdict);
     // The failure line the console showed; the run could not happen.
     void setFailure(const std::string& line);
-    // Any further section (the driver list, a probe), given as JSON.
+    // Any further section (the driver list, a probe, the conformance suite), given as JSON.
     void setSection(const std::string& key, nlohmann::json value);
 
     const nlohmann::json& document() const { return f_json; }

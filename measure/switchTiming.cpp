@@ -1,5 +1,6 @@
 #include "measure/switchTiming.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -33,10 +34,14 @@ bool isHalfIndex(int32_t half) {
     return half == 0 || half == 1;
 }
 
+bool sensibleRate(double rate) {
+    return rate > 0 && std::isfinite(rate);
+}
+
 // floor(seconds × rate / bufferSize); long double keeps the product of nanoseconds and
 // rate exact for hours-long runs where it can.
 uint64_t expectedSwitchCount(int64_t durationNs, double rate, int64_t bufferSize) {
-    if (durationNs <= 0 || !(rate > 0) || !std::isfinite(rate) || bufferSize <= 0) return 0;
+    if (durationNs <= 0 || !sensibleRate(rate) || bufferSize <= 0) return 0;
     const long double count = static_cast<long double>(durationNs) * static_cast<long double>(rate) /
                               (static_cast<long double>(bufferSize) * 1e9L);
     constexpr long double ceiling = 18446744073709549568.0L; // below 2^64, a valid conversion
@@ -44,48 +49,97 @@ uint64_t expectedSwitchCount(int64_t durationNs, double rate, int64_t bufferSize
     return static_cast<uint64_t>(std::floor(count));
 }
 
+// One interval into a histogram of whole microseconds and the map of longer ones.
+void countInterval(std::vector<uint64_t>& histogram, std::map<int64_t, uint64_t>& longer, int64_t intervalNs) {
+    // A clock that ran backwards counts in the lowest bin.
+    const int64_t us = intervalNs > 0 ? roundedMicroseconds(intervalNs) : 0;
+    if (us < SwitchTiming::histogramMicroseconds)
+        ++histogram[static_cast<size_t>(us)];
+    else
+        ++longer[us];
+}
+
 } // namespace
 
 SwitchTiming::SwitchTiming(int32_t bufferSize, double reportedRate)
     : bufferSize_(bufferSize), reportedRate_(reportedRate),
       intervalHistogram_(static_cast<size_t>(histogramMicroseconds), 0) {
-    if (bufferSize > 0 && reportedRate > 0 && std::isfinite(reportedRate)) {
+    if (bufferSize > 0 && sensibleRate(reportedRate)) {
         periodNs_ = static_cast<double>(bufferSize) * 1e9 / reportedRate;
         lateThresholdNs_ = 1.5e9 * static_cast<double>(bufferSize) / reportedRate;
     }
+    const double limit = sensibleRate(reportedRate) ? jumpLimitSeconds * reportedRate : double(1 << 20);
+    jumpLimitSamples_ = static_cast<int64_t>(std::min(limit, 1e15));
+    lateIntervals_.reserve(maxLateIntervals);
 }
 
 void SwitchTiming::add(const SwitchRecord& record) {
-    if (switches_ > 0) {
+    if (switches_ == 0) {
+        firstEntryNs_ = record.entryNs;
+        if (!originSet_) originNs_ = record.entryNs;
+        originSet_ = true;
+    }
+    if (!record.positionValid) ++positionless_;
+
+    std::optional<int64_t> intervalNs;
+    if (record.hostLostBefore > 0) {
+        // Switches the host could not note lie between this one and the previous: nothing
+        // is judged across them, and the rate fit starts a new stretch.
+        hostLost_ += record.hostLostBefore;
+        addEvent(record.entryNs, SwitchEventKind::hostLoss, record.hostLostBefore);
+        breakRateStretch();
+        if (!isHalfIndex(record.half)) ++halfErrors_;
+    } else if (switches_ > 0) {
         addContinuity(record);
-        addInterval(saturatingDifference(record.entryNs, previous_.entryNs));
+        intervalNs = saturatingDifference(record.entryNs, previous_.entryNs);
+        addInterval(*intervalNs, record.entryNs);
     } else if (!isHalfIndex(record.half)) {
         ++halfErrors_;
     }
+    if (!isHalfIndex(record.half)) addEvent(record.entryNs, SwitchEventKind::halfError, record.half);
 
-    const int64_t hostNs = saturatingDifference(record.exitNs, record.entryNs);
+    const int64_t hostNs =
+        record.hostNs >= 0 ? record.hostNs : std::max<int64_t>(saturatingDifference(record.exitNs, record.entryNs), 0);
     hostSumNs_ = saturatingSum(hostSumNs_, hostNs);
     if (switches_ == 0 || hostNs > hostMaxNs_) hostMaxNs_ = hostNs;
 
+    addToTimeline(record, hostNs, intervalNs);
     addRatePoint(record);
     previous_ = record;
     ++switches_;
 }
 
+void SwitchTiming::addEvent(int64_t atNs, SwitchEventKind kind, int64_t value) {
+    if (events_.size() < maxEvents) events_.push_back({atNs, kind, value});
+}
+
 void SwitchTiming::addContinuity(const SwitchRecord& record) {
     const bool bothValid = previous_.positionValid && record.positionValid;
     const int64_t d = bothValid ? saturatingDifference(record.position, previous_.position) : 0;
+    bool jumped = false;
     if (bothValid) {
-        if (d > bufferSize_) {
+        const int64_t off = saturatingDifference(d, bufferSize_);
+        if (off > jumpLimitSamples_ || off < -jumpLimitSamples_) {
+            jumped = true;
+            ++jumps_;
+            addEvent(record.entryNs, SwitchEventKind::positionJump, d);
+        } else if (d > bufferSize_) {
             ++gaps_;
-            samplesLost_ = saturatingSum(samplesLost_, saturatingDifference(d, bufferSize_));
+            samplesLost_ = saturatingSum(samplesLost_, off);
+            addEvent(record.entryNs, SwitchEventKind::gap, off);
         } else if (d == 0) {
             ++repeats_;
+            addEvent(record.entryNs, SwitchEventKind::repeat, 0);
         } else if (d < 0) {
             ++backwards_;
+            addEvent(record.entryNs, SwitchEventKind::backward, d);
         } else if (d < bufferSize_) {
             ++shortSteps_;
+            addEvent(record.entryNs, SwitchEventKind::shortStep, d);
         }
+        if (d != bufferSize_) breakRateStretch();
+    } else {
+        breakRateStretch();
     }
 
     if (!isHalfIndex(record.half)) {
@@ -94,29 +148,52 @@ void SwitchTiming::addContinuity(const SwitchRecord& record) {
     }
     // The halves alternate once per buffer the position moved: an odd number of whole
     // buffers must flip the half, an even number (a repeat included) must keep it.
-    if (!bothValid || !isHalfIndex(previous_.half) || bufferSize_ <= 0 || d < 0 || d % bufferSize_ != 0)
+    if (!bothValid || jumped || !isHalfIndex(previous_.half) || bufferSize_ <= 0 || d < 0 || d % bufferSize_ != 0)
         return;
     const bool oddBuffers = (d / bufferSize_) % 2 != 0;
     const bool changed = record.half != previous_.half;
-    if (oddBuffers != changed) ++halfErrors_;
+    if (oddBuffers != changed) {
+        ++halfErrors_;
+        addEvent(record.entryNs, SwitchEventKind::halfError, record.half);
+    }
 }
 
-void SwitchTiming::addInterval(int64_t intervalNs) {
+void SwitchTiming::addInterval(int64_t intervalNs, int64_t endNs) {
     if (intervals_ == 0 || intervalNs < intervalMinNs_) intervalMinNs_ = intervalNs;
     if (intervals_ == 0 || intervalNs > intervalMaxNs_) intervalMaxNs_ = intervalNs;
     intervalSumNs_ = saturatingSum(intervalSumNs_, intervalNs);
     ++intervals_;
-    if (lateThresholdNs_ && static_cast<double>(intervalNs) > *lateThresholdNs_) ++late_;
-
-    // A clock that ran backwards counts in the lowest bin.
-    const int64_t us = intervalNs > 0 ? roundedMicroseconds(intervalNs) : 0;
-    if (us < histogramMicroseconds)
-        ++intervalHistogram_[static_cast<size_t>(us)];
-    else
-        ++longIntervals_[us];
+    if (lateThresholdNs_ && static_cast<double>(intervalNs) > *lateThresholdNs_) {
+        ++late_;
+        if (lateIntervals_.size() < maxLateIntervals)
+            lateIntervals_.push_back({saturatingDifference(endNs, intervalNs), endNs});
+        addEvent(endNs, SwitchEventKind::late, roundedMicroseconds(intervalNs));
+    }
+    countInterval(intervalHistogram_, longIntervals_, intervalNs);
 }
 
-void SwitchTiming::RateFit::add(int64_t entryNs, double x, double y) {
+void SwitchTiming::addToTimeline(const SwitchRecord& record, int64_t hostNs, std::optional<int64_t> intervalNs) {
+    const int64_t since = saturatingDifference(record.entryNs, originNs_);
+    if (since < 0) return;
+    const int64_t bin = since / timelineBinNs;
+    // Bins are kept for a day of run at most.
+    if (bin >= 24 * 3600 * 10) return;
+    if (static_cast<size_t>(bin) >= timeline_.size()) timeline_.resize(static_cast<size_t>(bin) + 1);
+    TimelineBin& b = timeline_[static_cast<size_t>(bin)];
+    ++b.switches;
+    const double hostUs = static_cast<double>(hostNs) / 1e3;
+    b.hostSumUs += hostUs;
+    b.hostMaxUs = std::max(b.hostMaxUs, hostUs);
+    if (intervalNs) {
+        const double us = static_cast<double>(*intervalNs) / 1e3;
+        b.intervalMinUs = b.intervals == 0 ? us : std::min(b.intervalMinUs, us);
+        b.intervalMaxUs = b.intervals == 0 ? us : std::max(b.intervalMaxUs, us);
+        b.intervalSumUs += us;
+        ++b.intervals;
+    }
+}
+
+void SwitchTiming::RateFit::add(double x, double y) {
     ++count;
     const double n = static_cast<double>(count);
     const double dx = x - meanX;
@@ -124,30 +201,44 @@ void SwitchTiming::RateFit::add(int64_t entryNs, double x, double y) {
     meanY += (y - meanY) / n;
     comomentXX += dx * (x - meanX);
     comomentXY += dx * (y - meanY);
-    if (count == 1 || entryNs < minEntryNs) minEntryNs = entryNs;
-    if (count == 1 || entryNs > maxEntryNs) maxEntryNs = entryNs;
+}
+
+void SwitchTiming::breakRateStretch() {
+    if (binHasPoint_) {
+        stretch_.add(binX_, binY_);
+        binHasPoint_ = false;
+    }
+    // Within a stretch the comoments are the sums of squares about its own means: adding
+    // them up fits one slope with an intercept per stretch.
+    pooledXX_ += stretch_.comomentXX;
+    pooledXY_ += stretch_.comomentXY;
+    pooledPoints_ += stretch_.count;
+    stretch_ = RateFit{};
+    stretchStarted_ = false;
 }
 
 void SwitchTiming::addRatePoint(const SwitchRecord& record) {
     constexpr int64_t settleNs = 500'000'000;
     constexpr int64_t binNs = 100'000'000;
-    if (switches_ == 0) firstEntryNs_ = record.entryNs;
     if (!record.positionValid || saturatingDifference(record.entryNs, firstEntryNs_) < settleNs) return;
 
     if (!rateStarted_) {
         rateStarted_ = true;
         rateOriginNs_ = record.entryNs;
-        rateOriginPosition_ = record.position;
+    }
+    if (!stretchStarted_) {
+        stretchStarted_ = true;
+        stretchOriginPosition_ = record.position;
     }
     const int64_t sinceOrigin = saturatingDifference(record.entryNs, rateOriginNs_);
     const double x = static_cast<double>(sinceOrigin) * 1e-9;
-    const double y = static_cast<double>(saturatingDifference(record.position, rateOriginPosition_));
+    const double y = static_cast<double>(saturatingDifference(record.position, stretchOriginPosition_));
     // How late this switch came against the reported clock; only comparisons within a bin
-    // use it, so a rate that is a little off does not matter.
-    const double lag = reportedRate_ > 0 && std::isfinite(reportedRate_) ? x - y / reportedRate_ : 0.0;
+    // and a stretch use it, so a rate that is a little off does not matter.
+    const double lag = sensibleRate(reportedRate_) ? x - y / reportedRate_ : 0.0;
     const int64_t bin = sinceOrigin / binNs;
     if (binHasPoint_ && bin != binIndex_) {
-        rateFit_.add(binEntryNs_, binX_, binY_);
+        stretch_.add(binX_, binY_);
         binHasPoint_ = false;
     }
     if (!binHasPoint_ || lag < binLag_) {
@@ -158,22 +249,34 @@ void SwitchTiming::addRatePoint(const SwitchRecord& record) {
         binY_ = y;
         binLag_ = lag;
     }
+    if (!fitSpanStarted_ || record.entryNs < fitMinEntryNs_) fitMinEntryNs_ = record.entryNs;
+    if (!fitSpanStarted_ || record.entryNs > fitMaxEntryNs_) fitMaxEntryNs_ = record.entryNs;
+    fitSpanStarted_ = true;
 }
 
-double SwitchTiming::intervalPercentile99() const {
-    if (intervals_ == 0) return 0;
+double SwitchTiming::intervalPercentile99(const std::vector<uint64_t>& histogram,
+                                          const std::map<int64_t, uint64_t>& longer, uint64_t intervals) const {
+    if (intervals == 0) return 0;
     // Rank ceil(0.99 × n) in integers: the value at that rank of the sorted intervals.
-    const uint64_t rank = (99 * intervals_ + 99) / 100;
+    const uint64_t rank = (99 * intervals + 99) / 100;
     uint64_t seen = 0;
-    for (size_t us = 0; us < intervalHistogram_.size(); ++us) {
-        seen += intervalHistogram_[us];
+    for (size_t us = 0; us < histogram.size(); ++us) {
+        seen += histogram[us];
         if (seen >= rank) return static_cast<double>(us);
     }
-    for (const auto& [us, count] : longIntervals_) {
+    for (const auto& [us, count] : longer) {
         seen += count;
         if (seen >= rank) return static_cast<double>(us);
     }
-    return 0; // not reached: the counts add up to intervals_
+    return 0; // not reached: the counts add up to intervals
+}
+
+std::vector<LateInterval> SwitchTiming::lateIntervals(int64_t runEndNs) const {
+    std::vector<LateInterval> late = lateIntervals_;
+    if (switches_ > 0 && lateThresholdNs_ && late.size() < maxLateIntervals &&
+        static_cast<double>(saturatingDifference(runEndNs, previous_.entryNs)) > *lateThresholdNs_)
+        late.push_back({previous_.entryNs, runEndNs});
+    return late;
 }
 
 SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const {
@@ -186,17 +289,44 @@ SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const 
     s.repeats = repeats_;
     s.backwards = backwards_;
     s.shortSteps = shortSteps_;
+    s.positionJumps = jumps_;
     s.halfErrors = halfErrors_;
+    s.positionless = positionless_;
+    s.hostLostRecords = hostLost_;
 
-    if (intervals_ > 0) {
-        s.intervalUs.min = static_cast<double>(intervalMinNs_) / 1e3;
-        s.intervalUs.max = static_cast<double>(intervalMaxNs_) / 1e3;
-        s.intervalUs.mean = static_cast<double>(intervalSumNs_) / static_cast<double>(intervals_) / 1e3;
-        s.intervalUs.p99 = intervalPercentile99();
-        s.intervalUs.late = late_;
+    // The quiet time from the last switch to the end of the run is an interval of its own
+    // once it is longer than a period: a driver that went quiet delivered it late.
+    uint64_t intervals = intervals_, late = late_;
+    int64_t sumNs = intervalSumNs_, minNs = intervalMinNs_, maxNs = intervalMaxNs_;
+    const std::vector<uint64_t>* histogram = &intervalHistogram_;
+    const std::map<int64_t, uint64_t>* longer = &longIntervals_;
+    std::vector<uint64_t> histogramWithTrail;
+    std::map<int64_t, uint64_t> longerWithTrail;
+    const int64_t trailNs = switches_ > 0 ? saturatingDifference(runEndNs, previous_.entryNs) : 0;
+    if (switches_ > 0 && periodNs_ && static_cast<double>(trailNs) > *periodNs_) {
+        s.trailingIntervalCounted = true;
+        minNs = intervals == 0 ? trailNs : std::min(minNs, trailNs);
+        maxNs = intervals == 0 ? trailNs : std::max(maxNs, trailNs);
+        sumNs = saturatingSum(sumNs, trailNs);
+        ++intervals;
+        if (lateThresholdNs_ && static_cast<double>(trailNs) > *lateThresholdNs_) ++late;
+        histogramWithTrail = intervalHistogram_;
+        longerWithTrail = longIntervals_;
+        countInterval(histogramWithTrail, longerWithTrail, trailNs);
+        histogram = &histogramWithTrail;
+        longer = &longerWithTrail;
+    }
+    if (intervals > 0) {
+        s.intervalsKnown = true;
+        s.intervalUs.min = static_cast<double>(minNs) / 1e3;
+        s.intervalUs.max = static_cast<double>(maxNs) / 1e3;
+        s.intervalUs.mean = static_cast<double>(sumNs) / static_cast<double>(intervals) / 1e3;
+        s.intervalUs.p99 = intervalPercentile99(*histogram, *longer, intervals);
+        s.intervalUs.late = late;
     }
 
     if (switches_ > 0) {
+        s.hostTimeKnown = true;
         const double meanHostNs = static_cast<double>(hostSumNs_) / static_cast<double>(switches_);
         s.hostUs.mean = meanHostNs / 1e3;
         s.hostUs.max = static_cast<double>(hostMaxNs_) / 1e3;
@@ -204,14 +334,15 @@ SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const 
     }
 
     constexpr int64_t minimumSpanNs = 100'000'000;
-    RateFit fit = rateFit_;
-    if (binHasPoint_) fit.add(binEntryNs_, binX_, binY_); // the bin still open
-    if (fit.count >= 3 && saturatingDifference(fit.maxEntryNs, fit.minEntryNs) >= minimumSpanNs &&
-        fit.comomentXX > 0) {
-        const double rate = fit.comomentXY / fit.comomentXX;
+    RateFit last = stretch_;
+    if (binHasPoint_) last.add(binX_, binY_); // the bin still open
+    const double xx = pooledXX_ + last.comomentXX;
+    const double xy = pooledXY_ + last.comomentXY;
+    const uint64_t points = pooledPoints_ + last.count;
+    if (points >= 3 && saturatingDifference(fitMaxEntryNs_, fitMinEntryNs_) >= minimumSpanNs && xx > 0) {
+        const double rate = xy / xx;
         s.measuredRate = rate;
-        if (reportedRate_ > 0 && std::isfinite(reportedRate_))
-            s.rateErrorPpm = (rate / reportedRate_ - 1.0) * 1e6;
+        if (sensibleRate(reportedRate_)) s.rateErrorPpm = (rate / reportedRate_ - 1.0) * 1e6;
     }
     return s;
 }

@@ -2,7 +2,10 @@
 #include "measure/wavFile.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
+#include <cstring>
 
 #include "measure/sampleDecode.h"
 #include "measure/wavLayout.h"
@@ -103,14 +106,33 @@ bool usesExtensibleHeader(const WavPlan& plan) {
     return plan.channels > 2 || plan.bitsPerSample > 16;
 }
 
-std::vector<uint8_t> wavHeader(const WavPlan& plan, std::optional<uint64_t> frames) {
+namespace {
+
+constexpr size_t junkBody = 28; // the ds64 chunk's body without a table
+constexpr uint32_t unknownSize = 0xFFFFFFFFu;
+
+void put64(std::vector<uint8_t>& out, uint64_t value) {
+    for (int shift = 0; shift < 64; shift += 8)
+        out.push_back(static_cast<uint8_t>(value >> shift));
+}
+
+void patch32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + size_t(i)] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The header with every size zero: RIFF, WAVE, JUNK (room for ds64), fmt, fact, data.
+std::vector<uint8_t> openHeader(const WavPlan& plan) {
     const bool extensible = usesExtensibleHeader(plan);
     const uint16_t code = plan.isFloat ? wav::formatFloat : wav::formatPcm;
     std::vector<uint8_t> out;
-    out.reserve(80);
+    out.reserve(120);
     putId(out, "RIFF");
-    put32(out, 0); // patched below
+    put32(out, 0);
     putId(out, "WAVE");
+    putId(out, "JUNK");
+    put32(out, junkBody);
+    out.insert(out.end(), junkBody, 0);
 
     putId(out, "fmt ");
     put32(out, extensible ? 40 : plan.isFloat ? 18 : 16);
@@ -129,46 +151,108 @@ std::vector<uint8_t> wavHeader(const WavPlan& plan, std::optional<uint64_t> fram
     } else if (plan.isFloat) {
         put16(out, 0);
     }
-
-    const uint64_t frameCount = frames.value_or(0);
     if (plan.isFloat) {
         putId(out, "fact");
         put32(out, 4);
-        put32(out, static_cast<uint32_t>(frameCount));
+        put32(out, 0);
     }
-    const uint64_t dataBytes = frameCount * plan.frameBytes();
     putId(out, "data");
-    put32(out, static_cast<uint32_t>(dataBytes));
-    if (frames) {
-        const uint64_t riff = out.size() - 8 + dataBytes + (dataBytes & 1);
-        for (int i = 0; i < 4; ++i)
-            out[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
-    }
+    put32(out, 0);
     return out;
 }
 
-uint64_t maxWavFrames(const WavPlan& plan) {
-    if (!plan.recordable || plan.frameBytes() == 0) return 0;
+} // namespace
+
+uint64_t plainWavDataLimit(const WavPlan& plan) {
+    if (!plan.recordable) return 0;
     // The RIFF size counts the header after its first 8 bytes, the data and a pad byte.
-    const uint64_t overhead = wavHeader(plan, std::nullopt).size() - 8 + 1;
-    return (uint64_t(UINT32_MAX) - overhead) / plan.frameBytes();
+    return uint64_t(UINT32_MAX) - (openHeader(plan).size() - 8) - 1;
+}
+
+std::vector<uint8_t> wavHeader(const WavPlan& plan, std::optional<uint64_t> frames, uint64_t plainLimitBytes) {
+    std::vector<uint8_t> out = openHeader(plan);
+    if (!frames) return out;
+    const uint64_t limit = plainLimitBytes != 0 ? plainLimitBytes : plainWavDataLimit(plan);
+    const uint64_t dataBytes = *frames * plan.frameBytes();
+    const uint64_t riff = out.size() - 8 + dataBytes + (dataBytes & 1);
+    const size_t factAt = plan.isFloat ? out.size() - 12 : 0; // the fact chunk's frame count
+    if (dataBytes <= limit) {
+        patch32(out, 4, static_cast<uint32_t>(riff));
+        patch32(out, out.size() - 4, static_cast<uint32_t>(dataBytes));
+        if (plan.isFloat) patch32(out, factAt, static_cast<uint32_t>(*frames));
+        return out;
+    }
+    // RF64: the 32-bit sizes say "see ds64", and the JUNK chunk becomes the ds64 chunk.
+    std::copy_n("RF64", 4, out.begin());
+    patch32(out, 4, unknownSize);
+    std::vector<uint8_t> ds64;
+    putId(ds64, "ds64");
+    put32(ds64, junkBody);
+    put64(ds64, riff);
+    put64(ds64, dataBytes);
+    put64(ds64, *frames);
+    put32(ds64, 0); // no table
+    std::copy(ds64.begin(), ds64.end(), out.begin() + 12);
+    patch32(out, out.size() - 4, unknownSize);
+    if (plan.isFloat) patch32(out, factAt, unknownSize);
+    return out;
+}
+
+// ---------------------------------------------------------------- sinks
+
+namespace {
+
+class StdioSink : public WavSink {
+  public:
+    explicit StdioSink(std::FILE* file) : file_(file) {}
+    ~StdioSink() override {
+        if (file_) std::fclose(file_);
+    }
+    size_t append(const void* data, size_t bytes) override {
+        if (!atEnd_ && std::fseek(file_, 0, SEEK_END) != 0) return 0;
+        atEnd_ = true;
+        return std::fwrite(data, 1, bytes, file_);
+    }
+    bool overwrite(uint64_t offset, const void* data, size_t bytes) override {
+        atEnd_ = false;
+        return offset <= uint64_t(LONG_MAX) && std::fseek(file_, static_cast<long>(offset), SEEK_SET) == 0 &&
+               std::fwrite(data, 1, bytes, file_) == bytes;
+    }
+    bool truncate(uint64_t) override { return std::fflush(file_) == 0; } // the stream cannot be cut
+    bool flush() override { return std::fflush(file_) == 0; }
+    bool close() override {
+        const bool ok = std::fclose(file_) == 0;
+        file_ = nullptr;
+        return ok;
+    }
+    std::string lastError() const override { return std::strerror(errno); }
+
+  private:
+    std::FILE* file_;
+    bool atEnd_ = true;
+};
+
+} // namespace
+
+std::unique_ptr<WavSink> openStdioWavSink(const std::string& path, std::string* error) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        if (error) *error = "cannot create " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    return std::make_unique<StdioSink>(file);
 }
 
 // ---------------------------------------------------------------- writer
 
 WavWriter::~WavWriter() {
-    if (file_) close();
+    if (sink_) close();
 }
 
 bool WavWriter::fail(const std::string& text) {
     if (!failed_) error_ = text;
     failed_ = true;
     return false;
-}
-
-bool WavWriter::put(const void* data, size_t bytes) {
-    if (bytes > 0 && std::fwrite(data, 1, bytes, file_) != bytes) return fail("cannot write " + path_);
-    return true;
 }
 
 uint64_t WavWriter::admit(uint64_t frames) {
@@ -179,64 +263,116 @@ uint64_t WavWriter::admit(uint64_t frames) {
     return room;
 }
 
-bool WavWriter::open(const std::string& path, const WavPlan& plan, uint64_t frameLimit) {
-    if (file_) {
+bool WavWriter::open(std::unique_ptr<WavSink> sink, const std::string& name, const WavPlan& plan, uint64_t frameLimit,
+                     uint64_t plainLimitBytes) {
+    if (sink_) {
         error_ = "a recording is already open";
         return false;
     }
     plan_ = {};
-    frames_ = 0;
-    full_ = failed_ = false;
+    frames_ = framesNotWritten_ = dataBytesOut_ = 0;
+    full_ = failed_ = rf64_ = false;
     error_.clear();
+    name_ = name;
+    if (!sink) return fail("cannot create " + name);
     if (!plan.recordable) return fail("not recordable: " + plan.whyNot);
-    path_ = path;
+    sink_ = std::move(sink);
     plan_ = plan;
-    limit_ = std::min(frameLimit, maxWavFrames(plan));
-    file_ = std::fopen(path.c_str(), "wb");
-    if (!file_) return fail("cannot create " + path);
-    // The header goes to the disk at once, so a recording cut short is recognisable.
+    limit_ = frameLimit;
+    plainLimitBytes_ = plainLimitBytes != 0 ? plainLimitBytes : plainWavDataLimit(plan);
+    // The header goes out at once, so a recording cut short is recognisable.
     const std::vector<uint8_t> header = wavHeader(plan, std::nullopt);
-    if (!put(header.data(), header.size())) return false;
-    if (std::fflush(file_) != 0) return fail("cannot write " + path_);
+    if (sink_->append(header.data(), header.size()) != header.size() || !sink_->flush())
+        return fail("cannot write " + name_ + ": " + sink_->lastError());
     return true;
 }
 
+bool WavWriter::open(const std::string& path, const WavPlan& plan, uint64_t frameLimit) {
+    std::string why;
+    std::unique_ptr<WavSink> sink = openStdioWavSink(path, &why);
+    if (!sink) {
+        sink_.reset();
+        error_ = why;
+        failed_ = true;
+        return false;
+    }
+    return open(std::move(sink), path, plan, frameLimit);
+}
+
+bool WavWriter::putFrames(const void* data, uint64_t frames) {
+    const size_t bytes = static_cast<size_t>(frames * plan_.frameBytes());
+    const size_t out = bytes > 0 ? sink_->append(data, bytes) : 0;
+    dataBytesOut_ += out;
+    const uint64_t before = frames_;
+    frames_ = dataBytesOut_ / plan_.frameBytes();
+    if (out == bytes) return true;
+    framesNotWritten_ += frames - (frames_ - before);
+    return fail("cannot write " + name_ + ": " + sink_->lastError());
+}
+
 bool WavWriter::writeFrames(const uint8_t* interleaved, uint64_t frames) {
-    if (!file_) return fail("no recording is open");
-    if (failed_) return false;
+    if (!sink_) return fail("no recording is open");
+    if (failed_) {
+        framesNotWritten_ += frames;
+        return false;
+    }
     const uint64_t admitted = admit(frames);
-    if (!put(interleaved, static_cast<size_t>(admitted * plan_.frameBytes()))) return false;
-    frames_ += admitted;
+    if (!putFrames(interleaved, admitted)) return false;
     return admitted == frames;
 }
 
 bool WavWriter::writeSilence(uint64_t frames) {
-    if (!file_) return fail("no recording is open");
-    if (failed_) return false;
+    if (!sink_) return fail("no recording is open");
+    if (failed_) {
+        framesNotWritten_ += frames;
+        return false;
+    }
     static const uint8_t zeros[65536] = {};
     const uint64_t admitted = admit(frames);
-    uint64_t bytes = admitted * plan_.frameBytes();
-    while (bytes > 0) {
-        const size_t piece = static_cast<size_t>(std::min<uint64_t>(bytes, sizeof zeros));
-        if (!put(zeros, piece)) return false;
-        bytes -= piece;
+    const uint64_t perPiece = std::max<uint64_t>(sizeof zeros / plan_.frameBytes(), 1);
+    for (uint64_t done = 0; done < admitted;) {
+        const uint64_t now = std::min(perPiece, admitted - done);
+        if (now * plan_.frameBytes() > sizeof zeros) {
+            // A frame wider than the block of zeros: one frame at a time from a copy.
+            const std::vector<uint8_t> frame(plan_.frameBytes(), 0);
+            if (!putFrames(frame.data(), 1)) {
+                framesNotWritten_ += admitted - done - 1;
+                return false;
+            }
+            ++done;
+            continue;
+        }
+        if (!putFrames(zeros, now)) {
+            framesNotWritten_ += admitted - done - now;
+            return false;
+        }
+        done += now;
     }
-    frames_ += admitted;
     return admitted == frames;
 }
 
 bool WavWriter::close() {
-    if (!file_) return fail("no recording is open");
-    if (!failed_) {
-        const uint64_t dataBytes = frames_ * plan_.frameBytes();
-        const uint8_t pad = 0;
-        const std::vector<uint8_t> header = wavHeader(plan_, frames_);
-        if ((dataBytes & 1) != 0) put(&pad, 1);
-        if (!failed_ && std::fseek(file_, 0, SEEK_SET) != 0) fail("cannot seek in " + path_);
-        if (!failed_) put(header.data(), header.size());
+    if (!sink_) return fail("no recording is open");
+    const uint64_t dataBytes = frames_ * plan_.frameBytes();
+    const uint64_t headerBytes = wavHeader(plan_, std::nullopt).size();
+    if (failed_ && dataBytesOut_ != dataBytes) {
+        // A partial frame at the end of a failed write: cut the file back to whole frames.
+        if (!sink_->truncate(headerBytes + dataBytes)) error_ += "; the file could not be cut to its last whole frame";
     }
-    if (std::fclose(file_) != 0) fail("cannot close " + path_);
-    file_ = nullptr;
+    if ((dataBytes & 1) != 0) {
+        const uint8_t pad = 0;
+        if (sink_->append(&pad, 1) != 1) fail("cannot write " + name_ + ": " + sink_->lastError());
+    }
+    // The header is patched even after a failed write: it describes the frames written
+    // completely, so the file opens in any reader. Patching needs no new space.
+    const std::vector<uint8_t> header = wavHeader(plan_, frames_, plainLimitBytes_);
+    rf64_ = header[0] == 'R' && header[1] == 'F';
+    if (!sink_->overwrite(0, header.data(), header.size()))
+        fail("cannot write the header of " + name_ + ": " + sink_->lastError());
+    if (!sink_->close()) fail("cannot close " + name_ + ": " + sink_->lastError());
+    sink_.reset();
+    if (failed_ && framesNotWritten_ > 0)
+        error_ += "; " + std::to_string(framesNotWritten_) + " frames were not written";
     return !failed_;
 }
 

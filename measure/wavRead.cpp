@@ -63,12 +63,25 @@ std::string parseFormat(const uint8_t* body, uint32_t size, WavContents& wav) {
     return {};
 }
 
+uint64_t get64(const uint8_t* at) {
+    return uint64_t(get32(at)) | uint64_t(get32(at + 4)) << 32;
+}
+
 } // namespace
 
 std::optional<WavContents> parseWav(const std::vector<uint8_t>& file, std::string* error) {
-    if (file.size() < 12 || !isId(&file[0], "RIFF") || !isId(&file[8], "WAVE"))
+    const bool rf64 = file.size() >= 12 && isId(&file[0], "RF64");
+    if (file.size() < 12 || !(isId(&file[0], "RIFF") || rf64) || !isId(&file[8], "WAVE"))
         return refuse(error, "not a RIFF WAVE file");
-    const uint64_t riffEnd = uint64_t(get32(&file[4])) + 8;
+    // RF64: the 32-bit sizes stand aside for the 64-bit ones of the ds64 chunk that follows.
+    uint64_t riffEnd = uint64_t(get32(&file[4])) + 8;
+    std::optional<uint64_t> dataSize64;
+    if (rf64) {
+        if (file.size() < 48 || !isId(&file[12], "ds64") || get32(&file[16]) < 24)
+            return refuse(error, "an RF64 file without its ds64 chunk");
+        riffEnd = get64(&file[20]) + 8;
+        dataSize64 = get64(&file[28]);
+    }
     if (riffEnd == 8) return refuse(error, "RIFF size 0: the recording was never closed");
     if (riffEnd > file.size() || riffEnd < 12)
         return refuse(error, "RIFF size " + std::to_string(riffEnd - 8) + " does not match the file's " +
@@ -80,7 +93,8 @@ std::optional<WavContents> parseWav(const std::vector<uint8_t>& file, std::strin
     uint64_t at = 12;
     while (at + 8 <= riffEnd) {
         const uint8_t* header = &file[static_cast<size_t>(at)];
-        const uint32_t size = get32(header + 4);
+        uint64_t size = get32(header + 4);
+        if (dataSize64 && isId(header, "data") && size == 0xFFFFFFFFu) size = *dataSize64;
         const uint64_t bodyAt = at + 8;
         if (bodyAt + size > riffEnd) return refuse(error, "a chunk overruns the RIFF data");
         const uint8_t* body = header + 8;
@@ -98,7 +112,7 @@ std::optional<WavContents> parseWav(const std::vector<uint8_t>& file, std::strin
             haveData = true;
         } else if (isId(header, "fact")) {
             if (size < 4) return refuse(error, "fact chunk too short");
-            factFrames = get32(body);
+            if (!rf64 || get32(body) != 0xFFFFFFFFu) factFrames = get32(body);
         }
         at = bodyAt + size + (size & 1);
     }

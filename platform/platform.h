@@ -27,7 +27,7 @@ Handle stdOutput();
 // True when the name exists as a file or a folder (GetFileAttributesW succeeds).
 bool pathExists(const std::u16string& name);
 
-enum class Disposition { createNew, openExisting, truncateExisting };
+enum class Disposition { createNew, openExisting, truncateExisting, createAlways };
 
 // CreateFileW with shared reading and writing, no security record, no template.
 // Returns invalidHandle on failure.
@@ -45,6 +45,21 @@ void setFilePointer(Handle handle, int32_t distance, MoveMethod method);
 
 // WriteFile of the whole block; false when the call fails. `written` gets the bytes written.
 bool writeFile(Handle handle, const void* data, uint32_t size, uint32_t& written);
+
+// What a path names.
+enum class PathKind { missing, file, folder, other }; // other: a device, a pipe, ...
+PathKind pathKind(const std::u16string& name);
+
+// Moves the file `from` onto `to`, replacing a file there (MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING; rename).
+bool replaceFile(const std::u16string& from, const std::u16string& to);
+bool removeFile(const std::u16string& name);
+// Sets the position of a file from createFile to `offset` bytes from its start.
+bool seekFile(Handle handle, uint64_t offset);
+// Cuts (or extends) the file to `size` bytes.
+bool truncateFile(Handle handle, uint64_t size);
+// Why the last file operation of this thread failed, in words ("No space left on device").
+std::u16string lastFileError();
 
 // Pushes what was written to standard output out at once (the status line).
 void flushStdOutput();
@@ -80,6 +95,14 @@ uint32_t currentThreadId();
 // system allows it), so its wake-ups are not queued behind ordinary work. False when the
 // system refuses; the thread then runs on as it was.
 bool raiseThreadToAudioPriority();
+// Keeps the calling thread on processor `cpu` (0 for the first); false when the system
+// refuses.
+bool pinThreadToProcessor(uint32_t cpu);
+// Nanoseconds of a steady clock (the one std::chrono::steady_clock reads).
+int64_t steadyNanoseconds();
+// Sleeps until the steady clock reads `deadlineNs`, as precisely as the system allows
+// (on Windows the system timer runs at 1 ms for the caller while it sleeps).
+void sleepUntilNs(int64_t deadlineNs);
 
 // The Windows SYSTEMTIME record.
 struct CalendarTime {
@@ -119,8 +142,11 @@ void restoreConsole();
 bool spaceKeyDown();
 
 // True once Ctrl+C (SIGINT, SIGTERM, SIGHUP, SIGQUIT, console control event) has been
-// received after prepareConsole.
+// received after prepareConsole. A second one does not end the process; a third does.
 bool interruptRequested();
+// The number of the first such signal (Windows: 2 for Ctrl+C, 21 for Ctrl+Break, 1 for
+// the console window closing); 0 when none came.
+int interruptSignal();
 
 // True once standard input has reached its end (a pipe that closed, /dev/null, a file
 // read to its end), as seen by spaceKeyDown: no SPACE can come any more. Always false on

@@ -13,11 +13,17 @@ constexpr auto idleSleep = std::chrono::milliseconds(2);
 
 } // namespace
 
+
+// A jump of the positions by more than this many seconds of samples is a re-base.
+constexpr double jumpLimitSeconds = 4.0;
+
 inputConsumer::inputConsumer(inputTap& tap, std::vector<size_t> recordSlots,
                              std::unique_ptr<measure::WavWriter> writer, const measure::WavPlan& plan,
-                             std::optional<size_t> latencySlot, const std::optional<measure::LoopbackSignal>& signal)
+                             std::optional<size_t> latencySlot, const std::optional<measure::LoopbackSignal>& signal,
+                             double sampleRate)
     : f_tap(tap), f_recordSlots(std::move(recordSlots)), f_writer(std::move(writer)), f_plan(plan),
-      f_latencySlot(latencySlot) {
+      f_latencySlot(latencySlot),
+      f_jumpLimit(static_cast<int64_t>(std::clamp(sampleRate, 1000.0, 1e7) * jumpLimitSeconds)) {
     if (f_latencySlot && signal) f_analyser = std::make_unique<measure::LatencyAnalyser>(*signal);
     if (f_writer) {
         f_frames.resize(static_cast<size_t>(std::max(tap.frames(), 0)) * f_plan.frameBytes());
@@ -45,8 +51,12 @@ void inputConsumer::finish() {
             f_recording.lostFrames += trailing;
         }
         f_recording.full = f_writer->full();
+        const bool closed = f_writer->close();
         f_recording.frames = f_writer->framesWritten();
-        if (!f_writer->close() || !f_writer->error().empty()) {
+        f_recording.framesNotWritten = f_writer->framesNotWritten();
+        f_recording.rf64 = f_writer->rf64();
+        // A recording stopped at its frame limit is complete; a write error is not.
+        if (!closed) {
             f_recording.written = false;
             f_recording.error = f_writer->error();
         }
@@ -74,20 +84,29 @@ void inputConsumer::run() {
 
 void inputConsumer::take(const tapBlockHeader& header) {
     // Without a position from the driver the block follows the previous one.
-    const int64_t position = header.positionValid ? header.position : f_nextPosition + int64_t(header.lostBefore);
-    if (f_writer) record(header, position);
-    if (f_analyser) analyse(header);
-    if (!f_started) {
+    const int64_t lost = static_cast<int64_t>(header.lostBefore);
+    const int64_t position = header.positionValid ? header.position : f_nextPosition + lost;
+    const int64_t step = position - (f_nextPosition + lost);
+    const bool rebased = f_started && (step > f_jumpLimit || step < -f_jumpLimit);
+    if (f_writer) record(header, position, rebased);
+    if (f_analyser) analyse(header, rebased);
+    if (!f_started || rebased) {
         f_started = true;
         f_nextPosition = position;
     }
     f_nextPosition = std::max(f_nextPosition, position + header.frames);
 }
 
-void inputConsumer::record(const tapBlockHeader& header, int64_t position) {
+void inputConsumer::record(const tapBlockHeader& header, int64_t position, bool rebased) {
     if (!f_started) f_nextPosition = position;
     int64_t skip = 0;
-    if (position > f_nextPosition) {
+    if (rebased) {
+        // The driver re-based its positions: what the ring lost is kept as silence, the
+        // jump itself is not, and the recording goes on in arrival order.
+        ++f_recording.rebases;
+        f_recording.lostFrames += header.lostBefore;
+        f_writer->writeSilence(header.lostBefore);
+    } else if (position > f_nextPosition) {
         // Silence where nothing came: first what the ring had to drop, then what the
         // driver skipped.
         const uint64_t missing = static_cast<uint64_t>(position - f_nextPosition);
@@ -109,7 +128,12 @@ void inputConsumer::record(const tapBlockHeader& header, int64_t position) {
                           static_cast<uint64_t>(header.frames - skip));
 }
 
-void inputConsumer::analyse(const tapBlockHeader& header) {
+void inputConsumer::analyse(const tapBlockHeader& header, bool rebased) {
+    if (rebased) f_analyser->rebase(header.sinceOrigin - static_cast<int64_t>(header.lostBefore));
+    // What the ring lost lies just before this block: unknown, not silence.
+    if (header.lostBefore > 0)
+        f_analyser->addLoss(header.sinceOrigin - static_cast<int64_t>(header.lostBefore),
+                            static_cast<size_t>(header.lostBefore));
     const size_t slot = *f_latencySlot;
     if (!measure::decodeSamples(f_tap.types()[slot], f_tap.channelData(slot), f_samples.size(), f_samples.data()))
         return;

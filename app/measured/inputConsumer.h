@@ -1,7 +1,10 @@
 // The thread that takes the tapped input blocks off the ring while the driver runs: it
 // writes the WAV recording and feeds the loopback analysis. Positions that the driver
-// skipped, and blocks the ring had no room for, become silence, so the recording holds
-// as many frames as the driver's positions advanced; both are counted.
+// skipped, and blocks the ring had no room for, become silence in the recording, so it
+// holds as many frames as the driver's positions advanced; both are counted, and the
+// analysis is told which input the host lost rather than handed silence for it. A jump
+// of the positions by more than a few seconds either way is a re-base: it is counted,
+// and the recording goes on in arrival order without silence for it.
 #pragma once
 
 #include <atomic>
@@ -23,7 +26,10 @@ struct recordingResult {
     uint64_t driverGapFrames = 0; // silence for positions the driver skipped
     uint64_t lostFrames = 0;      // silence for blocks the ring had no room for (disk too slow)
     uint64_t overlapFrames = 0;   // frames not written again where positions repeated or went back
-    bool full = false;            // stopped at the largest size a WAV file can describe
+    uint64_t rebases = 0;         // position jumps the recording went on through in arrival order
+    uint64_t framesNotWritten = 0; // frames that a write error kept out of the file
+    bool full = false;            // stopped at the frame limit
+    bool rf64 = false;            // the data passed 4 GiB: the file is RF64
     bool written = false;         // the file was completed and closed without a write error
     std::string error;
 };
@@ -33,9 +39,10 @@ class inputConsumer {
     // `recordSlots`: which of the tap's channels go into the recording (empty: no
     // recording); `latencySlot`: which one feeds the analysis of `signal` (none: no
     // analysis).
+    // `sampleRate` sets what counts as a jump of the positions (a few seconds of samples).
     inputConsumer(inputTap& tap, std::vector<size_t> recordSlots, std::unique_ptr<measure::WavWriter> writer,
                   const measure::WavPlan& plan, std::optional<size_t> latencySlot,
-                  const std::optional<measure::LoopbackSignal>& signal);
+                  const std::optional<measure::LoopbackSignal>& signal, double sampleRate);
     ~inputConsumer();
 
     void start();
@@ -49,8 +56,8 @@ class inputConsumer {
   private:
     void run();
     void take(const tapBlockHeader& header);
-    void record(const tapBlockHeader& header, int64_t position);
-    void analyse(const tapBlockHeader& header);
+    void record(const tapBlockHeader& header, int64_t position, bool rebased);
+    void analyse(const tapBlockHeader& header, bool rebased);
 
     inputTap& f_tap;
     std::vector<size_t> f_recordSlots;
@@ -65,6 +72,7 @@ class inputConsumer {
     // Recording thread only, until finish().
     bool f_started = false;
     int64_t f_nextPosition = 0; // where the next frame of the recording belongs
+    int64_t f_jumpLimit = 0;    // samples
     std::vector<uint8_t> f_frames;
     std::vector<float> f_samples;
     recordingResult f_recording;

@@ -45,11 +45,15 @@ void inputTap::capture(telAsioDriver& driver, int32_t half, int64_t position, in
     const uint64_t written = f_written.load(std::memory_order_relaxed);
     if (written - f_read.load(std::memory_order_acquire) >= f_blockCount) {
         f_pendingLoss.fetch_add(static_cast<uint64_t>(f_frames), std::memory_order_release);
+        ++f_pendingBlocks;
+        f_lostBlocks.fetch_add(1, std::memory_order_relaxed);
+        f_lostFrames.fetch_add(static_cast<uint64_t>(f_frames), std::memory_order_relaxed);
         return;
     }
     uint8_t* target = block(written);
     tapBlockHeader header{position, sinceOrigin, f_frames, half, positionValid,
-                          f_pendingLoss.exchange(0, std::memory_order_acq_rel)};
+                          f_pendingLoss.exchange(0, std::memory_order_acq_rel), f_pendingBlocks};
+    f_pendingBlocks = 0;
     std::memcpy(target, &header, sizeof header);
     for (size_t slot = 0; slot < f_channels.size(); ++slot) {
         const pASIOBufferInfo info = driver.getBufferInfoByIndex(f_channels[slot]);

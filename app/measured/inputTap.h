@@ -19,6 +19,7 @@ struct tapBlockHeader {
     int32_t half;        // buffer half it came from
     bool positionValid;  // false: the driver gave no position; the consumer counts on
     uint64_t lostBefore; // frames dropped for want of room since the previous block
+    uint32_t lostBlocksBefore; // and the blocks they came in
 };
 
 class inputTap {
@@ -48,6 +49,9 @@ class inputTap {
     bool ready() const { return f_blockCount > 0; }
     // Frames dropped at the end of the run that no later block reported.
     uint64_t lostAtEnd() const { return f_pendingLoss.load(std::memory_order_acquire); }
+    // Blocks dropped in the whole run, and their frames.
+    uint64_t lostBlocks() const { return f_lostBlocks.load(std::memory_order_relaxed); }
+    uint64_t lostFrames() const { return f_lostFrames.load(std::memory_order_relaxed); }
 
   private:
     uint8_t* block(uint64_t sequence) const noexcept;
@@ -63,4 +67,6 @@ class inputTap {
     alignas(64) std::atomic<uint64_t> f_written{0}; // blocks the producer has completed
     alignas(64) std::atomic<uint64_t> f_read{0};    // blocks the consumer has released
     std::atomic<uint64_t> f_pendingLoss{0};         // producer only, read after the run
+    uint32_t f_pendingBlocks = 0;                   // producer only
+    std::atomic<uint64_t> f_lostBlocks{0}, f_lostFrames{0};
 };

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "app/measured/fileSink.h"
 #include "app/report.h"
 #include "asio/leftInMemory.h"
 #include "app/measured/sampleEncode.h"
@@ -21,6 +22,12 @@ int64_t steadyNanoseconds() {
 }
 
 telText number(int64_t value) { return decimalText(value); }
+
+// The inputs the driver said it has, before the driver object's limit of 256.
+int32_t reportedInputs(telAsioDriver& driver) {
+    int32_t inputs = 0, outputs = 0;
+    return driver.getChannels(inputs, outputs) == ASE_OK ? inputs : driver.inputChannels();
+}
 
 bool refuse(const telText& line, telText* failure) {
     printMessage(line);
@@ -51,10 +58,10 @@ bool measuredRun::prepare(telAsioDriver& driver, measuringBP& processor, telText
     f_processor = &processor;
     f_timing = std::make_unique<measure::SwitchTiming>(driver.bufActualSize(), driver.sampleRate());
     f_probe = std::make_unique<switchProbe>();
+    f_machine = std::make_unique<machineProbe>();
     processor.watchSwitches(f_probe.get());
     if (f_options.latency && !prepareLatency(driver, processor, failure)) return false;
-    prepareTap(driver, processor);
-    return true;
+    return prepareTap(driver, processor, failure);
 }
 
 bool measuredRun::prepareLatency(telAsioDriver& driver, measuringBP& processor, telText* failure) {
@@ -100,9 +107,9 @@ bool measuredRun::prepareLatency(telAsioDriver& driver, measuringBP& processor, 
     return true;
 }
 
-void measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor) {
+bool measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor, telText* failure) {
     const bool latency = f_latencyOutput != nullptr;
-    if (!latency && !f_options.recordPath) return;
+    if (!latency && !f_options.recordPath) return true;
 
     // With a loopback measurement only its input is taken (and recorded); otherwise every input.
     std::vector<int32_t> channels;
@@ -119,41 +126,50 @@ void measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor) {
         std::vector<ASIOSampleType> types;
         for (int32_t channel : channels) types.push_back(driver.getChannelInfoByIndex(channel)->_type);
         plan = measure::planWav(types, driver.sampleRate());
+        if (channels.empty()) return refuse(u"Cannot record to " + path + u": the driver has no inputs.", failure);
+        if (!plan.recordable)
+            return refuse(u"Cannot record to " + path + u": " + plat::fromNarrow(plan.whyNot) + u".", failure);
+        telText why;
+        std::unique_ptr<measure::WavSink> sink = plat::pathKind(path) == plat::PathKind::folder
+                                                     ? nullptr
+                                                     : createFileSink(path, &why);
+        if (!sink && why.empty()) why = u"it is a folder";
         writer = std::make_unique<measure::WavWriter>();
-        if (channels.empty()) {
-            printMessage(u"Cannot record to " + path + u": the driver has no inputs; the run goes on without a recording.");
-            writer.reset();
-        } else if (!plan.recordable) {
-            printMessage(u"Cannot record to " + path + u": " + plat::fromNarrow(plan.whyNot) +
-                         u"; the run goes on without a recording.");
-            writer.reset();
-        } else if (!writer->open(plat::toNarrow(path), plan)) {
-            printMessage(u"Cannot record to " + path + u": " + plat::fromNarrow(writer->error()) +
-                         u"; the run goes on without a recording.");
-            writer.reset();
-        } else {
-            for (size_t slot = 0; slot < channels.size(); ++slot) recordSlots.push_back(slot);
-            f_recordPath = utf8Text(path);
-        }
+        if (!sink || !writer->open(std::move(sink), utf8Text(path), plan))
+            return refuse(u"Cannot record to " + path + u": " + (why.empty() ? plat::fromNarrow(writer->error()) : why) +
+                              u".",
+                          failure);
+        for (size_t slot = 0; slot < channels.size(); ++slot) recordSlots.push_back(slot);
+        f_recordPath = utf8Text(path);
+        f_recordedChannels = plan.channels;
+        if (!latency) f_channelsLeftOut = std::max(reportedInputs(driver) - driver.inputChannels(), 0);
     }
-    if (!writer && !latency) return;
 
     f_tap = std::make_unique<inputTap>(driver, channels, driver.sampleRate(), tapSeconds, tapMaxBytes);
     if (!f_tap->ready()) {
-        printMessage(u"Not enough memory for the input ring; the run goes on without recording or loopback analysis.");
-        if (writer) writer->close();
         f_tap.reset();
-        f_latencyFacts.reset();
-        f_recordPath.reset();
-        return;
+        if (writer) {
+            writer->close();
+            return refuse(u"Cannot record to " + *f_options.recordPath + u": no memory for the input ring.", failure);
+        }
+        // The run goes on; the loopback measurement says why it is missing.
+        f_analysisMissing = "the loopback could not be analysed: no memory for the input ring";
+        printMessage(u"Not enough memory for the input ring; the run goes on without the loopback analysis.");
+        return true;
     }
     f_consumer = std::make_unique<inputConsumer>(*f_tap, recordSlots, std::move(writer), plan,
-                                                 latency ? std::optional<size_t>(0) : std::nullopt, f_signal);
+                                                 latency ? std::optional<size_t>(0) : std::nullopt, f_signal,
+                                                 driver.sampleRate());
     processor.tapInputs(f_tap.get());
     f_consumer->start();
+    return true;
 }
 
-void measuredRun::started() { f_startNs = steadyNanoseconds(); }
+void measuredRun::started() {
+    f_startNs = steadyNanoseconds();
+    if (f_timing) f_timing->setOrigin(f_startNs);
+    if (f_machine) f_machine->start();
+}
 
 void measuredRun::stopping() { f_stopNs = steadyNanoseconds(); }
 
@@ -167,22 +183,38 @@ statusLoopLimits measuredRun::loopLimits() {
 }
 
 runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& processor, stopCause cause,
-                                ASIOError stopStatus) {
+                                ASIOError stopStatus, int signal) {
     runFindings findings;
     if (f_stopNs == 0) f_stopNs = steadyNanoseconds();
+    if (f_machine) f_machine->stop();
     findings.seconds = static_cast<double>(f_stopNs - f_startNs) / 1e9;
     findings.cause = cause;
+    findings.signal = signal;
     if (f_probe) {
         f_probe->drain(*f_timing);
         findings.stats = f_timing->summary(f_startNs, f_stopNs);
+        // Every record the probe had no room for, those at the very end included.
+        findings.stats.hostLostRecords = f_probe->lostRecords();
         findings.messages.bySelector = f_probe->messages();
         findings.messages.rateChanges = f_probe->rateChanges();
-        findings.lostRecords = f_probe->lostRecords();
     }
     findings.messages.outputReadyWanted = driver.postOutput() != 0;
     findings.messages.outputReadyCalls = processor.outputReadyCalls();
     if (stopStatus != ASE_OK) findings.stopFailure = utf8Text(hexCodeText(stopStatus));
 
+    if (f_machine && f_timing && f_machine->resolves()) {
+        findings.machine.probed = true;
+        findings.machine.stalls = f_machine->stallCount();
+        findings.machine.longestStallMs = f_machine->longestStallMs();
+        findings.machine.lateSwitchesInStalls = measure::lateIntervalsInStalls(
+            f_timing->lateIntervals(f_stopNs), f_machine->stalls(), f_timing->periodNs().value_or(0.0));
+    }
+
+    findings.host.analysisMissing = f_analysisMissing;
+    if (f_tap) {
+        findings.host.lostInputBlocks = f_tap->lostBlocks();
+        findings.host.lostInputFrames = f_tap->lostFrames();
+    }
     if (f_consumer) {
         f_consumer->finish();
         if (f_latencyFacts) {
@@ -191,18 +223,39 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
         }
         if (f_recordPath) {
             const recordingResult& r = f_consumer->recording();
-            findings.recording = measure::RecordingFacts{*f_recordPath, r.frames,    r.driverGapFrames, r.lostFrames,
-                                                         r.overlapFrames, r.full,     r.written,         r.error};
+            measure::RecordingFacts facts;
+            facts.path = *f_recordPath;
+            facts.frames = r.frames;
+            facts.driverGapFrames = r.driverGapFrames;
+            facts.lostFrames = r.lostFrames;
+            facts.overlapFrames = r.overlapFrames;
+            facts.rebases = r.rebases;
+            facts.framesNotWritten = r.framesNotWritten;
+            facts.rf64 = r.rf64;
+            facts.full = r.full;
+            facts.written = r.written;
+            facts.channels = f_recordedChannels;
+            facts.channelsLeftOut = f_channelsLeftOut;
+            facts.error = r.error;
+            findings.recording = facts;
             findings.recordingPath = *f_options.recordPath;
         }
     }
 
     measure::RunFacts facts;
     facts.stats = findings.stats;
+    facts.seconds = findings.seconds;
     auto reset = findings.messages.bySelector.find(kAsioResetRequest);
     facts.resetRequests = reset == findings.messages.bySelector.end() ? 0 : reset->second;
     facts.stopFailure = findings.stopFailure;
     if (findings.latency) facts.latency = findings.latency->result;
+    facts.machine = findings.machine;
+    facts.host = findings.host;
+    if (findings.recording && !findings.recording->written)
+        facts.outputFailures.push_back("the recording could not be completed: " + findings.recording->error);
+    // A signal that ended a timed run before its time; one that ends a run without a time
+    // limit is the person's way of ending it.
+    if (cause == stopCause::interrupt && f_options.seconds) facts.interruptSignal = signal != 0 ? signal : 2;
     findings.verdict = measure::judgeRun(facts);
     return findings;
 }

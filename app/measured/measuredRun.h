@@ -1,18 +1,21 @@
-// Everything a measuring run sets up around the driver (the switch probe, the input
-// tap with its consumer thread, the loopback signal) and what it gathers once the
-// driver has stopped: the health summary, the round trip, the recording and the verdict.
+// Everything a measuring run sets up around the driver (the switch probe, the machine
+// probe, the input tap with its consumer thread, the loopback signal) and what it
+// gathers once the driver has stopped: the health summary, the round trip, the
+// recording and the verdict.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/measured/inputConsumer.h"
+#include "app/measured/machineProbe.h"
 #include "app/measured/measuringBP.h"
+#include "app/measured/switchProbe.h"
 #include "app/options.h"
 #include "app/runLoop.h"
-#include "app/measured/switchProbe.h"
 #include "measure/runDocument.h"
 #include "measure/verdict.h"
 
@@ -20,9 +23,11 @@
 struct runFindings {
     double seconds = 0;
     stopCause cause = stopCause::space;
+    int signal = 0; // the signal that stopped the run, 0 for none
     measure::SwitchSummary stats;
     measure::MessageFacts messages;
-    uint64_t lostRecords = 0;               // switch records the probe had no room for
+    measure::MachineFacts machine;
+    measure::HostFacts host;
     std::optional<std::string> stopFailure; // the driver's stop code, when its stop failed
     std::optional<measure::LatencyFacts> latency;
     std::optional<measure::RecordingFacts> recording;
@@ -38,9 +43,10 @@ class measuredRun {
     ~measuredRun();
 
     // Sets up the parts the options ask for, with the driver's buffers and rate as they
-    // will run. A part that cannot be had gets a line: a recording goes on without it; a
-    // loopback measurement without the channels it needs stops the run (false, with the
-    // line in `failure`).
+    // will run. A part that cannot be had stops the run before it starts (false, with
+    // the line in `failure`): a loopback measurement without the channels it needs, a
+    // recording that cannot be made. Only the loopback analysis, when no memory for its
+    // input can be had, is left out with a line (the run is then inconclusive).
     bool prepare(telAsioDriver& driver, measuringBP& processor, telText* failure);
 
     // Just before the driver is started, and just before it is stopped.
@@ -49,12 +55,12 @@ class measuredRun {
     // The time limit and the per-pass bookkeeping of the status loop.
     statusLoopLimits loopLimits();
     // After the driver stopped (or refused to): collects everything and judges.
-    runFindings finish(telAsioDriver& driver, const measuringBP& processor, stopCause cause,
-                       ASIOError stopStatus);
+    runFindings finish(telAsioDriver& driver, const measuringBP& processor, stopCause cause, ASIOError stopStatus,
+                       int signal);
 
   private:
     bool prepareLatency(telAsioDriver& driver, measuringBP& processor, telText* failure);
-    void prepareTap(telAsioDriver& driver, measuringBP& processor);
+    bool prepareTap(telAsioDriver& driver, measuringBP& processor, telText* failure);
 
     const programOptions& f_options;
     // The driver and processor the parts were handed to, so that they are taken back
@@ -62,6 +68,7 @@ class measuredRun {
     telAsioDriver* f_driver = nullptr;
     measuringBP* f_processor = nullptr;
     std::unique_ptr<switchProbe> f_probe;
+    std::unique_ptr<machineProbe> f_machine;
     std::unique_ptr<measure::SwitchTiming> f_timing;
     std::optional<measure::LoopbackSignal> f_signal;
     std::unique_ptr<latencySignalOutput> f_latencyOutput;
@@ -69,11 +76,15 @@ class measuredRun {
     std::unique_ptr<inputConsumer> f_consumer;
     int32_t f_latencyInputSlot = -1;
     std::optional<measure::LatencyFacts> f_latencyFacts;
+    std::optional<std::string> f_analysisMissing;
     std::optional<std::string> f_recordPath;
+    uint16_t f_recordedChannels = 0;
+    int32_t f_channelsLeftOut = 0;
     int64_t f_startNs = 0;
     int64_t f_stopNs = 0;
 };
 
-// The health summary, the round trip and the recording in the report's style, ending
-// with the verdict line.
+// The health summary, the round trip and the recording in the report's style.
 void printRunSummary(const runFindings& findings);
+// "Verdict: pass", "Verdict: fail: 3 gaps, 1 reset request".
+void printVerdict(const measure::Verdict& verdict);

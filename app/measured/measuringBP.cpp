@@ -1,7 +1,7 @@
 #include "app/measured/measuringBP.h"
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "app/measured/sampleEncode.h"
@@ -47,49 +47,62 @@ void latencySignalOutput::render(telAsioDriver& driver, int32_t half, int64_t q)
 
 measuringBP::measuringBP(telAsioDriver* driver) : myBP(driver) {}
 
-telBool measuringBP::doBufferSwitch(int32_t, telBool) {
-    // The driver object goes on to build its own time record and hands it over.
-    f_entryNs = steadyNanoseconds();
-    f_inPlainSwitch = true;
-    return telFalse;
+telBool measuringBP::doBufferSwitch(int32_t index, telBool) {
+    const int64_t entryNs = steadyNanoseconds();
+    telAsioDriver* driver = drv();
+    if (driver == nullptr) return telFalse;
+    int64_t position = 0, stamp = 0;
+    const bool valid = driver->getSamplePosition(position, stamp) == ASE_OK;
+    handleSwitch(*driver, index, position, valid, entryNs, steadyNanoseconds() - entryNs);
+    return telTrue;
 }
 
 telBool measuringBP::doBufferSwitchTimeInfo(pASIOTime timeInfo, int32_t index, telBool, pASIOTime) {
-    const bool ownRecord = f_inPlainSwitch;
-    f_inPlainSwitch = false;
-    if (!ownRecord) f_entryNs = steadyNanoseconds();
+    const int64_t entryNs = steadyNanoseconds();
     telAsioDriver* driver = drv();
     if (driver == nullptr) return telFalse;
-
     int64_t position = 0;
-    const bool positionValid = positionOf(*driver, timeInfo, ownRecord, position);
+    bool valid = timeInfo != nullptr && (timeInfo->timeInfo.flags & kSamplePositionValid) != 0;
+    if (valid) position = fromDriverWords(timeInfo->timeInfo.samplePosition);
+    int64_t driverNs = 0;
+    if (!valid) {
+        // The record has none: ask the driver, as a host does.
+        int64_t stamp = 0;
+        valid = driver->getSamplePosition(position, stamp) == ASE_OK;
+        driverNs = steadyNanoseconds() - entryNs;
+    }
+    handleSwitch(*driver, index, position, valid, entryNs, driverNs);
+    return telTrue;
+}
+
+void measuringBP::handleSwitch(telAsioDriver& driver, int32_t index, int64_t position, bool positionValid,
+                               int64_t entryNs, int64_t driverNs) {
     if (!positionValid) position = f_nextPosition;
-    f_nextPosition = position + driver->bufActualSize();
+    f_nextPosition = position + driver.bufActualSize();
     if (!f_originSet) {
         f_origin = position;
         f_originSet = true;
     }
 
-    if (f_tap != nullptr) f_tap->capture(*driver, index, position, position - f_origin, positionValid);
+    if (f_tap != nullptr) f_tap->capture(driver, index, position, position - f_origin, positionValid);
     if (f_latency != nullptr) {
-        if (index == 0 || index == 1) f_latency->render(*driver, index, position - f_origin);
-        notifyOutputReady(*driver);
-    } else {
-        processHalf(*driver, index);
+        if (index == 0 || index == 1) f_latency->render(driver, index, position - f_origin);
+    } else if (index == 0 || index == 1) {
+        processAudio(driver, index);
     }
-    if (f_probe != nullptr) f_probe->record({f_entryNs, steadyNanoseconds(), position, positionValid, index});
-    return telTrue;
+    driverNs += outputReadyTimed(driver);
+    if (f_probe == nullptr) return;
+    const int64_t exitNs = steadyNanoseconds();
+    measure::SwitchRecord record{entryNs, exitNs, position, positionValid, index};
+    record.hostNs = std::max<int64_t>(exitNs - entryNs - driverNs, 0);
+    f_probe->record(record);
 }
 
-bool measuringBP::positionOf(telAsioDriver& driver, pASIOTime timeInfo, bool ownRecord, int64_t& position) {
-    if (timeInfo != nullptr && (timeInfo->timeInfo.flags & kSamplePositionValid) != 0) {
-        position = ownRecord ? timeInfo->timeInfo.samplePosition : fromDriverWords(timeInfo->timeInfo.samplePosition);
-        return true;
-    }
-    // The driver object's record already says that the driver could not tell.
-    if (ownRecord) return false;
-    int64_t stamp = 0;
-    return driver.getSamplePosition(position, stamp) == ASE_OK;
+int64_t measuringBP::outputReadyTimed(telAsioDriver& driver) {
+    if (!driver.postOutput()) return 0;
+    const int64_t before = steadyNanoseconds();
+    notifyOutputReady(driver);
+    return steadyNanoseconds() - before;
 }
 
 telBool measuringBP::doSampleRateChanged(double) {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/measured/inputTap.h"
-#include "app/myBP.h"
 #include "app/measured/switchProbe.h"
+#include "app/myBP.h"
 #include "measure/loopbackSignal.h"
 
 // The measurement signal on one output, silence on every other output.
@@ -37,26 +37,27 @@ class measuringBP : public myBP {
     void tapInputs(inputTap* tap) { f_tap = tap; }
     void playLatencySignal(latencySignalOutput* output) { f_latency = output; }
 
-
+    // A plain buffer switch is handled here in full (the position asked of the driver
+    // once), so that no other driver call lands in the switch; a time-info switch takes
+    // the position from the driver's record.
     telBool doBufferSwitch(int32_t index, telBool processNow) override;
     telBool doBufferSwitchTimeInfo(pASIOTime timeInfo, int32_t index, telBool processNow, pASIOTime time) override;
     telBool doSampleRateChanged(double rate) override;
     telBool doAsioMessage(int32_t selector, int32_t value, void* message, double* opt, int32_t& result) override;
 
   private:
-    // The buffer's position: from the time record (the host's own, or the driver's with
-    // its high word first) or, where the record has none, asked of the driver.
-    bool positionOf(telAsioDriver& driver, pASIOTime timeInfo, bool ownRecord, int64_t& position);
+    // The work of one switch. entryNs: the callback's entry; driverNs: time already
+    // spent in driver calls (not the host's own work).
+    void handleSwitch(telAsioDriver& driver, int32_t index, int64_t position, bool positionValid, int64_t entryNs,
+                      int64_t driverNs);
+    int64_t outputReadyTimed(telAsioDriver& driver); // the time the notice took
 
     switchProbe* f_probe = nullptr;
     inputTap* f_tap = nullptr;
     latencySignalOutput* f_latency = nullptr;
 
     // Callback thread only.
-    int64_t f_entryNs = 0;
-    bool f_inPlainSwitch = false; // the current record is the one the driver object built
-    int64_t f_nextPosition = 0;   // where positions go on when the driver gives none
-
-    int64_t f_origin = 0; // position of the first buffer: the measurement signal's q = 0
+    int64_t f_nextPosition = 0; // where positions go on when the driver gives none
+    int64_t f_origin = 0;       // position of the first buffer: the measurement signal's q = 0
     bool f_originSet = false;
 };

@@ -19,36 +19,68 @@ std::string clsidText(const plat::Guid& guid) {
     return text;
 }
 
-// Creates (or empties) the file and writes `text` into it; false when it cannot.
-bool writeWholeFile(const telText& path, const std::string& text) {
-    const plat::Handle file = plat::createFile(path, false, true,
-                                               plat::pathExists(path) ? plat::Disposition::truncateExisting
-                                                                      : plat::Disposition::createNew,
-                                               plat::fileAttributeNormal);
-    if (file == plat::invalidHandle) return false;
+// Writes `text` into the file at `path` (created, or emptied); false and `why` when it cannot.
+bool writeWholeFile(const telText& path, const std::string& text, plat::Disposition disposition, telText* why) {
+    const plat::Handle file = plat::createFile(path, false, true, disposition, plat::fileAttributeNormal);
+    if (file == plat::invalidHandle) {
+        if (why != nullptr) *why = plat::lastFileError();
+        return false;
+    }
     uint32_t written = 0;
     const bool ok = text.empty() || (plat::writeFile(file, text.data(), static_cast<uint32_t>(text.size()), written) &&
                                      written == text.size());
-    return plat::closeHandle(file) && ok;
+    if (!ok && why != nullptr) *why = plat::lastFileError();
+    const bool closed = plat::closeHandle(file);
+    if (ok && !closed && why != nullptr) *why = plat::lastFileError();
+    return ok && closed;
 }
 
 } // namespace
 
 runJson::runJson(const std::optional<telText>& path) {
+    f_document.setTool("1.0", static_cast<int>(sizeof(void*) * 8));
     if (!path) return;
     f_path = *path;
-    f_active = writeWholeFile(f_path, std::string());
-    if (!f_active)
-        printMessage(u"Cannot write the JSON report to " + f_path + u"; the run goes on without it.");
-    f_document.setTool("1.0", static_cast<int>(sizeof(void*) * 8));
+    f_partialPath = f_path + u".partial";
+    f_active = true;
 }
 
-void runJson::describeEntry(telAsioDriverList& list, int32_t selectedIndex) {
-    f_driver.index = selectedIndex;
-    const int32_t id = list.asioGetDrvID(selectedIndex);
+bool runJson::writable(telText* why) {
+    if (!f_active) return true;
+    const plat::PathKind kind = plat::pathKind(f_path);
+    telText reason;
+    if (kind == plat::PathKind::folder) {
+        reason = u"it is a folder";
+    } else if (kind == plat::PathKind::other) {
+        // A device or a pipe: nothing to rename into place; it must open for writing.
+        f_direct = true;
+        const plat::Handle file =
+            plat::createFile(f_path, false, true, plat::Disposition::openExisting, plat::fileAttributeNormal);
+        if (file != plat::invalidHandle) return plat::closeHandle(file), true;
+        reason = plat::lastFileError();
+    } else if (writeWholeFile(f_partialPath, std::string(), plat::Disposition::createAlways, &reason)) {
+        plat::removeFile(f_partialPath);
+        return true;
+    }
+    if (why != nullptr) *why = u"Cannot write the JSON report to " + f_path + u": " + reason + u".";
+    return false;
+}
+
+void runJson::describeEntry(telAsioDriverList& list, int32_t requestedIndex, int32_t selectedIndex) {
+    f_driver.requestedIndex = requestedIndex;
+    // A negative index opens the first driver; one past the end, the last.
+    const int32_t used = selectedIndex < 0 ? 0 : selectedIndex;
+    f_driver.index = used;
+    const int32_t id = list.asioGetDrvID(used);
     f_driver.description = utf8Text(plat::fromNarrow(list.asioGetDriverName(id)));
     plat::Guid clsid{};
     if (list.asioGetDriverCLSID(id, clsid) == plat::hrOk) f_driver.clsid = clsidText(clsid);
+    f_document.setDriver(f_driver);
+}
+
+void runJson::describeRefusal(telAsioDriver& driver) {
+    const telAnsiText said = driver.getDriverError(telFalse);
+    f_driver.errorText = utf8Text(plat::fromNarrow(said));
     f_document.setDriver(f_driver);
 }
 
@@ -63,6 +95,13 @@ void runJson::describeDriver(telAsioDriver& driver) {
     figures.asioVersion = info->asioVersion;
     figures.inputs = driver.inputChannels();
     figures.outputs = driver.outputChannels();
+    figures.reportedInputs = figures.inputs;
+    figures.reportedOutputs = figures.outputs;
+    int32_t inputs = 0, outputs = 0;
+    if (driver.getChannels(inputs, outputs) == ASE_OK) {
+        figures.reportedInputs = inputs;
+        figures.reportedOutputs = outputs;
+    }
     figures.bufferMin = driver.bufMinSize();
     figures.bufferMax = driver.bufMaxSize();
     figures.bufferPreferred = driver.bufPreferredSize();
@@ -93,16 +132,34 @@ void runJson::describeDriver(telAsioDriver& driver) {
 
 void runJson::failure(const telText& line) { f_document.setFailure(utf8Text(line)); }
 
+void runJson::notice(const telText& line) { f_document.addNotice(utf8Text(line)); }
+
 void runJson::findings(const runFindings& findings) {
-    f_document.setRun(findings.seconds, stopCauseName(findings.cause));
+    f_document.setRun({findings.seconds, stopCauseName(findings.cause), findings.signal});
     f_document.setStats(findings.stats, findings.messages);
+    f_document.setMachine(findings.machine);
+    f_document.setHost(findings.host, findings.stats.hostLostRecords);
     if (findings.latency) f_document.setLatency(*findings.latency);
     if (findings.recording) f_document.setRecording(*findings.recording);
-    f_document.setVerdict(findings.verdict);
 }
 
-void runJson::write() {
-    if (!f_active) return;
-    if (!writeWholeFile(f_path, f_document.text()))
-        printMessage(u"Cannot write the JSON report to " + f_path + u".");
+void runJson::verdict(const measure::Verdict& verdict) { f_document.setVerdict(verdict); }
+
+bool runJson::write(telText* why) {
+    if (!f_active) return true;
+    const std::string text = f_document.text();
+    telText reason;
+    bool ok = false;
+    if (f_direct) {
+        ok = writeWholeFile(f_path, text, plat::Disposition::openExisting, &reason);
+    } else {
+        ok = writeWholeFile(f_partialPath, text, plat::Disposition::createAlways, &reason);
+        if (ok && !plat::replaceFile(f_partialPath, f_path)) {
+            reason = plat::lastFileError();
+            ok = false;
+        }
+        if (!ok) plat::removeFile(f_partialPath);
+    }
+    if (!ok && why != nullptr) *why = u"Cannot write the JSON report to " + f_path + u": " + reason + u".";
+    return ok;
 }

@@ -1,6 +1,7 @@
 // The health summary printed after the driver stopped, in the report's style: a label
 // of ten characters, a colon, the figures.
 #include <cinttypes>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 
@@ -35,22 +36,43 @@ std::string otherMessages(const runFindings& findings) {
     return text;
 }
 
+// A figure to two decimals that never shows as "-0.00".
+double twoDecimals(double value) {
+    return std::round(value * 100.0) / 100.0 + 0.0;
+}
+
 void printLatency(const measure::LatencyFacts& facts) {
-    const measure::LatencyResult& r = facts.result;
+    measure::LatencyResult r = facts.result;
+    r.gainDb = twoDecimals(r.gainDb);
     const double msPerSample = facts.sampleRate > 0 ? 1000.0 / facts.sampleRate : 0.0;
     if (r.burstsFound == 0) {
-        printLine("Latency", "no burst came back from output %d to input %d (%" PRId64 " sent): is the loop connected?",
-                  facts.output, facts.input, r.burstsSent);
-        return;
+        if (r.burstsSent == 0)
+            printLine("Latency", "no measurement burst could be searched for from output %d to input %d",
+                      facts.output, facts.input);
+        else
+            printLine("Latency",
+                      "no burst came back from output %d to input %d (%" PRId64 " sent): is the loop connected?",
+                      facts.output, facts.input, r.burstsSent);
+    } else if (r.lagAmbiguous) {
+        printLine("Latency",
+                  "%" PRId64 " of %" PRId64 " bursts came back from output %d to input %d, but how long the round trip "
+                  "is cannot be told: the input before the first one was not all received",
+                  r.burstsFound, r.burstsSent, facts.output, facts.input);
+    } else {
+        printLine("Latency", "round trip %.1f samples (%.3f ms) from output %d to input %d, over %" PRId64 " of %" PRId64
+                  " bursts: min=%.1f, max=%.1f%s",
+                  r.lagMedian, r.lagMedian * msPerSample, facts.output, facts.input, r.burstsFound, r.burstsSent,
+                  r.lagMin, r.lagMax, r.lagConsistent ? "" : " (the round trip changed: a driver fault)");
+        const double unreported = r.lagMedian - static_cast<double>(facts.reportedSamples);
+        printLine("Reported",
+                  "input + output latency %" PRId64 " samples, unreported latency %.1f samples (%.3f ms)",
+                  facts.reportedSamples, unreported, unreported * msPerSample);
     }
-    printLine("Latency", "round trip %" PRId64 " samples (%.3f ms) from output %d to input %d, over %" PRId64
-              " of %" PRId64 " bursts: min=%" PRId64 ", max=%" PRId64 "%s",
-              r.lagMedian, static_cast<double>(r.lagMedian) * msPerSample, facts.output, facts.input, r.burstsFound,
-              r.burstsSent, r.lagMin, r.lagMax, r.lagConsistent ? "" : " (the round trip changed: a driver fault)");
-    printLine("Reported", "input + output latency %" PRId64 " samples, unreported latency %" PRId64 " samples (%.3f ms)",
-              facts.reportedSamples, r.lagMedian - facts.reportedSamples,
-              static_cast<double>(r.lagMedian - facts.reportedSamples) * msPerSample);
-    if (!r.integrityMeasured) {
+    if (r.unknownSamples > 0 || r.rebases > 0)
+        printLine("Loop", "%" PRId64 " input samples the host lost were not judged, %" PRId64 " position re-base%s",
+                  r.unknownSamples, r.rebases, r.rebases == 1 ? "" : "s");
+    if (r.burstsFound == 0 && r.nonFiniteRuns == 0) return;
+    if (!r.integrityMeasured && r.nonFiniteRuns == 0) {
         printLine("Loop", "gain %.2f dB, %s", r.gainDb, r.inverted ? "inverted" : "not inverted");
         return;
     }
@@ -58,19 +80,33 @@ void printLatency(const measure::LatencyFacts& facts) {
     for (size_t i = 0; i < r.glitchPositions.size() && i < 5; ++i)
         where += (i == 0 ? " at " : ", ") + std::to_string(r.glitchPositions[i]);
     if (r.glitchPositions.size() > 5) where += ", ...";
-    printLine("Loop", "gain %.2f dB, %s, %" PRId64 " glitch%s%s", r.gainDb, r.inverted ? "inverted" : "not inverted",
-              r.glitches, r.glitches == 1 ? "" : "es", where.c_str());
+    const std::string notNumbers =
+        r.nonFiniteRuns > 0 ? " (" + std::to_string(r.nonFiniteRuns) + " of them samples that are not numbers)" : "";
+    if (r.burstsFound == 0)
+        printLine("Loop", "%" PRId64 " glitch%s%s%s", r.glitches, r.glitches == 1 ? "" : "es", notNumbers.c_str(),
+                  where.c_str());
+    else
+        printLine("Loop", "gain %.2f dB, %s, %" PRId64 " glitch%s%s%s", r.gainDb,
+                  r.inverted ? "inverted" : "not inverted", r.glitches, r.glitches == 1 ? "" : "es",
+                  notNumbers.c_str(), where.c_str());
 }
 
 void printRecording(const measure::RecordingFacts& r, const telText& path) {
     printMessage(u"Recording : " + intToText(r.frames) + u" frames to " + path +
                  (r.written ? telText() : u", not completed: " + plat::fromNarrow(r.error)));
+    if (r.channelsLeftOut > 0)
+        printLine("Recording", "%d inputs beyond the first 256 are not in it", r.channelsLeftOut);
     if (r.driverGapFrames > 0)
         printLine("Recording", "%" PRIu64 " frames of silence where the driver skipped positions", r.driverGapFrames);
     if (r.lostFrames > 0)
         printLine("Recording", "%" PRIu64 " frames lost: the disk could not keep up (silence in their place)",
                   r.lostFrames);
-    if (r.full) printLine("Recording", "stopped at the largest size a WAV file can hold");
+    if (r.rebases > 0)
+        printLine("Recording", "the driver re-based its positions %" PRIu64 " time%s; the recording went on in "
+                  "arrival order",
+                  r.rebases, r.rebases == 1 ? "" : "s");
+    if (r.rf64) printLine("Recording", "over 4 GiB of data: written as RF64");
+    if (r.full) printLine("Recording", "stopped at its frame limit");
 }
 
 } // namespace
@@ -84,11 +120,27 @@ void printRunSummary(const runFindings& findings) {
               "gaps=%" PRIu64 " (%" PRId64 " samples lost), repeats=%" PRIu64 ", backwards=%" PRIu64
               ", short steps=%" PRIu64 ", half errors=%" PRIu64,
               s.gaps, s.samplesLost, s.repeats, s.backwards, s.shortSteps, s.halfErrors);
-    printLine("Intervals", "min=%.1f us, mean=%.1f us, max=%.1f us, p99=%.0f us, late=%" PRIu64, s.intervalUs.min,
-              s.intervalUs.mean, s.intervalUs.max, s.intervalUs.p99, s.intervalUs.late);
-    printLine("Host time", "mean=%.1f us, max=%.1f us, load=%.2f%%", s.hostUs.mean, s.hostUs.max, 100.0 * s.hostLoad);
+    if (s.positionJumps > 0)
+        printLine("Continuity", "%" PRIu64 " position jump%s (the driver re-based its positions)", s.positionJumps,
+                  s.positionJumps == 1 ? "" : "s");
+    if (s.switches > 0 && s.positionless == s.switches)
+        printLine("Positions", "the driver gave none: continuity and rate were not checked");
+    else if (s.positionless > 0)
+        printLine("Positions", "%" PRIu64 " switches came without one", s.positionless);
+    if (s.intervalsKnown)
+        printLine("Intervals", "min=%.1f us, mean=%.1f us, max=%.1f us, p99=%.0f us, late=%" PRIu64, s.intervalUs.min,
+                  s.intervalUs.mean, s.intervalUs.max, s.intervalUs.p99, s.intervalUs.late);
+    else
+        printLine("Intervals", "none (fewer than two switches)");
+    if (s.hostTimeKnown)
+        printLine("Host time", "mean=%.1f us, max=%.1f us, load=%.2f%%", s.hostUs.mean, s.hostUs.max,
+                  100.0 * s.hostLoad);
+    else
+        printLine("Host time", "none (no switch)");
     if (s.measuredRate)
         printLine("Rate", "measured=%.2f Hz, error=%.1f ppm", *s.measuredRate, s.rateErrorPpm.value_or(0.0));
+    else if (s.switches > 0 && s.positionless == s.switches)
+        printLine("Rate", "not measured (no sample positions)");
     else
         printLine("Rate", "not measured (the run was too short)");
     printLine("Messages",
@@ -104,13 +156,24 @@ void printRunSummary(const runFindings& findings) {
                     : "called irregularly",
               findings.messages.outputReadyCalls);
     if (findings.stopFailure) printLine("Stop", "the driver's stop failed, error code=%s", findings.stopFailure->c_str());
-    if (findings.lostRecords > 0)
-        printLine("Summary", "%" PRIu64 " switches could not be noted (the program fell behind)", findings.lostRecords);
+    if (s.hostLostRecords > 0 || findings.host.lostInputBlocks > 0)
+        printLine("Host", "lost %" PRIu64 " switch records and %" PRIu64 " input blocks (%" PRIu64
+                  " frames): the program fell behind, not the driver",
+                  s.hostLostRecords, findings.host.lostInputBlocks, findings.host.lostInputFrames);
+    // The machine's stalls are said where they weigh in the verdict: late switches
+    // beyond what is forgiven, some of which fell in them.
+    if (findings.machine.lateSwitchesInStalls > 0 && s.intervalUs.late > measure::lateSwitchesForgiven &&
+        static_cast<double>(s.intervalUs.late) > measure::lateShareForgiven * static_cast<double>(s.switches))
+        printLine("Machine", "%" PRIu64 " stall%s of up to %.1f ms; %" PRIu64 " late switch%s fell in them",
+                  findings.machine.stalls, findings.machine.stalls == 1 ? "" : "s", findings.machine.longestStallMs,
+                  findings.machine.lateSwitchesInStalls, findings.machine.lateSwitchesInStalls == 1 ? "" : "es");
     if (findings.latency) printLatency(*findings.latency);
     if (findings.recording) printRecording(*findings.recording, findings.recordingPath);
+}
 
-    std::string verdict = findings.verdict.pass ? "Verdict: pass" : "Verdict: fail";
-    for (size_t i = 0; i < findings.verdict.reasons.size(); ++i)
-        verdict += (i == 0 ? ": " : ", ") + findings.verdict.reasons[i];
-    printMessage(plat::fromNarrow(verdict));
+void printVerdict(const measure::Verdict& verdict) {
+    std::string line = std::string("Verdict: ") + measure::verdictName(verdict.word);
+    for (size_t i = 0; i < verdict.reasons.size(); ++i)
+        line += (i == 0 ? ": " : ", ") + verdict.reasons[i];
+    printMessage(plat::fromNarrow(line));
 }

@@ -12,7 +12,16 @@ switchProbe::switchProbe(size_t capacity) : f_records(capacity) {
 }
 
 void switchProbe::record(const measure::SwitchRecord& record) noexcept {
-    if (!f_records.push(record)) f_lost.fetch_add(1, std::memory_order_relaxed);
+    // A record that finds no room is counted, and the next one that does carries the
+    // count, so the statistics judge nothing across the host's own loss.
+    measure::SwitchRecord carried = record;
+    carried.hostLostBefore = f_pendingLoss;
+    if (f_records.push(carried)) {
+        f_pendingLoss = 0;
+        return;
+    }
+    ++f_pendingLoss;
+    f_lost.fetch_add(1, std::memory_order_relaxed);
 }
 
 void switchProbe::countMessage(int32_t selector) noexcept {

@@ -30,8 +30,11 @@ class switchProbe {
     // Messages received, by selector (only those that came at least once).
     std::map<int32_t, uint64_t> messages() const;
     uint64_t rateChanges() const { return f_rateChanges.load(std::memory_order_relaxed); }
-    // Records the ring had no room for (the main thread fell behind for seconds).
+    // Records the ring had no room for (the main thread fell behind for seconds). The
+    // record after such a loss carries its count (hostLostBefore); records lost at the
+    // very end are only in this figure.
     uint64_t lostRecords() const { return f_lost.load(std::memory_order_relaxed); }
+    uint32_t lostAtEnd() const { return f_pendingLoss; }
 
   private:
     // Selectors below this are counted in place; others in a small table of their own.
@@ -40,6 +43,7 @@ class switchProbe {
 
     spscRing<measure::SwitchRecord> f_records;
     std::atomic<uint64_t> f_lost{0};
+    uint32_t f_pendingLoss = 0; // callback thread only (read once the driver stopped)
     std::atomic<uint64_t> f_rateChanges{0};
     std::atomic<uint64_t> f_direct[directSelectors] = {};
     // Other selectors: a slot is claimed once by writing its selector, then counted.

@@ -65,6 +65,26 @@ CalendarTime localTime() {
     return calendarFrom(parts, now.tv_nsec);
 }
 
+bool pinThreadToProcessor(uint32_t cpu) {
+    if (cpu >= CPU_SETSIZE) return false;
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(cpu, &set);
+    return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
+}
+
+int64_t steadyNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+void sleepUntilNs(int64_t deadlineNs) {
+    timespec deadline{static_cast<time_t>(deadlineNs / 1'000'000'000), static_cast<long>(deadlineNs % 1'000'000'000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
+    }
+}
+
 bool raiseThreadToAudioPriority() {
     sched_param parameter{};
     parameter.sched_priority = 10; // above ordinary threads, far below the system's own

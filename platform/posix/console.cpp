@@ -3,10 +3,11 @@
 // prepareConsole puts a terminal into non-canonical, no-echo mode so that a single SPACE
 // is readable at once, and catches SIGINT, SIGTERM, SIGHUP and SIGQUIT so the run loop
 // can end cleanly. The saved terminal settings are put back by restoreConsole, at normal
-// exit, and inside the signal handler (tcsetattr is async-signal-safe). A second signal,
-// once the first one is pending, takes the default action, so a program that no longer
-// polls can still be ended. SIGPIPE is ignored: a console write into a closed pipe just
-// fails, as on Windows, and the run goes on to its normal end.
+// exit, and inside the signal handler (tcsetattr is async-signal-safe). A second signal
+// does not cut the tear-down short (a tool such as timeout sends one to the process and
+// one to its group); a third one takes the default action, so a program that no longer
+// polls can still be ended at once. SIGPIPE is ignored: a console write into a closed
+// pipe just fails, as on Windows, and the run goes on to its normal end.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -39,17 +40,20 @@ void putTerminalBack() {
     if (terminalSaved) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
 }
 
+volatile sig_atomic_t signalsReceived = 0;
+
 void onInterrupt(int signal) {
     int savedErrno = errno;
     putTerminalBack();
-    if (interruptFlag) {
+    if (signalsReceived >= 2) {
         struct sigaction fallback {};
         fallback.sa_handler = SIG_DFL;
         sigemptyset(&fallback.sa_mask);
         sigaction(signal, &fallback, nullptr);
         raise(signal);
     }
-    interruptFlag = 1;
+    signalsReceived = signalsReceived + 1;
+    if (interruptFlag == 0) interruptFlag = signal;
     errno = savedErrno;
 }
 
@@ -73,6 +77,7 @@ void prepareConsole() {
     if (prepared) return;
     prepared = true;
     interruptFlag = 0;
+    signalsReceived = 0;
     enterRawMode();
     if (!exitHookInstalled) exitHookInstalled = std::atexit(atExit) == 0;
 
@@ -125,6 +130,10 @@ bool spaceKeyDown() {
 
 bool interruptRequested() {
     return interruptFlag != 0;
+}
+
+int interruptSignal() {
+    return interruptFlag;
 }
 
 bool inputEnded() {

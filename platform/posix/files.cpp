@@ -1,5 +1,7 @@
 // Standard output and plain files over POSIX descriptors. A Handle is the descriptor.
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +37,9 @@ int openFlags(bool readAccess, bool writeAccess, Disposition disposition) {
         break;
     case Disposition::truncateExisting:
         flags |= O_TRUNC;
+        break;
+    case Disposition::createAlways:
+        flags |= O_CREAT | O_TRUNC;
         break;
     }
     return flags;
@@ -110,5 +115,35 @@ bool writeFile(Handle handle, const void* data, uint32_t size, uint32_t& written
 
 // Every write goes straight to the descriptor with write(2): nothing is held back here.
 void flushStdOutput() {}
+
+PathKind pathKind(const std::u16string& name) {
+    struct stat info;
+    if (name.empty() || stat(toNarrow(name).c_str(), &info) != 0) return PathKind::missing;
+    if (S_ISREG(info.st_mode)) return PathKind::file;
+    if (S_ISDIR(info.st_mode)) return PathKind::folder;
+    return PathKind::other;
+}
+
+bool replaceFile(const std::u16string& from, const std::u16string& to) {
+    return std::rename(toNarrow(from).c_str(), toNarrow(to).c_str()) == 0;
+}
+
+bool removeFile(const std::u16string& name) {
+    return unlink(toNarrow(name).c_str()) == 0;
+}
+
+bool seekFile(Handle handle, uint64_t offset) {
+    return usable(handle) && offset <= uint64_t(INT64_MAX) &&
+           lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool truncateFile(Handle handle, uint64_t size) {
+    return usable(handle) && size <= uint64_t(INT64_MAX) &&
+           ftruncate(static_cast<int>(handle), static_cast<off_t>(size)) == 0;
+}
+
+std::u16string lastFileError() {
+    return fromNarrow(std::strerror(errno));
+}
 
 } // namespace plat

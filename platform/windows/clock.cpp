@@ -41,6 +41,31 @@ CalendarTime localTime() {
     return calendarFrom(t);
 }
 
+bool pinThreadToProcessor(uint32_t cpu) {
+    if (cpu >= sizeof(DWORD_PTR) * 8) return false;
+    return SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR{1} << cpu) != 0;
+}
+
+int64_t steadyNanoseconds() {
+    static const int64_t frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<int64_t>(f.QuadPart);
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const int64_t ticks = now.QuadPart;
+    return ticks / frequency * 1'000'000'000 + ticks % frequency * 1'000'000'000 / frequency;
+}
+
+void sleepUntilNs(int64_t deadlineNs) {
+    const int64_t remainingNs = deadlineNs - steadyNanoseconds();
+    if (remainingNs <= 0) return;
+    timeBeginPeriod(1);
+    Sleep(static_cast<DWORD>((remainingNs + 999'999) / 1'000'000));
+    timeEndPeriod(1);
+}
+
 bool raiseThreadToAudioPriority() {
     return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != 0;
 }

@@ -1,6 +1,8 @@
 // Standard output and plain files over Win32 handles.
 #include <windows.h>
 
+#include <string>
+
 #include "platform/platform.h"
 #include "platform/windows/wide.h"
 
@@ -26,6 +28,8 @@ DWORD creation(Disposition disposition) {
         return OPEN_EXISTING;
     case Disposition::truncateExisting:
         return TRUNCATE_EXISTING;
+    case Disposition::createAlways:
+        return CREATE_ALWAYS;
     }
     return OPEN_EXISTING;
 }
@@ -78,5 +82,47 @@ bool writeFile(Handle handle, const void* data, uint32_t size, uint32_t& written
 
 // WriteFile does not buffer, and FlushFileBuffers would be wrong for a console or a pipe.
 void flushStdOutput() {}
+
+PathKind pathKind(const std::u16string& name) {
+    if (name.empty()) return PathKind::missing;
+    const DWORD attributes = GetFileAttributesW(wide(name));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::missing;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::folder;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::other;
+    return PathKind::file;
+}
+
+bool replaceFile(const std::u16string& from, const std::u16string& to) {
+    return MoveFileExW(wide(from), wide(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool removeFile(const std::u16string& name) {
+    return DeleteFileW(wide(name)) != 0;
+}
+
+bool seekFile(Handle handle, uint64_t offset) {
+    if (!usable(handle) || offset > uint64_t(INT64_MAX)) return false;
+    LARGE_INTEGER distance;
+    distance.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(native(handle), distance, nullptr, FILE_BEGIN) != 0;
+}
+
+bool truncateFile(Handle handle, uint64_t size) {
+    return seekFile(handle, size) && SetEndOfFile(native(handle)) != 0;
+}
+
+std::u16string lastFileError() {
+    const DWORD code = GetLastError();
+    wchar_t text[256] = {};
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        text, 256, nullptr);
+    std::u16string words = fromWide(text, length);
+    // The system's messages end with a full stop and a line end.
+    while (!words.empty() && (words.back() == u'\n' || words.back() == u'\r' || words.back() == u'.' ||
+                              words.back() == u' '))
+        words.pop_back();
+    if (words.empty()) words = u"error " + fromNarrow(std::to_string(code));
+    return words;
+}
 
 } // namespace plat

@@ -112,11 +112,22 @@ TEST_F(ProgramTextTest, AWronglyGivenSwitchStopsTheRunOnlyWhereTheRunDependsOnIt
     struct Case {
         std::vector<telText> args;
         bool usageError;
-        bool secondsGiven;
+        bool judged; // the exit status tells the outcome
     } cases[] = {
-        {{u"/seconds=0"}, true, true},        {{u"/seconds=-1"}, true, true},  {{u"/seconds=abc"}, true, true},
-        {{u"/seconds=3", u"/buffer=0"}, true, true}, {{u"/rate=-1"}, true, false}, {{u"/latency=0,1"}, true, false},
-        {{u"/json="}, false, false},          {{u"/record="}, false, false},   {{u"/seconds=3", u"/stats"}, false, true},
+        {{u"/seconds=0"}, true, true},
+        {{u"/seconds=-1"}, true, true},
+        {{u"/seconds=abc"}, true, true},
+        {{u"/seconds=3", u"/buffer=0"}, true, true},
+        {{u"/rate=-1"}, true, false},
+        {{u"/latency=0,1"}, true, false},
+        {{u"/json="}, true, true},
+        {{u"/record="}, true, true},
+        {{u"/seconds=3", u"/stats"}, false, true},
+        {{u"/stats", u"/latency"}, false, false},
+        // A switch given twice is refused whichever comes first.
+        {{u"/seconds=1", u"/seconds=abc"}, true, true},
+        {{u"/seconds=abc", u"-SECONDS:1"}, true, true},
+        {{u"/json=a.json", u"/json=b.json"}, true, true},
     };
     for (const Case& c : cases) {
         std::vector<telText> args{u"echoprobe"};
@@ -126,11 +137,12 @@ TEST_F(ProgramTextTest, AWronglyGivenSwitchStopsTheRunOnlyWhereTheRunDependsOnIt
         const programOptions options = readOptions();
         const std::string shown(c.args[0].begin(), c.args[0].end());
         EXPECT_EQ(options.usageError, c.usageError) << shown;
-        EXPECT_EQ(options.secondsGiven, c.secondsGiven) << shown;
-        // A fault stopping the run prints its line and the whole usage text; /json= and
-        // /record= print their one line and the run goes on.
+        EXPECT_EQ(options.judged(), c.judged) << shown;
+        // A fault stopping the run prints its line and the whole usage text, and keeps
+        // the line for the JSON report.
         EXPECT_EQ(printed.size() > 5, c.usageError) << shown;
         EXPECT_EQ(options.stopsAfterOptions(), c.usageError) << shown;
+        EXPECT_EQ(!options.usageErrors.empty(), c.usageError) << shown;
     }
 }
 

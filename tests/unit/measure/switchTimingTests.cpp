@@ -234,7 +234,7 @@ TEST(SwitchTiming, RateFollowsTheDriversClockThroughJitterAndAStall) {
 // Too few points, too short a span, or nothing after the first 0.5 s: no rate.
 TEST(SwitchTiming, RateNeedsThreePointsOverATenthOfASecond) {
     struct Case {
-        std::vector<int64_t> entriesMs; // positions advance 4800 samples per 100 ms: exactly 48 kHz
+        std::vector<int64_t> entriesMs; // buffers of 100 ms: exactly 48 kHz
         std::vector<bool> valid;
         bool hasRate;
     };
@@ -248,7 +248,7 @@ TEST(SwitchTiming, RateNeedsThreePointsOverATenthOfASecond) {
         {{0, 100, 200, 300, 400, 499}, {true, true, true, true, true, true}, false},
     };
     for (size_t c = 0; c < cases.size(); ++c) {
-        SwitchTiming timing(480, 48000);
+        SwitchTiming timing(4800, 48000);
         for (size_t i = 0; i < cases[c].entriesMs.size(); ++i) {
             const int64_t ms = cases[c].entriesMs[i];
             timing.add(switchAt(ms * msNs, ms * 48, 0, cases[c].valid[i]));
@@ -287,4 +287,48 @@ TEST(SwitchTiming, TenHourRunKeepsTheRateExact) {
     ASSERT_TRUE(s.rateErrorPpm);
     EXPECT_NEAR(*s.rateErrorPpm, 500, 0.001);
     EXPECT_NEAR(*s.measuredRate, trueRate, 1e-4);
+}
+
+// Three seconds of 300-sample buffers at 48 kHz through every kind of discontinuity: a
+// dropped switch, a jump of 1000 samples, a re-base by 2^32, switches the host could
+// not note, and a driver that goes quiet for the last half second. Each is counted once
+// as what it is, nothing is judged across the host's loss, and the rate stays exact.
+TEST(SwitchTiming, DiscontinuitiesAreCountedAsWhatTheyAreAndLeaveTheRateExact) {
+    constexpr int64_t B = 300, periodNs = 6'250'000;
+    SwitchTiming timing(B, 48000);
+    timing.setOrigin(0);
+    int64_t offset = 0;
+    uint32_t lostBefore = 0;
+    for (int64_t k = 0; k * periodNs < 2'500 * msNs; ++k) {
+        if (k == 100) continue;                 // dropped: one gap of B
+        if (k == 150) offset += 1000;           // a jump: one gap of 1000
+        if (k == 200) offset += int64_t{1} << 32; // a re-base
+        if (k >= 250 && k < 260) {              // the host had no room for ten records
+            ++lostBefore;
+            continue;
+        }
+        SwitchRecord record = switchAt(k * periodNs, k * B + offset, static_cast<int32_t>(k % 2));
+        record.hostLostBefore = lostBefore;
+        lostBefore = 0;
+        timing.add(record);
+    }
+    const SwitchSummary s = timing.summary(0, 3 * secondNs);
+    EXPECT_EQ(s.gaps, 2u);
+    EXPECT_EQ(s.samplesLost, B + 1000);
+    EXPECT_EQ(s.positionJumps, 1u);
+    EXPECT_EQ(s.hostLostRecords, 10u);
+    EXPECT_EQ(s.repeats + s.backwards + s.shortSteps + s.halfErrors, 0u);
+    ASSERT_TRUE(s.rateErrorPpm);
+    EXPECT_NEAR(*s.rateErrorPpm, 0, 1);
+    // The half second of silence at the end is one late interval, the longest.
+    EXPECT_TRUE(s.trailingIntervalCounted);
+    EXPECT_EQ(s.intervalUs.late, 2u); // the dropped switch's 12.5 ms, and the silence
+    EXPECT_NEAR(s.intervalUs.max, 500'000 + 6'250, 1);
+    const std::vector<measure::LateInterval> late = timing.lateIntervals(3 * secondNs);
+    ASSERT_EQ(late.size(), 2u);
+    EXPECT_EQ(late[0].endNs, 101 * periodNs);
+    EXPECT_EQ(late[1].endNs, 3 * secondNs);
+    // The timeline holds a bin per 100 ms up to the last switch.
+    ASSERT_EQ(timing.timeline().size(), 25u);
+    EXPECT_EQ(timing.timeline()[6].switches, 16u - 1); // switch 100 (at 625 ms) never came
 }

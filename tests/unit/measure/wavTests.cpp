@@ -3,6 +3,7 @@
 // the reader's refusal of damaged files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -132,17 +133,19 @@ TEST_F(WavFileTest, PlainPcmHeaderBytes) {
     ASSERT_TRUE(writer.open(path("pcm.wav"), plan));
     ASSERT_TRUE(writer.writeSilence(10));
     ASSERT_TRUE(writer.close());
-    const Bytes expected = {'R',  'I',  'F', 'F', 0x4C, 0,   0,   0, // 36 + 40 data bytes
-                            'W',  'A',  'V', 'E', 'f',  'm', 't', ' ',
-                            16,   0,    0,   0,   1,    0,   2,   0, // PCM, 2 channels
-                            0x44, 0xAC, 0,   0,                      // 44100 Hz
-                            0x10, 0xB1, 2,   0,                      // 176400 bytes/s
-                            4,    0,    16,  0,                      // frame of 4 bytes, 16 bits
-                            'd',  'a',  't', 'a', 40,   0,   0,   0};
+    Bytes expected = {'R', 'I', 'F', 'F', 0x70, 0, 0, 0, // 72 + 40 data bytes
+                      'W', 'A', 'V', 'E', 'J', 'U', 'N', 'K', 28, 0, 0, 0};
+    expected.insert(expected.end(), 28, 0); // room for an RF64 header's ds64 chunk
+    const Bytes format = {'f',  'm',  't', ' ', 16, 0, 0, 0, 1, 0, 2, 0, // PCM, 2 channels
+                          0x44, 0xAC, 0,   0,                             // 44100 Hz
+                          0x10, 0xB1, 2,   0,                             // 176400 bytes/s
+                          4,    0,    16,  0,                             // frame of 4 bytes, 16 bits
+                          'd',  'a',  't', 'a', 40, 0, 0, 0};
+    expected.insert(expected.end(), format.begin(), format.end());
     Bytes file = fileBytes(path("pcm.wav"));
-    ASSERT_EQ(file.size(), 84u);
-    EXPECT_EQ(Bytes(file.begin(), file.begin() + 44), expected);
-    EXPECT_EQ(Bytes(file.begin() + 44, file.end()), Bytes(40, 0));
+    ASSERT_EQ(file.size(), 120u);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 80), expected);
+    EXPECT_EQ(Bytes(file.begin() + 80, file.end()), Bytes(40, 0));
 }
 
 TEST_F(WavFileTest, ExtensibleHeaderBytesWithPadByte) {
@@ -152,19 +155,22 @@ TEST_F(WavFileTest, ExtensibleHeaderBytesWithPadByte) {
     ASSERT_TRUE(writer.open(path("ext.wav"), plan));
     ASSERT_TRUE(writer.writeFrames(samples, 5));
     ASSERT_TRUE(writer.close());
-    const Bytes expected = {
-        'R',  'I',  'F', 'F', 0x4C, 0,   0,    0, // 60 + 15 data bytes + 1 pad
-        'W',  'A',  'V', 'E', 'f',  'm', 't',  ' ', 40,   0, 0, 0,    0xFE, 0xFF, 1,    0, // extensible, mono
+    Bytes expected = {'R', 'I', 'F', 'F', 0x70, 0, 0, 0, // 96 + 15 data bytes + 1 pad
+                      'W', 'A', 'V', 'E', 'J', 'U', 'N', 'K', 28, 0, 0, 0};
+    expected.insert(expected.end(), 28, 0);
+    const Bytes format = {
+        'f',  'm',  't', ' ', 40,   0, 0, 0,    0xFE, 0xFF, 1,    0, // extensible, mono
         0x80, 0xBB, 0,   0,                                                                // 48000 Hz
         0x80, 0x32, 2,   0,                                                                // 144000 bytes/s
         3,    0,    24,  0,   22,   0,   20,   0, // frame, bits, cbSize, valid bits
         4,    0,    0,   0,                       // front centre
         1,    0,    0,   0,   0,    0,   0x10, 0,   0x80, 0, 0, 0xAA, 0,    0x38, 0x9B, 0x71, // PCM
         'd',  'a',  't', 'a', 15,   0,   0,    0};
+    expected.insert(expected.end(), format.begin(), format.end());
     const Bytes file = fileBytes(path("ext.wav"));
-    ASSERT_EQ(file.size(), 84u);
-    EXPECT_EQ(Bytes(file.begin(), file.begin() + 68), expected);
-    EXPECT_EQ(Bytes(file.begin() + 68, file.end() - 1), Bytes(samples, samples + 15));
+    ASSERT_EQ(file.size(), 120u);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 104), expected);
+    EXPECT_EQ(Bytes(file.begin() + 104, file.end() - 1), Bytes(samples, samples + 15));
     EXPECT_EQ(file.back(), 0);
     EXPECT_EQ(wavHeader(plan, 5), expected);
 }
@@ -276,12 +282,77 @@ TEST(WavConversion, RefusesWhatDoesNotFitThePlan) {
 
 // ---------------------------------------------------------------- size limit and crashes
 
-TEST(WavLimits, LargestFrameCountsKeepTheRiffSizeWithin32Bits) {
-    // (2^32 - 1 - (header - 8) - 1 pad byte) / frame bytes, by hand.
-    EXPECT_EQ(maxWavFrames(planWav({ASIOSTInt16LSB, ASIOSTInt16LSB}, 44100)), 1073741814u);
-    EXPECT_EQ(maxWavFrames(planWav({ASIOSTInt32LSB20}, 48000)), 1431655744u);
-    EXPECT_EQ(maxWavFrames(planWav({ASIOSTFloat32LSB, ASIOSTFloat32LSB, ASIOSTFloat32LSB}, 48000)),
-              357913935u);
+// A sink in memory that takes only so many bytes, as a full disk does.
+class MemorySink : public WavSink {
+  public:
+    explicit MemorySink(Bytes& bytes, size_t room = SIZE_MAX) : bytes_(bytes), room_(room) {}
+    size_t append(const void* data, size_t bytes) override {
+        const size_t taken = std::min(bytes, room_ - std::min(room_, bytes_.size()));
+        const auto* begin = static_cast<const uint8_t*>(data);
+        bytes_.insert(bytes_.end(), begin, begin + taken);
+        return taken;
+    }
+    bool overwrite(uint64_t offset, const void* data, size_t bytes) override {
+        if (offset + bytes > bytes_.size()) return false;
+        std::memcpy(bytes_.data() + offset, data, bytes);
+        return true;
+    }
+    bool truncate(uint64_t size) override {
+        bytes_.resize(size_t(size));
+        return true;
+    }
+    bool close() override { return true; }
+    std::string lastError() const override { return "No space left on device"; }
+
+  private:
+    Bytes& bytes_;
+    size_t room_;
+};
+
+// Data past what 32-bit sizes describe turns the file into RF64 (shown here with the
+// limit lowered to 100 bytes), which the reader takes whole.
+TEST(WavLimits, DataPastThe32BitSizesIsWrittenAsRf64) {
+    const WavPlan plan = planWav({ASIOSTFloat32LSB, ASIOSTFloat32LSB}, 48000);
+    EXPECT_EQ(plainWavDataLimit(planWav({ASIOSTInt16LSB, ASIOSTInt16LSB}, 44100)), uint64_t(UINT32_MAX) - 72 - 1);
+    Bytes file;
+    WavWriter writer;
+    ASSERT_TRUE(writer.open(std::make_unique<MemorySink>(file), "mem.wav", plan, UINT64_MAX, 100));
+    Bytes frames(40 * 8);
+    for (size_t i = 0; i < frames.size(); ++i)
+        frames[i] = uint8_t(i * 7);
+    ASSERT_TRUE(writer.writeFrames(frames.data(), 40));
+    ASSERT_TRUE(writer.close());
+    EXPECT_TRUE(writer.rf64());
+    EXPECT_EQ(std::memcmp(file.data(), "RF64\xFF\xFF\xFF\xFFWAVEds64", 16), 0);
+    std::string error;
+    const auto wav = parseWav(file, &error);
+    ASSERT_TRUE(wav) << error;
+    EXPECT_EQ(wav->frames, 40u);
+    EXPECT_EQ(wav->data, frames);
+}
+
+// A disk that fills up: the header still describes every frame written completely, the
+// file is cut back to them and opens, and the frames that could not be written are
+// counted and said.
+TEST(WavLimits, AWriteErrorLeavesAFileOfTheFramesWrittenWhole) {
+    const WavPlan plan = planWav({ASIOSTInt24LSB, ASIOSTInt24LSB}, 48000); // 6 bytes a frame
+    Bytes file;
+    WavWriter writer;
+    const size_t header = wavHeader(plan, std::nullopt).size();
+    ASSERT_TRUE(writer.open(std::make_unique<MemorySink>(file, header + 6 * 10 + 4), "full.wav", plan));
+    const Bytes frames(6 * 8, 0x5A);
+    EXPECT_TRUE(writer.writeFrames(frames.data(), 8));
+    EXPECT_FALSE(writer.writeFrames(frames.data(), 8)); // 2 whole frames and 4 bytes fit
+    EXPECT_FALSE(writer.writeSilence(5));
+    EXPECT_EQ(writer.framesWritten(), 10u);
+    EXPECT_EQ(writer.framesNotWritten(), 6u + 5u);
+    EXPECT_FALSE(writer.close());
+    EXPECT_NE(writer.error().find("No space left on device"), std::string::npos);
+    EXPECT_NE(writer.error().find("11 frames were not written"), std::string::npos);
+    std::string error;
+    const auto wav = parseWav(file, &error);
+    ASSERT_TRUE(wav) << error;
+    EXPECT_EQ(wav->frames, 10u);
 }
 
 TEST_F(WavFileTest, WriterStopsAtItsLimitAndLeavesAValidFile) {
@@ -324,12 +395,12 @@ TEST_F(WavFileTest, UnclosedRecordingKeepsAHeaderWithZeroSizes) {
 // ---------------------------------------------------------------- reader
 
 TEST(WavReading, RefusesDamagedFiles) {
-    // A closed float stereo file of 2 frames: header of 80 bytes (extensible, fact), 16
-    // data bytes.
+    // A closed float stereo file of 2 frames: header of 116 bytes (JUNK, extensible fmt,
+    // fact), 16 data bytes.
     const WavPlan plan = planWav({ASIOSTFloat32LSB, ASIOSTFloat32LSB}, 48000);
     Bytes good = wavHeader(plan, 2);
-    ASSERT_EQ(good.size(), 80u);
-    good.resize(96, 0);
+    ASSERT_EQ(good.size(), 116u);
+    good.resize(132, 0);
     ASSERT_TRUE(parseWav(good));
 
     auto put32 = [](Bytes bytes, size_t at, uint32_t value) {
@@ -349,14 +420,14 @@ TEST(WavReading, RefusesDamagedFiles) {
         {"cut by one byte", Bytes(good.begin(), good.end() - 1)},
         {"cut inside the header", Bytes(good.begin(), good.begin() + 30)},
         {"not RIFF", put32(good, 0, 0x46464952u + 1)},
-        {"data chunk overruns", put32(good, 76, 17 * 4)},
-        {"data ends inside a frame", put32(put32(good, 76, 12), 4, 84)},
-        {"frame size disagrees", put16(good, 32, 6)},
-        {"byte rate disagrees", put32(good, 28, 1)},
-        {"unknown sub-format", put16(good, 44, 2)},
-        {"fact disagrees", put32(good, 68, 3)},
-        {"fmt chunk overruns", put32(good, 16, 0x7FFFFFF0u)},
-        {"no data chunk", put32(Bytes(good.begin(), good.begin() + 72), 4, 64)},
+        {"data chunk overruns", put32(good, 112, 17 * 4)},
+        {"data ends inside a frame", put32(put32(good, 112, 12), 4, 120)},
+        {"frame size disagrees", put16(good, 68, 6)},
+        {"byte rate disagrees", put32(good, 64, 1)},
+        {"unknown sub-format", put16(good, 80, 2)},
+        {"fact disagrees", put32(good, 104, 3)},
+        {"fmt chunk overruns", put32(good, 52, 0x7FFFFFF0u)},
+        {"no data chunk", put32(Bytes(good.begin(), good.begin() + 108), 4, 100)},
     };
     for (const Damage& d : damaged) {
         std::string error;
