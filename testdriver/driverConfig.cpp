@@ -1,5 +1,6 @@
 #include "testdriver/driverConfig.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -122,6 +123,8 @@ void readStreamFaults(plat::RegKey key, StreamFaults& faults) {
     readInt(key, "RateErrorPpm", faults.rateErrorPpm);
     readInt(key, "MessageAt", faults.messageAt);
     readInt(key, "RateChangeAt", faults.rateChangeAt);
+    readInt(key, "StallAt", faults.stallAt);
+    readInt(key, "StallMs", faults.stallMs);
     // A dword, or a string of selectors (a three-character string is as long as a dword).
     std::string bytes;
     if (readRaw(key, "MessageSelector", bytes)) {
@@ -138,8 +141,16 @@ void readStreamFaults(plat::RegKey key, StreamFaults& faults) {
 void readWire(plat::RegKey key, WireConfig& wire) {
     readInt(key, "WireFrom", wire.from);
     readInt(key, "WireTo", wire.to);
-    if (readInt(key, "WireDelay", wire.delay))
-        wire.delay = wire.delay < 0 ? 0 : (wire.delay > maxWireDelay ? maxWireDelay : wire.delay);
+    // A dword of whole samples, or a decimal number such as "96.5".
+    std::string bytes;
+    if (readRaw(key, "WireDelay", bytes)) {
+        int32_t whole = 0;
+        if (bytes.size() == 4 && !rawValueIsText(bytes) && readInt(key, "WireDelay", whole))
+            wire.delay = whole;
+        else
+            readDecimal(key, "WireDelay", wire.delay);
+        wire.delay = wire.delay < 0 || !(wire.delay == wire.delay) ? 0 : std::min<double>(wire.delay, maxWireDelay);
+    }
     readDecimal(key, "WireGainDb", wire.gainDb);
     std::string text;
     readString(key, "WireNoiseDb", text);

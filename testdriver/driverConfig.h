@@ -70,13 +70,15 @@ struct StreamFaults {
     int32_t messageAt = -1;
     std::vector<int32_t> messageSelectors; // the i-th goes at messageAt + i
     int32_t rateChangeAt = -1;
+    int32_t stallAt = -1;  // from this switch on nothing is delivered for stallMs
+    int32_t stallMs = 0;   // 0 or less: until the stream is stopped
 };
 
 // The loopback cable from one output to one input.
 struct WireConfig {
     int32_t from = 0;  // 1-based output channel; 0: off
     int32_t to = 0;    // 1-based input channel; 0: off
-    int32_t delay = 0; // samples beyond the two buffers of the driver's own path
+    double delay = 0;  // samples beyond the two buffers of the driver's own path
     double gainDb = 0.0;
     bool invert = false;
     std::optional<double> noiseDb; // RMS relative to full scale

@@ -165,6 +165,8 @@ ASIOError ReferenceDriver::start() {
         setup.jitterMicros = std::min(config_.faults.jitterMicros, maxJitterMicros);
         setup.paceFactor = 1.0 + std::max(config_.faults.rateErrorPpm, minRateErrorPpm) / 1e6;
         setup.seed = config_.faults.seed;
+        setup.stallAt = config_.faults.stallAt;
+        setup.stallMs = config_.faults.stallMs;
         return engine_.start(std::move(setup)) ? ASE_OK : ASE_NotPresent;
     }();
     journal(statusText("start", status));

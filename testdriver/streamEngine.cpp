@@ -98,6 +98,12 @@ void StreamEngine::run() {
         const auto lateBy = std::chrono::microseconds(
             setup_.jitterMicros > 0 ? jitter.upTo(static_cast<uint64_t>(setup_.jitterMicros)) : 0);
         if (!waitUntil(deadline + lateBy)) break;
+        if (static_cast<int64_t>(slot) == setup_.stallAt) {
+            // The device stops delivering: for a while, or for the rest of the run.
+            const auto until = setup_.stallMs > 0 ? Clock::now() + std::chrono::milliseconds(setup_.stallMs)
+                                                  : Clock::time_point::max();
+            if (!waitUntil(until)) break;
+        }
 
         runSlot(slot, rate);
 

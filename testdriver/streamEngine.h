@@ -43,6 +43,8 @@ struct StreamSetup {
     int32_t jitterMicros = 0;
     double paceFactor = 1.0; // slots are paced at the nominal rate × paceFactor
     uint32_t seed = 1;
+    int32_t stallAt = -1; // the stream stalls before this slot…
+    int32_t stallMs = 0;  // …for this long; 0 or less: until stopped
 };
 
 class StreamEngine {

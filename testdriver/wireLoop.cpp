@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <numbers>
 
 #include "testdriver/captureFormat.h"
 #include "testdriver/sampleFormat.h"
@@ -11,6 +12,9 @@
 namespace refdrv {
 
 namespace {
+
+// Taps on each side of the fractional-delay filter.
+constexpr int fractionReach = 16;
 
 // Marks a delay-line slot that holds no output yet.
 constexpr int64_t unwritten = std::numeric_limits<int64_t>::min();
@@ -34,8 +38,22 @@ bool WireLoop::prepare(const BufferSet& buffers, const WireConfig& config, uint3
         return false;
     }
     frames_ = buffers.frames();
-    delay_ = 2 * int64_t{frames_} + config.delay;
-    length_ = delay_ + 2 * int64_t{frames_};
+    const double extra = config.delay;
+    delay_ = 2 * int64_t{frames_} + static_cast<int64_t>(std::floor(extra));
+    const double fraction = extra - std::floor(extra);
+    fractionTaps_.clear();
+    // The filter reaches fractionReach samples ahead, which must already have been
+    // written: a fraction needs at least that many samples of delay.
+    if (fraction > 0.0 && extra >= fractionReach) {
+        for (int j = -fractionReach; j <= fractionReach; ++j) {
+            const double x = j - fraction;
+            const double sinc = std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
+            const double n = (x + fractionReach + 1) / (2.0 * fractionReach + 2);
+            fractionTaps_.push_back(sinc * (0.42 - 0.5 * std::cos(2 * std::numbers::pi * n) +
+                                            0.08 * std::cos(4 * std::numbers::pi * n)));
+        }
+    }
+    length_ = delay_ + 2 * int64_t{frames_} + fractionReach + 1;
     values_.reset(new (std::nothrow) double[static_cast<size_t>(length_)]);
     positions_.reset(new (std::nothrow) int64_t[static_cast<size_t>(length_)]);
     if (!values_ || !positions_) {
@@ -63,10 +81,20 @@ void WireLoop::fillInput(int32_t half, int64_t position, bool dropout) noexcept 
         return;
     }
     const int width = capture::sampleTypeBytes(input_->type);
+    auto written = [this](int64_t source) {
+        const size_t slot = slotOf(source);
+        return positions_[slot] == source ? values_[slot] : 0.0;
+    };
     for (int32_t s = 0; s < frames_; ++s) {
         const int64_t source = position + s - delay_;
-        const size_t slot = slotOf(source);
-        double value = positions_[slot] == source ? values_[slot] * gain_ : 0.0;
+        double value = 0.0;
+        if (fractionTaps_.empty()) {
+            value = written(source);
+        } else {
+            for (int j = -fractionReach; j <= fractionReach; ++j)
+                value += fractionTaps_[static_cast<size_t>(j + fractionReach)] * written(source - j);
+        }
+        value *= gain_;
         if (noisePeak_ > 0.0) value += noisePeak_ * noise_.symmetric();
         if (!encodeSample(target + s * width, input_->type, value)) target[s] = 0;
     }

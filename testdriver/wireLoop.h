@@ -4,11 +4,14 @@
 // written at position p - (2 × buffer size + WireDelay): two buffers of the driver's own
 // path (played during the next period, recorded, handed over one switch later) plus the
 // configured delay. Positions never written count as 0. Samples travel as values at
-// full scale 1.0 (sampleFormat.h) with gain, inversion and noise applied on the way.
+// full scale 1.0 (sampleFormat.h) with gain, inversion and noise applied on the way. A
+// delay with a fraction of a sample is made by interpolating between the written
+// samples with a windowed sinc, as a resampling converter delays.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "testdriver/bufferSet.h"
 #include "testdriver/driverConfig.h"
@@ -33,7 +36,7 @@ class WireLoop {
     // Stream thread.
     void takeOutput(int32_t half, int64_t position) noexcept;
 
-    // Total delay from output to input, in samples.
+    // Total delay from output to input, in whole samples (the fraction aside).
     int64_t delay() const { return delay_; }
 
   private:
@@ -42,7 +45,8 @@ class WireLoop {
     const ChannelBuffer* output_ = nullptr;
     const ChannelBuffer* input_ = nullptr;
     int32_t frames_ = 0;
-    int64_t delay_ = 0;
+    int64_t delay_ = 0;                    // whole samples of the delay
+    std::vector<double> fractionTaps_;     // a delay between samples: the windowed sinc; empty for none
     int64_t length_ = 0;                   // samples in the delay line
     std::unique_ptr<double[]> values_;     // output values by position modulo length_
     std::unique_ptr<int64_t[]> positions_; // the position each slot holds
