@@ -133,8 +133,12 @@ void telAsioDriverList::AfterConstruction() {
         pASIODRVSTRUCT* link = &f_lpdrvlist;
         int32_t nextID = 0;
         char name[keyNameBytes];
-        for (uint32_t index = 0; plat::regEnumKeyA(asioKey, index, name, sizeof name) == plat::errorSuccess;
-             ++index) {
+        for (uint32_t index = 0;; ++index) {
+            const int32_t status = plat::regEnumKeyA(asioKey, index, name, sizeof name);
+            // A key whose name does not fit is skipped, not taken for the end of the
+            // list: the drivers after it are still found.
+            if (status == plat::errorMoreData) continue;
+            if (status != plat::errorSuccess) break;
             pASIODRVSTRUCT entry = readDriverEntry(asioKey, fieldText(name, sizeof name), nextID);
             if (entry == nullptr) continue;
             *link = entry;

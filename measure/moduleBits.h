@@ -21,12 +21,18 @@ struct ModuleBits {
     std::string format;  // "PE" or "ELF"; "" when not recognised
     std::string machine; // "i386", "AMD64", "ARM64", "x86", "x86-64", "AArch64", ...; a
                          // machine code without a name reads "0x" and four hex digits
+    // Whether the module exports DllGetClassObject, the entry point of a driver's server:
+    // from the PE export table, or from the ELF dynamic symbols. False when the format is
+    // not recognised or its tables cannot be read.
+    bool exportsClassObject = false;
 };
 
 // Recognises a PE image ("MZ", the offset at 0x3C to "PE\0\0", the machine field, then
 // the optional header's magic 0x10B or 0x20B) or an ELF file ("\x7F" "ELF", the class
 // byte, e_machine in the file's byte order). Anything else, or any byte it needs
-// missing, gives bits 0 and empty texts.
+// missing, gives bits 0 and empty texts. The export tables are walked within bounds: a
+// table that points outside the file, or holds an absurd number of names, exports
+// nothing.
 ModuleBits moduleBits(const ReadAt& read, uint64_t fileSize);
 
 // The same for a file on disk, given its path in the program's 8-bit encoding; bits 0 when

@@ -15,6 +15,7 @@ namespace {
 // The driver list's own limits: key names of 127 characters, class identifier values of
 // 256 bytes, server paths of 261 bytes, descriptions of 256 bytes.
 constexpr uint32_t keyNameBytes = 128;
+constexpr uint32_t longKeyNameBytes = 1024; // what /list reads to name a longer key
 constexpr uint32_t clsidBytes = 256;
 constexpr uint32_t serverPathBytes = 261;
 constexpr uint32_t descriptionBytes = 256;
@@ -73,9 +74,17 @@ void judgeModule(inventoryEntry& entry) {
         entry.problem = "the module file is missing";
         return;
     }
-    entry.moduleBits = measure::moduleBitsOfFile(entry.module).bits;
+    const measure::ModuleBits module = measure::moduleBitsOfFile(entry.module);
+    entry.moduleBits = module.bits;
+    if (module.bits == 0) {
+        entry.problem = "the module is neither a Windows DLL nor a shared library";
+        return;
+    }
     const int viewBits = entry.view == plat::RegView::bits64 ? 64 : 32;
-    if (entry.moduleBits == 0 || entry.moduleBits == viewBits) return;
+    if (entry.moduleBits == viewBits) {
+        if (!module.exportsClassObject) entry.problem = "the module does not export DllGetClassObject: it is no driver";
+        return;
+    }
     const std::string built = "the module is built for " + std::to_string(entry.moduleBits) + "-bit programs";
     entry.problem = viewBits == ownBits() ? built + "; this " + std::to_string(ownBits()) +
                                                 "-bit echoprobe cannot load it"
@@ -136,7 +145,24 @@ std::vector<inventoryEntry> takeInventory(plat::RegView view) {
         return entries;
     char name[keyNameBytes];
     int32_t next = 0;
-    for (uint32_t index = 0; plat::regEnumKeyA(asioKey, index, name, sizeof name) == plat::errorSuccess; ++index) {
+    for (uint32_t index = 0;; ++index) {
+        const int32_t status = plat::regEnumKeyA(asioKey, index, name, sizeof name);
+        if (status == plat::errorMoreData) {
+            // The driver list skips a key whose name does not fit its buffer; its name is
+            // read here with room to spare, to say which key it is.
+            char longName[longKeyNameBytes];
+            inventoryEntry entry;
+            if (plat::regEnumKeyA(asioKey, index, longName, sizeof longName) == plat::errorSuccess)
+                entry.keyName = std::string(longName, strnlen(longName, sizeof longName));
+            entry.description = entry.keyName;
+            entry.view = view;
+            entry.problem = "the key's name has " + std::to_string(entry.keyName.size()) +
+                            " characters; the driver list reads names of at most " +
+                            std::to_string(keyNameBytes - 1);
+            entries.push_back(std::move(entry));
+            continue;
+        }
+        if (status != plat::errorSuccess) break;
         inventoryEntry entry = readEntry(asioKey, std::string(name, strnlen(name, sizeof name)), view);
         if (entry.problem.empty()) {
             entry.index = next++;

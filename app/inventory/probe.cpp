@@ -47,7 +47,12 @@ nlohmann::json probeRates(telAsioDriver& driver) {
         rates[rateText(rate)] = possible;
         (possible ? can : cannot).push_back(decimalText(static_cast<int64_t>(rate)));
     }
-    line(u"Rates", u"can run at " + joined(can) + u" Hz; not at " + joined(cannot) + u" Hz");
+    if (can.empty())
+        line(u"Rates", u"can run at none of the standard rates");
+    else if (cannot.empty())
+        line(u"Rates", u"can run at every standard rate");
+    else
+        line(u"Rates", u"can run at " + joined(can) + u" Hz; not at " + joined(cannot) + u" Hz");
     return rates;
 }
 
