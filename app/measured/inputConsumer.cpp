@@ -43,6 +43,12 @@ void inputConsumer::finish() {
         f_stopping.store(true, std::memory_order_release);
         f_thread.join();
     }
+    // Whatever is still in the ring (all of it, when the thread never ran).
+    tapBlockHeader header{};
+    while (f_tap.peek(header)) {
+        take(header);
+        f_tap.release();
+    }
     if (f_writer && f_writer->isOpen()) {
         // Blocks dropped at the very end still took their place in the driver's positions.
         const uint64_t trailing = f_tap.lostAtEnd();

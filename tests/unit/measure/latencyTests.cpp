@@ -264,6 +264,28 @@ TEST(LatencyAnalysis, LagThatMovesIsInconsistent) {
     EXPECT_EQ(r.lagMin, 300);
     EXPECT_EQ(r.lagMedian, 300);
     EXPECT_EQ(r.lagMax, 1000);
+
+    // A slip of one sample is a change too.
+    loop.delayAt = [=](int64_t p) { return p < 2 * s + 100 ? 300 : 301; };
+    const LatencyResult slipped = analyse(signal, loopInput(signal, loop, lengthFor(signal, 4)));
+    EXPECT_EQ(slipped.lagMax - slipped.lagMin, 1.0);
+    EXPECT_FALSE(slipped.lagConsistent);
+}
+
+// A dropout is placed at its first sample that differs from what should have come: at
+// the block's start, unless the sine happens to cross zero there.
+TEST(LatencyAnalysis, ADropoutIsPlacedAtItsFirstWrongSample) {
+    const LoopbackSignal signal = signalFor(48000);
+    const int64_t delay = 600;
+    for (int64_t at : {30000, 30007}) {
+        Loop loop = loopOf(delay);
+        loop.disturb = [=](int64_t p, double v) { return p >= at && p < at + 300 ? 0.0 : v; };
+        const LatencyResult r = analyse(signal, loopInput(signal, loop, lengthFor(signal, 3)), 300);
+        ASSERT_EQ(r.glitchPositions.size(), 1u);
+        // At 30000 the expected sine is sin(2π (29400 mod 48) / 48) = sin(π) = 0, which the
+        // dropout's zero matches: the first wrong sample is the next one.
+        EXPECT_EQ(r.glitchPositions[0], at == 30000 ? 30001 : at);
+    }
 }
 
 TEST(LatencyAnalysis, NoLoopFindsNoBurst) {

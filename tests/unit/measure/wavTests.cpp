@@ -11,6 +11,7 @@
 
 #include "measure/sampleDecode.h"
 #include "measure/wavFile.h"
+#include "tests/support/memorySink.h"
 
 using namespace measure;
 
@@ -282,33 +283,6 @@ TEST(WavConversion, RefusesWhatDoesNotFitThePlan) {
 
 // ---------------------------------------------------------------- size limit and crashes
 
-// A sink in memory that takes only so many bytes, as a full disk does.
-class MemorySink : public WavSink {
-  public:
-    explicit MemorySink(Bytes& bytes, size_t room = SIZE_MAX) : bytes_(bytes), room_(room) {}
-    size_t append(const void* data, size_t bytes) override {
-        const size_t taken = std::min(bytes, room_ - std::min(room_, bytes_.size()));
-        const auto* begin = static_cast<const uint8_t*>(data);
-        bytes_.insert(bytes_.end(), begin, begin + taken);
-        return taken;
-    }
-    bool overwrite(uint64_t offset, const void* data, size_t bytes) override {
-        if (offset + bytes > bytes_.size()) return false;
-        std::memcpy(bytes_.data() + offset, data, bytes);
-        return true;
-    }
-    bool truncate(uint64_t size) override {
-        bytes_.resize(size_t(size));
-        return true;
-    }
-    bool close() override { return true; }
-    std::string lastError() const override { return "No space left on device"; }
-
-  private:
-    Bytes& bytes_;
-    size_t room_;
-};
-
 // Data past what 32-bit sizes describe turns the file into RF64 (shown here with the
 // limit lowered to 100 bytes), which the reader takes whole.
 TEST(WavLimits, DataPastThe32BitSizesIsWrittenAsRf64) {
@@ -316,7 +290,7 @@ TEST(WavLimits, DataPastThe32BitSizesIsWrittenAsRf64) {
     EXPECT_EQ(plainWavDataLimit(planWav({ASIOSTInt16LSB, ASIOSTInt16LSB}, 44100)), uint64_t(UINT32_MAX) - 72 - 1);
     Bytes file;
     WavWriter writer;
-    ASSERT_TRUE(writer.open(std::make_unique<MemorySink>(file), "mem.wav", plan, UINT64_MAX, 100));
+    ASSERT_TRUE(writer.open(std::make_unique<teltest::MemorySink>(file), "mem.wav", plan, UINT64_MAX, 100));
     Bytes frames(40 * 8);
     for (size_t i = 0; i < frames.size(); ++i)
         frames[i] = uint8_t(i * 7);
@@ -339,7 +313,7 @@ TEST(WavLimits, AWriteErrorLeavesAFileOfTheFramesWrittenWhole) {
     Bytes file;
     WavWriter writer;
     const size_t header = wavHeader(plan, std::nullopt).size();
-    ASSERT_TRUE(writer.open(std::make_unique<MemorySink>(file, header + 6 * 10 + 4), "full.wav", plan));
+    ASSERT_TRUE(writer.open(std::make_unique<teltest::MemorySink>(file, header + 6 * 10 + 4), "full.wav", plan));
     const Bytes frames(6 * 8, 0x5A);
     EXPECT_TRUE(writer.writeFrames(frames.data(), 8));
     EXPECT_FALSE(writer.writeFrames(frames.data(), 8)); // 2 whole frames and 4 bytes fit
