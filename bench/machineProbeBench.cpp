@@ -1,0 +1,32 @@
+// The machine probe's own cost: one thread per processor waking every millisecond for
+// the length of a measured run. Reported as the share of one processor it keeps busy.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "app/measured/machineProbe.h"
+
+namespace {
+
+void BM_MachineProbe(benchmark::State& state) {
+    double share = 0;
+    for (auto _ : state) {
+        machineProbe probe;
+        const std::clock_t cpuBefore = std::clock();
+        const auto wallBefore = std::chrono::steady_clock::now();
+        probe.start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        probe.stop();
+        const double cpu = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+        share = cpu / wall;
+        benchmark::DoNotOptimize(probe.stallCount());
+    }
+    state.counters["cpu_share"] = share;
+}
+
+} // namespace
+
+BENCHMARK(BM_MachineProbe)->Iterations(4)->UseRealTime()->Unit(benchmark::kMillisecond);
