@@ -183,6 +183,7 @@ void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& mea
         state.interrupted("before the driver started");
         return;
     }
+    processor.prepareTone(driver.sampleRate());
     measured.started();
     if (!startDriver(driver, &failure)) {
         state.failed(withDriverThrow(driver, failure));
@@ -231,8 +232,11 @@ void runDriver(telAsioDriver& driver, myBP& processor, mainState& state) {
         runMeasured(driver, static_cast<measuringBP&>(processor), measured, state);
         return;
     }
+    processor.prepareTone(driver.sampleRate());
     if (!startDriver(driver)) return;
-    runStatusLoop(driver, platformStatusLoopPorts());
+    statusLoopLimits limits;
+    limits.eachPass = [&processor] { processor.fillTone(); };
+    runStatusLoop(driver, platformStatusLoopPorts(), limits);
     if (driver.stop(telTrue) != ASE_OK) driver.release();
     state.finishedWithout({});
 }

@@ -58,6 +58,17 @@ void myBP::notifyOutputReady(telAsioDriver& driver) {
     std::atomic_ref<uint64_t>(f_outputReadyCalls).fetch_add(1, std::memory_order_relaxed);
 }
 
+void myBP::prepareTone(double sampleRate) {
+    const double rate = std::isfinite(sampleRate) && sampleRate > 0 ? std::min(sampleRate, 1e7) : 48000.0;
+    f_toneRing = std::make_unique<toneRing>(static_cast<size_t>(rate / 2) + 1);
+}
+
+void myBP::fillTone() {
+    if (f_toneRing) f_toneRing->fill();
+}
+
+uint64_t myBP::toneShortages() const { return f_toneRing ? f_toneRing->dryTakes() : 0; }
+
 uint64_t myBP::outputReadyCalls() const {
     return std::atomic_ref<uint64_t>(const_cast<uint64_t&>(f_outputReadyCalls)).load(std::memory_order_relaxed);
 }
@@ -108,9 +119,12 @@ void myBP::writeTones(telAsioDriver& driver, int32_t index) {
     const int32_t block = static_cast<int32_t>(f_toneBlock.size());
     for (int32_t start = 0; start < samples && block > 0; start += block) {
         const int32_t count = std::min(block, samples - start);
+        // Made ahead, both channels carry the one sequence the ring holds.
+        if (f_toneRing && (firstToned || secondToned))
+            f_toneRing->take(f_toneBlock.data(), static_cast<size_t>(count));
         for (int32_t channel : {first, second}) {
             if (!(channel == first ? firstToned : secondToned)) continue;
-            if (!(shared && channel == second)) computeTone(channel, count);
+            if (!f_toneRing && !(shared && channel == second)) computeTone(channel, count);
             driver.setSamples(channel, index, start, f_toneBlock.data(), count,
                               f_outBufLooped[channel] ? soAdd : soReplace);
         }

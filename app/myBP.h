@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "asio/telAsioBufferProcessor.h"
+#include "app/toneRing.h"
 #include "asio/telAsioDriver.h"
 
 class myBP : public telAsioBufferProcessor {
@@ -29,6 +31,15 @@ class myBP : public telAsioBufferProcessor {
     // Calls of the driver's outputReady made by this processor (the output-ready notice).
     uint64_t outputReadyCalls() const;
 
+    // Computes the tone ahead of the callback from now on: a ring of half a second or more
+    // at `sampleRate`, filled at once. Call before the driver starts; then call fillTone
+    // from a thread of the run (the status loop) to keep it filled. Without it the
+    // callback computes the tone itself. The samples are the same either way.
+    void prepareTone(double sampleRate);
+    void fillTone();
+    // Switches whose tone the callback had to compute itself (the ring had run dry).
+    uint64_t toneShortages() const;
+
   protected:
     // Loopback, test tones and the output-ready notice of one buffer half; the work of
     // doBufferSwitchTimeInfo, for processors that add to it.
@@ -45,5 +56,6 @@ class myBP : public telAsioBufferProcessor {
     void computeTone(int32_t channel, int32_t samples);
 
     std::vector<double> f_toneBlock; // tone samples of one buffer (or a piece of a large one)
+    std::unique_ptr<toneRing> f_toneRing; // the tone made ahead, once prepared
     uint64_t f_outputReadyCalls = 0; // written on the callback thread, read after the run
 };

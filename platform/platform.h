@@ -95,6 +95,9 @@ uint32_t currentThreadId();
 // system allows it), so its wake-ups are not queued behind ordinary work. False when the
 // system refuses; the thread then runs on as it was.
 bool raiseThreadToAudioPriority();
+// Page faults the calling thread has taken so far (minor and major); -1 where the system
+// does not tell them per thread.
+int64_t threadPageFaults();
 // Keeps the calling thread on processor `cpu` (0 for the first); false when the system
 // refuses.
 bool pinThreadToProcessor(uint32_t cpu);

@@ -33,6 +33,8 @@ inputTap::inputTap(telAsioDriver& driver, std::vector<int32_t> channels, double 
     // Memory that cannot be had leaves the tap without blocks (ready() false), not a throw.
     f_memory.reset(new (std::nothrow) uint8_t[f_blockCount * f_blockBytes]);
     if (!f_memory) f_blockCount = 0;
+    // Touched now, so the callback never meets a page of it for the first time.
+    if (f_memory) std::memset(f_memory.get(), 0, f_blockCount * f_blockBytes);
 }
 
 uint8_t* inputTap::block(uint64_t sequence) const noexcept {

@@ -177,6 +177,7 @@ statusLoopLimits measuredRun::loopLimits() {
     statusLoopLimits limits;
     if (f_options.seconds) limits.seconds = static_cast<uint32_t>(*f_options.seconds);
     limits.eachPass = [this] {
+        if (f_processor) f_processor->fillTone();
         if (f_probe) f_probe->drain(*f_timing);
     };
     return limits;
@@ -198,6 +199,7 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
         findings.messages.bySelector = f_probe->messages();
         findings.messages.rateChanges = f_probe->rateChanges();
     }
+    findings.toneShortages = processor.toneShortages();
     findings.messages.outputReadyWanted = driver.postOutput() != 0;
     findings.messages.outputReadyCalls = processor.outputReadyCalls();
     if (stopStatus != ASE_OK) findings.stopFailure = utf8Text(hexCodeText(stopStatus));

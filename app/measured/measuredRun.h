@@ -32,6 +32,7 @@ struct runFindings {
     std::optional<measure::LatencyFacts> latency;
     std::optional<measure::RecordingFacts> recording;
     telText recordingPath; // as given on the command line
+    uint64_t toneShortages = 0; // switches whose tone the callback computed itself
     measure::Verdict verdict;
 };
 

@@ -139,6 +139,9 @@ void runJson::findings(const runFindings& findings) {
     f_document.setStats(findings.stats, findings.messages);
     f_document.setMachine(findings.machine);
     f_document.setHost(findings.host, findings.stats.hostLostRecords);
+    if (findings.toneShortages > 0)
+        f_document.addNotice("the tone made ahead ran short " + std::to_string(findings.toneShortages) +
+                             " times: the callback computed it itself");
     if (findings.latency) f_document.setLatency(*findings.latency);
     if (findings.recording) f_document.setRecording(*findings.recording);
 }

@@ -155,6 +155,9 @@ void printRunSummary(const runFindings& findings) {
               every ? (findings.messages.outputReadyWanted ? "called after every switch" : "never called")
                     : "called irregularly",
               findings.messages.outputReadyCalls);
+    if (findings.toneShortages > 0)
+        printLine("Notice", "the tone made ahead ran short %" PRIu64 " time%s: the callback computed it itself",
+                  findings.toneShortages, findings.toneShortages == 1 ? "" : "s");
     if (findings.stopFailure) printLine("Stop", "the driver's stop failed, error code=%s", findings.stopFailure->c_str());
     if (s.hostLostRecords > 0 || findings.host.lostInputBlocks > 0)
         printLine("Host", "lost %" PRIu64 " switch records and %" PRIu64 " input blocks (%" PRIu64

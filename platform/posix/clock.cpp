@@ -3,6 +3,7 @@
 #include <ctime>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "platform/platform.h"
@@ -63,6 +64,12 @@ CalendarTime localTime() {
     tm parts{};
     localtime_r(&now.tv_sec, &parts);
     return calendarFrom(parts, now.tv_nsec);
+}
+
+int64_t threadPageFaults() {
+    rusage usage{};
+    if (getrusage(RUSAGE_THREAD, &usage) != 0) return -1;
+    return static_cast<int64_t>(usage.ru_minflt) + static_cast<int64_t>(usage.ru_majflt);
 }
 
 bool pinThreadToProcessor(uint32_t cpu) {

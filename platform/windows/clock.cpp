@@ -41,6 +41,9 @@ CalendarTime localTime() {
     return calendarFrom(t);
 }
 
+// Windows counts page faults per process only.
+int64_t threadPageFaults() { return -1; }
+
 bool pinThreadToProcessor(uint32_t cpu) {
     if (cpu >= sizeof(DWORD_PTR) * 8) return false;
     return SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR{1} << cpu) != 0;

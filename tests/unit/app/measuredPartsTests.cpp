@@ -16,6 +16,7 @@
 #include "asio/telAsioBufferProcessor.h"
 #include "measure/wavFile.h"
 #include "tests/support/memorySink.h"
+#include "platform/platform.h"
 #include "tests/support/scriptedDriver.h"
 
 namespace {
@@ -160,4 +161,46 @@ TEST_F(MeasuredPartsTest, WithoutPositionsTheSignalMovesOnBufferByBuffer) {
     }
     object->stop(telTrue);
     telFree(processor);
+}
+
+// Every ring the callback writes or reads (the switch records, the input tap, the tone)
+// is touched before the driver starts: a measured, recording run of 64 inputs takes no
+// page fault on the callback thread, which would cost it microseconds each.
+TEST(MeasuredCallbacks, TakeNoPageFault) {
+    if (plat::threadPageFaults() < 0) GTEST_SKIP() << "the system does not count page faults per thread";
+    telAsioApiStartup();
+    teltest::ScriptedDriver driver;
+    driver.script.inputs = 64;
+    driver.script.outputs = 2;
+    driver.script.outputReadyStatus = ASE_NotPresent; // no driver call on the callback path
+    telOwned<telAsioDriver> object = telCreate<telAsioDriver>(&driver);
+    ASSERT_EQ(object->init(0, telTrue, 32), ASE_OK);
+    auto processor = telCreate<measuringBP>(object.get());
+    switchProbe probe;
+    std::vector<int32_t> inputs;
+    for (int32_t channel = 0; channel < 64; ++channel) inputs.push_back(channel);
+    inputTap tap(*object, inputs, 96000, 2.0, size_t{256} << 20);
+    processor->watchSwitches(&probe);
+    processor->tapInputs(&tap);
+    processor->prepareTone(96000);
+    ASSERT_EQ(object->start(telFalse, -1), ASE_OK);
+
+    int64_t faults = -1;
+    std::thread callbacks([&] {
+        ASIOTime time{};
+        time.timeInfo.flags = kSystemTimeValid | kSamplePositionValid;
+        const int64_t before = plat::threadPageFaults();
+        for (int64_t k = 0; k < 3000; ++k) { // a second at 96 kHz, more than the tone ring and the probe hold
+            const ASIOSamples position{static_cast<uint32_t>((k * 32) >> 32), static_cast<uint32_t>(k * 32)};
+            std::memcpy(&time.timeInfo.samplePosition, &position, sizeof position);
+            driver.fireBufferSwitchTimeInfo(&time, static_cast<int32_t>(k % 2), 1);
+            if (k % 1000 == 999) processor->fillTone(); // the status loop's part, on its own thread in a run
+        }
+        faults = plat::threadPageFaults() - before;
+    });
+    callbacks.join();
+    EXPECT_EQ(faults, 0);
+    object->stop(telTrue);
+    telFree(processor);
+    telFree(object);
 }

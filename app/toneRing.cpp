@@ -1,0 +1,109 @@
+#include "app/toneRing.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The tone's constants in extended precision, as the processor has always used them.
+constexpr long double twoPi = 6.283185307179586477L;
+constexpr long double modulationStep = 0.00004L;
+
+// The filler publishes its phases after each chunk.
+constexpr uint64_t chunk = 1024;
+// Reads of the published phases the callback tries before it gives up (a publication
+// takes three stores; this is never reached in practice).
+constexpr int publishedReadTries = 1024;
+
+} // namespace
+
+toneRing::toneRing(size_t samples) {
+    size_t rounded = 1024;
+    while (rounded < samples) rounded <<= 1;
+    f_samples = std::make_unique<double[]>(rounded);
+    f_mask = rounded - 1;
+    publish(f_filler);
+    fill();
+}
+
+double toneRing::nextSample(Phases& p) noexcept {
+    const double value = static_cast<double>(std::sin(static_cast<long double>(p.sine)));
+    p.cosine = static_cast<double>(p.cosine + modulationStep);
+    p.sine = static_cast<double>(p.sine + std::cos(static_cast<long double>(p.cosine)));
+    if (p.sine > twoPi) p.sine = static_cast<double>(p.sine - twoPi);
+    if (p.cosine > twoPi) p.cosine = static_cast<double>(p.cosine - twoPi);
+    ++p.index;
+    return value;
+}
+
+void toneRing::publish(const Phases& phases) noexcept {
+    const uint64_t sequence = f_sequence.load(std::memory_order_relaxed);
+    f_sequence.store(sequence + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    f_publishedSine.store(phases.sine, std::memory_order_relaxed);
+    f_publishedCosine.store(phases.cosine, std::memory_order_relaxed);
+    f_publishedIndex.store(phases.index, std::memory_order_relaxed);
+    f_sequence.store(sequence + 2, std::memory_order_release);
+}
+
+bool toneRing::readPublished(Phases& phases) const noexcept {
+    for (int attempt = 0; attempt < publishedReadTries; ++attempt) {
+        const uint64_t before = f_sequence.load(std::memory_order_acquire);
+        if (before & 1) continue;
+        phases.sine = f_publishedSine.load(std::memory_order_relaxed);
+        phases.cosine = f_publishedCosine.load(std::memory_order_relaxed);
+        phases.index = f_publishedIndex.load(std::memory_order_relaxed);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        if (f_sequence.load(std::memory_order_relaxed) == before) return true;
+    }
+    return false;
+}
+
+void toneRing::fill() {
+    uint64_t taken = f_taken.load(std::memory_order_acquire);
+    const uint64_t room = f_mask + 1;
+    for (;;) {
+        // The callback may have computed past what was filled while the ring was dry:
+        // the filler follows it, the values being the same either way.
+        while (f_filler.index < taken) nextSample(f_filler);
+        if (f_filler.index - taken >= room) return;
+        const uint64_t end = std::min(f_filler.index + chunk, taken + room);
+        while (f_filler.index < end) {
+            const uint64_t at = f_filler.index;
+            f_samples[at & f_mask] = nextSample(f_filler);
+        }
+        publish(f_filler);
+        f_filled.store(f_filler.index, std::memory_order_release);
+        taken = f_taken.load(std::memory_order_acquire);
+    }
+}
+
+void toneRing::take(double* target, size_t count) noexcept {
+    const uint64_t taken = f_taken.load(std::memory_order_relaxed);
+    size_t done = 0;
+    Phases phases;
+    for (int attempt = 0;; ++attempt) {
+        const uint64_t filled = f_filled.load(std::memory_order_acquire);
+        for (; done < count && taken + done < filled; ++done) target[done] = f_samples[(taken + done) & f_mask];
+        if (done == count) {
+            f_taken.store(taken + count, std::memory_order_release);
+            return;
+        }
+        // Short: the phases at the first sample lacking, from the filler's publication
+        // (or this side's own, from an earlier shortage, when it reaches further).
+        Phases published;
+        if (!readPublished(published)) break;
+        if (published.index > taken + done && attempt < publishedReadTries) continue; // filled meanwhile
+        phases = f_ownPhases.index <= taken + done && f_ownPhases.index > published.index ? f_ownPhases : published;
+        if (phases.index > taken + done) break;
+        f_dryTakes.fetch_add(1, std::memory_order_relaxed);
+        while (phases.index < taken + done) nextSample(phases);
+        for (; done < count; ++done) target[done] = nextSample(phases);
+        f_ownPhases = phases;
+        f_taken.store(taken + count, std::memory_order_release);
+        return;
+    }
+    // Never reached in practice: the phases could not be read at all.
+    std::fill(target + done, target + count, 0.0);
+    f_taken.store(taken + count, std::memory_order_release);
+}

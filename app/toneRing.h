@@ -1,0 +1,57 @@
+// The swept test tone, computed ahead of the callback. Its samples depend only on how
+// many came before, so a thread the run already has (the status loop, ten times a
+// second) computes them into a ring, and the callback copies them out: a copy instead
+// of two extended-precision functions per sample.
+//
+// The ring holds half a second or more. Should it ever run dry (the thread that fills it
+// held up), the callback computes the samples it lacks itself, from the phases the
+// filler last published, exactly as the filler would have: the values are the same
+// either way, and the times it happened are counted.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class toneRing {
+  public:
+    // Room for at least `samples` samples. The ring is filled at once, so its memory is
+    // touched before any callback writes or reads it.
+    explicit toneRing(size_t samples);
+
+    // ---------------------------------------------------------------- filler side
+    // Computes samples until the ring is full again.
+    void fill();
+
+    // ---------------------------------------------------------------- callback side
+    // The next `count` tone samples into `target`. No allocation, no lock, no system call.
+    void take(double* target, size_t count) noexcept;
+
+    // Takes that found the ring short and computed what it lacked.
+    uint64_t dryTakes() const { return f_dryTakes.load(std::memory_order_relaxed); }
+    size_t capacity() const { return f_mask + 1; }
+
+  private:
+    // The tone's phases after `index` samples.
+    struct Phases {
+        double sine = 0.0;
+        double cosine = 0.0;
+        uint64_t index = 0;
+    };
+    static double nextSample(Phases& phases) noexcept;
+    // The phases the filler last published (a sequence lock: the filler never waits, the
+    // callback reads again while a publication is under way).
+    bool readPublished(Phases& phases) const noexcept;
+    void publish(const Phases& phases) noexcept;
+
+    std::unique_ptr<double[]> f_samples;
+    size_t f_mask = 0;
+    Phases f_filler;                   // filler thread only
+    Phases f_ownPhases;                // callback only: where its last shortage left the tone
+    alignas(64) std::atomic<uint64_t> f_filled{0}; // samples the ring holds up to (exclusive)
+    alignas(64) std::atomic<uint64_t> f_taken{0};  // samples the callback has taken
+    std::atomic<uint64_t> f_dryTakes{0};
+    alignas(64) std::atomic<uint64_t> f_sequence{0};
+    std::atomic<double> f_publishedSine{0.0}, f_publishedCosine{0.0};
+    std::atomic<uint64_t> f_publishedIndex{0};
+};
