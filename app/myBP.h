@@ -48,9 +48,10 @@ class myBP : public telAsioBufferProcessor {
     void processAudio(telAsioDriver& driver, int32_t index);
     void notifyOutputReady(telAsioDriver& driver);
 
+    void writeTones(telAsioDriver& driver, int32_t index);
+
   private:
     void loopInputs(telAsioDriver& driver, int32_t index);
-    void writeTones(telAsioDriver& driver, int32_t index);
     bool toneChannel(telAsioDriver& driver, int32_t channel);
     // Advances a channel's phases over `samples` samples, leaving the tone in f_toneBlock.
     void computeTone(int32_t channel, int32_t samples);

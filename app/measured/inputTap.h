@@ -33,6 +33,14 @@ class inputTap {
     // ---------------------------------------------------------------- callback side
     void capture(telAsioDriver& driver, int32_t half, int64_t position, int64_t sinceOrigin,
                  bool positionValid) noexcept;
+    // For a processor that copies the inputs itself, reading each once for its own use
+    // and the ring's: where channel slot k of the block goes (slots()[k], that channel's
+    // bytes), or nullptr when the ring has no room (the loss is counted). A block begun
+    // is committed with commitBlock once every slot is written.
+    uint8_t* const* beginBlock(int32_t half, int64_t position, int64_t sinceOrigin, bool positionValid) noexcept;
+    void commitBlock() noexcept;
+    // True when the slots are the driver's inputs 0, 1, 2, ... in order.
+    bool takesEveryInput() const { return f_everyInput; }
 
     // ---------------------------------------------------------------- consumer side
     // The oldest waiting block's header; false when none waits. Release it once used.
@@ -42,6 +50,7 @@ class inputTap {
     void release() noexcept;
 
     const std::vector<int32_t>& channels() const { return f_channels; }
+    int32_t slotBytes(size_t slot) const { return f_bytes[slot]; }
     const std::vector<ASIOSampleType>& types() const { return f_types; }
     int32_t frames() const { return f_frames; }
     size_t blockCapacity() const { return f_blockCount; }
@@ -57,7 +66,10 @@ class inputTap {
     uint8_t* block(uint64_t sequence) const noexcept;
 
     std::vector<int32_t> f_channels;
+    bool f_everyInput = false;
     std::vector<ASIOSampleType> f_types;
+    std::vector<const uint8_t*> f_sources[2]; // each channel's buffer half, fixed while the driver runs
+    std::vector<uint8_t*> f_slots;            // the block being written
     std::vector<size_t> f_offsets; // of each channel's bytes within a block
     std::vector<int32_t> f_bytes;  // of each channel per block
     int32_t f_frames = 0;

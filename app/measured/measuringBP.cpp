@@ -21,6 +21,18 @@ int64_t fromDriverWords(int64_t field) {
     return static_cast<int64_t>((static_cast<uint64_t>(words.hi) << 32) | words.lo);
 }
 
+// Copies n bytes to two places, reading them once.
+void copyToBoth(const uint8_t* source, uint8_t* first, uint8_t* second, size_t n) noexcept {
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        uint8_t piece[32];
+        std::memcpy(piece, source + i, 32);
+        std::memcpy(first + i, piece, 32);
+        std::memcpy(second + i, piece, 32);
+    }
+    for (; i < n; ++i) first[i] = second[i] = source[i];
+}
+
 } // namespace
 
 latencySignalOutput::latencySignalOutput(telAsioDriver& driver, int32_t outputChannel,
@@ -46,6 +58,62 @@ void latencySignalOutput::render(telAsioDriver& driver, int32_t half, int64_t q)
 }
 
 measuringBP::measuringBP(telAsioDriver* driver) : myBP(driver) {}
+
+void measuringBP::tapInputs(inputTap* tap) {
+    f_tap = tap;
+    f_pairs.clear();
+    telAsioDriver* driver = drv();
+    if (tap == nullptr || driver == nullptr || !tap->takesEveryInput()) return;
+    // The pairs the loopback makes: input i to the next output after the previous one.
+    const int32_t inputs = driver->inputChannels();
+    const int32_t channels = std::min(inputs + driver->outputChannels(), telMaxChannels);
+    f_inputPaired.assign(static_cast<size_t>(inputs), 0);
+    int32_t output = inputs;
+    for (int32_t input = 0; input < inputs && output < channels; ++input) {
+        const pASIOChannelInfo in = driver->getChannelInfoByIndex(input);
+        if (in == nullptr || in->isInput == 0) continue;
+        while (output < channels && driver->getChannelInfoByIndex(output)->isInput != 0) ++output;
+        if (output >= channels) break;
+        f_pairs.push_back({input, output,
+                           std::min(driver->getBufferSizeInBytes(input), driver->getBufferSizeInBytes(output))});
+        f_inputPaired[static_cast<size_t>(input)] = 1;
+        ++output;
+    }
+}
+
+void measuringBP::loopAndRecord(telAsioDriver& driver, int32_t half, uint8_t* const* slots) noexcept {
+    auto halfOf = [&driver, half](int32_t channel) -> uint8_t* {
+        const pASIOBufferInfo info = driver.getBufferInfoByIndex(channel);
+        return info != nullptr ? static_cast<uint8_t*>(info->buffers[half]) : nullptr;
+    };
+    if (!f_noLoop) {
+        for (const loopPair& pair : f_pairs) {
+            const uint8_t* source = halfOf(pair.input);
+            uint8_t* target = halfOf(pair.output);
+            f_outBufLooped[pair.output] = telFalse;
+            if (pair.bytes < 1 || source == nullptr || target == nullptr) continue;
+            if (slots != nullptr) {
+                copyToBoth(source, target, slots[pair.input], static_cast<size_t>(pair.bytes));
+                const int32_t rest = f_tap->slotBytes(static_cast<size_t>(pair.input)) - pair.bytes;
+                if (rest > 0) std::memcpy(slots[pair.input] + pair.bytes, source + pair.bytes, static_cast<size_t>(rest));
+            } else {
+                std::memcpy(target, source, static_cast<size_t>(pair.bytes));
+            }
+            f_outBufLooped[pair.output] = telTrue;
+        }
+    }
+    if (slots == nullptr) return;
+    // The inputs no loopback copy read.
+    for (size_t input = 0; input < f_inputPaired.size(); ++input) {
+        if (!f_noLoop && f_inputPaired[input] != 0) continue;
+        const uint8_t* source = halfOf(static_cast<int32_t>(input));
+        const size_t bytes = static_cast<size_t>(f_tap->slotBytes(input));
+        if (source != nullptr)
+            std::memcpy(slots[input], source, bytes);
+        else
+            std::memset(slots[input], 0, bytes);
+    }
+}
 
 telBool measuringBP::doBufferSwitch(int32_t index, telBool) {
     const int64_t entryNs = steadyNanoseconds();
@@ -84,11 +152,18 @@ void measuringBP::handleSwitch(telAsioDriver& driver, int32_t index, int64_t pos
         f_originSet = true;
     }
 
-    if (f_tap != nullptr) f_tap->capture(driver, index, position, position - f_origin, positionValid);
     if (f_latency != nullptr) {
+        if (f_tap != nullptr) f_tap->capture(driver, index, position, position - f_origin, positionValid);
         if (index == 0 || index == 1) f_latency->render(driver, index, position - f_origin);
-    } else if (index == 0 || index == 1) {
-        processAudio(driver, index);
+    } else if (f_tap != nullptr && f_inputPaired.size() > 0 && (index == 0 || index == 1)) {
+        // Recording every input: the loopback and the ring's copy in one read.
+        uint8_t* const* slots = f_tap->beginBlock(index, position, position - f_origin, positionValid);
+        loopAndRecord(driver, index, slots);
+        if (slots != nullptr) f_tap->commitBlock();
+        if (!f_noSine) writeTones(driver, index);
+    } else {
+        if (f_tap != nullptr) f_tap->capture(driver, index, position, position - f_origin, positionValid);
+        if (index == 0 || index == 1) processAudio(driver, index);
     }
     driverNs += outputReadyTimed(driver);
     if (f_probe == nullptr) return;

@@ -34,7 +34,9 @@ class measuringBP : public myBP {
 
     // Set up before the driver starts; each part may be left out (nullptr).
     void watchSwitches(switchProbe* probe) { f_probe = probe; }
-    void tapInputs(inputTap* tap) { f_tap = tap; }
+    // A tap of every input is filled in the same pass as the loopback: each input is
+    // read once for both.
+    void tapInputs(inputTap* tap);
     void playLatencySignal(latencySignalOutput* output) { f_latency = output; }
 
     // A plain buffer switch is handled here in full (the position asked of the driver
@@ -51,6 +53,16 @@ class measuringBP : public myBP {
     void handleSwitch(telAsioDriver& driver, int32_t index, int64_t position, bool positionValid, int64_t entryNs,
                       int64_t driverNs);
     int64_t outputReadyTimed(telAsioDriver& driver); // the time the notice took
+    // The loopback and the tap's block in one pass over the inputs.
+    void loopAndRecord(telAsioDriver& driver, int32_t half, uint8_t* const* slots) noexcept;
+
+    // Input k to output k, fixed once the buffers exist (the driver object's tables do
+    // not change while the driver runs).
+    struct loopPair {
+        int32_t input, output, bytes;
+    };
+    std::vector<loopPair> f_pairs;
+    std::vector<uint8_t> f_inputPaired; // per input
 
     switchProbe* f_probe = nullptr;
     inputTap* f_tap = nullptr;
