@@ -11,7 +11,10 @@ double niceStep(double span, int maxIntervals) {
     if (!(span > 0) || !std::isfinite(span)) return 1;
     if (maxIntervals < 1) maxIntervals = 1;
     const double raw = span / maxIntervals;
-    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    // 10^-k as 1 / 10^k: exact powers of ten give correctly rounded steps (0.001, not
+    // 0.0010000000000000002, which some runtimes' pow returns).
+    const double exponent = std::floor(std::log10(raw));
+    const double power = exponent >= 0 ? std::pow(10.0, exponent) : 1 / std::pow(10.0, -exponent);
     for (double factor : {1.0, 2.0, 5.0, 10.0}) {
         // A little tolerance, so 0.3 / 3 gives 0.1 and not 0.2 from rounding.
         if (factor * power >= raw * (1 - 1e-9)) return factor * power;
@@ -40,6 +43,9 @@ TickedRange linearRange(double low, double high, int maxIntervals, double paddin
         range.max = std::ceil(high / range.step - 1e-9) * range.step;
         if ((range.max - range.min) / range.step <= maxIntervals + 1e-9 || maxIntervals < 1) break;
     }
+    // A multiple of the step may still miss the data by a rounding error: the data wins.
+    range.min = std::min(range.min, low);
+    range.max = std::max(range.max, high);
     const long count = std::lround((range.max - range.min) / range.step);
     range.ticks.clear();
     for (long i = 0; i <= count; ++i) {
@@ -69,13 +75,15 @@ std::string tickLabel(double value, double step, bool compactLarge) {
     if (compactLarge && std::fabs(value) >= 1000) {
         const bool millions = std::fabs(value) >= 1e6;
         const double scaled = value / (millions ? 1e6 : 1e3);
-        return compactNumber(scaled, 3) + (millions ? "M" : "k");
+        std::string text = compactNumber(scaled, 3);
+        text += millions ? 'M' : 'k';
+        return text;
     }
     int decimals = 0;
     if (step > 0 && step < 1) decimals = int(std::ceil(-std::log10(step) - 1e-9));
-    std::string text = fixedNumber(value, decimals);
-    if (text.find_first_not_of("-0.") == std::string::npos) text = "0";
-    return text;
+    const std::string text = fixedNumber(value, decimals);
+    // "-0.0" from a value that rounds to zero is plain 0.
+    return text.find_first_not_of("-0.") == std::string::npos ? std::string(1, '0') : text;
 }
 
 } // namespace report
