@@ -1,0 +1,185 @@
+// What a report shows: plain data the program fills in from a run. Everything a run may
+// not have is optional or an empty list, and the report leaves out what is missing.
+// Times are seconds from the start of the run, durations of the callback path are
+// microseconds, positions and round trips are samples. Texts are UTF-8.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace report {
+
+struct ToolFacts {
+    std::string version;
+    int bits = 0;            // 32 or 64
+    std::string madeAt;      // when the report was made, as the caller writes it
+    std::string commandLine; // the switches the tool was started with
+};
+
+struct DriverFacts {
+    int32_t index = 0;       // position in the driver list
+    std::string description; // the list's name of the driver
+    std::string clsid;
+    std::optional<std::string> name; // the driver's own name
+    std::optional<int32_t> version;
+    std::optional<std::string> errorText;
+};
+
+struct DriverFigures {
+    int32_t asioVersion = 0;
+    int32_t inputs = 0, outputs = 0;
+    int32_t bufferMin = 0, bufferMax = 0, bufferPreferred = 0, bufferActual = 0, granularity = 0;
+    double sampleRate = 0;
+    int32_t inputLatency = 0, outputLatency = 0; // samples
+};
+
+struct ChannelFacts {
+    int32_t index = 0; // number within its direction
+    bool input = true;
+    std::string name;
+    std::string sampleType; // the sample format as the console names it
+    int32_t group = 0;
+    bool active = false;
+};
+
+enum class Outcome { pass, fail, inconclusive, error, interrupted };
+
+// A line of the console's summary: "Switches" and "801 (801 expected)".
+struct SummaryLine {
+    std::string label;
+    std::string text;
+};
+
+// One 100 ms stretch of the run. The interval figures describe the intervals that ended
+// in the bin and mean nothing when `intervals` is 0.
+struct TimelineBin {
+    double t = 0; // start of the bin
+    uint32_t switches = 0;
+    uint32_t intervals = 0;
+    double intervalMinUs = 0, intervalMeanUs = 0, intervalMaxUs = 0;
+    double hostMeanUs = 0, hostMaxUs = 0;
+};
+
+enum class EventKind {
+    gap,
+    repeat,
+    backwardStep,
+    shortStep,
+    halfError,
+    lateSwitch,
+    hostLoss,
+    positionRebase,
+    machineStall,
+};
+inline constexpr size_t eventKindCount = 9;
+
+struct TimingEvent {
+    double t = 0;
+    EventKind kind = EventKind::gap;
+    std::string detail; // short: "300 samples lost"
+};
+
+struct TimingData {
+    double periodUs = 0;        // one buffer at the reported rate
+    double lateThresholdUs = 0; // an interval longer than this is a late switch
+    double binSeconds = 0.1;    // the timeline's bin length
+    std::vector<TimelineBin> timeline;
+    // Intervals between switches: count per whole microsecond (index = µs) below the
+    // histogram's end, and the longer ones as value → count.
+    std::vector<uint64_t> intervalCounts;
+    std::map<int64_t, uint64_t> longIntervals;
+    // The events as far as they were kept, in time order, and the count of each kind over
+    // the whole run (indexed by EventKind), which the list may fall short of.
+    std::vector<TimingEvent> events;
+    std::array<uint64_t, eventKindCount> eventTotals{};
+};
+
+struct CorrelationPoint {
+    double lag = 0;   // samples
+    double value = 0; // normalised correlation, -1 … 1
+};
+
+struct BurstRoundTrip {
+    double t = 0;
+    double roundTrip = 0; // samples
+};
+
+// The recorded input around a glitch and what should have come back there.
+struct GlitchSnapshot {
+    int64_t position = 0; // input position of the glitch's first outlying sample
+    double t = 0;
+    int64_t windowStart = 0; // input position of recorded[0] and expected[0]
+    std::vector<float> recorded, expected;
+};
+
+struct LatencyData {
+    double sampleRate = 0;
+    int32_t output = 0, input = 0; // channel numbers from 1
+    // The correlation of one burst around its peak, and the (fractional) lag found.
+    std::vector<CorrelationPoint> correlation;
+    double foundLag = 0;
+    std::vector<BurstRoundTrip> bursts;
+    std::vector<GlitchSnapshot> glitchSnapshots; // the first few
+    // The figures; the round trip is missing when no burst came back.
+    std::optional<double> roundTripSamples, roundTripMs;
+    int64_t reportedSamples = 0; // the driver's input + output latency
+    std::optional<double> unreportedSamples;
+    double gainDb = 0;
+    bool inverted = false;
+    int64_t glitches = 0;
+};
+
+// One setting of a sweep over rates and buffer sizes.
+struct SweepRow {
+    double rate = 0;
+    int32_t buffer = 0;
+    bool accepted = true;
+    std::string refusal; // what the driver said when it did not accept the setting
+    int32_t inputLatency = 0, outputLatency = 0;
+    std::optional<double> roundTripSamples, roundTripMs, unreportedSamples;
+    uint64_t switches = 0, expectedSwitches = 0, lateSwitches = 0;
+    double longestIntervalUs = 0;
+    double hostLoad = 0; // 0.01 = 1 %
+    Outcome verdict = Outcome::pass;
+    std::vector<std::string> reasons;
+};
+
+enum class CheckResult { pass, fail, warn, skip };
+
+struct ConformanceCheck {
+    std::string id;
+    CheckResult result = CheckResult::pass;
+    std::string detail;
+    double seconds = 0;
+};
+
+struct ConformanceDriver {
+    std::string driver; // how the report names the driver
+    std::vector<ConformanceCheck> checks;
+};
+
+struct ReportData {
+    ToolFacts tool;
+    std::optional<DriverFacts> driver;
+    std::optional<DriverFigures> figures;
+    std::vector<ChannelFacts> channels;
+    std::optional<Outcome> verdict;
+    std::vector<std::string> reasons;
+    std::vector<SummaryLine> summary;
+    std::optional<TimingData> timing;
+    std::optional<LatencyData> latency;
+    std::vector<SweepRow> sweep;
+    std::vector<ConformanceDriver> conformance;
+};
+
+// The words the report and its data attributes use: "pass", "late-switch", "warn".
+const char* outcomeName(Outcome outcome);
+const char* eventKindName(EventKind kind);
+const char* checkResultName(CheckResult result);
+
+} // namespace report
