@@ -13,6 +13,8 @@
 #include "app/selection.h"
 #include "asio/telAsioBufferProcessor.h"
 #include "asio/telAsioDriverList.h"
+#include "conform/caseChild.h"
+#include "conform/suite.h"
 #include "core/telClasses.h"
 #include "platform/platform.h"
 #include "util/telUtils.h"
@@ -203,11 +205,18 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
 } // namespace
 
 int runMainBlock() {
+    // This process runs one check of a conformance suite for its parent, and prints nothing.
+    if (conform::caseChildRequested()) return conform::runCaseChild();
     printBanner();
     const programOptions options = readOptions();
     if (options.stopsAfterOptions()) {
         printShutdown();
-        return options.secondsGiven && options.usageError ? exitNotRun : 0;
+        return (options.secondsGiven || options.conform) && options.usageError ? exitNotRun : 0;
+    }
+    if (options.conform) {
+        const int status = conform::runConformanceSuite(suiteSettings(options));
+        printShutdown();
+        return status;
     }
 
     runJson json(options.jsonPath);
