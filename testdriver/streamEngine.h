@@ -43,6 +43,7 @@ struct StreamSetup {
     int32_t jitterMicros = 0;
     double paceFactor = 1.0; // slots are paced at the nominal rate × paceFactor
     uint32_t seed = 1;
+    uint32_t timeInfoFlags = kSystemTimeValid | kSamplePositionValid; // of the time-info records
 };
 
 class StreamEngine {
@@ -53,7 +54,13 @@ class StreamEngine {
     bool start(StreamSetup setup);
     // Ends the thread after the slot in progress and waits for it. Safe when stopped.
     void stop();
+    // Lets the thread deliver `switches` more switches and end by itself, without waiting
+    // for it; stop (or the next start) collects it.
+    void windDown(int32_t switches);
     bool running() const { return thread_.joinable(); }
+    bool windingDown() const { return running() && slotsLeft_.load() >= 0; }
+    // True while fewer outputReady calls than delivered switches came since start.
+    bool outputReadyBehind() const { return outputReadyCalls_.load() < switches_.load(); }
     bool onStreamThread() const { return thread_.get_id() == std::this_thread::get_id(); }
 
     // Sample position of the current slot and the system time of its switch, in
@@ -81,6 +88,7 @@ class StreamEngine {
 
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
+    std::atomic<int32_t> slotsLeft_{-1}; // switches still to deliver while winding down; -1: not
     std::atomic<int64_t> position_{0};
     std::atomic<int64_t> systemTime_{0};
     std::atomic<uint32_t> switches_{0};
