@@ -66,7 +66,7 @@ Outcome checkResetCycle(CheckContext& context) {
             round.run.notes = session.notesSince(mark);
         }
         seen.rounds.push_back(round);
-        if (!round.failedStep.empty()) break;
+        if (!round.failedStep.empty() || !runFault(round.run, 3, false).empty()) break;
     }
     return judgeResetCycle(seen);
 }

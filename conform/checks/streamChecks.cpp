@@ -173,9 +173,14 @@ Outcome checkSamplePosition(CheckContext& context) {
         const double gap = periods(session, seen.size, 1, 0.002) * 0.7;
         for (int i = 0; i < positionReads; ++i) {
             PositionRead read;
-            const std::vector<SwitchNote> notes = session.notesSince(mark);
-            if (!notes.empty() && notes.back().positionKnown) read.lastCallback = notes.back().position;
+            auto lastPosition = [&]() -> std::optional<int64_t> {
+                const std::vector<SwitchNote> notes = session.notesSince(mark);
+                if (notes.empty() || !notes.back().positionKnown) return std::nullopt;
+                return notes.back().position;
+            };
+            read.lastBefore = lastPosition();
             read.status = session.getSamplePosition(read.position, time);
+            read.lastAfter = lastPosition();
             seen.running.push_back(read);
             session.pause(gap);
         }

@@ -205,13 +205,14 @@ Outcome judgeSamplePosition(const SamplePositionObservation& seen) {
             findings.fault("getSamplePosition while running answered " + statusText(read.status));
             break;
         }
-        if (!read.lastCallback) continue;
-        const int64_t distance = std::llabs(read.position - *read.lastCallback);
-        if (distance > 2 * static_cast<int64_t>(seen.size)) {
+        if (!read.lastBefore || !read.lastAfter) continue;
+        const int64_t reach = 2 * static_cast<int64_t>(seen.size);
+        if (read.position < *read.lastBefore - reach || read.position > *read.lastAfter + reach) {
             findings.fault("getSamplePosition while running gave " + std::to_string(read.position) +
-                           ", the last callback " + std::to_string(*read.lastCallback));
+                           ", the last callback " + std::to_string(*read.lastAfter));
             break;
         }
+        const int64_t distance = std::llabs(read.position - *read.lastAfter);
         if (distance > farthest) farthest = distance;
     }
     return findings.outcome("before start: " + before + "; while running, " +

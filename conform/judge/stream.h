@@ -32,8 +32,10 @@ struct SwitchFindings {
     std::string stepFault;     // a step other than one buffer
     std::string timeFault;     // a system time that went back
     uint32_t overlaps = 0;     // switches that began while another was inside
-    double meanInterval = 0;   // seconds between switch starts; 0 with fewer than two
-    int threads = 0;           // threads that called back
+    // Seconds between switch starts, as the least-squares slope of the starts over the
+    // switch numbers, so one late switch at either end hardly moves it; 0 with fewer than two.
+    double meanInterval = 0;
+    int threads = 0; // threads that called back
     uint32_t timeInfoSwitches = 0, nullRecords = 0;
 };
 SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t size);
@@ -121,7 +123,9 @@ Outcome judgeSwitchSequence(const SwitchSequenceObservation& seen);
 struct PositionRead {
     ASIOError status = ASE_OK;
     int64_t position = 0;
-    std::optional<int64_t> lastCallback; // the position of the last switch before the read
+    // The position of the last switch just before the read and just after it: a host
+    // thread held up between them must not be taken for a driver that lags.
+    std::optional<int64_t> lastBefore, lastAfter;
 };
 
 struct SamplePositionObservation {
