@@ -45,9 +45,21 @@ SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t siz
             found.timeFault = "the system time went back at " + switchText(i);
     }
     found.threads = static_cast<int>(threads.size());
-    if (notes.size() >= 2)
-        found.meanInterval = static_cast<double>(notes.back().hostBegin - notes.front().hostBegin) / 1e9 /
-                             static_cast<double>(notes.size() - 1);
+    if (notes.size() >= 2) {
+        const double count = static_cast<double>(notes.size());
+        const double meanIndex = (count - 1) / 2;
+        double meanTime = 0;
+        for (const SwitchNote& note : notes)
+            meanTime += static_cast<double>(note.hostBegin - notes.front().hostBegin) / count;
+        double covariance = 0, variance = 0;
+        for (size_t i = 0; i < notes.size(); ++i) {
+            const double fromMean = static_cast<double>(i) - meanIndex;
+            covariance +=
+                fromMean * (static_cast<double>(notes[i].hostBegin - notes.front().hostBegin) - meanTime);
+            variance += fromMean * fromMean;
+        }
+        found.meanInterval = covariance / variance / 1e9;
+    }
     return found;
 }
 
