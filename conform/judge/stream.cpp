@@ -17,10 +17,35 @@ std::string switchText(size_t index) {
 
 } // namespace
 
+namespace {
+
+// The least-squares slope of the notes' start times over their numbers, in seconds.
+double slopeOf(std::vector<SwitchNote>::const_iterator first, std::vector<SwitchNote>::const_iterator last) {
+    const double count = static_cast<double>(last - first);
+    if (count < 2) return 0;
+    const double meanIndex = (count - 1) / 2;
+    double meanTime = 0;
+    for (auto note = first; note != last; ++note)
+        meanTime += static_cast<double>(note->hostBegin - first->hostBegin) / count;
+    double covariance = 0, variance = 0;
+    for (auto note = first; note != last; ++note) {
+        const double fromMean = static_cast<double>(note - first) - meanIndex;
+        covariance += fromMean * (static_cast<double>(note->hostBegin - first->hostBegin) - meanTime);
+        variance += fromMean * fromMean;
+    }
+    return covariance / variance / 1e9;
+}
+
+} // namespace
+
 SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t size) {
     SwitchFindings found;
     found.switches = static_cast<uint32_t>(notes.size());
     std::set<uintptr_t> threads;
+    // A reset the host honoured starts a new stream (with its own callbacks): switches
+    // are compared with their predecessor only within one stream, and the pace is taken
+    // from the longest.
+    size_t streamBegin = 0, longestBegin = 0, longestEnd = 0;
     for (size_t i = 0; i < notes.size(); ++i) {
         const SwitchNote& note = notes[i];
         threads.insert(note.thread);
@@ -31,7 +56,12 @@ SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t siz
             found.halfFault = switchText(i) + " came with half " + std::to_string(note.half);
         if (found.positionFault.empty() && !note.positionKnown)
             found.positionFault = switchText(i) + " came without a position";
-        if (i == 0) continue;
+        if (i > 0 && note.set != notes[i - 1].set) streamBegin = i;
+        if (i + 1 - streamBegin > longestEnd - longestBegin) {
+            longestBegin = streamBegin;
+            longestEnd = i + 1;
+        }
+        if (i == streamBegin) continue;
         const SwitchNote& before = notes[i - 1];
         if (found.halfFault.empty() && note.half == before.half)
             found.halfFault = switchText(i) + " repeated half " + std::to_string(note.half);
@@ -45,21 +75,8 @@ SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t siz
             found.timeFault = "the system time went back at " + switchText(i);
     }
     found.threads = static_cast<int>(threads.size());
-    if (notes.size() >= 2) {
-        const double count = static_cast<double>(notes.size());
-        const double meanIndex = (count - 1) / 2;
-        double meanTime = 0;
-        for (const SwitchNote& note : notes)
-            meanTime += static_cast<double>(note.hostBegin - notes.front().hostBegin) / count;
-        double covariance = 0, variance = 0;
-        for (size_t i = 0; i < notes.size(); ++i) {
-            const double fromMean = static_cast<double>(i) - meanIndex;
-            covariance +=
-                fromMean * (static_cast<double>(notes[i].hostBegin - notes.front().hostBegin) - meanTime);
-            variance += fromMean * fromMean;
-        }
-        found.meanInterval = covariance / variance / 1e9;
-    }
+    found.meanInterval = slopeOf(notes.begin() + static_cast<std::ptrdiff_t>(longestBegin),
+                                 notes.begin() + static_cast<std::ptrdiff_t>(longestEnd));
     return found;
 }
 
@@ -75,7 +92,7 @@ std::string runFault(const RunTrace& run, uint32_t wanted, bool exactSteps) {
     if (!found.positionFault.empty()) return found.positionFault;
     if (exactSteps) return found.stepFault;
     for (size_t i = 1; i < run.notes.size(); ++i)
-        if (run.notes[i].position <= run.notes[i - 1].position)
+        if (run.notes[i].set == run.notes[i - 1].set && run.notes[i].position <= run.notes[i - 1].position)
             return "the positions did not advance at " + switchText(i) + " (" +
                    std::to_string(run.notes[i - 1].position) + " to " +
                    std::to_string(run.notes[i].position) + ")";

@@ -214,6 +214,22 @@ TEST(ConformSwitches, WhatASequenceShows) {
     EXPECT_EQ(examineSwitches(notes, 256).halfFault, "switch 3 came with half 2");
 }
 
+TEST(ConformSwitches, AHonouredResetStartsAStreamOfItsOwn) {
+    const double period = 256 / 48000.0;
+    std::vector<SwitchNote> notes = steadySwitches(100, 256, period);
+    std::vector<SwitchNote> after = steadySwitches(150, 256, period);
+    for (SwitchNote& note : after) {
+        note.set = 1;
+        note.hostBegin += 2'000'000'000; // the reset took its while
+    }
+    notes.insert(notes.end(), after.begin(), after.end());
+    const SwitchFindings found = examineSwitches(notes, 256);
+    EXPECT_TRUE(found.stepFault.empty() && found.halfFault.empty() && found.timeFault.empty())
+        << found.stepFault;
+    EXPECT_NEAR(found.meanInterval, period, 1e-9);
+    EXPECT_EQ(runFault(runOf(notes, 256), 3, false), "");
+}
+
 TEST(ConformSwitches, OneLateSwitchHardlyMovesTheMeanInterval) {
     const double period = 256 / 48000.0;
     std::vector<SwitchNote> notes = steadySwitches(375, 256, period);
