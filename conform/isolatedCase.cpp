@@ -53,7 +53,16 @@ SupervisedCase runIsolatedCase(const CheckEntry& check, const CaseSupervision& s
             child.kill();
             outcome.end = CaseEnd::hung;
             outcome.call = callOf(beacon);
-            report.outcome = failed(hangDetail(beacon, supervision.timeLimitSeconds));
+            const std::string hang = hangDetail(beacon, supervision.timeLimitSeconds);
+            if (const std::optional<CaseResult> result = readCaseResult(received)) {
+                // The check ran; letting the driver go (its module's unloading) hung.
+                outcome.result = *result;
+                report.outcome = failed(
+                    (report.outcome.result == Result::fail ? report.outcome.detail + "; " : std::string()) +
+                    "after the check, " + hang);
+                return outcome;
+            }
+            report.outcome = failed(hang);
             report.seconds = elapsed();
             return outcome;
         }

@@ -236,7 +236,10 @@ int runConformanceSuite(const SuiteSettings& settings) {
     }
     telFree(list);
 
-    const int status = suiteExitStatus(drivers, count > 0);
+    // A suite cut short by Ctrl+C did not show that the driver conforms.
+    const bool interrupted = plat::interruptRequested();
+    int status = suiteExitStatus(drivers, count > 0);
+    if (interrupted && status == 0) status = 1;
     if (!settings.allDrivers && !drivers.empty()) {
         const DriverResult& driver = drivers.front();
         measure::DriverFacts facts;
@@ -252,7 +255,9 @@ int runConformanceSuite(const SuiteSettings& settings) {
     }
     document.setSection("conformance", conformanceSection(drivers, settings.allDrivers,
                                                           settings.timeLimitSeconds, settings.isolate));
-    document.setVerdict(measure::Verdict{status == 0, suiteReasons(drivers, settings.allDrivers)});
+    std::vector<std::string> reasons = suiteReasons(drivers, settings.allDrivers);
+    if (interrupted) reasons.push_back("interrupted");
+    document.setVerdict(measure::Verdict{status == 0, reasons});
     jsonFile.write(document.text());
     junitFile.write(junitReport(drivers));
     return status;

@@ -8,8 +8,9 @@
 
 namespace conform {
 
-// Runs the suite; the exit status is 0 when no check failed, 1 when one did, 2 when the
-// driver could not be created at all (with every driver: when none could).
+// Runs the suite; the exit status is 0 when no check failed, 1 when one did (or Ctrl+C
+// cut the suite short), 2 when the driver could not be created at all (with every
+// driver: when none could).
 int runConformanceSuite(const SuiteSettings& settings);
 
 } // namespace conform
