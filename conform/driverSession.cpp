@@ -50,6 +50,10 @@ DriverSession::~DriverSession() {
 
 template <class Result, class Body>
 Result DriverSession::call(telDriverCall which, Result onThrow, Body&& body) {
+    // Without a driver (a reset that could not create it again) every call fails as a
+    // call that threw does; creation and the Release of a pointer held apart still run.
+    if (f_asio == nullptr && which != telDriverCall::create && which != telDriverCall::release)
+        return onThrow;
     return callDriver(
         which, onThrow,
         [this](telDriverCall thrower, const char* what) noexcept {

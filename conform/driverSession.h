@@ -117,6 +117,7 @@ class DriverSession {
     const std::string& thrown() const { return f_thrown; }
 
   private:
+    // Calls the driver as `which` through the observer; a throw (or no driver) answers `onThrow`.
     template <class Result, class Call> Result call(telDriverCall which, Result onThrow, Call&& body);
     void honourResetRequests();
 
