@@ -122,7 +122,10 @@ void readMeasuringSwitches(programOptions& options) {
 
 // /conform and its switches; sets usageError for a value the suite cannot go on with.
 void readConformanceSwitches(programOptions& options) {
+    // "all" read as a number would be 1231 in the switch routines' digits: a run that
+    // does not take every driver takes the first.
     options.allDrivers = upperCaseText(valueOf(u"index")) == u"ALL";
+    if (options.allDrivers) options.requestedIndex = 0;
     options.conform = given(u"conform");
     if (given(u"timeout")) {
         const telText value = valueOf(u"timeout");
