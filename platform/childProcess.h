@@ -5,8 +5,9 @@
 // The parent starts the child with ChildProcess::start; the platform appends one
 // argument of its own, /childends=..., that names the child's ends of the channel and
 // the shared block. The child finds them with connectToParent. One child at a time per
-// parent. The child runs in a process group of its own: a Ctrl+C typed at the console
-// reaches only the parent, which decides what happens to the child.
+// parent. The child runs in a process group of its own unless asked otherwise: a Ctrl+C
+// typed at the console then reaches only the parent, which decides what happens to the
+// child (interrupt passes it on).
 #pragma once
 
 #include <cstddef>
@@ -47,6 +48,10 @@ struct ChildOptions {
     bool inheritInput = false;             // standard input: the parent's, else the null device
     bool inheritOutput = false;            // standard output: the parent's, else the null device
     // Standard error is always the parent's, so what a driver complains about is seen.
+    // A process group of its own; a child that reads keys from a POSIX terminal must stay
+    // in the parent's (a background group that reads the terminal is stopped), and then
+    // Ctrl+C reaches both.
+    bool ownProcessGroup = true;
 };
 
 class ChildProcess {

@@ -167,7 +167,7 @@ bool ChildProcess::start(const ChildOptions& options) {
 
     const pid_t pid = fork();
     if (pid == 0) {
-        setpgid(0, 0);
+        if (options.ownProcessGroup) setpgid(0, 0);
         if (nullDevice >= 0 && !options.inheritInput) dup2(nullDevice, STDIN_FILENO);
         if (nullDevice >= 0 && !options.inheritOutput) dup2(nullDevice, STDOUT_FILENO);
         fcntl(writeEnd, F_SETFD, 0);
@@ -182,7 +182,7 @@ bool ChildProcess::start(const ChildOptions& options) {
         closeIfOpen(s.channel);
         return false;
     }
-    setpgid(pid, pid); // also here, so the group exists whichever process runs first
+    if (options.ownProcessGroup) setpgid(pid, pid); // also here, whichever process runs first
     s.pid = pid;
     s.end = ChildEnd{ChildEnd::Kind::running, 0};
     return true;

@@ -183,8 +183,9 @@ bool ChildProcess::start(const ChildOptions& options) {
 
     PROCESS_INFORMATION created{};
     std::wstring line(commandLine.begin(), commandLine.end());
-    const BOOL started = CreateProcessW(wide(path), line.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &startup, &created);
+    const DWORD flags = options.ownProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0;
+    const BOOL started = CreateProcessW(wide(path), line.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                                        nullptr, &startup, &created);
     closeIfOpen(startup.hStdInput);
     closeIfOpen(startup.hStdOutput);
     closeIfOpen(startup.hStdError);
