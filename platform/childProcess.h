@@ -7,7 +7,7 @@
 // the shared block. The child finds them with connectToParent. One child at a time per
 // parent. The child runs in a process group of its own unless asked otherwise: a Ctrl+C
 // typed at the console then reaches only the parent, which decides what happens to the
-// child (interrupt passes it on).
+// child.
 #pragma once
 
 #include <cstddef>
@@ -74,10 +74,9 @@ class ChildProcess {
     // runs); once over, everything it sent has been received.
     ChildEnd wait(uint32_t milliseconds, std::string& received);
 
-    // Ends the child at once (SIGKILL, TerminateProcess) and waits for it.
+    // Ends the child at once (SIGKILL, TerminateProcess) and waits for it. To ask a child
+    // to stop by itself, write into the shared block what it looks at.
     void kill();
-    // Asks the child to stop as Ctrl+C asks a program (SIGINT, Ctrl+Break).
-    void interrupt();
 
     ChildEnd end() const;
 

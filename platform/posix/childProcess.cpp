@@ -224,9 +224,6 @@ void ChildProcess::kill() {
     s.reap(true);
 }
 
-void ChildProcess::interrupt() {
-    if (f_state->end.kind == ChildEnd::Kind::running) ::kill(f_state->pid, SIGINT);
-}
 
 ChildEnd ChildProcess::end() const {
     return f_state->end;

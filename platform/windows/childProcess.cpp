@@ -234,10 +234,6 @@ void ChildProcess::kill() {
     WaitForSingleObject(s.process, INFINITE);
 }
 
-void ChildProcess::interrupt() {
-    if (f_state->end.kind == ChildEnd::Kind::running)
-        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, f_state->processId);
-}
 
 ChildEnd ChildProcess::end() const {
     return f_state->end;
