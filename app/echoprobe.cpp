@@ -16,6 +16,8 @@
 #include "asio/leftInMemory.h"
 #include "asio/telAsioBufferProcessor.h"
 #include "asio/telAsioDriverList.h"
+#include "conform/caseChild.h"
+#include "conform/suite.h"
 #include "core/telClasses.h"
 #include "measure/bufferSizes.h"
 #include "platform/platform.h"
@@ -304,8 +306,15 @@ int exitStatus(const mainState& state) {
 } // namespace
 
 int runMainBlock() {
+    // This process runs one check of a conformance suite for its parent, and prints nothing.
+    if (conform::caseChildRequested()) return conform::runCaseChild();
     printBanner();
     const programOptions options = readOptions();
+    if (options.conform && !options.stopsAfterOptions()) {
+        const int status = conform::runConformanceSuite(suiteSettings(options));
+        printShutdown();
+        return status;
+    }
     runJson json(options.jsonPath);
     mainState state{options, json};
     if (options.stopsAfterOptions()) {

@@ -1,7 +1,11 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "conform/caseChild.h"
+#include "conform/checkList.h"
+#include "platform/childProcess.h"
 #include "util/telUtils.h"
 
 namespace {
@@ -9,7 +13,9 @@ namespace {
 // Every switch the program knows, by the name its routines match.
 constexpr const char16_t* knownSwitches[] = {u"index", u"skipcp", u"nosine", u"noloop", u"seconds",
                                              u"stats", u"json",   u"list",   u"probe",  u"buffer",
-                                             u"rate",  u"latency", u"record", u"help",  u"?"};
+                                             u"rate",  u"latency", u"record", u"help",  u"?",
+                                             u"conform", u"timeout", u"isolate", u"junit", u"check",
+                                             conform::caseSwitch, plat::childEndsSwitch};
 
 bool isSwitchLead(char16_t ch) { return ch == u'/' || ch == u'-' || ch == u'\\'; }
 
@@ -132,6 +138,53 @@ void readMeasuringSwitches(programOptions& options) {
     options.help = given(u"help") || given(u"?");
 }
 
+// /conform and its switches; sets usageError for a value the suite cannot go on with.
+void readConformanceSwitches(programOptions& options) {
+    for (const char16_t* name : {u"timeout", u"isolate", u"junit", u"check"})
+        if (occurrences(name) > 1)
+            refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
+    options.conform = given(u"conform");
+    // "/index=all" asks the suite for every installed driver. Any other run reads the
+    // value as it always has (the number reader's own way with letters).
+    options.allDrivers = options.conform && upperCaseText(valueOf(u"index")) == u"ALL";
+    if (options.allDrivers) options.requestedIndex = 0;
+    if (given(u"timeout")) {
+        const telText value = valueOf(u"timeout");
+        const std::optional<int64_t> seconds = readWholeNumber(value);
+        if (seconds && *seconds >= 1 && *seconds <= 86400)
+            options.timeoutSeconds = static_cast<int32_t>(*seconds);
+        else
+            refuseValue(options, u"timeout", value, u"a time limit in seconds from 1 to 86400");
+    }
+    if (given(u"isolate")) {
+        const telText value = upperCaseText(valueOf(u"isolate"));
+        if (value == u"NO" || value == u"YES" || value.empty())
+            options.isolate = value != u"NO";
+        else
+            refuseValue(options, u"isolate", valueOf(u"isolate"), u"yes or no");
+    }
+    if (given(u"junit")) {
+        const telText value = valueOf(u"junit");
+        if (value.empty())
+            refuseSwitch(options, u"/junit needs a file name, as in /junit=conformance.xml");
+        else
+            options.junitPath = value;
+    }
+    if (given(u"check")) {
+        const telText value = valueOf(u"check");
+        const std::string text = plat::toNarrow(value);
+        bool known = !text.empty();
+        for (size_t begin = 0; known && begin <= text.size();) {
+            const size_t end = std::min(text.find(',', begin), text.size());
+            const std::string id = text.substr(begin, end - begin);
+            known = conform::findCheck(id) != nullptr;
+            if (known) options.checks.push_back(id);
+            begin = end + 1;
+        }
+        if (!known) refuseValue(options, u"check", value, u"ids of checks separated by commas, as in /check=figures,start-stop");
+    }
+}
+
 } // namespace
 
 void printBanner() {
@@ -152,6 +205,7 @@ void printFullUsage() {
     printMessage(u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
     printMessage(u"                 [/seconds=N] [/stats] [/json=FILE] [/list] [/probe] [/buffer=N] [/rate=R]");
     printMessage(u"                 [/latency[=OUT,IN]] [/record=FILE.wav] [/help]");
+    printMessage(u"                 [/conform [/check=ID,...] [/timeout=S] [/isolate=no] [/junit=FILE]]");
     printMessage(u"");
     printMessage(u"         N - index of driver to use (0 - first driver)");
     printMessage(u"         skipcp - do not show control panel");
@@ -167,6 +221,12 @@ void printFullUsage() {
     printMessage(u"         latency - measure the round trip from output OUT to input IN (default 1,1)");
     printMessage(u"                   through a cable or the driver's own loopback");
     printMessage(u"         record - record the inputs to a WAV file");
+    printMessage(u"         conform - check the driver against what hosts rely on, each check in a process");
+    printMessage(u"                   of its own (/index=all: every installed driver in turn)");
+    printMessage(u"         check - run only the named checks");
+    printMessage(u"         timeout - the time limit of each check, in seconds (default 20)");
+    printMessage(u"         isolate - no: run every check in this process (a crash ends the suite)");
+    printMessage(u"         junit - write the checks' results to FILE as a JUnit XML report");
     printMessage(u"         help - show this text");
     printMessage(u"");
     printMessage(u"         With /seconds, /json or /record the exit status tells the outcome: 0 pass,");
@@ -188,6 +248,7 @@ programOptions readOptions() {
 
     warnAboutUnknownSwitches();
     readMeasuringSwitches(options);
+    readConformanceSwitches(options);
     if (options.usageError || options.help) printFullUsage();
     return options;
 }
@@ -226,4 +287,17 @@ std::optional<latencyChannels> readLatencyChannels(const telText& text) {
     if (!output || !input || *output < 1 || *input < 1 || *output > INT32_MAX || *input > INT32_MAX)
         return std::nullopt;
     return latencyChannels{static_cast<int32_t>(*output), static_cast<int32_t>(*input)};
+}
+
+conform::SuiteSettings suiteSettings(const programOptions& options) {
+    conform::SuiteSettings settings;
+    settings.allDrivers = options.allDrivers;
+    settings.index = options.requestedIndex;
+    settings.skipControlPanel = !options.showControlPanel;
+    settings.timeLimitSeconds = options.timeoutSeconds;
+    settings.isolate = options.isolate;
+    settings.checks = options.checks;
+    settings.jsonPath = options.jsonPath;
+    settings.junitPath = options.junitPath;
+    return settings;
 }

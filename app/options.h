@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "conform/suiteSettings.h"
 #include "core/telTypes.h"
 
 // The output and the input of a loopback measurement, 1-based as the report shows them.
@@ -35,6 +37,15 @@ struct programOptions {
     std::optional<latencyChannels> latency; // /latency or /latency=OUT,IN
     std::optional<telText> recordPath;   // /record=FILE.wav
 
+    // /conform and the switches that shape the conformance suite. /index=all asks for every
+    // installed driver; a run that does not take it reads it as index 0, as always.
+    bool allDrivers = false;          // /index=all
+    bool conform = false;             // /conform
+    int32_t timeoutSeconds = conform::defaultTimeLimitSeconds; // /timeout=S, per supervised case
+    bool isolate = true;              // /isolate=no: every check in this process
+    std::optional<telText> junitPath; // /junit=FILE
+    std::vector<std::string> checks;  // /check=ID,...: only these checks
+
     bool help = false;       // /help or /?: the full usage text, and nothing runs
     bool usageError = false; // a switch was given wrongly: its line and the usage were printed
     std::vector<telText> usageErrors; // the line of each switch given wrongly
@@ -46,7 +57,7 @@ struct programOptions {
     bool measures() const { return stats || jsonPath || latency || recordPath || probe; }
     // True when the exit status tells the outcome (pass 0, fail or inconclusive 1, error
     // 2, interrupted 128 + signal); otherwise every path ends with 0.
-    bool judged() const { return secondsGiven || jsonGiven || recordGiven; }
+    bool judged() const { return secondsGiven || jsonGiven || recordGiven || conform; }
     // True when nothing is to be opened at all.
     bool stopsAfterOptions() const { return help || usageError; }
 };
@@ -61,6 +72,9 @@ void printFullUsage();
 // prints a line for each one given wrongly (and the full usage text once where the run
 // cannot go on) and warns on standard error about switches it does not know.
 programOptions readOptions();
+
+// The conformance suite's settings from the options.
+conform::SuiteSettings suiteSettings(const programOptions& options);
 
 // Strict readers of switch values, for the switches that measure: only plain decimal
 // digits (and one decimal point for a rate), no sign, no spaces, nothing else.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/options.h"
+#include "conform/checkList.h"
 #include "util/telUtils.h"
 
 namespace {
@@ -53,6 +54,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (options.recordPath) require(!options.recordPath->empty(), "an empty recording path");
     require(options.stopsAfterOptions() == (options.usageError || options.help), "stops after the options");
     require(!options.seconds || options.stats, "a time limit without the summary");
+    require(options.timeoutSeconds >= 1 && options.timeoutSeconds <= 86400, "a case time limit out of range");
+    for (const std::string& id : options.checks)
+        require(conform::findCheck(id) != nullptr, "a check that does not exist");
+    if (options.junitPath) require(!options.junitPath->empty(), "an empty JUnit path");
 
     // The readers on the raw text as a whole.
     const telText text = arguments.back();

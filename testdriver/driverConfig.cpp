@@ -95,6 +95,35 @@ void readHostFaults(plat::RegKey key, DriverConfig& config) {
     if (readInt(key, "ReportOutputs", count)) config.reportOutputs = count;
 }
 
+// The faults of the host-driver contract.
+void readContractFaults(plat::RegKey key, ContractFaults& contract) {
+    const struct {
+        const char* name;
+        bool ContractFaults::*flag;
+    } flags[] = {
+        {"VersionCountsObjects", &ContractFaults::versionCountsObjects},
+        {"AnswerMissingChannels", &ContractFaults::answerMissingChannels},
+        {"AcceptBadRates", &ContractFaults::acceptBadRates},
+        {"RateNotApplied", &ContractFaults::rateNotApplied},
+        {"SizeClampedSilently", &ContractFaults::sizeClampedSilently},
+        {"SubsetStalls", &ContractFaults::subsetStalls},
+        {"CreateTwiceAccepted", &ContractFaults::createTwiceAccepted},
+        {"AcceptNoChannels", &ContractFaults::acceptNoChannels},
+        {"StartWithoutBuffers", &ContractFaults::startWithoutBuffers},
+        {"DisposeLeavesStream", &ContractFaults::disposeLeavesStream},
+        {"ReleaseRunningCrashes", &ContractFaults::releaseRunningCrashes},
+        {"PositionBeforeStart", &ContractFaults::positionBeforeStart},
+        {"StopWaitsForOutputReady", &ContractFaults::stopWaitsForOutputReady},
+        {"SilentAfterRecreate", &ContractFaults::silentAfterRecreate},
+    };
+    int32_t value = 0;
+    for (const auto& flag : flags)
+        if (readInt(key, flag.name, value)) contract.*flag.flag = value != 0;
+    readInt(key, "StopLateSwitches", contract.stopLateSwitches);
+    if (readInt(key, "TimeInfoFlags", value)) contract.timeInfoFlags = static_cast<uint32_t>(value);
+    readInt(key, "NeedsHostSupport", contract.needsHostSupport);
+}
+
 // What a host's capability probe finds.
 void readProbeTruths(plat::RegKey key, DriverConfig& config) {
     readIntegerList(key, "InputTypes", config.inputTypes);
@@ -188,6 +217,24 @@ bool DriverConfig::acceptsBufferSize(int32_t frames, double rate) const {
     if (limits.granularity == -1) return (frames & (frames - 1)) == 0;
     if (limits.granularity > 1) return (frames - limits.min) % limits.granularity == 0;
     return true;
+}
+
+int32_t DriverConfig::nearestBufferSize(int32_t frames, double rate) const {
+    const BufferLimits limits = bufferLimits(rate);
+    const int64_t low = limits.min < 1 ? 1 : limits.min;
+    const int64_t high = limits.max < low ? low : limits.max;
+    int64_t size = frames < low ? low : (frames > high ? high : frames);
+    if (limits.granularity == -1) {
+        int64_t best = -1;
+        for (int64_t power = 1; power <= high; power *= 2)
+            if (power >= low && (best < 0 || std::llabs(power - size) < std::llabs(best - size)))
+                best = power;
+        if (best > 0) size = best;
+    } else if (limits.granularity > 1) {
+        size = low + (size - low + limits.granularity / 2) / limits.granularity * limits.granularity;
+        if (size > high) size -= limits.granularity;
+    }
+    return static_cast<int32_t>(size);
 }
 
 ASIOSampleType DriverConfig::sampleType(bool isInput, int32_t channel) const {
@@ -296,6 +343,7 @@ DriverConfig loadDriverConfig(const plat::Guid& clsid) {
     readProbeTruths(key, config);
     readStreamFaults(key, config.faults);
     readWire(key, config.wire);
+    readContractFaults(key, config.contract);
     readString(key, "Journal", config.journalPath);
 
     plat::regCloseKey(key);

@@ -85,6 +85,28 @@ struct WireConfig {
     std::vector<int32_t> dropoutAt;
 };
 
+// Faults of the host-driver contract: each breaks one promise hosts rely on, so that a
+// conformance check has a driver to fail. Off by default.
+struct ContractFaults {
+    bool versionCountsObjects = false;  // getDriverVersion adds the objects the module made before
+    bool answerMissingChannels = false; // getChannelInfo answers 0 for channels that do not exist
+    bool acceptBadRates = false;        // canSampleRate answers 0 for a rate not finite or not above 0
+    bool rateNotApplied = false;        // setSampleRate answers 0 and leaves the rate as it was
+    bool sizeClampedSilently = false;   // createBuffers runs a refused size at the nearest legal one
+    bool subsetStalls = false;          // a stream on fewer buffers than channels delivers no switch
+    bool createTwiceAccepted = false;   // a second createBuffers answers 0 and hands back null buffers
+    bool acceptNoChannels = false;      // createBuffers for 0 channels answers 0
+    int32_t stopLateSwitches = 0;       // stop returns at once; this many switches still follow
+    bool startWithoutBuffers = false;   // start without buffers answers 0
+    bool disposeLeavesStream = false;   // disposeBuffers while running answers 0 and the stream goes on
+    bool releaseRunningCrashes = false; // the last Release while running writes through a null pointer
+    bool positionBeforeStart = false;   // the position runs between createBuffers and start
+    uint32_t timeInfoFlags = 3;         // the flags of the time-info records
+    bool stopWaitsForOutputReady = false; // stop waits for an outputReady that never comes
+    int32_t needsHostSupport = 0;       // createBuffers refuses a host that does not support this selector
+    bool silentAfterRecreate = false;   // objects made after one was released deliver no switch
+};
+
 // Most samples WireDelay may add.
 inline constexpr int32_t maxWireDelay = 1 << 20;
 
@@ -135,6 +157,7 @@ struct DriverConfig {
     std::string journalPath;
     StreamFaults faults;
     WireConfig wire;
+    ContractFaults contract;
 
     bool fails(FailPoint point) const { return fail == point; }
     bool throwsAt(FailPoint point) const { return throwAt == point; }
@@ -145,6 +168,8 @@ struct DriverConfig {
     // True when a buffer of `frames` samples fits between the minimum and the maximum at
     // `rate` and the granularity's rule (step from the minimum, or powers of two for -1).
     bool acceptsBufferSize(int32_t frames, double rate) const;
+    // The size from 1 up that the rules at `rate` accept nearest to `frames`.
+    int32_t nearestBufferSize(int32_t frames, double rate) const;
     ASIOSampleType sampleType(bool isInput, int32_t channel) const;
     int32_t channelGroup(int32_t channel) const;
 };

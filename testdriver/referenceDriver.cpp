@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -27,6 +28,11 @@ constexpr size_t hostTextBytes = 256;
 constexpr int32_t maxJitterMicros = 10'000'000;
 // RateErrorPpm below this would stop the clock or run it backwards.
 constexpr int32_t minRateErrorPpm = -990'000;
+
+// Driver objects the module has made, and whether one of them is gone already
+// (VersionCountsObjects, SilentAfterRecreate).
+std::atomic<unsigned> driversMade{0};
+std::atomic<bool> aDriverDestroyed{false};
 
 // Copies at most `maxChars` characters of `text` and a zero byte.
 void copyCut(const std::string& text, char* target, size_t maxChars) {
@@ -55,7 +61,8 @@ std::string statusText(const char* operation, int32_t status) {
 
 ReferenceDriver::ReferenceDriver(const plat::Guid& clsid, DriverConfig config)
     : clsid_(clsid), config_(std::move(config)), faults_(config_.callFaults), sampleRate_(config_.sampleRate),
-      currentClockSource_(config_.clockSourceCurrent) {
+      currentClockSource_(config_.clockSourceCurrent), objectsBefore_(driversMade.fetch_add(1)),
+      silent_(config_.contract.silentAfterRecreate && aDriverDestroyed.load()) {
     objectCreated();
     journal("created");
 }
@@ -64,6 +71,7 @@ ReferenceDriver::~ReferenceDriver() {
     endStream();
     buffers_.release();
     journal("destroyed");
+    aDriverDestroyed.store(true);
     if (config_.callbackAfter == CallbackAfter::release) startLingering();
     objectDestroyed();
 }
@@ -107,6 +115,7 @@ uint32_t ReferenceDriver::Release() {
     const uint32_t remaining = references_.fetch_sub(1) - 1;
     if (remaining == 0) {
         faults_.enter(DriverCall::release);
+        if (config_.contract.releaseRunningCrashes && engine_.running()) crashNow();
         delete this;
     }
     return remaining;
@@ -133,7 +142,8 @@ void ReferenceDriver::getDriverName(char* name) {
 
 int32_t ReferenceDriver::getDriverVersion() {
     faults_.enter(DriverCall::getDriverVersion);
-    return config_.driverVersion;
+    const int32_t before = static_cast<int32_t>(objectsBefore_);
+    return config_.driverVersion + (config_.contract.versionCountsObjects ? before : 0);
 }
 
 void ReferenceDriver::getErrorMessage(char* string) {
@@ -148,41 +158,67 @@ void ReferenceDriver::getErrorMessage(char* string) {
 ASIOError ReferenceDriver::start() {
     faults_.enter(DriverCall::start);
     throwIfAsked(FailPoint::start);
-    const ASIOError status = [this] {
+    if (engine_.windingDown()) endStream(); // the switches after the last stop are over
+    const ContractFaults& contract = config_.contract;
+    const ASIOError status = [&] {
         if (config_.fails(FailPoint::start)) return config_.failCode;
+        if (initialised_ && !buffers_.exists() && contract.startWithoutBuffers) return ASE_OK;
         if (!initialised_ || !buffers_.exists()) return ASE_NotPresent;
-        if (engine_.running()) return ASE_InvalidMode;
-        StreamSetup setup;
-        setup.buffers = &buffers_;
-        setup.callbacks = callbacks_;
-        setup.useTimeInfo = useTimeInfo_;
-        setup.sampleRate = &sampleRate_;
-        if (!config_.capturePath.empty() && config_.captureLimit > 0 &&
-            recorder_.prepare(buffers_, sampleRate_.load(), config_.captureLimit))
-            setup.recorder = &recorder_;
-        if (wire_.prepare(buffers_, config_.wire, config_.faults.seed)) setup.wire = &wire_;
-        setup.plan = SwitchPlan(config_.faults, config_.wire.dropoutAt, buffers_.frames());
-        setup.jitterMicros = std::min(config_.faults.jitterMicros, maxJitterMicros);
-        setup.paceFactor = 1.0 + std::max(config_.faults.rateErrorPpm, minRateErrorPpm) / 1e6;
-        setup.seed = config_.faults.seed;
-        setup.stallAt = config_.faults.stallAt;
-        setup.stallMs = config_.faults.stallMs;
-        return engine_.start(std::move(setup)) ? ASE_OK : ASE_NotPresent;
+        if (engine_.running() || stalled_) return ASE_InvalidMode;
+        startedSinceCreate_ = true;
+        const bool subset = buffers_.inputs().size() < static_cast<size_t>(config_.inputs) ||
+                            buffers_.outputs().size() < static_cast<size_t>(config_.outputs);
+        if (silent_ || (contract.subsetStalls && subset)) {
+            stalled_ = true;
+            return ASE_OK;
+        }
+        return startStream();
     }();
     journal(statusText("start", status));
     return status;
+}
+
+ASIOError ReferenceDriver::startStream() {
+    StreamSetup setup;
+    setup.buffers = &buffers_;
+    setup.callbacks = callbacks_;
+    setup.useTimeInfo = useTimeInfo_;
+    setup.sampleRate = &sampleRate_;
+    if (!config_.capturePath.empty() && config_.captureLimit > 0 &&
+        recorder_.prepare(buffers_, sampleRate_.load(), config_.captureLimit))
+        setup.recorder = &recorder_;
+    if (wire_.prepare(buffers_, config_.wire, config_.faults.seed)) setup.wire = &wire_;
+    setup.plan = SwitchPlan(config_.faults, config_.wire.dropoutAt, buffers_.frames());
+    setup.jitterMicros = std::min(config_.faults.jitterMicros, maxJitterMicros);
+    setup.paceFactor = 1.0 + std::max(config_.faults.rateErrorPpm, minRateErrorPpm) / 1e6;
+    setup.seed = config_.faults.seed;
+    setup.timeInfoFlags = config_.contract.timeInfoFlags;
+    setup.stallAt = config_.faults.stallAt;
+    setup.stallMs = config_.faults.stallMs;
+    return engine_.start(std::move(setup)) ? ASE_OK : ASE_NotPresent;
 }
 
 ASIOError ReferenceDriver::stop() {
     faults_.enter(DriverCall::stop);
     throwIfAsked(FailPoint::stop);
     ASIOError status = ASE_OK;
-    if (config_.fails(FailPoint::stop))
+    const ContractFaults& contract = config_.contract;
+    stalled_ = false;
+    if (config_.fails(FailPoint::stop)) {
         status = config_.failCode;
-    else if (engine_.onStreamThread())
+    } else if (engine_.onStreamThread()) {
         status = ASE_InvalidMode; // joining the stream thread from itself would never return
-    else
-        endStream();
+    } else {
+        // A driver that waits in stop for the notice of the last switch, which a host
+        // that skipped it never sends.
+        while (contract.stopWaitsForOutputReady && config_.wantsOutputReady && engine_.running() &&
+               engine_.outputReadyBehind())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (contract.stopLateSwitches > 0 && engine_.running() && !engine_.windingDown())
+            engine_.windDown(contract.stopLateSwitches);
+        else
+            endStream();
+    }
     journal(statusText("stop", status));
     return status;
 }
@@ -190,6 +226,11 @@ ASIOError ReferenceDriver::stop() {
 void ReferenceDriver::endStream() {
     if (!engine_.running()) return;
     engine_.stop();
+    if (disposedWhileRunning_) {
+        disposedWhileRunning_ = false;
+        buffers_.release();
+        callbacks_ = ASIOCallbacks{};
+    }
     if (recorder_.prepared()) {
         StreamStats stats = engine_.stats();
         stats.outputReadyWanted = config_.wantsOutputReady;
@@ -242,6 +283,7 @@ ASIOError ReferenceDriver::getBufferSize(int32_t* minSize, int32_t* maxSize, int
 
 ASIOError ReferenceDriver::canSampleRate(ASIOSampleRate sampleRate) {
     faults_.enter(DriverCall::canSampleRate);
+    if (config_.contract.acceptBadRates && !(std::isfinite(sampleRate) && sampleRate > 0)) return ASE_OK;
     return config_.acceptsRate(sampleRate) ? ASE_OK : noClock;
 }
 
@@ -257,7 +299,7 @@ ASIOError ReferenceDriver::setSampleRate(ASIOSampleRate sampleRate) {
     throwIfAsked(FailPoint::setSampleRate);
     if (config_.fails(FailPoint::setSampleRate)) return config_.failCode;
     if (!config_.acceptsRate(sampleRate)) return noClock;
-    sampleRate_.store(sampleRate);
+    if (!config_.contract.rateNotApplied) sampleRate_.store(sampleRate);
     return ASE_OK;
 }
 
@@ -293,7 +335,11 @@ ASIOError ReferenceDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* t
     if (config_.fails(FailPoint::getSamplePosition)) return config_.failCode;
     if (!sPos || !tStamp) return ASE_InvalidParameter;
     if (!buffers_.exists()) return ASE_NotPresent;
-    const uint64_t position = static_cast<uint64_t>(engine_.samplePosition());
+    uint64_t position = static_cast<uint64_t>(engine_.samplePosition());
+    if (config_.contract.positionBeforeStart && !startedSinceCreate_)
+        position = static_cast<uint64_t>(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - buffersCreatedAt_).count() *
+            sampleRate_.load());
     const uint64_t time = static_cast<uint64_t>(engine_.systemTimeNanos());
     *sPos = ASIOSamples{static_cast<uint32_t>(position >> 32), static_cast<uint32_t>(position)};
     *tStamp = ASIOTimeStamp{static_cast<uint32_t>(time >> 32), static_cast<uint32_t>(time)};
@@ -306,8 +352,15 @@ ASIOError ReferenceDriver::getChannelInfo(ASIOChannelInfo* info) {
     if (config_.fails(FailPoint::getChannelInfo)) return config_.failCode;
     if (!info) return ASE_InvalidParameter;
     const bool isInput = info->isInput != 0;
-    if (info->channel < 0 || info->channel >= (isInput ? config_.inputs : config_.outputs))
-        return ASE_InvalidParameter;
+    if (info->channel < 0 || info->channel >= (isInput ? config_.inputs : config_.outputs)) {
+        if (!config_.contract.answerMissingChannels) return ASE_InvalidParameter;
+        info->isActive = 0;
+        info->channelGroup = 0;
+        info->_type = isInput ? config_.inputType : config_.outputType;
+        std::memset(info->name, 0, sizeof info->name);
+        copyCut("Ghost", info->name, sizeof info->name - 1);
+        return ASE_OK;
+    }
     info->isActive = buffers_.isActive(isInput, info->channel) ? 1 : 0;
     info->channelGroup = config_.channelGroup(info->channel);
     info->_type = config_.sampleType(isInput, info->channel);
@@ -327,19 +380,34 @@ ASIOError ReferenceDriver::createBuffers(ASIOBufferInfo* bufferInfos, int32_t nu
                                          ASIOCallbacks* callbacks) {
     faults_.enter(DriverCall::createBuffers);
     throwIfAsked(FailPoint::createBuffers);
+    const ContractFaults& contract = config_.contract;
     const ASIOError status = [&] {
         if (config_.fails(FailPoint::createBuffers)) return config_.failCode;
         if (!initialised_) return ASE_NotPresent;
         if (!callbacks) return ASE_InvalidParameter;
+        if (buffers_.exists() && contract.createTwiceAccepted) {
+            for (int32_t k = 0; bufferInfos && k < numChannels; ++k)
+                bufferInfos[k].buffers[0] = bufferInfos[k].buffers[1] = nullptr;
+            return ASE_OK;
+        }
         if (buffers_.exists()) return ASE_InvalidMode;
-        const ASIOError created =
-            buffers_.create(bufferInfos, numChannels, bufferSize, config_, sampleRate_.load());
+        if (numChannels == 0 && contract.acceptNoChannels) return ASE_OK;
+        if (contract.needsHostSupport != 0 && callbacks->asioMessage &&
+            callbacks->asioMessage(kAsioSelectorSupported, contract.needsHostSupport, nullptr, nullptr) == 0)
+            return ASE_NotPresent;
+        const double rate = sampleRate_.load();
+        int32_t frames = bufferSize;
+        if (contract.sizeClampedSilently && frames >= 1 && !config_.acceptsBufferSize(frames, rate))
+            frames = config_.nearestBufferSize(frames, rate);
+        const ASIOError created = buffers_.create(bufferInfos, numChannels, frames, config_, rate);
         if (created != ASE_OK) return created;
         callbacks_ = *callbacks;
         useTimeInfo_ = config_.timeInfoMode && hostTakesTimeInfo();
         handedCallbacks_ = callbacks_;
         handedTimeInfo_ = useTimeInfo_;
-        handedFrames_ = bufferSize;
+        handedFrames_ = frames;
+        buffersCreatedAt_ = std::chrono::steady_clock::now();
+        startedSinceCreate_ = false;
         // The driver keeps streaming through its own buffers; the host gets nothing.
         if (config_.nullBuffers)
             for (int32_t k = 0; k < numChannels; ++k)
@@ -360,7 +428,12 @@ bool ReferenceDriver::hostTakesTimeInfo() const {
 ASIOError ReferenceDriver::disposeBuffers() {
     faults_.enter(DriverCall::disposeBuffers);
     const ASIOError status = [this] {
-        if (!buffers_.exists()) return ASE_InvalidMode;
+        if (!buffers_.exists() || disposedWhileRunning_) return ASE_InvalidMode;
+        if (config_.contract.disposeLeavesStream && engine_.running()) {
+            disposedWhileRunning_ = true; // the stream goes on until stop or the last Release
+            return ASE_OK;
+        }
+        stalled_ = false;
         endStream();
         buffers_.release();
         callbacks_ = ASIOCallbacks{};

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -58,8 +59,10 @@ class ReferenceDriver final : public IASIO {
   private:
     ~ReferenceDriver();
     // Ends the stream, writes the capture of the run, if one was recorded, and the
-    // journal's stream line.
+    // journal's stream line; frees buffers disposed while the stream still ran.
     void endStream();
+    // start's work once the object is initialised and has buffers.
+    ASIOError startStream();
     // Asks the host whether it takes bufferSwitchTimeInfo.
     bool hostTakesTimeInfo() const;
     // Throws std::bad_alloc when the configuration's Throw names `point` (native builds).
@@ -82,6 +85,13 @@ class ReferenceDriver final : public IASIO {
     bool handedTimeInfo_ = false;
     int32_t handedFrames_ = 0;
     std::atomic<int32_t> currentClockSource_;
+    // The contract faults' state (ContractFaults).
+    const unsigned objectsBefore_; // objects the module made before this one
+    const bool silent_;            // made after another object was released
+    bool stalled_ = false;         // "started" without a stream
+    bool disposedWhileRunning_ = false;
+    bool startedSinceCreate_ = false;
+    std::chrono::steady_clock::time_point buffersCreatedAt_{};
     BufferSet buffers_;
     CaptureRecorder recorder_;
     WireLoop wire_;

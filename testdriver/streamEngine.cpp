@@ -42,6 +42,7 @@ bool StreamEngine::start(StreamSetup setup) {
     stop();
     setup_ = std::move(setup);
     stopRequested_.store(false);
+    slotsLeft_.store(-1);
     position_.store(0);
     systemTime_.store(nanosOf(Clock::now()));
     switches_.store(0);
@@ -62,6 +63,8 @@ void StreamEngine::stop() {
     stopRequested_.store(true, std::memory_order_release);
     thread_.join();
 }
+
+void StreamEngine::windDown(int32_t switches) { slotsLeft_.store(switches > 0 ? switches : 0); }
 
 StreamStats StreamEngine::stats() const {
     StreamStats stats;
@@ -105,7 +108,10 @@ void StreamEngine::run() {
             if (!waitUntil(until)) break;
         }
 
+        const int32_t left = slotsLeft_.load(std::memory_order_acquire);
+        if (left == 0) break;
         runSlot(slot, rate);
+        if (left > 0) slotsLeft_.store(left - 1, std::memory_order_release);
 
         // Behind after a short stall of the machine or the host: the next switches follow
         // at once until the schedule is caught up, as a sound card's clock does not wait,
@@ -194,7 +200,7 @@ void StreamEngine::deliver(int32_t half, int64_t position, double rate, Clock::t
         std::memcpy(&time.timeInfo.systemTime, &systemTime, sizeof systemTime);
         std::memcpy(&time.timeInfo.samplePosition, &samplePosition, sizeof samplePosition);
         time.timeInfo.sampleRate = rate;
-        time.timeInfo.flags = kSystemTimeValid | kSamplePositionValid;
+        time.timeInfo.flags = setup_.timeInfoFlags;
         host.bufferSwitchTimeInfo(&time, half, 1);
     } else if (host.bufferSwitch) {
         host.bufferSwitch(half, 1);

@@ -45,6 +45,7 @@ struct StreamSetup {
     uint32_t seed = 1;
     int32_t stallAt = -1; // the stream stalls before this slot…
     int32_t stallMs = 0;  // …for this long; 0 or less: until stopped
+    uint32_t timeInfoFlags = kSystemTimeValid | kSamplePositionValid; // of the time-info records
 };
 
 class StreamEngine {
@@ -55,7 +56,13 @@ class StreamEngine {
     bool start(StreamSetup setup);
     // Ends the thread after the slot in progress and waits for it. Safe when stopped.
     void stop();
+    // Lets the thread deliver `switches` more switches and end by itself, without waiting
+    // for it; stop (or the next start) collects it.
+    void windDown(int32_t switches);
     bool running() const { return thread_.joinable(); }
+    bool windingDown() const { return running() && slotsLeft_.load() >= 0; }
+    // True while fewer outputReady calls than delivered switches came since start.
+    bool outputReadyBehind() const { return outputReadyCalls_.load() < switches_.load(); }
     bool onStreamThread() const { return thread_.get_id() == std::this_thread::get_id(); }
 
     // Sample position of the current slot and the system time of its switch, in
@@ -83,6 +90,7 @@ class StreamEngine {
 
     std::thread thread_;
     std::atomic<bool> stopRequested_{false};
+    std::atomic<int32_t> slotsLeft_{-1}; // switches still to deliver while winding down; -1: not
     std::atomic<int64_t> position_{0};
     std::atomic<int64_t> systemTime_{0};
     std::atomic<uint32_t> switches_{0};

@@ -19,52 +19,13 @@ std::string clsidText(const plat::Guid& guid) {
     return text;
 }
 
-// Writes `text` into the file at `path` (created, or emptied); false and `why` when it cannot.
-bool writeWholeFile(const telText& path, const std::string& text, plat::Disposition disposition, telText* why) {
-    const plat::Handle file = plat::createFile(path, false, true, disposition, plat::fileAttributeNormal);
-    if (file == plat::invalidHandle) {
-        if (why != nullptr) *why = plat::lastFileError();
-        return false;
-    }
-    uint32_t written = 0;
-    const bool ok = text.empty() || (plat::writeFile(file, text.data(), static_cast<uint32_t>(text.size()), written) &&
-                                     written == text.size());
-    if (!ok && why != nullptr) *why = plat::lastFileError();
-    const bool closed = plat::closeHandle(file);
-    if (ok && !closed && why != nullptr) *why = plat::lastFileError();
-    return ok && closed;
-}
-
 } // namespace
 
-runJson::runJson(const std::optional<telText>& path) {
+runJson::runJson(const std::optional<telText>& path) : f_file(path, u"JSON") {
     f_document.setTool("1.0", static_cast<int>(sizeof(void*) * 8));
-    if (!path) return;
-    f_path = *path;
-    f_partialPath = f_path + u".partial";
-    f_active = true;
 }
 
-bool runJson::writable(telText* why) {
-    if (!f_active) return true;
-    const plat::PathKind kind = plat::pathKind(f_path);
-    telText reason;
-    if (kind == plat::PathKind::folder) {
-        reason = u"it is a folder";
-    } else if (kind == plat::PathKind::other) {
-        // A device or a pipe: nothing to rename into place; it must open for writing.
-        f_direct = true;
-        const plat::Handle file =
-            plat::createFile(f_path, false, true, plat::Disposition::openExisting, plat::fileAttributeNormal);
-        if (file != plat::invalidHandle) return plat::closeHandle(file), true;
-        reason = plat::lastFileError();
-    } else if (writeWholeFile(f_partialPath, std::string(), plat::Disposition::createAlways, &reason)) {
-        plat::removeFile(f_partialPath);
-        return true;
-    }
-    if (why != nullptr) *why = u"Cannot write the JSON report to " + f_path + u": " + reason + u".";
-    return false;
-}
+bool runJson::writable(telText* why) { return f_file.writable(why); }
 
 void runJson::describeEntry(telAsioDriverList& list, int32_t requestedIndex, int32_t selectedIndex) {
     f_driver.requestedIndex = requestedIndex;
@@ -148,21 +109,4 @@ void runJson::findings(const runFindings& findings) {
 
 void runJson::verdict(const measure::Verdict& verdict) { f_document.setVerdict(verdict); }
 
-bool runJson::write(telText* why) {
-    if (!f_active) return true;
-    const std::string text = f_document.text();
-    telText reason;
-    bool ok = false;
-    if (f_direct) {
-        ok = writeWholeFile(f_path, text, plat::Disposition::openExisting, &reason);
-    } else {
-        ok = writeWholeFile(f_partialPath, text, plat::Disposition::createAlways, &reason);
-        if (ok && !plat::replaceFile(f_partialPath, f_path)) {
-            reason = plat::lastFileError();
-            ok = false;
-        }
-        if (!ok) plat::removeFile(f_partialPath);
-    }
-    if (!ok && why != nullptr) *why = u"Cannot write the JSON report to " + f_path + u": " + reason + u".";
-    return ok;
-}
+bool runJson::write(telText* why) { return f_file.write(f_document.text(), why); }

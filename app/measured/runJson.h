@@ -1,11 +1,6 @@
 // The JSON report of a run (/json=FILE): the document, filled as the run gets to each
-// part, and the file it is written to when the run ends, on every path.
-//
-// Before the run the tool makes sure the file can be written: a name in a missing
-// folder, or a folder, stops the run. The document is written whole at the end, to a
-// file beside the target that is then renamed into place, so a reader never sees half a
-// document and a run that fails leaves no older report of the same name behind. A
-// target that is not a plain file (a device, a pipe) is written to directly.
+// part, and the file it is written to when the run ends, on every path (see
+// util/reportFile.h: checked before the run, written whole at its end).
 #pragma once
 
 #include <optional>
@@ -15,13 +10,14 @@
 #include "asio/telAsioDriverList.h"
 #include "core/telTypes.h"
 #include "measure/runDocument.h"
+#include "util/reportFile.h"
 
 class runJson {
   public:
     // Without a path nothing is written.
     explicit runJson(const std::optional<telText>& path);
 
-    bool active() const { return f_active; }
+    bool active() const { return f_file.active(); }
     // Whether the file can be written; otherwise the line that says why.
     bool writable(telText* why);
     measure::RunDocument& document() { return f_document; }
@@ -41,10 +37,7 @@ class runJson {
     bool write(telText* why);
 
   private:
-    telText f_path;
-    telText f_partialPath;
-    bool f_direct = false; // the target is no plain file: written to in place
-    bool f_active = false;
+    reportFile f_file;
     measure::RunDocument f_document;
     measure::DriverFacts f_driver;
 };

@@ -189,8 +189,10 @@ TEST(MeasuredCallbacks, TakeNoPageFault) {
     std::thread callbacks([&] {
         ASIOTime time{};
         time.timeInfo.flags = kSystemTimeValid | kSamplePositionValid;
+        // One switch first: the thread's own stack meets the callback path's depth.
+        driver.fireBufferSwitchTimeInfo(&time, 0, 1);
         const int64_t before = plat::threadPageFaults();
-        for (int64_t k = 0; k < 3000; ++k) { // a second at 96 kHz, more than the tone ring and the probe hold
+        for (int64_t k = 1; k < 3000; ++k) { // a second at 96 kHz, more than the tone ring and the probe hold
             const ASIOSamples position{static_cast<uint32_t>((k * 32) >> 32), static_cast<uint32_t>(k * 32)};
             std::memcpy(&time.timeInfo.samplePosition, &position, sizeof position);
             driver.fireBufferSwitchTimeInfo(&time, static_cast<int32_t>(k % 2), 1);

@@ -1,0 +1,82 @@
+// Judging what a driver says about itself: its identity over repeated creations
+// (create-release), its figures (figures) and its channels (channel-info).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "asio/asioTypes.h"
+#include "conform/outcome.h"
+#include "measure/bufferSizes.h"
+
+namespace conform {
+
+// What one creation of the driver reported.
+struct DriverIdentity {
+    int32_t createStatus = 0; // CoCreateInstance's result
+    bool initialised = false;
+    std::string errorText; // getErrorMessage after a refused init
+    std::string name;
+    int32_t version = 0;
+    ASIOError channelsStatus = ASE_OK;
+    int32_t inputs = 0, outputs = 0;
+    ASIOError sizesStatus = ASE_OK;
+    measure::BufferSizeRule sizes{};
+    ASIOError rateStatus = ASE_OK;
+    double rate = 0;
+};
+
+struct CreateReleaseObservation {
+    std::vector<DriverIdentity> creations; // create, init, release, each in turn
+    int32_t bareCreateStatus = 0;          // create and release without init
+};
+
+// Every creation and init succeeds and reports the same name, version, channels, buffer
+// sizes and rate.
+Outcome judgeCreateRelease(const CreateReleaseObservation& seen);
+
+struct FiguresObservation {
+    ASIOError channelsStatus = ASE_OK;
+    int32_t inputs = 0, outputs = 0;
+    ASIOError sizesStatus = ASE_OK;
+    measure::BufferSizeRule sizes{};
+    ASIOError rateStatus = ASE_OK;
+    double rate = 0;
+    int32_t createdSize = 0; // createBuffers for every channel at this size
+    ASIOError createStatus = ASE_OK;
+    ASIOError latenciesStatus = ASE_OK; // getLatencies after createBuffers
+    int32_t inputLatency = 0, outputLatency = 0;
+};
+
+// At least one channel; min ≤ preferred ≤ max with sizes that follow the granularity
+// (-1: powers of two, above 0: steps above min; 0 with min ≠ max warns, as hosts read it
+// differently); a finite rate above 0; latencies after createBuffers not negative.
+Outcome judgeFigures(const FiguresObservation& seen);
+
+// One getChannelInfo question and its answer. The record was filled with `asked` and the
+// direction before the call and with 0xCC bytes elsewhere.
+struct ChannelAnswer {
+    bool input = true;
+    int32_t asked = 0;
+    ASIOError status = ASE_OK;
+    int32_t channel = 0; // as the record holds them afterwards
+    bool isInput = true;
+    ASIOSampleType type = 0;
+    bool nameTerminated = true;
+};
+
+struct ChannelInfoObservation {
+    int32_t inputs = 0, outputs = 0;
+    std::vector<ChannelAnswer> channels;   // every channel
+    std::vector<ChannelAnswer> outOfRange; // channels that do not exist
+    ASIOError afterStatus = ASE_OK;        // a channel that exists, asked after those
+};
+
+bool knownSampleType(ASIOSampleType type);
+
+// Every channel answers with a known type, a terminated name, its own number and
+// direction; channels out of range are refused and do no harm.
+Outcome judgeChannelInfo(const ChannelInfoObservation& seen);
+
+} // namespace conform

@@ -1,0 +1,298 @@
+#include "conform/judge/stream.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+#include "conform/texts.h"
+
+namespace conform {
+
+namespace {
+
+std::string switchText(size_t index) {
+    return "switch " + std::to_string(index);
+}
+
+} // namespace
+
+namespace {
+
+// The least-squares slope of the notes' start times over their numbers, in seconds.
+double slopeOf(std::vector<SwitchNote>::const_iterator first, std::vector<SwitchNote>::const_iterator last) {
+    const double count = static_cast<double>(last - first);
+    if (count < 2) return 0;
+    const double meanIndex = (count - 1) / 2;
+    double meanTime = 0;
+    for (auto note = first; note != last; ++note)
+        meanTime += static_cast<double>(note->hostBegin - first->hostBegin) / count;
+    double covariance = 0, variance = 0;
+    for (auto note = first; note != last; ++note) {
+        const double fromMean = static_cast<double>(note - first) - meanIndex;
+        covariance += fromMean * (static_cast<double>(note->hostBegin - first->hostBegin) - meanTime);
+        variance += fromMean * fromMean;
+    }
+    return covariance / variance / 1e9;
+}
+
+} // namespace
+
+SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t size) {
+    SwitchFindings found;
+    found.switches = static_cast<uint32_t>(notes.size());
+    std::set<uintptr_t> threads;
+    // A reset the host honoured starts a new stream (with its own callbacks): switches
+    // are compared with their predecessor only within one stream, and the pace is taken
+    // from the longest.
+    size_t streamBegin = 0, longestBegin = 0, longestEnd = 0;
+    for (size_t i = 0; i < notes.size(); ++i) {
+        const SwitchNote& note = notes[i];
+        threads.insert(note.thread);
+        if (note.overlapped) ++found.overlaps;
+        if (note.timeInfo) ++found.timeInfoSwitches;
+        if (note.nullRecord) ++found.nullRecords;
+        if (found.halfFault.empty() && note.half != 0 && note.half != 1)
+            found.halfFault = switchText(i) + " came with half " + std::to_string(note.half);
+        if (found.positionFault.empty() && !note.positionKnown)
+            found.positionFault = switchText(i) + " came without a position";
+        if (i > 0 && note.set != notes[i - 1].set) streamBegin = i;
+        if (i + 1 - streamBegin > longestEnd - longestBegin) {
+            longestBegin = streamBegin;
+            longestEnd = i + 1;
+        }
+        if (i == streamBegin) continue;
+        const SwitchNote& before = notes[i - 1];
+        if (found.halfFault.empty() && note.half == before.half)
+            found.halfFault = switchText(i) + " repeated half " + std::to_string(note.half);
+        if (found.stepFault.empty() && note.positionKnown && before.positionKnown &&
+            note.position - before.position != size)
+            found.stepFault = switchText(i) + " stepped by " +
+                              std::to_string(note.position - before.position) + ", not " +
+                              std::to_string(size);
+        if (found.timeFault.empty() && note.systemTimeKnown && before.systemTimeKnown &&
+            note.systemTime < before.systemTime)
+            found.timeFault = "the system time went back at " + switchText(i);
+    }
+    found.threads = static_cast<int>(threads.size());
+    found.meanInterval = slopeOf(notes.begin() + static_cast<std::ptrdiff_t>(longestBegin),
+                                 notes.begin() + static_cast<std::ptrdiff_t>(longestEnd));
+    return found;
+}
+
+std::string runFault(const RunTrace& run, uint32_t wanted, bool exactSteps) {
+    if (run.createStatus != ASE_OK) return "createBuffers answered " + statusText(run.createStatus);
+    if (run.nullBuffer) return "createBuffers answered 0 but left a buffer null";
+    if (run.startStatus != ASE_OK) return "start answered " + statusText(run.startStatus);
+    if (run.notes.size() < wanted)
+        return run.notes.empty()
+                   ? "no switch within " + secondsText(run.waited)
+                   : counted(run.notes.size(), "switch", "switches") + " within " + secondsText(run.waited);
+    const SwitchFindings found = examineSwitches(run.notes, run.size);
+    if (!found.positionFault.empty()) return found.positionFault;
+    if (exactSteps) return found.stepFault;
+    for (size_t i = 1; i < run.notes.size(); ++i)
+        if (run.notes[i].set == run.notes[i - 1].set && run.notes[i].position <= run.notes[i - 1].position)
+            return "the positions did not advance at " + switchText(i) + " (" +
+                   std::to_string(run.notes[i - 1].position) + " to " +
+                   std::to_string(run.notes[i].position) + ")";
+    return {};
+}
+
+Outcome judgeStartStop(const StartStopObservation& seen) {
+    if (seen.createStatus != ASE_OK) return failed("createBuffers answered " + statusText(seen.createStatus));
+    Findings findings;
+    double firstDelay = 0, longestStop = 0;
+    for (size_t i = 0; i < seen.cycles.size(); ++i) {
+        const StartStopCycle& cycle = seen.cycles[i];
+        const std::string which = "cycle " + std::to_string(i + 1) + ": ";
+        if (cycle.startStatus != ASE_OK) {
+            findings.fault(which + "start answered " + statusText(cycle.startStatus));
+            continue;
+        }
+        if (!cycle.firstSwitchAt || *cycle.firstSwitchAt - cycle.startCalledAt > 1.0)
+            findings.fault(which + "no switch within 1 s of start");
+        else if (i == 0)
+            firstDelay = *cycle.firstSwitchAt - cycle.startCalledAt;
+        if (cycle.stopStatus != ASE_OK)
+            findings.fault(which + "stop answered " + statusText(cycle.stopStatus));
+        if (cycle.switchesAfterStop > 0)
+            findings.fault(which + "stop returned at " + secondsText(cycle.stopReturnedAt) + ", " +
+                           counted(cycle.switchesAfterStop, "callback", "callbacks") + " began after it");
+        if (cycle.positionStatus == ASE_OK && cycle.positionLater != cycle.positionAfterStop)
+            findings.fault(which + "the position moved from " + std::to_string(cycle.positionAfterStop) +
+                           " to " + std::to_string(cycle.positionLater) + " after stop");
+        if (cycle.stopTook > longestStop) longestStop = cycle.stopTook;
+    }
+    if (seen.switchesDuringCreate > 0)
+        findings.warning(counted(seen.switchesDuringCreate, "callback", "callbacks") +
+                         " came during createBuffers (hosts that hold a lock there hang)");
+    return findings.outcome(std::to_string(seen.cycles.size()) + " start/stop cycles: first switch " +
+                            millisecondsText(firstDelay) + " after start, stop took at most " +
+                            millisecondsText(longestStop) +
+                            ", nothing began after it; positions stood still");
+}
+
+Outcome judgeCallOrder(const CallOrderObservation& seen) {
+    Findings findings;
+    if (seen.startWithoutBuffers == ASE_OK) findings.fault("start without buffers answered 0 (success)");
+    if (seen.createAfterThose != ASE_OK)
+        findings.fault("after start and disposeBuffers without buffers, createBuffers answered " +
+                       statusText(seen.createAfterThose));
+    else if (seen.start != ASE_OK)
+        findings.fault("after stop when stopped, start answered " + statusText(seen.start));
+    else {
+        const std::string fault = runFault(seen.runAfterDoubleStart, 3, true);
+        const SwitchFindings found =
+            examineSwitches(seen.runAfterDoubleStart.notes, seen.runAfterDoubleStart.size);
+        if (!fault.empty())
+            findings.fault("after start when started: " + fault);
+        else if (found.overlaps > 0)
+            findings.fault("after start when started: " + counted(found.overlaps, "switch", "switches") +
+                           " overlapped another");
+        if (seen.stop != ASE_OK)
+            findings.fault("stop after start when started answered " + statusText(seen.stop));
+        if (seen.createAgain != ASE_OK)
+            findings.fault("after disposeBuffers twice, createBuffers answered " +
+                           statusText(seen.createAgain));
+    }
+    return findings.outcome(
+        "start without buffers refused (" + statusText(seen.startWithoutBuffers) + "); stop when stopped (" +
+        statusText(seen.stopWhenStopped) + "), start when started (" + statusText(seen.startWhenStarted) +
+        "), dispose without buffers (" + statusText(seen.disposeWithoutBuffers) + ") did no harm");
+}
+
+Outcome judgeDisposeRunning(const DisposeRunningObservation& seen) {
+    const std::string fault = runFault(seen.run, 2, false);
+    if (!fault.empty()) return failed("before disposeBuffers: " + fault);
+    if (seen.dispose == ASE_OK) {
+        if (seen.switchesAfter > 0)
+            return failed("disposeBuffers while running answered 0, " +
+                          counted(seen.switchesAfter, "callback", "callbacks") + " began after it returned");
+        return passed("disposeBuffers while running stopped the stream first; nothing came after it");
+    }
+    if (seen.stopAfter != ASE_OK)
+        return failed("after disposeBuffers was refused, stop answered " + statusText(seen.stopAfter));
+    if (seen.disposeAfter != ASE_OK)
+        return failed("after disposeBuffers was refused and stop, disposeBuffers answered " +
+                      statusText(seen.disposeAfter));
+    return passed("disposeBuffers while running was refused (" + statusText(seen.dispose) +
+                  "); stop, then disposeBuffers worked");
+}
+
+Outcome judgeReleaseRunning(const ReleaseRunningObservation& seen) {
+    const std::string fault = runFault(seen.run, 2, false);
+    if (!fault.empty()) return failed("before the last Release: " + fault);
+    if (seen.callbacksAfter > 0)
+        return warned(counted(seen.callbacksAfter, "callback", "callbacks") + " came in the " +
+                      secondsText(seen.watched) + " after the last Release returned");
+    return passed("the last Release while running ended the stream; nothing came in the " +
+                  secondsText(seen.watched) + " after it");
+}
+
+Outcome judgeSwitchSequence(const SwitchSequenceObservation& seen) {
+    const RunTrace& run = seen.run;
+    const std::string fault = runFault(run, 3, false);
+    if (!fault.empty()) return failed(fault);
+    const SwitchFindings found = examineSwitches(run.notes, run.size);
+    Findings findings;
+    if (!found.halfFault.empty()) findings.fault(found.halfFault);
+    if (found.overlaps > 0)
+        findings.fault(counted(found.overlaps, "switch", "switches") + " overlapped another");
+    if (!found.stepFault.empty()) findings.fault(found.stepFault);
+    if (!found.timeFault.empty()) findings.fault(found.timeFault);
+    const double period = seen.rate > 0 ? run.size / seen.rate : 0;
+    const double offPercent = period > 0 ? (found.meanInterval / period - 1.0) * 100.0 : 0;
+    char figures[160];
+    std::snprintf(figures, sizeof figures, "mean interval %.3f ms, %+.2f %% off the period %.3f ms",
+                  found.meanInterval * 1000.0, offPercent, period * 1000.0);
+    if (!(std::fabs(offPercent) <= 1.0)) findings.fault(figures);
+    return findings.outcome(counted(found.switches, "switch", "switches") + " in " + secondsText(run.waited) +
+                            " from " + counted(static_cast<uint64_t>(found.threads), "thread", "threads") +
+                            ": halves alternate, positions step by " + std::to_string(run.size) + ", " +
+                            figures);
+}
+
+Outcome judgeSamplePosition(const SamplePositionObservation& seen) {
+    Findings findings;
+    std::string before;
+    const PositionRead& first = seen.beforeStart;
+    const PositionRead& later = seen.beforeStartLater;
+    if (first.status != ASE_OK || later.status != ASE_OK) {
+        before = "refused (" + statusText(first.status != ASE_OK ? first.status : later.status) + ")";
+    } else if (later.position != first.position) {
+        findings.fault("before start the position moved from " + std::to_string(first.position) + " to " +
+                       std::to_string(later.position));
+    } else {
+        before = "stood still at " + std::to_string(first.position);
+    }
+    const std::string fault = runFault(seen.run, 2, false);
+    if (!fault.empty()) return failed(fault);
+    int64_t farthest = 0;
+    for (const PositionRead& read : seen.running) {
+        if (read.status != ASE_OK) {
+            findings.fault("getSamplePosition while running answered " + statusText(read.status));
+            break;
+        }
+        if (!read.lastBefore || !read.lastAfter) continue;
+        const int64_t reach = 2 * static_cast<int64_t>(seen.size);
+        if (read.position < *read.lastBefore - reach || read.position > *read.lastAfter + reach) {
+            findings.fault("getSamplePosition while running gave " + std::to_string(read.position) +
+                           ", the last callback " + std::to_string(*read.lastAfter));
+            break;
+        }
+        const int64_t distance = std::llabs(read.position - *read.lastAfter);
+        if (distance > farthest) farthest = distance;
+    }
+    return findings.outcome("before start: " + before + "; while running, " +
+                            counted(seen.running.size(), "read", "reads") + " from the host thread within " +
+                            std::to_string(farthest) + " samples of the last callback's");
+}
+
+Outcome judgeTimeInfo(const TimeInfoObservation& seen) {
+    const std::string fault = runFault(seen.run, 3, false);
+    if (!fault.empty()) return failed(fault);
+    const SwitchFindings found = examineSwitches(seen.run.notes, seen.run.size);
+    const bool saysCan = seen.canTimeInfo == ASE_SUCCESS || seen.canTimeInfo == ASE_OK;
+    const bool usesTimeInfo = found.timeInfoSwitches > 0;
+    const std::string answer = "kAsioCanTimeInfo answered " + statusText(seen.canTimeInfo);
+    Findings findings;
+    if (usesTimeInfo && !saysCan) findings.fault("calls bufferSwitchTimeInfo, but " + answer);
+    if (!usesTimeInfo && saysCan) findings.fault("calls bufferSwitch with time info offered, but " + answer);
+    if (found.nullRecords > 0)
+        findings.fault(counted(found.nullRecords, "time record was", "time records were") + " null");
+    for (const SwitchNote& note : seen.run.notes) {
+        if (!note.timeInfo || note.nullRecord) continue;
+        const uint32_t wanted = kSamplePositionValid | kSystemTimeValid;
+        if ((note.recordFlags & wanted) != wanted) {
+            findings.fault("a time record flagged " + std::to_string(note.recordFlags) +
+                           ": sample position and system time not both valid");
+            break;
+        }
+        if (seen.rateStatus == ASE_OK && note.recordRate != seen.rate) {
+            findings.fault("a time record gave " + rateText(note.recordRate) + " Hz, getSampleRate " +
+                           rateText(seen.rate) + " Hz");
+            break;
+        }
+    }
+    if (!usesTimeInfo) return findings.outcome("calls bufferSwitch, and " + answer);
+    return findings.outcome(counted(found.timeInfoSwitches, "time record", "time records") +
+                            " with valid position and system time at " + rateText(seen.rate) + " Hz; " +
+                            answer);
+}
+
+Outcome judgeOutputReady(const OutputReadyObservation& seen) {
+    if (seen.wanted != ASE_OK) return passed("not wanted: outputReady answered " + statusText(seen.wanted));
+    const std::string fault = runFault(seen.run, 3, true);
+    if (!fault.empty()) return failed("with outputReady after every switch: " + fault);
+    if (seen.stop != ASE_OK)
+        return failed("stop after a switch whose outputReady never came answered " + statusText(seen.stop));
+    if (seen.stopTook > 1.0)
+        return failed("stop after a switch whose outputReady never came took " + secondsText(seen.stopTook));
+    return passed("wanted; " + counted(seen.run.notes.size(), "switch", "switches") +
+                  " with outputReady after each ran clean; stop after " +
+                  counted(seen.withheld, "switch", "switches") + " without it returned in " +
+                  millisecondsText(seen.stopTook));
+}
+
+} // namespace conform

@@ -1,0 +1,31 @@
+#include "conform/judge/supervision.h"
+
+namespace conform {
+
+namespace {
+
+std::string otherThread(const CallBeaconReading& beacon) {
+    if (beacon.hostCall == telDriverCall::none || beacon.otherCall == telDriverCall::none) return {};
+    return std::string("; another thread was in ") + driverCallName(beacon.otherCall);
+}
+
+} // namespace
+
+telDriverCall callOf(const CallBeaconReading& beacon) {
+    return beacon.hostCall != telDriverCall::none ? beacon.hostCall : beacon.otherCall;
+}
+
+std::string crashDetail(const CallBeaconReading& beacon, const std::string& howItEnded) {
+    const telDriverCall call = callOf(beacon);
+    if (call == telDriverCall::none) return "crashed outside any driver call (" + howItEnded + ")";
+    return std::string("crashed in ") + driverCallName(call) + " (" + howItEnded + ")" + otherThread(beacon);
+}
+
+std::string hangDetail(const CallBeaconReading& beacon, int32_t seconds) {
+    const std::string limit = " within " + std::to_string(seconds) + " s";
+    const telDriverCall call = callOf(beacon);
+    if (call == telDriverCall::none) return "no answer" + limit + ", outside any driver call";
+    return std::string("no answer from ") + driverCallName(call) + limit + otherThread(beacon);
+}
+
+} // namespace conform

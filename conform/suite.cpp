@@ -1,0 +1,243 @@
+#include "conform/suite.h"
+
+#include <cstdio>
+
+#include "asio/telAsioDriverList.h"
+#include "conform/checkList.h"
+#include "conform/isolatedCase.h"
+#include "conform/suiteResult.h"
+#include "conform/texts.h"
+#include "measure/runDocument.h"
+#include "platform/platform.h"
+#include "util/reportFile.h"
+#include "util/telUtils.h"
+
+namespace conform {
+
+namespace {
+
+// Columns the live line covers, so a shorter result line leaves nothing of it behind.
+constexpr size_t liveWidth = 78;
+
+void print(const std::string& utf8) {
+    printMessage(fromUtf8(utf8));
+}
+
+// The live line: written straight to standard output and ended with a carriage return,
+// so the next line (live or not) takes its place.
+void writeLive(std::string text) {
+    text.resize(liveWidth, ' ');
+    const std::string bytes = plat::toNarrow(fromUtf8(text)) + "\r";
+    const plat::Handle output = plat::stdOutput();
+    if (output == 0 || output == plat::invalidHandle) return;
+    uint32_t written = 0;
+    plat::writeFile(output, bytes.data(), static_cast<uint32_t>(bytes.size()), written);
+    plat::flushStdOutput();
+}
+
+std::string padded(std::string text, size_t width) {
+    if (text.size() < width) text.resize(width, ' ');
+    return text;
+}
+
+std::string resultLine(const CheckReport& report) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%8.3f s", report.seconds);
+    return "  " + padded(resultName(report.outcome.result), 6) + padded(report.id, 18) + seconds + "  " +
+           report.outcome.detail;
+}
+
+std::string clsidText(const plat::Guid& guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(guid.data1), guid.data2, guid.data3, guid.data4[0], guid.data4[1],
+                  guid.data4[2], guid.data4[3], guid.data4[4], guid.data4[5], guid.data4[6], guid.data4[7]);
+    return text;
+}
+
+
+std::vector<const CheckEntry*> selectedChecks(const SuiteSettings& settings) {
+    std::vector<const CheckEntry*> checks;
+    for (const CheckEntry& check : allChecks()) {
+        bool wanted = settings.checks.empty();
+        for (const std::string& id : settings.checks)
+            wanted = wanted || id == check.id;
+        if (wanted) checks.push_back(&check);
+    }
+    return checks;
+}
+
+// What one case tells about the driver as a whole.
+struct DriverState {
+    bool created = false, initialised = false;
+    std::string stopReason; // set when no further check can run
+};
+
+void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& result) {
+    const CaseResult& r = ran.result;
+    if (r.created) state.created = true;
+    if (r.initialised) state.initialised = true;
+    if (!result.identified && !r.driverName.empty()) {
+        result.identified = true;
+        result.name = r.driverName;
+        result.version = r.driverVersion;
+    }
+    const bool stuckIn = ran.end == CaseEnd::crashed || ran.end == CaseEnd::hung;
+    if (!state.created &&
+        ((r.createStatus != 0 && !r.created) || (stuckIn && ran.call == telDriverCall::create))) {
+        result.notCreated = true;
+        result.failure = r.createStatus != 0 ? "The driver could not be created, error code=" +
+                                                   hexText(static_cast<uint32_t>(r.createStatus))
+                                             : "The driver could not be created: " + r.report.outcome.detail;
+        state.stopReason = "the driver could not be created";
+    } else if (!state.initialised &&
+               ((r.initRefused && !r.initialised) || (stuckIn && ran.call == telDriverCall::init))) {
+        state.stopReason = "the driver could not be initialised";
+    }
+}
+
+SupervisedCase runInProcess(const CheckEntry& check, const plat::Guid& clsid, const SuiteSettings& settings) {
+    callbackLog().clear();
+    CheckContext context;
+    context.clsid = clsid;
+    context.skipControlPanel = settings.skipControlPanel;
+    SupervisedCase ran;
+    ran.result = caseResultOf(runCheck(check, context), context);
+    return ran;
+}
+
+DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettings& settings) {
+    DriverResult result;
+    result.index = index;
+    const int32_t id = list.asioGetDrvID(index);
+    result.description = driverText(list.asioGetDriverName(id));
+    plat::Guid clsid{};
+    list.asioGetDriverCLSID(id, clsid);
+    result.clsid = clsidText(clsid);
+
+    print("");
+    print("Conformance of " + result.description + " (index " + std::to_string(index) + "), " +
+          (settings.isolate ? "each check in a process of its own, time limit " +
+                                  std::to_string(settings.timeLimitSeconds) + " s:"
+                            : "every check in this process, without a time limit:"));
+    DriverState state;
+    for (const CheckEntry* check : selectedChecks(settings)) {
+        SupervisedCase ran;
+        ran.result.report.id = check->id;
+        if (!state.stopReason.empty()) {
+            ran.result.report.outcome = skipped(state.stopReason);
+        } else if (plat::interruptRequested()) {
+            ran.result.report.outcome = skipped("interrupted");
+        } else if (settings.isolate) {
+            bool live = false;
+            double shownAt = 0;
+            CaseSupervision supervision;
+            supervision.index = index;
+            supervision.skipControlPanel = settings.skipControlPanel;
+            supervision.timeLimitSeconds = settings.timeLimitSeconds;
+            supervision.interrupted = [] { return plat::interruptRequested(); };
+            supervision.progress = [&](double seconds, telDriverCall call) {
+                if (seconds < shownAt + 0.1) return;
+                shownAt = seconds;
+                char text[160];
+                std::snprintf(text, sizeof text, "  ...   %-17s %6.1f s  %s%s", check->id, seconds,
+                              call == telDriverCall::none ? "" : "in ",
+                              call == telDriverCall::none ? "" : driverCallName(call));
+                writeLive(text);
+                live = true;
+            };
+            ran = runIsolatedCase(*check, supervision);
+            if (live) writeLive("");
+            learnFrom(ran, state, result);
+        } else {
+            writeLive("  ...   " + std::string(check->id));
+            ran = runInProcess(*check, clsid, settings);
+            writeLive("");
+            learnFrom(ran, state, result);
+        }
+        print(resultLine(ran.result.report));
+        result.reports.push_back(ran.result.report);
+    }
+    print(summaryLine(tally(result.reports)));
+    return result;
+}
+
+void printTable(const std::vector<DriverResult>& drivers) {
+    print("");
+    print("Conformance of every installed driver:");
+    print("  index  passed  failed  warnings  skipped  driver");
+    for (const DriverResult& driver : drivers) {
+        const Tally counts = tally(driver.reports);
+        char row[96];
+        std::snprintf(row, sizeof row, "  %5d  %6d  %6d  %8d  %7d  ", static_cast<int>(driver.index),
+                      counts.passed, counts.failed, counts.warnings, counts.skipped);
+        print(row + driver.description + (driver.notCreated ? " (could not be created)" : ""));
+    }
+}
+
+} // namespace
+
+int runConformanceSuite(const SuiteSettings& settings) {
+    // The reports asked for are checked before anything runs: one that cannot be
+    // written means the suite cannot be run as asked.
+    reportFile jsonFile(settings.jsonPath, u"JSON");
+    reportFile junitFile(settings.junitPath, u"JUnit");
+    telText why;
+    if (!jsonFile.writable(&why) || !junitFile.writable(&why)) {
+        printMessage(why);
+        return measure::exitStatusOf(measure::VerdictWord::error);
+    }
+    measure::RunDocument document;
+    document.setTool("1.0", static_cast<int>(sizeof(void*) * 8));
+
+    std::vector<DriverResult> drivers;
+    telOwned<telAsioDriverList> list = telCreate<telAsioDriverList>();
+    const int32_t count = list ? list->numDrv() : 0;
+    if (count < 1) {
+        print("No ASIO drivers found.");
+        document.setFailure("No ASIO drivers found.");
+    } else {
+        const int32_t selected =
+            settings.index < 0 ? 0 : (settings.index > count - 1 ? count - 1 : settings.index);
+        print("Installed ASIO Drivers: " + std::to_string(count) +
+              "; selected index=" + (settings.allDrivers ? std::string("all") : std::to_string(selected)));
+        for (int32_t index = settings.allDrivers ? 0 : selected;
+             index <= (settings.allDrivers ? count - 1 : selected); ++index)
+            drivers.push_back(runDriver(*list, index, settings));
+        if (settings.allDrivers) printTable(drivers);
+    }
+    telFree(list);
+
+    // A suite cut short by a signal did not show that the driver conforms.
+    const int signal = plat::interruptSignal();
+    int status = suiteExitStatus(drivers, count > 0);
+    if (!settings.allDrivers && !drivers.empty()) {
+        const DriverResult& driver = drivers.front();
+        measure::DriverFacts facts;
+        facts.index = driver.index;
+        facts.description = driver.description;
+        facts.clsid = driver.clsid;
+        if (driver.identified) {
+            facts.name = driver.name;
+            facts.version = driver.version;
+        }
+        document.setDriver(facts);
+        if (driver.notCreated) document.setFailure(driver.failure);
+    }
+    document.setSection("conformance", conformanceSection(drivers, settings.allDrivers,
+                                                          settings.timeLimitSeconds, settings.isolate));
+    measure::Verdict verdict;
+    verdict.word = status == 0 ? measure::VerdictWord::pass
+                               : status == 1 ? measure::VerdictWord::fail : measure::VerdictWord::error;
+    verdict.reasons = suiteReasons(drivers, settings.allDrivers);
+    if (signal != 0) verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
+    document.setVerdict(verdict);
+    const bool written = jsonFile.write(document.text(), &why) && junitFile.write(junitReport(drivers), &why);
+    if (!written) {
+        printMessage(why);
+        verdict.add(measure::VerdictWord::error, utf8Text(why));
+    }
+    return measure::exitStatusOf(verdict.word, signal);
+}
+
+} // namespace conform

@@ -1,0 +1,186 @@
+#include "conform/suiteResult.h"
+
+#include <cstdio>
+
+namespace conform {
+
+using json = nlohmann::json;
+
+namespace {
+
+json checksOf(const DriverResult& driver) {
+    json checks = json::array();
+    for (const CheckReport& report : driver.reports)
+        checks.push_back(
+            {{"id", report.id},
+             {"result", resultName(report.outcome.result)},
+             {"detail", report.outcome.detail},
+             {"seconds", static_cast<double>(static_cast<int64_t>(report.seconds * 1000.0 + 0.5)) / 1000.0},
+             {"resetsHonoured", report.resetsHonoured}});
+    return checks;
+}
+
+void addCounts(json& section, const Tally& counts) {
+    section["total"] = counts.total();
+    section["passed"] = counts.passed;
+    section["failed"] = counts.failed;
+    section["warnings"] = counts.warnings;
+    section["skipped"] = counts.skipped;
+}
+
+std::string secondsAttribute(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", seconds);
+    return text;
+}
+
+// Text for an XML attribute or element: the five special characters escaped, and the
+// control characters XML 1.0 cannot hold left out.
+std::string xmlText(const std::string& text) {
+    std::string escaped;
+    for (char ch : text) {
+        switch (ch) {
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\'':
+            escaped += "&apos;";
+            break;
+        default:
+            if (static_cast<unsigned char>(ch) >= 0x20 || ch == '\t' || ch == '\n' || ch == '\r')
+                escaped += ch;
+        }
+    }
+    return escaped;
+}
+
+// Valid UTF-8 for the XML document: json's replacing dump does the repair.
+std::string cleanUtf8(const std::string& text) {
+    const std::string quoted = json(text).dump(-1, ' ', false, json::error_handler_t::replace);
+    return json::parse(quoted).get<std::string>();
+}
+
+} // namespace
+
+std::vector<std::string> failedIds(const DriverResult& driver) {
+    std::vector<std::string> ids;
+    for (const CheckReport& report : driver.reports)
+        if (report.outcome.result == Result::fail) ids.push_back(report.id);
+    return ids;
+}
+
+bool passes(const DriverResult& driver) {
+    return !driver.notCreated && failedIds(driver).empty();
+}
+
+int suiteExitStatus(const std::vector<DriverResult>& drivers, bool anyInstalled) {
+    if (!anyInstalled || drivers.empty()) return 2;
+    bool anyCreated = false, anyFault = false;
+    for (const DriverResult& driver : drivers) {
+        anyCreated = anyCreated || !driver.notCreated;
+        anyFault = anyFault || !passes(driver);
+    }
+    if (!anyCreated) return 2;
+    return anyFault ? 1 : 0;
+}
+
+json conformanceSection(const std::vector<DriverResult>& drivers, bool allDrivers, int32_t timeLimitSeconds,
+                        bool isolated) {
+    json section = {{"timeLimitSeconds", timeLimitSeconds}, {"isolated", isolated}};
+    std::vector<CheckReport> every;
+    for (const DriverResult& driver : drivers)
+        every.insert(every.end(), driver.reports.begin(), driver.reports.end());
+    addCounts(section, tally(every));
+    if (!allDrivers) {
+        section["checks"] = drivers.empty() ? json::array() : checksOf(drivers.front());
+        return section;
+    }
+    json list = json::array();
+    for (const DriverResult& driver : drivers) {
+        json entry = {{"index", driver.index},
+                      {"description", driver.description},
+                      {"clsid", driver.clsid},
+                      {"name", driver.identified ? json(driver.name) : json(nullptr)},
+                      {"version", driver.identified ? json(driver.version) : json(nullptr)},
+                      {"failure", driver.notCreated ? json(driver.failure) : json(nullptr)},
+                      {"verdict", passes(driver) ? "pass" : "fail"},
+                      {"reasons", failedIds(driver)},
+                      {"checks", checksOf(driver)}};
+        addCounts(entry, tally(driver.reports));
+        list.push_back(entry);
+    }
+    section["drivers"] = list;
+    return section;
+}
+
+std::vector<std::string> suiteReasons(const std::vector<DriverResult>& drivers, bool allDrivers) {
+    std::vector<std::string> reasons;
+    for (const DriverResult& driver : drivers)
+        for (const std::string& id : failedIds(driver))
+            reasons.push_back(allDrivers ? std::to_string(driver.index) + ": " + id : id);
+    return reasons;
+}
+
+std::string junitReport(const std::vector<DriverResult>& drivers) {
+    std::vector<CheckReport> every;
+    for (const DriverResult& driver : drivers)
+        every.insert(every.end(), driver.reports.begin(), driver.reports.end());
+    double allSeconds = 0;
+    for (const CheckReport& report : every)
+        allSeconds += report.seconds;
+    const Tally all = tally(every);
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    xml += "<testsuites name=\"echoprobe conformance\" tests=\"" + std::to_string(all.total()) +
+           "\" failures=\"" + std::to_string(all.failed) + "\" errors=\"0\" skipped=\"" +
+           std::to_string(all.skipped) + "\" time=\"" + secondsAttribute(allSeconds) + "\">\n";
+    for (const DriverResult& driver : drivers) {
+        const Tally counts = tally(driver.reports);
+        double seconds = 0;
+        for (const CheckReport& report : driver.reports)
+            seconds += report.seconds;
+        const std::string suiteName = xmlText(cleanUtf8(driver.description));
+        xml += "  <testsuite name=\"" + suiteName + "\" id=\"" + std::to_string(driver.index) +
+               "\" tests=\"" + std::to_string(counts.total()) + "\" failures=\"" +
+               std::to_string(counts.failed) + "\" errors=\"0\" skipped=\"" + std::to_string(counts.skipped) +
+               "\" time=\"" + secondsAttribute(seconds) + "\">\n";
+        xml += "    <properties>\n      <property name=\"clsid\" value=\"" + xmlText(driver.clsid) + "\"/>\n";
+        if (driver.identified)
+            xml += "      <property name=\"driverName\" value=\"" + xmlText(cleanUtf8(driver.name)) +
+                   "\"/>\n      <property name=\"driverVersion\" value=\"" + std::to_string(driver.version) +
+                   "\"/>\n";
+        xml += "    </properties>\n";
+        for (const CheckReport& report : driver.reports) {
+            const std::string detail = xmlText(cleanUtf8(report.outcome.detail));
+            xml += "    <testcase name=\"" + xmlText(report.id) + "\" classname=\"conformance." + suiteName +
+                   "\" time=\"" + secondsAttribute(report.seconds) + "\"";
+            switch (report.outcome.result) {
+            case Result::pass:
+                xml += "/>\n";
+                break;
+            case Result::warn:
+                xml += ">\n      <system-out>warning: " + detail + "</system-out>\n    </testcase>\n";
+                break;
+            case Result::skip:
+                xml += ">\n      <skipped message=\"" + detail + "\"/>\n    </testcase>\n";
+                break;
+            case Result::fail:
+                xml += ">\n      <failure message=\"" + detail + "\" type=\"fail\">" + detail +
+                       "</failure>\n    </testcase>\n";
+                break;
+            }
+        }
+        xml += "  </testsuite>\n";
+    }
+    return xml + "</testsuites>\n";
+}
+
+} // namespace conform

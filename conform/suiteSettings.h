@@ -1,0 +1,24 @@
+// What the command line asks of the conformance suite.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace conform {
+
+inline constexpr int32_t defaultTimeLimitSeconds = 20;
+
+struct SuiteSettings {
+    bool allDrivers = false;                            // /index=all: every installed driver in turn
+    int32_t index = 0;                                  // /index=N otherwise
+    bool skipControlPanel = false;                      // /skipcp
+    int32_t timeLimitSeconds = defaultTimeLimitSeconds; // /timeout=S, per check
+    bool isolate = true;                                // /isolate=no runs every check in this process
+    std::vector<std::string> checks;                    // /check=ID,...: only these (empty: every check)
+    std::optional<std::u16string> jsonPath;             // /json=FILE
+    std::optional<std::u16string> junitPath;            // /junit=FILE
+};
+
+} // namespace conform

@@ -1,0 +1,57 @@
+// The call beacon as a parent reads it: the call the host thread is in, innermost first,
+// a call another thread is in, and nothing once every call returned.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "asio/callBeacon.h"
+
+namespace {
+
+void ignoreThrow(telDriverCall, const char*) noexcept {}
+
+} // namespace
+
+TEST(CallBeacon, NamesTheCallEachThreadIsIn) {
+    alignas(64) unsigned char block[callBeaconBytes] = {};
+    EXPECT_FALSE(readCallBeacon(block).valid);
+    installCallBeacon(block);
+
+    CallBeaconReading inside, nested, withOther;
+    callDriver(telDriverCall::stop, 0, ignoreThrow, [&] {
+        inside = readCallBeacon(block);
+        callDriver(telDriverCall::getSamplePosition, 0, ignoreThrow, [&] {
+            nested = readCallBeacon(block);
+            return 0;
+        });
+        // Another thread enters outputReady and stays there while the host thread looks.
+        std::atomic<bool> entered{false}, leave{false};
+        std::thread callback([&] {
+            callDriver(telDriverCall::outputReady, 0, ignoreThrow, [&] {
+                entered = true;
+                while (!leave)
+                    std::this_thread::yield();
+                return 0;
+            });
+        });
+        while (!entered)
+            std::this_thread::yield();
+        withOther = readCallBeacon(block);
+        leave = true;
+        callback.join();
+        return 0;
+    });
+    const CallBeaconReading after = readCallBeacon(block);
+    installCallBeacon(nullptr);
+
+    EXPECT_TRUE(inside.valid);
+    EXPECT_EQ(inside.hostCall, telDriverCall::stop);
+    EXPECT_EQ(inside.otherCall, telDriverCall::none);
+    EXPECT_EQ(nested.hostCall, telDriverCall::getSamplePosition);
+    EXPECT_EQ(withOther.hostCall, telDriverCall::stop);
+    EXPECT_EQ(withOther.otherCall, telDriverCall::outputReady);
+    EXPECT_EQ(after.hostCall, telDriverCall::none);
+    EXPECT_EQ(after.otherCall, telDriverCall::none);
+    EXPECT_EQ(after.callsBegun, 3u);
+}

@@ -1,0 +1,327 @@
+// The analysis of each check, fed with what a driver might have shown, without a driver.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "conform/judge/buffers.h"
+#include "conform/judge/identity.h"
+#include "conform/judge/messages.h"
+#include "conform/judge/rates.h"
+#include "conform/judge/stream.h"
+#include "conform/judge/supervision.h"
+
+using namespace conform;
+
+namespace {
+
+// `count` switches of `size` samples, one every `period` seconds on one thread.
+std::vector<SwitchNote> steadySwitches(int count, int32_t size, double period) {
+    std::vector<SwitchNote> notes;
+    for (int i = 0; i < count; ++i) {
+        SwitchNote note;
+        note.half = i % 2;
+        note.position = static_cast<int64_t>(i) * size;
+        note.positionKnown = true;
+        note.systemTime = static_cast<int64_t>(i * period * 1e9);
+        note.systemTimeKnown = true;
+        note.hostBegin = 1'000'000'000 + static_cast<int64_t>(i * period * 1e9);
+        note.thread = 7;
+        notes.push_back(note);
+    }
+    return notes;
+}
+
+RunTrace runOf(std::vector<SwitchNote> notes, int32_t size) {
+    RunTrace run;
+    run.size = size;
+    run.notes = std::move(notes);
+    run.waited = 1.0;
+    return run;
+}
+
+FiguresObservation soundFigures() {
+    FiguresObservation seen;
+    seen.inputs = seen.outputs = 2;
+    seen.sizes = {64, 2048, 256, -1};
+    seen.rate = 48000;
+    seen.createdSize = 256;
+    seen.inputLatency = 256;
+    seen.outputLatency = 512;
+    return seen;
+}
+
+} // namespace
+
+TEST(ConformFigures, BufferRulesFollowTheGranularity) {
+    EXPECT_EQ(judgeFigures(soundFigures()).result, Result::pass);
+    const struct {
+        measure::BufferSizeRule sizes;
+        Result expected;
+        const char* detailPart;
+    } cases[] = {
+        {{64, 2048, 300, -1}, Result::fail, "powers of two"},
+        {{64, 2048, 256, 32}, Result::pass, ""},
+        {{64, 2040, 256, 32}, Result::fail, "not whole steps above min"},
+        {{64, 2048, 256, 0}, Result::warn, "hosts read it differently"},
+        {{256, 256, 256, 0}, Result::pass, ""},
+        {{512, 2048, 256, 1}, Result::fail, "out of order"},
+        {{0, 2048, 256, 1}, Result::fail, "out of order"},
+        {{64, 2048, 256, -2}, Result::fail, "no meaning"},
+    };
+    for (const auto& c : cases) {
+        FiguresObservation seen = soundFigures();
+        seen.sizes = c.sizes;
+        const Outcome outcome = judgeFigures(seen);
+        EXPECT_EQ(outcome.result, c.expected) << outcome.detail;
+        EXPECT_NE(outcome.detail.find(c.detailPart), std::string::npos) << outcome.detail;
+    }
+}
+
+TEST(ConformFigures, ChannelsRateAndLatenciesMustMakeSense) {
+    FiguresObservation noChannels = soundFigures();
+    noChannels.inputs = noChannels.outputs = 0;
+    EXPECT_EQ(judgeFigures(noChannels).detail, "no channel at all");
+    FiguresObservation badRate = soundFigures();
+    badRate.rate = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(judgeFigures(badRate).detail, "sample rate NaN");
+    FiguresObservation latency = soundFigures();
+    latency.outputLatency = -1;
+    EXPECT_EQ(judgeFigures(latency).detail, "negative latency after createBuffers: input 256, output -1");
+    // Two faults: the first is named and the other counted.
+    latency.rate = 0;
+    EXPECT_EQ(judgeFigures(latency).detail, "sample rate 0; 1 more fault");
+}
+
+TEST(ConformIdentity, EveryCreationMustReportTheSame) {
+    DriverIdentity first;
+    first.name = "Card";
+    first.version = 3;
+    first.initialised = true;
+    first.sizes = {64, 2048, 256, 1};
+    first.rate = 44100;
+    CreateReleaseObservation seen{{first, first, first}, 0};
+    EXPECT_EQ(judgeCreateRelease(seen).result, Result::pass);
+    seen.creations[2].sizes.max = 1024;
+    EXPECT_EQ(judgeCreateRelease(seen).detail, "creation 3 reported buffers 64 to 1024, preferred 256, "
+                                               "granularity 1, creation 1 buffers 64 to 2048, "
+                                               "preferred 256, granularity 1");
+    seen.creations[1].initialised = false;
+    seen.creations[1].errorText = "no device";
+    EXPECT_EQ(judgeCreateRelease(seen).detail, "init 2 refused: no device; 1 more fault");
+}
+
+TEST(ConformIdentity, ChannelsAnswerForThemselvesAndOthersAreRefused) {
+    ChannelInfoObservation seen;
+    seen.inputs = 1;
+    seen.outputs = 1;
+    ChannelAnswer input{true, 0, ASE_OK, 0, true, ASIOSTFloat32LSB, true};
+    ChannelAnswer output{false, 0, ASE_OK, 0, false, ASIOSTInt32LSB, true};
+    seen.channels = {input, output};
+    seen.outOfRange = {{true, 1, ASE_InvalidParameter}, {false, -1, ASE_InvalidParameter}};
+    EXPECT_EQ(judgeChannelInfo(seen).result, Result::pass);
+    seen.channels[1].isInput = true;
+    EXPECT_EQ(judgeChannelInfo(seen).detail, "output 0 answered as an input");
+    seen.channels[1].isInput = false;
+    seen.channels[0].type = 5;
+    EXPECT_EQ(judgeChannelInfo(seen).detail, "input 0 has the unknown sample type 5");
+    seen.channels[0].type = ASIOSTFloat32LSB;
+    seen.outOfRange[0].status = ASE_OK;
+    EXPECT_EQ(judgeChannelInfo(seen).detail, "input 1 (of 1, out of range) answered with success");
+}
+
+TEST(ConformRates, NonsenseRatesAndTheCurrentRate) {
+    SampleRatesObservation seen;
+    seen.standard = {{44100, ASE_OK}, {48000, -995}};
+    seen.current = 44100;
+    for (double rate : nonsenseRates())
+        seen.nonsense.push_back({rate, -995});
+    EXPECT_EQ(judgeSampleRates(seen).detail,
+              "accepts 44100 Hz; current 44100 Hz; refuses -1, 0, NaN, infinity, 1e+12");
+    seen.currentAccepted = -995;
+    seen.nonsense[2].status = ASE_OK;
+    EXPECT_EQ(judgeSampleRates(seen).detail,
+              "the current rate 44100 Hz is one canSampleRate refuses (NoClock (-995)); 1 more fault");
+
+    SetSampleRateObservation one;
+    one.original = 44100;
+    one.accepted = {{44100, ASE_OK, ASE_OK, 44100}};
+    EXPECT_EQ(judgeSetSampleRate(one).result, Result::skip);
+    one.accepted.push_back({48000, ASE_OK, ASE_OK, 44100});
+    one.restored = {44100, ASE_OK, ASE_OK, 44100};
+    EXPECT_EQ(judgeSetSampleRate(one).detail,
+              "setSampleRate(48000) succeeded, getSampleRate then reported 44100");
+}
+
+TEST(ConformBufferSizes, SizesToTryAreLegalAndTheIllegalOneIsNot) {
+    const measure::BufferSizeRule rules[] = {
+        {64, 2048, 256, 1}, {64, 8192, 512, -1}, {48, 1536, 96, 48},
+        {1, 1, 1, 0},       {256, 256, 256, 0},  {32, 2147483647, 1024, 1},
+    };
+    for (const measure::BufferSizeRule& rule : rules) {
+        const std::vector<int32_t> sizes = sizesToTry(rule);
+        ASSERT_FALSE(sizes.empty());
+        EXPECT_LE(sizes.size(), 11u);
+        for (int32_t size : sizes)
+            EXPECT_TRUE(measure::isLegalBufferSize(rule, size)) << size;
+        EXPECT_TRUE(std::is_sorted(sizes.begin(), sizes.end()));
+        if (const std::optional<int32_t> illegal = illegalSize(rule)) {
+            EXPECT_FALSE(measure::isLegalBufferSize(rule, *illegal)) << *illegal;
+        }
+    }
+    // Inside the range where the rule allows it, else just above the maximum.
+    EXPECT_EQ(illegalSize({64, 8192, 512, -1}), 65);
+    EXPECT_EQ(illegalSize({48, 1536, 96, 48}), 49);
+    EXPECT_EQ(illegalSize({64, 2048, 256, 1}), 2049);
+    // Granularity 0 with min != max is read differently by hosts: only the preferred size.
+    EXPECT_EQ(sizesToTry({64, 2048, 256, 0}), std::vector<int32_t>{256});
+}
+
+TEST(ConformBufferSizes, AnAcceptedIllegalSizeMustReallyRun) {
+    BufferSizesObservation seen;
+    seen.rule = {64, 512, 256, 1};
+    seen.legal = {runOf(steadySwitches(3, 64, 0.001), 64)};
+    RunTrace illegal = runOf(steadySwitches(3, 512, 0.01), 513);
+    seen.illegal = illegal;
+    EXPECT_EQ(judgeBufferSizes(seen).detail,
+              "createBuffers accepted the illegal size 513, then switch 1 stepped by 512, not 513");
+    seen.illegal = runOf(steadySwitches(3, 513, 0.01), 513);
+    EXPECT_EQ(judgeBufferSizes(seen).result, Result::pass);
+    seen.illegal->createStatus = ASE_InvalidParameter;
+    seen.afterwards = runOf({}, 256);
+    EXPECT_EQ(judgeBufferSizes(seen).detail, "after the illegal size, at 256: no switch within 1.000 s");
+}
+
+TEST(ConformSwitches, WhatASequenceShows) {
+    std::vector<SwitchNote> notes = steadySwitches(100, 256, 256 / 48000.0);
+    SwitchFindings found = examineSwitches(notes, 256);
+    EXPECT_TRUE(found.halfFault.empty() && found.stepFault.empty() && found.timeFault.empty());
+    EXPECT_NEAR(found.meanInterval, 256 / 48000.0, 1e-9);
+    EXPECT_EQ(found.threads, 1);
+
+    notes[40].half = notes[39].half;
+    notes[60].position += 256;
+    notes[70].systemTime = notes[69].systemTime - 1;
+    notes[80].overlapped = true;
+    notes[81].thread = 8;
+    found = examineSwitches(notes, 256);
+    EXPECT_EQ(found.halfFault, "switch 40 repeated half 1");
+    EXPECT_EQ(found.stepFault, "switch 60 stepped by 512, not 256");
+    EXPECT_EQ(found.timeFault, "the system time went back at switch 70");
+    EXPECT_EQ(found.overlaps, 1u);
+    EXPECT_EQ(found.threads, 2);
+    notes[3].half = 2;
+    EXPECT_EQ(examineSwitches(notes, 256).halfFault, "switch 3 came with half 2");
+}
+
+TEST(ConformSwitches, AHonouredResetStartsAStreamOfItsOwn) {
+    const double period = 256 / 48000.0;
+    std::vector<SwitchNote> notes = steadySwitches(100, 256, period);
+    std::vector<SwitchNote> after = steadySwitches(150, 256, period);
+    for (SwitchNote& note : after) {
+        note.set = 1;
+        note.hostBegin += 2'000'000'000; // the reset took its while
+    }
+    notes.insert(notes.end(), after.begin(), after.end());
+    const SwitchFindings found = examineSwitches(notes, 256);
+    EXPECT_TRUE(found.stepFault.empty() && found.halfFault.empty() && found.timeFault.empty())
+        << found.stepFault;
+    EXPECT_NEAR(found.meanInterval, period, 1e-9);
+    EXPECT_EQ(runFault(runOf(notes, 256), 3, false), "");
+}
+
+TEST(ConformSwitches, OneLateSwitchHardlyMovesTheMeanInterval) {
+    const double period = 256 / 48000.0;
+    std::vector<SwitchNote> notes = steadySwitches(375, 256, period);
+    notes.back().hostBegin += 20'000'000; // the host was held up 20 ms at the very end
+    SwitchSequenceObservation seen{runOf(notes, 256), 48000};
+    EXPECT_EQ(judgeSwitchSequence(seen).result, Result::pass) << judgeSwitchSequence(seen).detail;
+    // A driver that runs 2 % fast is caught.
+    seen.run = runOf(steadySwitches(375, 256, period * 0.98), 256);
+    EXPECT_NE(judgeSwitchSequence(seen).detail.find("-2.00 % off the period 5.333 ms"), std::string::npos);
+}
+
+TEST(ConformStartStop, CallbacksAfterStopAndDuringCreateBuffers) {
+    StartStopCycle cycle;
+    cycle.startCalledAt = 1.0;
+    cycle.firstSwitchAt = 1.004;
+    cycle.stopReturnedAt = 1.204;
+    StartStopObservation seen{ASE_OK, 0, {cycle, cycle, cycle}};
+    EXPECT_EQ(judgeStartStop(seen).result, Result::pass);
+    seen.cycles[0].switchesAfterStop = 3;
+    EXPECT_EQ(judgeStartStop(seen).detail, "cycle 1: stop returned at 1.204 s, 3 callbacks began after it");
+    seen.cycles[0].switchesAfterStop = 0;
+    seen.cycles[1].firstSwitchAt.reset();
+    EXPECT_EQ(judgeStartStop(seen).detail, "cycle 2: no switch within 1 s of start");
+    seen.cycles[1].firstSwitchAt = 0.99; // before start returned: allowed
+    seen.switchesDuringCreate = 2;
+    EXPECT_EQ(judgeStartStop(seen).result, Result::warn);
+}
+
+TEST(ConformSamplePosition, AReadIsJudgedAgainstTheCallbacksAroundIt) {
+    SamplePositionObservation seen;
+    seen.size = 256;
+    seen.beforeStart = seen.beforeStartLater = {ASE_OK, 0, {}, {}};
+    seen.run = runOf(steadySwitches(3, 256, 0.005), 256);
+    // The host thread was held up between the two looks: the driver's answer lies between them.
+    seen.running = {{ASE_OK, 5120, 1024, 9216}};
+    EXPECT_EQ(judgeSamplePosition(seen).result, Result::pass);
+    seen.running = {{ASE_OK, 9216 + 513, 9216, 9216}};
+    EXPECT_EQ(judgeSamplePosition(seen).detail,
+              "getSamplePosition while running gave 9729, the last callback 9216");
+    seen.running.clear();
+    seen.beforeStartLater.position = 1470;
+    EXPECT_EQ(judgeSamplePosition(seen).detail, "before start the position moved from 0 to 1470");
+}
+
+TEST(ConformTimeInfo, WhatTheDriverSaysMustMatchWhatItDoes) {
+    TimeInfoObservation seen;
+    seen.rate = 48000;
+    seen.canTimeInfo = ASE_InvalidParameter;
+    seen.run = runOf(steadySwitches(5, 256, 0.005), 256);
+    EXPECT_EQ(judgeTimeInfo(seen).result, Result::pass);
+    seen.canTimeInfo = ASE_SUCCESS;
+    EXPECT_EQ(
+        judgeTimeInfo(seen).detail,
+        "calls bufferSwitch with time info offered, but kAsioCanTimeInfo answered success (0x3F4847A0)");
+    for (SwitchNote& note : seen.run.notes) {
+        note.timeInfo = true;
+        note.recordFlags = 3;
+        note.recordRate = 44100;
+    }
+    EXPECT_EQ(judgeTimeInfo(seen).detail, "a time record gave 44100 Hz, getSampleRate 48000 Hz");
+    seen.canTimeInfo = ASE_NotPresent;
+    EXPECT_EQ(judgeTimeInfo(seen).detail,
+              "calls bufferSwitchTimeInfo, but kAsioCanTimeInfo answered NotPresent (-1000); 1 more fault");
+}
+
+TEST(ConformMessages, SelectorsAndAMinimalHost) {
+    FutureSelectorsObservation future;
+    future.canQueries = {
+        {kAsioCanTimeInfo, ASE_SUCCESS}, {kAsioCanInputMonitor, ASE_NotPresent}, {kAsioCanTimeCode, 1}};
+    future.unknown = {{0x7FFFFFFF, ASE_OK}};
+    EXPECT_EQ(judgeFutureSelectors(future).detail,
+              "canTimeCode answered 1, not success, NotPresent or InvalidParameter; 1 more fault");
+
+    HostMessagesObservation messages;
+    messages.asked = {kAsioSupportsTimeInfo};
+    messages.sent = {{kAsioResetRequest, 2}};
+    messages.fullHost = messages.minimalHost = runOf(steadySwitches(3, 256, 0.005), 256);
+    EXPECT_EQ(
+        judgeHostMessages(messages).detail,
+        "asks about supportsTimeInfo; sends resetRequest x2; runs with a host that answers no to everything");
+    messages.minimalHost.createStatus = ASE_NotPresent;
+    EXPECT_EQ(judgeHostMessages(messages).detail,
+              "with a host that answers no to every message: createBuffers answered NotPresent (-1000)");
+}
+
+TEST(ConformSupervision, CrashesAndHangsNameTheCall) {
+    CallBeaconReading beacon;
+    EXPECT_EQ(crashDetail(beacon, "signal 6"), "crashed outside any driver call (signal 6)");
+    beacon.otherCall = telDriverCall::outputReady;
+    EXPECT_EQ(crashDetail(beacon, "signal 11"), "crashed in outputReady (signal 11)");
+    beacon.hostCall = telDriverCall::stop;
+    EXPECT_EQ(hangDetail(beacon, 20), "no answer from stop within 20 s; another thread was in outputReady");
+    EXPECT_EQ(crashDetail(beacon, "access violation 0xC0000005"),
+              "crashed in stop (access violation 0xC0000005); another thread was in outputReady");
+}

@@ -1,0 +1,106 @@
+// What the suite makes of its results: the child's result line, the summary, the exit
+// status, the JSON section and the JUnit document.
+#include <gtest/gtest.h>
+
+#include "conform/caseResult.h"
+#include "conform/suiteResult.h"
+#include "conform/texts.h"
+
+using namespace conform;
+
+namespace {
+
+DriverResult driverWith(std::vector<Result> results) {
+    DriverResult driver;
+    driver.description = "Card & <Co> \"A\"";
+    driver.clsid = "{X}";
+    int n = 0;
+    for (Result result : results)
+        driver.reports.push_back(
+            {"check-" + std::to_string(n++), {result, "seen: a < b & \x01tab\t"}, 0.25, 0});
+    return driver;
+}
+
+} // namespace
+
+TEST(ConformReports, ACaseResultCrossesTheChannelIntact) {
+    CaseResult sent;
+    sent.report = {"start-stop", {Result::warn, "stop took 2 s \xff"}, 1.5, 2};
+    sent.created = sent.initialised = true;
+    sent.createStatus = 0;
+    sent.driverName = "Card";
+    sent.driverVersion = 7;
+    // Whatever else the child's driver wrote on the way comes before; the last result counts.
+    const std::string received =
+        "noise\n{\"result\": 5}\n" + caseResultLine(CaseResult{}) + caseResultLine(sent);
+    const std::optional<CaseResult> got = readCaseResult(received);
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->report.id, "start-stop");
+    EXPECT_EQ(got->report.outcome.result, Result::warn);
+    EXPECT_EQ(got->report.outcome.detail, "stop took 2 s \xEF\xBF\xBD"); // the stray byte replaced
+    EXPECT_EQ(got->report.seconds, 1.5);
+    EXPECT_EQ(got->report.resetsHonoured, 2);
+    EXPECT_TRUE(got->created && got->initialised);
+    EXPECT_EQ(got->driverVersion, 7);
+    EXPECT_FALSE(readCaseResult("no result\n{\"id\": \"x\"}\n"));
+}
+
+TEST(ConformReports, SummaryAndExitStatus) {
+    const DriverResult mixed =
+        driverWith({Result::pass, Result::fail, Result::fail, Result::warn, Result::skip});
+    EXPECT_EQ(summaryLine(tally(mixed.reports)),
+              "Conformance: 1 of 5 checks passed, 2 failed, 1 warning, 1 skipped");
+    EXPECT_EQ(failedIds(mixed), (std::vector<std::string>{"check-1", "check-2"}));
+
+    const DriverResult clean = driverWith({Result::pass, Result::warn, Result::skip});
+    DriverResult uncreatable = driverWith({Result::fail, Result::skip});
+    uncreatable.notCreated = true;
+    EXPECT_EQ(suiteExitStatus({clean}, true), 0);
+    EXPECT_EQ(suiteExitStatus({mixed}, true), 1);
+    EXPECT_EQ(suiteExitStatus({uncreatable}, true), 2);
+    EXPECT_EQ(suiteExitStatus({clean, uncreatable}, true), 1); // one of several could not be created
+    EXPECT_EQ(suiteExitStatus({}, false), 2);
+}
+
+TEST(ConformReports, TheJsonSectionForOneDriverAndForSeveral) {
+    DriverResult clean = driverWith({Result::pass, Result::warn});
+    DriverResult mixed = driverWith({Result::fail, Result::pass});
+    mixed.index = 3;
+    const nlohmann::json one = conformanceSection({mixed}, false, 20, true);
+    EXPECT_EQ(one["checks"][0]["result"], "fail");
+    EXPECT_EQ(one["checks"][0]["seconds"], 0.25);
+    EXPECT_EQ(one["failed"], 1);
+    EXPECT_FALSE(one.contains("drivers"));
+    const nlohmann::json all = conformanceSection({clean, mixed}, true, 5, false);
+    EXPECT_EQ(all["total"], 4);
+    EXPECT_EQ(all["drivers"][0]["verdict"], "pass");
+    EXPECT_EQ(all["drivers"][1]["reasons"], nlohmann::json::array({"check-0"}));
+    EXPECT_TRUE(all["drivers"][1]["name"].is_null());
+    EXPECT_EQ(suiteReasons({clean, mixed}, true), std::vector<std::string>{"3: check-0"});
+}
+
+TEST(ConformReports, JUnitIsWellFormedWithEverythingEscaped) {
+    const std::string xml =
+        junitReport({driverWith({Result::pass, Result::fail, Result::skip, Result::warn})});
+    EXPECT_EQ(xml.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites ", 0), 0u);
+    EXPECT_NE(xml.find("<testsuites name=\"echoprobe conformance\" tests=\"4\" failures=\"1\" errors=\"0\" "
+                       "skipped=\"1\" time=\"1.000\">"),
+              std::string::npos);
+    EXPECT_NE(xml.find("<testsuite name=\"Card &amp; &lt;Co&gt; &quot;A&quot;\" id=\"0\" tests=\"4\""),
+              std::string::npos);
+    EXPECT_NE(
+        xml.find("<testcase name=\"check-0\" classname=\"conformance.Card &amp; &lt;Co&gt; &quot;A&quot;\" "
+                 "time=\"0.250\"/>"),
+        std::string::npos);
+    EXPECT_NE(xml.find("<failure message=\"seen: a &lt; b &amp; tab\t\" type=\"fail\">"), std::string::npos);
+    EXPECT_NE(xml.find("<skipped message=\"seen: a &lt; b &amp; tab\t\"/>"), std::string::npos);
+    EXPECT_NE(xml.find("<system-out>warning: seen:"), std::string::npos);
+    EXPECT_EQ(xml.find('\x01'), std::string::npos); // a control character XML cannot hold
+    EXPECT_EQ(xml.substr(xml.size() - 14), "</testsuites>\n");
+}
+
+TEST(ConformReports, DriverTextBackToTheConsole) {
+    EXPECT_EQ(fromUtf8("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5"), u"a\u00E9\u20AC\U0001F3B5");
+    EXPECT_EQ(fromUtf8("x\xC3"), u"x\uFFFD");                     // cut short
+    EXPECT_EQ(fromUtf8("\xED\xA0\x80!"), u"\uFFFD\uFFFD\uFFFD!"); // an encoded surrogate is no character
+}
