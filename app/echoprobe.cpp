@@ -13,6 +13,9 @@
 #include "app/report.h"
 #include "app/runLoop.h"
 #include "app/selection.h"
+#include "app/supervised/childLink.h"
+#include "app/supervised/everyDriver.h"
+#include "app/supervised/supervisedRun.h"
 #include "asio/leftInMemory.h"
 #include "asio/telAsioBufferProcessor.h"
 #include "asio/telAsioDriverList.h"
@@ -44,7 +47,7 @@ struct mainState {
     }
     // A step that ended the run on a signal.
     void interrupted(const char* when) {
-        const int signal = plat::interruptSignal();
+        const int signal = runStopSignal();
         verdict = measure::Verdict{VerdictWord::interrupted,
                                    {"stopped by signal " + std::to_string(signal) + " " + when}};
     }
@@ -192,6 +195,7 @@ void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& mea
         return;
     }
     state.ran = true;
+    tellParentStarted();
     const stopCause cause = runStatusLoop(driver, platformStatusLoopPorts(), measured.loopLimits());
     measured.stopping();
     const ASIOError stopStatus = driver.stop(telTrue);
@@ -199,7 +203,7 @@ void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& mea
     // callback slot away before the processor goes.
     if (stopStatus != ASE_OK) driver.release();
     const runFindings findings =
-        measured.finish(driver, processor, cause, stopStatus, cause == stopCause::interrupt ? plat::interruptSignal() : 0);
+        measured.finish(driver, processor, cause, stopStatus, cause == stopCause::interrupt ? runStopSignal() : 0);
     if (state.options.stats) printRunSummary(findings);
     if (stopStatus != ASE_OK) withDriverThrow(driver, u"");
     state.json.findings(findings);
@@ -300,7 +304,7 @@ void finishReport(mainState& state) {
 
 int exitStatus(const mainState& state) {
     if (!state.options.judged()) return 0;
-    return measure::exitStatusOf(state.verdict.word, plat::interruptSignal());
+    return measure::exitStatusOf(state.verdict.word, runStopSignal());
 }
 
 } // namespace
@@ -308,10 +312,19 @@ int exitStatus(const mainState& state) {
 int runMainBlock() {
     // This process runs one check of a conformance suite for its parent, and prints nothing.
     if (conform::caseChildRequested()) return conform::runCaseChild();
-    printBanner();
+    // A measured run happens in a child process this one supervises; the child is the
+    // run a person sees.
+    connectSupervisedChild();
+    if (!isSupervisedChild() && wantsSupervision()) return runSupervised();
+    if (!supervisedWithoutBanner()) printBanner();
     const programOptions options = readOptions();
     if (options.conform && !options.stopsAfterOptions()) {
         const int status = conform::runConformanceSuite(suiteSettings(options));
+        printShutdown();
+        return status;
+    }
+    if (options.allDrivers && !options.stopsAfterOptions()) {
+        const int status = runEveryDriver(options);
         printShutdown();
         return status;
     }

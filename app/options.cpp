@@ -15,7 +15,7 @@ constexpr const char16_t* knownSwitches[] = {u"index", u"skipcp", u"nosine", u"n
                                              u"stats", u"json",   u"list",   u"probe",  u"buffer",
                                              u"rate",  u"latency", u"record", u"help",  u"?",
                                              u"conform", u"timeout", u"isolate", u"junit", u"check",
-                                             conform::caseSwitch, plat::childEndsSwitch};
+                                             u"supervised", conform::caseSwitch, plat::childEndsSwitch};
 
 bool isSwitchLead(char16_t ch) { return ch == u'/' || ch == u'-' || ch == u'\\'; }
 
@@ -24,6 +24,14 @@ telText switchName(const telText& argument) {
     const size_t end = argument.find_first_of(u"=:", 1);
     return argument.substr(1, end == telText::npos ? telText::npos : end - 1);
 }
+
+} // namespace
+
+bool isSwitchNamed(const telText& argument, const char16_t* name) {
+    return argument.size() >= 2 && isSwitchLead(argument[0]) && upperCaseText(switchName(argument)) == upperCaseText(name);
+}
+
+namespace {
 
 // One line on standard error for each switch the program does not know: a typo such as
 // /second=5 would otherwise go unnoticed. Standard output stays as it is.
@@ -63,10 +71,7 @@ void refuseValue(programOptions& options, const telText& name, const telText& va
 int32_t occurrences(const char16_t* name) {
     int32_t count = 0;
     for (int32_t position = 1; position <= argumentCount(); ++position) {
-        const telText argument = argumentText(position);
-        if (argument.size() >= 2 && isSwitchLead(argument[0]) &&
-            upperCaseText(switchName(argument)) == upperCaseText(name))
-            ++count;
+        if (isSwitchNamed(argumentText(position), name)) ++count;
     }
     return count;
 }
@@ -144,10 +149,16 @@ void readConformanceSwitches(programOptions& options) {
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     options.conform = given(u"conform");
-    // "/index=all" asks the suite for every installed driver. Any other run reads the
-    // value as it always has (the number reader's own way with letters).
-    options.allDrivers = options.conform && upperCaseText(valueOf(u"index")) == u"ALL";
+    // "/index=all" asks the suite, or timed measured runs, for every installed driver in
+    // turn. A run of one driver reads the value as it always has (the number reader's
+    // own way with letters), unless it measures: then "all" would quietly mean one.
+    const bool everyDriver = upperCaseText(valueOf(u"index")) == u"ALL";
+    options.allDrivers = everyDriver && (options.conform || options.secondsGiven);
     if (options.allDrivers) options.requestedIndex = 0;
+    if (everyDriver && !options.allDrivers && options.measures())
+        refuseSwitch(options, u"/index=all runs every installed driver in turn only with /seconds or /conform.");
+    if (options.allDrivers && !options.conform && options.recordGiven)
+        refuseSwitch(options, u"/record writes one file for one driver; give /index=N with it, not /index=all.");
     if (given(u"timeout")) {
         const telText value = valueOf(u"timeout");
         const std::optional<int64_t> seconds = readWholeNumber(value);

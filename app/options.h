@@ -38,7 +38,8 @@ struct programOptions {
     std::optional<telText> recordPath;   // /record=FILE.wav
 
     // /conform and the switches that shape the conformance suite. /index=all asks for every
-    // installed driver; a run that does not take it reads it as index 0, as always.
+    // installed driver (the suite, or timed measured runs one after another); a plain
+    // run reads it as the number reader always has.
     bool allDrivers = false;          // /index=all
     bool conform = false;             // /conform
     int32_t timeoutSeconds = conform::defaultTimeLimitSeconds; // /timeout=S, per supervised case
@@ -72,6 +73,10 @@ void printFullUsage();
 // prints a line for each one given wrongly (and the full usage text once where the run
 // cannot go on) and warns on standard error about switches it does not know.
 programOptions readOptions();
+
+// Whether a command-line argument is the switch `name` ("/", "-" or "\\" before it,
+// case ignored, a value after "=" or ":").
+bool isSwitchNamed(const telText& argument, const char16_t* name);
 
 // The conformance suite's settings from the options.
 conform::SuiteSettings suiteSettings(const programOptions& options);

@@ -1,6 +1,7 @@
 #include "app/runLoop.h"
 
 #include "app/report.h"
+#include "app/supervised/childLink.h"
 #include "platform/platform.h"
 #include "util/telUtils.h"
 
@@ -86,7 +87,7 @@ namespace {
 
 std::optional<stopCause> platformStopRequested() {
     if (plat::spaceKeyDown()) return stopCause::space;
-    if (plat::interruptRequested()) return stopCause::interrupt;
+    if (plat::interruptRequested() || parentStopSignal() != 0) return stopCause::interrupt;
     if (plat::inputEnded()) return stopCause::endOfInput;
     return std::nullopt;
 }

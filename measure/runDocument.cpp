@@ -106,7 +106,7 @@ RunDocument::RunDocument() : f_json(json::object()) {
                          {"lateSwitchesInStalls", nullptr}};
     f_json["host"] = {{"lostSwitchRecords", nullptr}, {"lostInputBlocks", nullptr}, {"lostInputFrames", nullptr},
                       {"analysisMissing", nullptr}};
-    for (const char* section : {"latency", "recording", "probe", "drivers", "conformance", "sweep"})
+    for (const char* section : {"latency", "recording", "probe", "drivers", "conformance", "sweep", "runs"})
         f_json[section] = nullptr;
     f_json["failure"] = nullptr;
     f_json["verdict"] = nullptr;

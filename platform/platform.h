@@ -56,6 +56,8 @@ bool replaceFile(const std::u16string& from, const std::u16string& to);
 bool removeFile(const std::u16string& name);
 // Sets the position of a file from createFile to `offset` bytes from its start.
 bool seekFile(Handle handle, uint64_t offset);
+// The size of a file from createFile in bytes; -1 when it cannot be told.
+int64_t fileSize(Handle handle);
 // Cuts (or extends) the file to `size` bytes.
 bool truncateFile(Handle handle, uint64_t size);
 // Why the last file operation of this thread failed, in words ("No space left on device").

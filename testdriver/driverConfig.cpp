@@ -154,6 +154,7 @@ void readStreamFaults(plat::RegKey key, StreamFaults& faults) {
     readInt(key, "RateChangeAt", faults.rateChangeAt);
     readInt(key, "StallAt", faults.stallAt);
     readInt(key, "StallMs", faults.stallMs);
+    readInt(key, "CrashAt", faults.crashAt);
     // A dword, or a string of selectors (a three-character string is as long as a dword).
     std::string bytes;
     if (readRaw(key, "MessageSelector", bytes)) {

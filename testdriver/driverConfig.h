@@ -72,6 +72,7 @@ struct StreamFaults {
     int32_t rateChangeAt = -1;
     int32_t stallAt = -1;  // from this switch on nothing is delivered for stallMs
     int32_t stallMs = 0;   // 0 or less: until the stream is stopped
+    int32_t crashAt = -1;  // the stream's thread crashes before this switch
 };
 
 // The loopback cable from one output to one input.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "testdriver/callFaults.h"
 #include "testdriver/captureFormat.h"
 #include "testdriver/inputSignal.h"
 #include "testdriver/pseudoRandom.h"
@@ -101,6 +102,8 @@ void StreamEngine::run() {
         const auto lateBy = std::chrono::microseconds(
             setup_.jitterMicros > 0 ? jitter.upTo(static_cast<uint64_t>(setup_.jitterMicros)) : 0);
         if (!waitUntil(deadline + lateBy)) break;
+        // A driver that dies in its own thread, in the middle of a run.
+        if (static_cast<int64_t>(slot) == setup_.crashAt) crashNow();
         if (static_cast<int64_t>(slot) == setup_.stallAt) {
             // The device stops delivering: for a while, or for the rest of the run.
             const auto until = setup_.stallMs > 0 ? Clock::now() + std::chrono::milliseconds(setup_.stallMs)

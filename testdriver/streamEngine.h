@@ -45,6 +45,7 @@ struct StreamSetup {
     uint32_t seed = 1;
     int32_t stallAt = -1; // the stream stalls before this slot…
     int32_t stallMs = 0;  // …for this long; 0 or less: until stopped
+    int32_t crashAt = -1; // the stream's thread crashes before this slot
     uint32_t timeInfoFlags = kSystemTimeValid | kSamplePositionValid; // of the time-info records
 };
 

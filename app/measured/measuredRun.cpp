@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "app/measured/fileSink.h"
+#include "app/supervised/childLink.h"
 #include "app/report.h"
 #include "asio/leftInMemory.h"
 #include "app/measured/sampleEncode.h"
@@ -141,6 +142,7 @@ bool measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor, telT
                           failure);
         for (size_t slot = 0; slot < channels.size(); ++slot) recordSlots.push_back(slot);
         f_recordPath = utf8Text(path);
+        tellParentRecording(*f_recordPath, plan);
         f_recordedChannels = plan.channels;
         if (!latency) f_channelsLeftOut = std::max(reportedInputs(driver) - driver.inputChannels(), 0);
     }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/report.h"
+#include "app/supervised/childLink.h"
 #include "platform/platform.h"
 #include "util/telUtils.h"
 
@@ -37,12 +38,14 @@ void runJson::describeEntry(telAsioDriverList& list, int32_t requestedIndex, int
     plat::Guid clsid{};
     if (list.asioGetDriverCLSID(id, clsid) == plat::hrOk) f_driver.clsid = clsidText(clsid);
     f_document.setDriver(f_driver);
+    changed();
 }
 
 void runJson::describeRefusal(telAsioDriver& driver) {
     const telAnsiText said = driver.getDriverError(telFalse);
     f_driver.errorText = utf8Text(plat::fromNarrow(said));
     f_document.setDriver(f_driver);
+    changed();
 }
 
 void runJson::describeDriver(telAsioDriver& driver) {
@@ -89,11 +92,23 @@ void runJson::describeDriver(telAsioDriver& driver) {
         channels.push_back(facts);
     }
     f_document.setChannels(channels);
+    changed();
 }
 
-void runJson::failure(const telText& line) { f_document.setFailure(utf8Text(line)); }
+void runJson::failure(const telText& line) {
+    f_document.setFailure(utf8Text(line));
+    changed();
+}
 
-void runJson::notice(const telText& line) { f_document.addNotice(utf8Text(line)); }
+void runJson::notice(const telText& line) {
+    f_document.addNotice(utf8Text(line));
+    changed();
+}
+
+// A supervising parent keeps the document as far as it goes, for a run that dies.
+void runJson::changed() {
+    if (isSupervisedChild()) tellParentDocument(f_document.text());
+}
 
 void runJson::findings(const runFindings& findings) {
     f_document.setRun({findings.seconds, stopCauseName(findings.cause), findings.signal});
@@ -105,8 +120,12 @@ void runJson::findings(const runFindings& findings) {
                              " times: the callback computed it itself");
     if (findings.latency) f_document.setLatency(*findings.latency);
     if (findings.recording) f_document.setRecording(*findings.recording);
+    changed();
 }
 
-void runJson::verdict(const measure::Verdict& verdict) { f_document.setVerdict(verdict); }
+void runJson::verdict(const measure::Verdict& verdict) {
+    f_document.setVerdict(verdict);
+    changed();
+}
 
 bool runJson::write(telText* why) { return f_file.write(f_document.text(), why); }

@@ -37,6 +37,8 @@ class runJson {
     bool write(telText* why);
 
   private:
+    void changed();
+
     reportFile f_file;
     measure::RunDocument f_document;
     measure::DriverFacts f_driver;

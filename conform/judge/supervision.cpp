@@ -6,6 +6,7 @@ namespace {
 
 std::string otherThread(const CallBeaconReading& beacon) {
     if (beacon.hostCall == telDriverCall::none || beacon.otherCall == telDriverCall::none) return {};
+    if (beacon.otherCall == beacon.hostCall) return "; another thread was in it as well";
     return std::string("; another thread was in ") + driverCallName(beacon.otherCall);
 }
 

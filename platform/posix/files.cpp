@@ -137,6 +137,11 @@ bool seekFile(Handle handle, uint64_t offset) {
            lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
 }
 
+int64_t fileSize(Handle handle) {
+    struct stat info;
+    return usable(handle) && fstat(static_cast<int>(handle), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
 bool truncateFile(Handle handle, uint64_t size) {
     return usable(handle) && size <= uint64_t(INT64_MAX) &&
            ftruncate(static_cast<int>(handle), static_cast<off_t>(size)) == 0;

@@ -107,6 +107,11 @@ bool seekFile(Handle handle, uint64_t offset) {
     return SetFilePointerEx(native(handle), distance, nullptr, FILE_BEGIN) != 0;
 }
 
+int64_t fileSize(Handle handle) {
+    LARGE_INTEGER size;
+    return usable(handle) && GetFileSizeEx(native(handle), &size) ? static_cast<int64_t>(size.QuadPart) : -1;
+}
+
 bool truncateFile(Handle handle, uint64_t size) {
     return seekFile(handle, size) && SetEndOfFile(native(handle)) != 0;
 }

@@ -1,11 +1,13 @@
 // capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N]
 //              [--expect-buffer N] [--expect-rate R] FILE
 // capturecheck --wav RECORDING FILE
+// capturecheck --wav-signal RECORDING MIN-FRAMES MAX-FRAMES
 //
 // Checks a capture file of the reference driver against the host's loopback and test
 // tone, or (--wav) checks the host's WAV recording of the driver's inputs in the same
 // run against the capture instead. Prints one line; exits 0 when everything holds, 1 on
-// a fault, 2 on bad usage or an unreadable file.
+// a fault, 2 on bad usage or an unreadable file. --wav-signal checks a recording against
+// the driver's known input signal alone, for runs that leave no capture.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -21,7 +23,8 @@ int usage() {
     std::fprintf(stderr,
                  "usage: capturecheck [--noloop] [--nosine] [--expect-switches-min N] [--allow-late N]\n"
                  "                    [--expect-buffer N] [--expect-rate R] FILE\n"
-                 "       capturecheck --wav RECORDING FILE\n");
+                 "       capturecheck --wav RECORDING FILE\n"
+                 "       capturecheck --wav-signal RECORDING MIN-FRAMES MAX-FRAMES\n");
     return 2;
 }
 
@@ -33,9 +36,24 @@ bool parseCount(const char* text, uint32_t& value) {
     return true;
 }
 
+int checkSignal(int argc, char** argv) {
+    uint32_t minFrames = 0, maxFrames = 0;
+    if (argc != 5 || !parseCount(argv[3], minFrames) || !parseCount(argv[4], maxFrames)) return usage();
+    std::string error;
+    const auto wav = measure::readWav(argv[2], &error);
+    if (!wav) {
+        std::printf("capturecheck: %s: %s\n", argv[2], error.c_str());
+        return 2;
+    }
+    const capcheck::CheckResult result = capcheck::checkWavSignal(*wav, minFrames, maxFrames);
+    std::printf("capturecheck: %s\n", result.message.c_str());
+    return result.ok ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--wav-signal") return checkSignal(argc, argv);
     capcheck::CheckOptions options;
     std::string path, wavPath;
     bool loopOptions = false;

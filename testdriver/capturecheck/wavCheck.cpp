@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "testdriver/inputSignal.h"
+
 namespace capcheck {
 
 namespace {
@@ -122,6 +124,33 @@ CheckResult checkWavRecording(const Capture& capture, const measure::WavContents
     }
     return CheckResult{true, "wav " + channelsText(plan.channels) + " " + formatText(plan) + ", " +
                                  std::to_string(capture.records) + " switches ok"};
+}
+
+CheckResult checkWavSignal(const measure::WavContents& wav, uint64_t minFrames, uint64_t maxFrames) {
+    const measure::WavPlan& plan = wav.format;
+    if (wav.frames < minFrames || wav.frames > maxFrames)
+        return fault("wav holds " + std::to_string(wav.frames) + " frames, expected " +
+                     std::to_string(minFrames) + " to " + std::to_string(maxFrames));
+    // The driver's sample type each WAV format comes from.
+    const ASIOSampleType type = plan.isFloat               ? ASIOSTFloat32LSB
+                                : plan.bitsPerSample == 16 ? ASIOSTInt16LSB
+                                : plan.bitsPerSample == 24 ? ASIOSTInt24LSB
+                                                           : ASIOSTInt32LSB;
+    constexpr int32_t block = 4096;
+    std::vector<uint8_t> source(block * 8), expected(block * plan.frameBytes());
+    for (uint64_t first = 0; first < wav.frames; first += block) {
+        const auto frames = static_cast<int32_t>(std::min<uint64_t>(block, wav.frames - first));
+        for (uint16_t c = 0; c < plan.channels; ++c) {
+            refdrv::fillInputSignal(source.data(), type, c, static_cast<int64_t>(first), frames);
+            if (!measure::convertToWavFrames(plan, type, source.data(), size_t(frames), expected.data(), c))
+                return fault("the WAV format " + formatText(plan) + " is not one the driver's inputs make");
+        }
+        if (auto difference = firstDifference(plan, expected.data(), &wav.data[first * plan.frameBytes()],
+                                              size_t(frames) * plan.frameBytes(), first, "the input signal"))
+            return *difference;
+    }
+    return CheckResult{true, "wav " + channelsText(plan.channels) + " " + formatText(plan) + ", " +
+                                 std::to_string(wav.frames) + " frames of the input signal"};
 }
 
 } // namespace capcheck

@@ -17,4 +17,9 @@ namespace capcheck {
 // its frame and channel.
 CheckResult checkWavRecording(const Capture& capture, const measure::WavContents& wav);
 
+// Checks a recording without a capture (a run whose driver died takes its capture with
+// it): between `minFrames` and `maxFrames` frames, and every frame f of channel c the
+// reference driver's input signal at sample position f, in the format the WAV has.
+CheckResult checkWavSignal(const measure::WavContents& wav, uint64_t minFrames, uint64_t maxFrames);
+
 } // namespace capcheck

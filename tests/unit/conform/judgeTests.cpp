@@ -324,4 +324,6 @@ TEST(ConformSupervision, CrashesAndHangsNameTheCall) {
     EXPECT_EQ(hangDetail(beacon, 20), "no answer from stop within 20 s; another thread was in outputReady");
     EXPECT_EQ(crashDetail(beacon, "access violation 0xC0000005"),
               "crashed in stop (access violation 0xC0000005); another thread was in outputReady");
+    beacon.otherCall = telDriverCall::stop;
+    EXPECT_EQ(hangDetail(beacon, 2), "no answer from stop within 2 s; another thread was in it as well");
 }

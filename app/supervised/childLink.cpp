@@ -1,0 +1,96 @@
+#include "app/supervised/childLink.h"
+
+#include <atomic>
+#include <new>
+
+#include <nlohmann/json.hpp>
+
+#include "asio/callBeacon.h"
+#include "platform/childProcess.h"
+#include "platform/platform.h"
+#include "util/telUtils.h"
+
+namespace {
+
+// The parent's stop request sits right after the call beacon.
+struct stopRequest {
+    std::atomic<int32_t> signal;
+};
+
+bool connected = false;
+bool tried = false;
+void* sharedBlock = nullptr;
+
+std::atomic<int32_t>* stopSlot(void* shared) {
+    return shared == nullptr
+               ? nullptr
+               : &reinterpret_cast<stopRequest*>(static_cast<uint8_t*>(shared) + callBeaconBytes)->signal;
+}
+
+void send(const nlohmann::json& message) {
+    if (connected)
+        plat::sendToParent(message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+}
+
+} // namespace
+
+size_t supervisedSharedBytes() {
+    return callBeaconBytes + 64;
+}
+
+bool connectSupervisedChild() {
+    if (tried) return connected;
+    tried = true;
+    if (switchPresent(supervisedSwitch, telFalse) == 0 || !plat::startedByParent()) return false;
+    plat::ParentLink link;
+    if (!plat::connectToParent(link)) return false;
+    connected = true;
+    if (link.shared != nullptr && link.sharedBytes >= supervisedSharedBytes()) {
+        sharedBlock = link.shared;
+        installCallBeacon(sharedBlock);
+    }
+    return true;
+}
+
+bool isSupervisedChild() {
+    return connected;
+}
+
+bool supervisedWithoutBanner() {
+    telText value;
+    switchArgument(supervisedSwitch, telFalse, u"", value);
+    return connected && upperCaseText(value) == u"BARE";
+}
+
+void tellParentDocument(const std::string& documentText) {
+    if (!connected) return;
+    send({{"document", nlohmann::json::parse(documentText, nullptr, false)}});
+}
+
+void tellParentStarted() {
+    send({{"started", true}});
+}
+
+void tellParentRecording(const std::string& pathUtf8, const measure::WavPlan& plan) {
+    send({{"recording",
+           {{"path", pathUtf8},
+            {"channels", plan.channels},
+            {"rate", plan.sampleRate},
+            {"bits", plan.bitsPerSample},
+            {"validBits", plan.validBits},
+            {"float", plan.isFloat}}}});
+}
+
+int parentStopSignal() {
+    std::atomic<int32_t>* slot = stopSlot(sharedBlock);
+    return slot != nullptr ? slot->load(std::memory_order_acquire) : 0;
+}
+
+int runStopSignal() {
+    const int own = plat::interruptSignal();
+    return own != 0 ? own : parentStopSignal();
+}
+
+void askChildToStop(void* shared, int signal) {
+    if (std::atomic<int32_t>* slot = stopSlot(shared)) slot->store(signal, std::memory_order_release);
+}

@@ -1,0 +1,40 @@
+// The measured run's side of its supervision: when this program was started by its own
+// supervising parent (with /supervised), it tells the parent, line by line on the
+// channel the platform gave it, what the parent needs should the run die or hang:
+// the JSON document as far as it is known, that the driver was started, and the shape
+// of the recording being written. The parent may ask it to stop (a signal the parent
+// received) through the shared block. Nothing here runs on the callback path.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "measure/wavFile.h"
+
+// The internal switch that makes a run the supervised child of its parent.
+inline constexpr const char16_t* supervisedSwitch = u"supervised";
+
+// Bytes of the shared block: the call beacon, then the parent's stop request.
+size_t supervisedSharedBytes();
+
+// True when this process is a supervised child; connects to the parent and installs the
+// call beacon on the first call.
+bool connectSupervisedChild();
+bool isSupervisedChild();
+// A child of a run of every driver (/supervised=bare): the parent printed the banner.
+bool supervisedWithoutBanner();
+
+// What the child tells the parent. No-ops in a process that is not a supervised child.
+void tellParentDocument(const std::string& documentText);
+void tellParentStarted();
+void tellParentRecording(const std::string& pathUtf8, const measure::WavPlan& plan);
+
+// A signal the parent received and asks the child to stop for; 0 for none.
+int parentStopSignal();
+// The signal that stops the run: this process's own, or the one the parent passed on.
+int runStopSignal();
+
+// ---------------------------------------------------------------- the parent's side
+
+// Asks the child to stop as for `signal`, through the shared block.
+void askChildToStop(void* shared, int signal);

@@ -1,0 +1,237 @@
+#include "app/supervised/supervisedRun.h"
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+#include "app/options.h"
+#include "app/supervised/childLink.h"
+#include "asio/callBeacon.h"
+#include "conform/judge/supervision.h"
+#include "conform/suiteSettings.h"
+#include "measure/runDocument.h"
+#include "measure/wavFile.h"
+#include "platform/childProcess.h"
+#include "platform/platform.h"
+#include "util/reportFile.h"
+#include "util/telUtils.h"
+
+namespace {
+
+using json = nlohmann::json;
+
+// Takes every whole line the child sent (what is left is the start of a line).
+void takeNews(std::string& received, supervisedOutcome& outcome) {
+    for (size_t end; (end = received.find('\n')) != std::string::npos; received.erase(0, end + 1)) {
+        const json message = json::parse(received.substr(0, end), nullptr, false);
+        if (!message.is_object()) continue;
+        if (message.contains("document")) outcome.told = message["document"];
+        if (message.contains("started")) outcome.driverStarted = true;
+        if (message.contains("recording")) outcome.recording = message["recording"];
+    }
+}
+
+// A recording the child was writing when it ended: the header is patched to the
+// frames that reached the file whole, so any reader opens it.
+struct patchedRecording {
+    uint64_t frames = 0;
+    bool rf64 = false;
+};
+std::optional<patchedRecording> makeRecordingReadable(const json& recording, const telText& path) {
+    measure::WavPlan plan;
+    plan.recordable = true;
+    plan.channels = recording.value("channels", uint16_t{0});
+    plan.sampleRate = recording.value("rate", uint32_t{0});
+    plan.bitsPerSample = recording.value("bits", uint16_t{0});
+    plan.validBits = recording.value("validBits", uint16_t{0});
+    plan.isFloat = recording.value("float", false);
+    if (plan.frameBytes() == 0 || path.empty()) return std::nullopt;
+    const plat::Handle file =
+        plat::createFile(path, true, true, plat::Disposition::openExisting, plat::fileAttributeNormal);
+    if (file == plat::invalidHandle) return std::nullopt;
+    const uint64_t headerBytes = measure::wavHeader(plan, std::nullopt).size();
+    const int64_t size = plat::fileSize(file);
+    const uint64_t frames =
+        size > int64_t(headerBytes) ? (uint64_t(size) - headerBytes) / plan.frameBytes() : 0;
+    const uint64_t dataBytes = frames * plan.frameBytes();
+    // Whole frames only, and the pad byte of an odd data size.
+    plat::truncateFile(file, headerBytes + dataBytes + (dataBytes & 1));
+    const std::vector<uint8_t> header = measure::wavHeader(plan, frames);
+    uint32_t written = 0;
+    const bool patched =
+        plat::seekFile(file, 0) &&
+        plat::writeFile(file, header.data(), static_cast<uint32_t>(header.size()), written) &&
+        written == header.size();
+    plat::closeHandle(file);
+    if (!patched) return std::nullopt;
+    return patchedRecording{frames, dataBytes > measure::plainWavDataLimit(plan)};
+}
+
+// The recording's part of the report: what the file holds now; what the run would
+// have counted at its end is not known.
+json recordingFacts(const json& recording, const std::optional<patchedRecording>& patched) {
+    return {{"path", recording.value("path", std::string())},
+            {"channels", recording.value("channels", 0)},
+            {"channelsLeftOut", nullptr},
+            {"frames", patched ? json(patched->frames) : json(nullptr)},
+            {"driverGapFrames", nullptr},
+            {"lostFrames", nullptr},
+            {"overlapFrames", nullptr},
+            {"rebases", nullptr},
+            {"framesNotWritten", nullptr},
+            {"rf64", patched && patched->rf64},
+            {"full", false},
+            {"written", false},
+            {"error",
+             patched
+                 ? "the run ended before the file was closed; its header was patched to the frames it holds"
+                 : "the run ended before the file was closed; its header could not be patched"}};
+}
+
+bool given(const char16_t* name) {
+    return switchPresent(name, telFalse) != 0;
+}
+
+telText valueOf(const char16_t* name) {
+    telText value;
+    switchArgument(name, telFalse, u"", value);
+    return value;
+}
+
+} // namespace
+
+json supervisedOutcome::document() const {
+    json document = told ? *told : measure::RunDocument().document();
+    if (failureLine.empty()) return document;
+    // What the child could not finish: the failure and the verdict of that call's failure.
+    if (recording) document["recording"] = *recording;
+    document["failure"] = failureLine;
+    document["verdict"] = measure::verdictName(verdictWord());
+    document["reasons"] = json::array({failureLine});
+    return document;
+}
+
+measure::VerdictWord supervisedOutcome::verdictWord() const {
+    using measure::VerdictWord;
+    if (!started) return VerdictWord::error;
+    if (!failureLine.empty()) return driverStarted ? VerdictWord::fail : VerdictWord::error;
+    if (told && told->contains("verdict") && (*told)["verdict"].is_string()) {
+        const std::string word = (*told)["verdict"].get<std::string>();
+        for (const VerdictWord each : {VerdictWord::pass, VerdictWord::inconclusive, VerdictWord::fail,
+                                       VerdictWord::error, VerdictWord::interrupted})
+            if (word == measure::verdictName(each)) return each;
+    }
+    // A child that ended by itself without telling a verdict: what its exit status says.
+    return exitCode == 0 ? VerdictWord::pass : exitCode == 1 ? VerdictWord::fail : VerdictWord::error;
+}
+
+int32_t supervisedTimeLimit() {
+    const std::optional<int64_t> seconds = readWholeNumber(valueOf(u"timeout"));
+    return seconds && *seconds >= 1 && *seconds <= 86400 ? static_cast<int32_t>(*seconds)
+                                                         : conform::defaultTimeLimitSeconds;
+}
+
+supervisedOutcome superviseRun(std::vector<telText> arguments, int32_t timeLimitSeconds,
+                               const std::optional<telText>& recordPath) {
+    supervisedOutcome outcome;
+    plat::ChildOptions childOptions;
+    childOptions.arguments = std::move(arguments);
+    childOptions.sharedBytes = supervisedSharedBytes();
+    // The child is the run a person sees and stops: it reads SPACE and prints; Ctrl+C
+    // at the console reaches it as well as this process.
+    childOptions.inheritInput = true;
+    childOptions.inheritOutput = true;
+    childOptions.ownProcessGroup = false;
+    // The console was prepared before the main block: signals sent to this process
+    // alone are caught (and passed on below), and the terminal's settings were saved, so
+    // they are put back at this process's end whatever becomes of the child.
+    plat::ChildProcess child;
+    if (!child.start(childOptions)) return outcome;
+    outcome.started = true;
+
+    std::string received;
+    uint32_t lastCalls = 0;
+    auto lastProgress = std::chrono::steady_clock::now();
+    bool forwarded = false;
+    plat::ChildEnd end;
+    for (;;) {
+        end = child.wait(100, received);
+        takeNews(received, outcome);
+        if (end.over()) break;
+        // A signal this process received alone (a job's TERM) goes on to the run.
+        if (plat::interruptRequested() && !forwarded) {
+            askChildToStop(child.shared(), plat::interruptSignal());
+            forwarded = true;
+        }
+        // A driver call that has gone on for longer than the limit, with no other call
+        // begun meanwhile: the driver hangs. The control panel waits for its user.
+        const CallBeaconReading beacon = readCallBeacon(child.shared());
+        const auto now = std::chrono::steady_clock::now();
+        if (beacon.callsBegun != lastCalls || beacon.hostCall == telDriverCall::none ||
+            beacon.hostCall == telDriverCall::controlPanel) {
+            lastCalls = beacon.callsBegun;
+            lastProgress = now;
+        } else if (now - lastProgress > std::chrono::seconds(timeLimitSeconds)) {
+            child.kill();
+            outcome.failureLine =
+                "The run ended: the driver gave " + conform::hangDetail(beacon, timeLimitSeconds) + ".";
+            break;
+        }
+    }
+    takeNews(received, outcome);
+    if (outcome.failureLine.empty() && !end.abnormal()) {
+        outcome.exitCode = static_cast<int>(end.code);
+        return outcome;
+    }
+    if (outcome.failureLine.empty())
+        outcome.failureLine =
+            "The run ended: the driver " +
+            conform::crashDetail(readCallBeacon(child.shared()), plat::toUtf8(plat::childEndText(end))) + ".";
+    // The child's status line may still stand on its line.
+    if (outcome.driverStarted) printMessage(u"");
+    printMessage(plat::fromNarrow(outcome.failureLine));
+    if (outcome.recording && recordPath)
+        outcome.recording =
+            recordingFacts(*outcome.recording, makeRecordingReadable(*outcome.recording, *recordPath));
+    else
+        outcome.recording.reset();
+    return outcome;
+}
+
+bool wantsSupervision() {
+    if (argumentCount() == 0 || given(supervisedSwitch)) return false;
+    const bool measuring = given(u"seconds") || given(u"json") || given(u"latency") || given(u"record");
+    return measuring && upperCaseText(valueOf(u"isolate")) != u"NO" && !given(u"conform") &&
+           !given(u"list") && !given(u"probe") && !given(u"help") && !given(u"?") &&
+           upperCaseText(valueOf(u"index")) != u"ALL";
+}
+
+int runSupervised() {
+    std::optional<telText> jsonPath, recordPath;
+    if (given(u"json") && !valueOf(u"json").empty()) jsonPath = valueOf(u"json");
+    if (given(u"record") && !valueOf(u"record").empty()) recordPath = valueOf(u"record");
+    std::vector<telText> arguments = plat::arguments();
+    arguments.erase(arguments.begin(), arguments.begin() + (arguments.empty() ? 0 : 1));
+    arguments.push_back(u"/" + telText(supervisedSwitch));
+
+    const supervisedOutcome outcome = superviseRun(arguments, supervisedTimeLimit(), recordPath);
+    if (!outcome.started) {
+        printBanner();
+        printMessage(u"echoprobe: the run's process could not be started.");
+        return measure::exitStatusOf(measure::VerdictWord::error);
+    }
+    if (outcome.failureLine.empty()) return outcome.exitCode;
+
+    if (jsonPath) {
+        reportFile file(jsonPath, u"JSON");
+        telText why;
+        if (!file.writable(&why) ||
+            !file.write(outcome.document().dump(2, ' ', false, json::error_handler_t::replace) + "\n", &why))
+            printMessage(why);
+    }
+    printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS.");
+    // A run that only measures (/latency alone) ends with 0 whatever happened, as it
+    // would have on its own.
+    if (!given(u"seconds") && !given(u"json") && !given(u"record")) return 0;
+    return measure::exitStatusOf(outcome.verdictWord());
+}

@@ -1,0 +1,55 @@
+// A measured run guarded by a parent process. The run itself happens in a child (this
+// program started again with the same switches and /supervised), which prints, reads
+// SPACE and writes its reports exactly as a run on its own would. The parent waits:
+// when the child ends by itself, the parent ends with its exit status; when the driver
+// crashes the child, or a driver call gets no answer within the /timeout limit (the
+// parent then kills the child), the parent says so naming the call, writes the JSON
+// report from what the child had told it, makes a recording being written readable,
+// restores the terminal and ends as after a failure of that call: 2 before the driver
+// started, 1 once it ran. A signal the parent receives alone is passed on to the child.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "core/telTypes.h"
+#include "measure/verdict.h"
+
+// Whether the command line asks for a supervised run: a measuring run (/seconds, /json,
+// /latency, /record) that is not itself the child, not /isolate=no, not the suite,
+// /list, /probe, /help or every driver in turn (/index=all). Read from the switches
+// alone, before anything is printed.
+bool wantsSupervision();
+
+// Runs the measured run in a child and supervises it; returns the exit status.
+int runSupervised();
+
+// ------------------------------------------------ one supervised child, for its users
+
+// What became of one supervised child.
+struct supervisedOutcome {
+    bool started = false; // the child could be started at all
+    int exitCode = 0;     // the child's own, when it ended by itself
+    std::string
+        failureLine; // the crash or hang that ended it ("The run ended: ..."); empty when it ended by itself
+    bool driverStarted = false;              // the child had started the driver
+    std::optional<nlohmann::json> told;      // the child's JSON document as far as it told it
+    std::optional<nlohmann::json> recording; // the recording's facts, for a file this parent had to close
+
+    // The run's verdict: the child's own, or for a crash or hang that of the call's failure.
+    measure::VerdictWord verdictWord() const;
+    // The run's JSON document: the child's, with the failure where the child could not finish.
+    nlohmann::json document() const;
+};
+
+// Starts this program again with `arguments` (and /supervised) and supervises it with
+// `timeLimitSeconds` per driver call. A crash or hang is printed where the child's
+// output stopped; a recording at `recordPath` the child was writing is made readable.
+supervisedOutcome superviseRun(std::vector<telText> arguments, int32_t timeLimitSeconds,
+                               const std::optional<telText>& recordPath);
+
+// The /timeout limit as the options read it; the default where it is missing or wrong.
+int32_t supervisedTimeLimit();
