@@ -15,8 +15,10 @@
 #include "app/selection.h"
 #include "app/supervised/childLink.h"
 #include "app/supervised/everyDriver.h"
+#include "app/sweep/sweepRun.h"
 #include "app/supervised/supervisedRun.h"
 #include "asio/leftInMemory.h"
+#include "measure/sweepPlan.h"
 #include "asio/telAsioBufferProcessor.h"
 #include "asio/telAsioDriverList.h"
 #include "conform/caseChild.h"
@@ -38,6 +40,7 @@ struct mainState {
     runJson& json;
     measure::Verdict verdict{VerdictWord::error, {}};
     bool ran = false; // the driver was started
+    bool swept = false; // a sweep got to its settings
     std::vector<telText> notices; // to be said after the report
 
     // A step that could not be done: its line is the failure, and the reason.
@@ -94,8 +97,7 @@ bool setRequestedRate(telAsioDriver& driver, mainState& state) {
     telText failure;
     if (!driver.canSampleRate(rate)) {
         telText possible;
-        for (double common : {8000.0, 11025.0, 16000.0, 22050.0, 32000.0, 44100.0, 48000.0, 88200.0, 96000.0,
-                              176400.0, 192000.0, 352800.0, 384000.0, 705600.0, 768000.0})
+        for (double common : measure::standardSampleRates())
             if (driver.canSampleRate(common))
                 possible += (possible.empty() ? u"" : u", ") + decimalText(static_cast<int64_t>(common));
         failure = u"The driver cannot run at " + plat::fromNarrow(rateText(rate)) + u" Hz; " +
@@ -141,7 +143,19 @@ bool initialise(telAsioDriver& driver, mainState& state) {
             return false;
         }
     }
-    if (initialiseDriver(driver, size, &failure)) return true;
+    if (initialiseDriver(driver, size, &failure)) {
+        // The host layer's buffer set-up keeps to rates up to 96000 Hz and sets 44100 Hz
+        // otherwise; a higher rate that was asked for, and that the driver took, is set
+        // again, or the run would measure another rate than the one it names.
+        if (!state.options.sampleRate || driver.sampleRate() == *state.options.sampleRate) return true;
+        const ASIOError status = driver.setSampleRate(*state.options.sampleRate);
+        if (status == ASE_OK) return true;
+        failure = u"The driver refused to run at " + plat::fromNarrow(rateText(*state.options.sampleRate)) +
+                  u" Hz once its buffers existed, error code=" + hexCodeText(status);
+        printMessage(failure);
+        state.failed(withDriverThrow(driver, failure));
+        return false;
+    }
     state.json.describeRefusal(driver);
     state.failed(withDriverThrow(driver, failure));
     return false;
@@ -233,6 +247,14 @@ void runDriver(telAsioDriver& driver, myBP& processor, mainState& state) {
         return;
     }
 
+    if (state.options.sweep) {
+        const sweepOutcome outcome = runSweep(driver, static_cast<measuringBP&>(processor), state.options,
+                                              [&state](const nlohmann::json& rows) { state.json.sweep(rows); });
+        state.ran = outcome.started;
+        state.swept = true;
+        state.finishedWithout(outcome.verdict);
+        return;
+    }
     if (state.options.measures()) {
         measuredRun measured(state.options);
         runMeasured(driver, static_cast<measuringBP&>(processor), measured, state);
@@ -371,7 +393,7 @@ int runMainBlock() {
         throw;
     }
     finishReport(state);
-    if (options.stats && state.ran) printVerdict(state.verdict);
+    if ((options.stats && state.ran) || state.swept) printVerdict(state.verdict);
     printShutdown();
     return exitStatus(state);
 }

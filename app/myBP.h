@@ -47,6 +47,9 @@ class myBP : public telAsioBufferProcessor {
     // The loopback and the tones alone, for a half index of 0 or 1.
     void processAudio(telAsioDriver& driver, int32_t index);
     void notifyOutputReady(telAsioDriver& driver);
+    // Counts from zero again, for a new run with the same processor. Not while a driver
+    // runs with it.
+    void resetOutputReadyCalls() { f_outputReadyCalls = 0; }
 
     void writeTones(telAsioDriver& driver, int32_t index);
 

@@ -15,6 +15,7 @@ constexpr const char16_t* knownSwitches[] = {u"index", u"skipcp", u"nosine", u"n
                                              u"stats", u"json",   u"list",   u"probe",  u"buffer",
                                              u"rate",  u"latency", u"record", u"help",  u"?",
                                              u"conform", u"timeout", u"isolate", u"junit", u"check",
+                                             u"sweep", u"html",
                                              u"supervised", conform::caseSwitch, plat::childEndsSwitch};
 
 bool isSwitchLead(char16_t ch) { return ch == u'/' || ch == u'-' || ch == u'\\'; }
@@ -80,7 +81,7 @@ int32_t occurrences(const char16_t* name) {
 // with. A switch that takes a value may be given once: which of two would count is
 // not for the tool to guess.
 void readMeasuringSwitches(programOptions& options) {
-    for (const char16_t* name : {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency"})
+    for (const char16_t* name : {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"html"})
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     if (given(u"seconds")) {
@@ -113,6 +114,16 @@ void readMeasuringSwitches(programOptions& options) {
 
     options.list = given(u"list");
     options.probe = given(u"probe");
+    // A sweep runs every setting for a while of its own: 2 s unless /seconds says otherwise.
+    options.sweep = given(u"sweep");
+    if (options.sweep && !options.secondsGiven) options.seconds = sweepDefaultSeconds;
+    if (given(u"html")) {
+        const telText value = valueOf(u"html");
+        if (value.empty())
+            refuseSwitch(options, u"/html needs a file name, as in /html=report.html");
+        else
+            options.htmlPath = value;
+    }
 
     if (given(u"buffer")) {
         const telText value = valueOf(u"buffer");
@@ -153,12 +164,21 @@ void readConformanceSwitches(programOptions& options) {
     // turn. A run of one driver reads the value as it always has (the number reader's
     // own way with letters), unless it measures: then "all" would quietly mean one.
     const bool everyDriver = upperCaseText(valueOf(u"index")) == u"ALL";
-    options.allDrivers = everyDriver && (options.conform || options.secondsGiven);
+    options.allDrivers = everyDriver && (options.conform || options.secondsGiven || options.sweep);
     if (options.allDrivers) options.requestedIndex = 0;
     if (everyDriver && !options.allDrivers && options.measures())
-        refuseSwitch(options, u"/index=all runs every installed driver in turn only with /seconds or /conform.");
+        refuseSwitch(options, u"/index=all runs every installed driver in turn only with /seconds, /sweep or /conform.");
     if (options.allDrivers && !options.conform && options.recordGiven)
         refuseSwitch(options, u"/record writes one file for one driver; give /index=N with it, not /index=all.");
+    if (options.allDrivers && !options.conform && options.htmlPath)
+        refuseSwitch(options, u"/html writes the report of one driver; give /index=N with it, not /index=all.");
+    // A sweep is a run of its own kind: it does not go with another one.
+    if (options.sweep && options.recordGiven)
+        refuseSwitch(options, u"/record writes one file for one setting; record with /rate=R /buffer=N, not /sweep.");
+    if (options.sweep && (options.probe || options.list || options.conform))
+        refuseSwitch(options, u"/sweep runs the driver at every setting; it does not go with /probe, /list or /conform.");
+    if (options.htmlPath && options.list)
+        refuseSwitch(options, u"/html reports a run of one driver; /list runs none.");
     if (given(u"timeout")) {
         const telText value = valueOf(u"timeout");
         const std::optional<int64_t> seconds = readWholeNumber(value);

@@ -20,6 +20,9 @@ struct latencyChannels {
     int32_t input = 1;
 };
 
+// Seconds each setting of a sweep runs unless /seconds says otherwise.
+inline constexpr int32_t sweepDefaultSeconds = 2;
+
 struct programOptions {
     int32_t requestedIndex = 0;         // /index=N; 0 when missing
     telBool showControlPanel = telTrue; // false with /skipcp
@@ -36,6 +39,8 @@ struct programOptions {
     std::optional<double> sampleRate;    // /rate=R
     std::optional<latencyChannels> latency; // /latency or /latency=OUT,IN
     std::optional<telText> recordPath;   // /record=FILE.wav
+    bool sweep = false;                  // /sweep: every rate and a choice of buffer sizes
+    std::optional<telText> htmlPath;     // /html=FILE: the report to look at
 
     // /conform and the switches that shape the conformance suite. /index=all asks for every
     // installed driver (the suite, or timed measured runs one after another); a plain
@@ -55,10 +60,10 @@ struct programOptions {
     bool recordGiven = false;
 
     // True when the run needs the measuring processor rather than the plain one.
-    bool measures() const { return stats || jsonPath || latency || recordPath || probe; }
+    bool measures() const { return stats || jsonPath || latency || recordPath || probe || sweep || htmlPath; }
     // True when the exit status tells the outcome (pass 0, fail or inconclusive 1, error
     // 2, interrupted 128 + signal); otherwise every path ends with 0.
-    bool judged() const { return secondsGiven || jsonGiven || recordGiven || conform; }
+    bool judged() const { return secondsGiven || jsonGiven || recordGiven || conform || sweep; }
     // True when nothing is to be opened at all.
     bool stopsAfterOptions() const { return help || usageError; }
 };

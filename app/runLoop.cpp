@@ -113,7 +113,7 @@ stopCause runStatusLoop(telAsioDriver& driver, const statusLoopPorts& ports, con
         int64_t samplePosition = 0;
         int64_t timeStamp = 0;
         if (driver.getSamplePosition(samplePosition, timeStamp) == ASE_OK)
-            ports.writeStatus(statusText(ports.systemClockMs(), samplePosition));
+            ports.writeStatus(limits.statusLead + statusText(ports.systemClockMs(), samplePosition));
         if (limits.eachPass) limits.eachPass();
         ports.sleepMs(100);
         const std::optional<stopCause> cause = ports.stopRequested();

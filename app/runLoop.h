@@ -60,6 +60,8 @@ struct statusLoopLimits {
     std::optional<uint32_t> seconds;
     // Runs once per pass, after the status text (the summary's bookkeeping).
     std::function<void()> eachPass;
+    // Written before each status text (a sweep's "[3/8] 48000 Hz, 128 samples: ").
+    telText statusLead;
 };
 
 // Rewrites the status line every 100 ms until SPACE, Ctrl+C, the end of input or the

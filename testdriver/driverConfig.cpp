@@ -155,6 +155,7 @@ void readStreamFaults(plat::RegKey key, StreamFaults& faults) {
     readInt(key, "StallAt", faults.stallAt);
     readInt(key, "StallMs", faults.stallMs);
     readInt(key, "CrashAt", faults.crashAt);
+    readInt(key, "CallbackCostUs", faults.callbackCostMicros);
     // A dword, or a string of selectors (a three-character string is as long as a dword).
     std::string bytes;
     if (readRaw(key, "MessageSelector", bytes)) {

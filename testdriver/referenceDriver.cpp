@@ -196,6 +196,7 @@ ASIOError ReferenceDriver::startStream() {
     setup.stallAt = config_.faults.stallAt;
     setup.stallMs = config_.faults.stallMs;
     setup.crashAt = config_.faults.crashAt;
+    setup.callbackCostMicros = config_.faults.callbackCostMicros;
     return engine_.start(std::move(setup)) ? ASE_OK : ASE_NotPresent;
 }
 

@@ -94,6 +94,7 @@ void StreamEngine::run() {
     const int32_t frames = setup_.buffers->frames();
     PseudoRandom jitter(setup_.seed, jitterStream);
     Clock::time_point deadline = Clock::now();
+    Clock::time_point busyUntil = deadline; // the end of the driver's own work (CallbackCostUs)
     for (uint32_t slot = 0;; ++slot) {
         double rate = setup_.sampleRate->load(std::memory_order_relaxed);
         if (!(rate > 0.0)) rate = 44100.0;
@@ -101,7 +102,20 @@ void StreamEngine::run() {
         deadline += period;
         const auto lateBy = std::chrono::microseconds(
             setup_.jitterMicros > 0 ? jitter.upTo(static_cast<uint64_t>(setup_.jitterMicros)) : 0);
-        if (!waitUntil(deadline + lateBy)) break;
+        Clock::time_point due = deadline + lateBy;
+        if (setup_.callbackCostMicros > 0) {
+            // The driver's own work after every switch, counted on the device's clock (not
+            // slept), so what is lost follows from the cost and the buffer alone: a switch
+            // whose work is still going on a whole buffer after it was due is lost, one
+            // due earlier comes when the work is done.
+            if (busyUntil >= deadline + period) {
+                skipSlot(slot);
+                continue;
+            }
+            due = std::max(due, busyUntil);
+            busyUntil = due + std::chrono::microseconds(setup_.callbackCostMicros);
+        }
+        if (!waitUntil(due)) break;
         // A driver that dies in its own thread, in the middle of a run.
         if (static_cast<int64_t>(slot) == setup_.crashAt) crashNow();
         if (static_cast<int64_t>(slot) == setup_.stallAt) {
@@ -123,6 +137,14 @@ void StreamEngine::run() {
         const Clock::time_point now = Clock::now();
         if (now - deadline > std::chrono::milliseconds(500)) deadline = now;
     }
+}
+
+void StreamEngine::skipSlot(uint32_t slot) {
+    const SlotPlan plan = setup_.plan.slot(slot);
+    ++counts_.slots;
+    ++counts_.dropped;
+    counts_.trailingDrop = true;
+    publish(plan.position, Clock::now());
 }
 
 void StreamEngine::runSlot(uint32_t slot, double rate) {

@@ -46,6 +46,7 @@ struct StreamSetup {
     int32_t stallAt = -1; // the stream stalls before this slot…
     int32_t stallMs = 0;  // …for this long; 0 or less: until stopped
     int32_t crashAt = -1; // the stream's thread crashes before this slot
+    int32_t callbackCostMicros = 0; // the driver's own work after every switch; 0: none
     uint32_t timeInfoFlags = kSystemTimeValid | kSamplePositionValid; // of the time-info records
 };
 
@@ -83,6 +84,8 @@ class StreamEngine {
     // Sleeps until `until` in short steps; false as soon as stop is requested.
     bool waitUntil(Clock::time_point until);
     void runSlot(uint32_t slot, double rate);
+    // A slot the driver was too late for: its position passes, nothing is delivered.
+    void skipSlot(uint32_t slot);
     void fillInputs(int32_t half, int64_t position, bool wireDropout);
     void fillOutputs(int32_t half);
     void publish(int64_t position, Clock::time_point at);

@@ -5,12 +5,10 @@
 #include "app/report.h"
 #include "measure/bufferSizes.h"
 #include "measure/runDocument.h"
+#include "measure/sweepPlan.h"
 #include "util/telUtils.h"
 
 namespace {
-
-constexpr double commonRates[] = {8000,   11025,  16000,  22050,  32000,  44100,  48000, 88200,
-                                  96000,  176400, 192000, 352800, 384000, 705600, 768000};
 
 struct futureQuery {
     int32_t selector;
@@ -42,7 +40,7 @@ void line(const char16_t* label, const telText& figures) {
 nlohmann::json probeRates(telAsioDriver& driver) {
     nlohmann::json rates = nlohmann::json::object();
     std::vector<telText> can, cannot;
-    for (double rate : commonRates) {
+    for (double rate : measure::standardSampleRates()) {
         const bool possible = driver.canSampleRate(rate) != 0;
         rates[rateText(rate)] = possible;
         (possible ? can : cannot).push_back(decimalText(static_cast<int64_t>(rate)));

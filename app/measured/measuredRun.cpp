@@ -57,6 +57,7 @@ measuredRun::~measuredRun() {
 bool measuredRun::prepare(telAsioDriver& driver, measuringBP& processor, telText* failure) {
     f_driver = &driver;
     f_processor = &processor;
+    processor.beginRun();
     f_timing = std::make_unique<measure::SwitchTiming>(driver.bufActualSize(), driver.sampleRate());
     f_probe = std::make_unique<switchProbe>();
     f_machine = std::make_unique<machineProbe>();

@@ -59,6 +59,18 @@ void latencySignalOutput::render(telAsioDriver& driver, int32_t half, int64_t q)
 
 measuringBP::measuringBP(telAsioDriver* driver) : myBP(driver) {}
 
+void measuringBP::beginRun() {
+    f_probe = nullptr;
+    f_tap = nullptr;
+    f_latency = nullptr;
+    f_pairs.clear();
+    f_inputPaired.clear();
+    f_nextPosition = 0;
+    f_origin = 0;
+    f_originSet = false;
+    resetOutputReadyCalls();
+}
+
 void measuringBP::tapInputs(inputTap* tap) {
     f_tap = tap;
     f_pairs.clear();

@@ -38,6 +38,9 @@ class measuringBP : public myBP {
     // read once for both.
     void tapInputs(inputTap* tap);
     void playLatencySignal(latencySignalOutput* output) { f_latency = output; }
+    // Forgets every part and every position of an earlier run (a sweep runs one setting
+    // after another with the same processor). Before the parts are set up.
+    void beginRun();
 
     // A plain buffer switch is handled here in full (the position asked of the driver
     // once), so that no other driver call lands in the switch; a time-info switch takes

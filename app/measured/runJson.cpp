@@ -123,6 +123,11 @@ void runJson::findings(const runFindings& findings) {
     changed();
 }
 
+void runJson::sweep(const nlohmann::json& rows) {
+    f_document.setSection("sweep", rows);
+    changed();
+}
+
 void runJson::verdict(const measure::Verdict& verdict) {
     f_document.setVerdict(verdict);
     changed();

@@ -32,6 +32,8 @@ class runJson {
     void notice(const telText& line);
     void findings(const runFindings& findings);
     void verdict(const measure::Verdict& verdict);
+    // The rows of a sweep as far as it has gone.
+    void sweep(const nlohmann::json& rows);
 
     // Writes the document; false (and `why`) when it could not be.
     bool write(telText* why);

@@ -200,7 +200,8 @@ supervisedOutcome superviseRun(std::vector<telText> arguments, int32_t timeLimit
 
 bool wantsSupervision() {
     if (argumentCount() == 0 || given(supervisedSwitch)) return false;
-    const bool measuring = given(u"seconds") || given(u"json") || given(u"latency") || given(u"record");
+    const bool measuring = given(u"seconds") || given(u"json") || given(u"latency") || given(u"record") ||
+                           given(u"sweep") || given(u"html");
     return measuring && upperCaseText(valueOf(u"isolate")) != u"NO" && !given(u"conform") &&
            !given(u"list") && !given(u"probe") && !given(u"help") && !given(u"?") &&
            upperCaseText(valueOf(u"index")) != u"ALL";
@@ -232,6 +233,6 @@ int runSupervised() {
     printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS.");
     // A run that only measures (/latency alone) ends with 0 whatever happened, as it
     // would have on its own.
-    if (!given(u"seconds") && !given(u"json") && !given(u"record")) return 0;
+    if (!given(u"seconds") && !given(u"json") && !given(u"record") && !given(u"sweep")) return 0;
     return measure::exitStatusOf(outcome.verdictWord());
 }

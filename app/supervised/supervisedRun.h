@@ -19,7 +19,7 @@
 #include "measure/verdict.h"
 
 // Whether the command line asks for a supervised run: a measuring run (/seconds, /json,
-// /latency, /record) that is not itself the child, not /isolate=no, not the suite,
+// /latency, /record, /sweep, /html) that is not itself the child, not /isolate=no, not the suite,
 // /list, /probe, /help or every driver in turn (/index=all). Read from the switches
 // alone, before anything is printed.
 bool wantsSupervision();

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "conform/texts.h"
+#include "measure/sweepPlan.h"
 
 namespace conform {
 
@@ -20,11 +21,7 @@ std::string hertz(const std::vector<std::string>& rates) {
 
 } // namespace
 
-const std::vector<double>& standardRates() {
-    static const std::vector<double> rates{8000,  11025,  16000,  22050,  32000,  44100,  48000, 88200,
-                                           96000, 176400, 192000, 352800, 384000, 705600, 768000};
-    return rates;
-}
+const std::vector<double>& standardRates() { return measure::standardSampleRates(); }
 
 const std::vector<double>& nonsenseRates() {
     static const std::vector<double> rates{-1.0, 0.0, std::numeric_limits<double>::quiet_NaN(),

@@ -237,7 +237,7 @@ TEST_F(ProgramTextTest, StatusLoopWritesOnePassPerSleepUntilStopped) {
     LoopRecorder::cause = stopCause::endOfInput;
     LoopRecorder::passesBeforeStop = 1;
     int32_t passes = 0;
-    const statusLoopLimits twoSeconds{2, [&passes] { ++passes; }};
+    const statusLoopLimits twoSeconds{2, [&passes] { ++passes; }, {}};
     EXPECT_EQ(runStatusLoop(*object, ports, twoSeconds), stopCause::timeLimit);
     EXPECT_EQ(passes, 20);
     LoopRecorder::passesBeforeStop = 1;
