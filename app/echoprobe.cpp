@@ -13,6 +13,7 @@
 #include "app/report.h"
 #include "app/runLoop.h"
 #include "app/selection.h"
+#include "app/html/htmlFile.h"
 #include "app/supervised/childLink.h"
 #include "app/supervised/everyDriver.h"
 #include "app/sweep/sweepRun.h"
@@ -35,9 +36,11 @@ using measure::VerdictWord;
 // What the main block carries from step to step. The verdict starts as "error": until a
 // step says otherwise, the run could not be made as asked.
 struct mainState {
-    mainState(const programOptions& runOptions, runJson& report) : options(runOptions), json(report) {}
+    mainState(const programOptions& runOptions, runJson& report, htmlFile& page)
+        : options(runOptions), json(report), html(page) {}
     const programOptions& options;
     runJson& json;
+    htmlFile& html;
     measure::Verdict verdict{VerdictWord::error, {}};
     bool ran = false; // the driver was started
     bool swept = false; // a sweep got to its settings
@@ -221,6 +224,7 @@ void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& mea
     if (state.options.stats) printRunSummary(findings);
     if (stopStatus != ASE_OK) withDriverThrow(driver, u"");
     state.json.findings(findings);
+    state.html.findings(findings);
     state.finishedWithout(findings.verdict);
 }
 
@@ -315,10 +319,16 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
     closeSelectedDriver(driverList, selectedIndex);
 }
 
-// Writes the JSON report; a report that cannot be written is an output that failed.
+// Writes the HTML and the JSON report; a report that cannot be written is an output
+// that failed, which the JSON report (written last) then says.
 void finishReport(mainState& state) {
     state.json.verdict(state.verdict);
     telText why;
+    if (!state.html.write(state.json.document().document(), &why)) {
+        printMessage(why);
+        state.verdict.add(VerdictWord::error, utf8Text(why));
+        state.json.verdict(state.verdict);
+    }
     if (state.json.write(&why)) return;
     printMessage(why);
     state.verdict.add(VerdictWord::error, utf8Text(why));
@@ -351,18 +361,22 @@ int runMainBlock() {
         return status;
     }
     runJson json(options.jsonPath);
-    mainState state{options, json};
+    htmlFile html(options.htmlPath);
+    mainState state{options, json, html};
     if (options.stopsAfterOptions()) {
         if (options.usageError) {
             for (const telText& line : options.usageErrors) state.verdict.reasons.push_back(utf8Text(line));
             json.failure(options.usageErrors.empty() ? telText(u"a switch was given wrongly") : options.usageErrors[0]);
-            if (json.writable(nullptr)) finishReport(state);
+            if (json.writable(nullptr)) {
+                html.writable(nullptr);
+                finishReport(state);
+            }
         }
         printShutdown();
         return options.usageError ? exitStatus(state) : 0;
     }
     telText why;
-    if (!json.writable(&why)) {
+    if (!json.writable(&why) || !html.writable(&why)) {
         // A report that cannot be written is found before anything runs.
         printMessage(why);
         printShutdown();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/html/htmlFile.h"
 #include "conform/caseChild.h"
 #include "conform/checkList.h"
 #include "platform/childProcess.h"
@@ -330,5 +331,7 @@ conform::SuiteSettings suiteSettings(const programOptions& options) {
     settings.checks = options.checks;
     settings.jsonPath = options.jsonPath;
     settings.junitPath = options.junitPath;
+    settings.htmlPath = options.htmlPath;
+    settings.htmlPage = htmlOfDocument;
     return settings;
 }

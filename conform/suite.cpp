@@ -182,8 +182,9 @@ int runConformanceSuite(const SuiteSettings& settings) {
     // written means the suite cannot be run as asked.
     reportFile jsonFile(settings.jsonPath, u"JSON");
     reportFile junitFile(settings.junitPath, u"JUnit");
+    reportFile htmlFile(settings.htmlPage ? settings.htmlPath : std::nullopt, u"HTML");
     telText why;
-    if (!jsonFile.writable(&why) || !junitFile.writable(&why)) {
+    if (!jsonFile.writable(&why) || !junitFile.writable(&why) || !htmlFile.writable(&why)) {
         printMessage(why);
         return measure::exitStatusOf(measure::VerdictWord::error);
     }
@@ -232,7 +233,8 @@ int runConformanceSuite(const SuiteSettings& settings) {
     verdict.reasons = suiteReasons(drivers, settings.allDrivers);
     if (signal != 0) verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
     document.setVerdict(verdict);
-    const bool written = jsonFile.write(document.text(), &why) && junitFile.write(junitReport(drivers), &why);
+    const bool written = jsonFile.write(document.text(), &why) && junitFile.write(junitReport(drivers), &why) &&
+                         (!htmlFile.active() || htmlFile.write(settings.htmlPage(document.document()), &why));
     if (!written) {
         printMessage(why);
         verdict.add(measure::VerdictWord::error, utf8Text(why));

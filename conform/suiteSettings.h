@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace conform {
 
@@ -19,6 +22,9 @@ struct SuiteSettings {
     std::vector<std::string> checks;                    // /check=ID,...: only these (empty: every check)
     std::optional<std::u16string> jsonPath;             // /json=FILE
     std::optional<std::u16string> junitPath;            // /junit=FILE
+    std::optional<std::u16string> htmlPath;             // /html=FILE
+    // The HTML page of the suite's JSON document (the program's report writer).
+    std::function<std::string(const nlohmann::json&)> htmlPage;
 };
 
 } // namespace conform

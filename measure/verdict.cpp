@@ -62,8 +62,14 @@ void judgeCoverage(const RunFacts& facts, Verdict& verdict) {
         verdict.add(inconclusive, "the driver gave no sample positions: continuity and rate were not checked");
     else if (s.positionless > 0)
         verdict.add(inconclusive, counted(s.positionless, "switch", "switches") + " came without a sample position");
+    // No stretch of steady positions was long enough to fit the rate: a short run, or one
+    // whose positions broke too often.
+    const uint64_t breaks = s.gaps + s.repeats + s.backwards + s.shortSteps + s.positionJumps + s.hostLostRecords;
     if (s.switches > 0 && s.positionless < s.switches && !s.measuredRate)
-        verdict.add(inconclusive, formatted("the run was too short to judge (%.1f s)", facts.seconds));
+        verdict.add(inconclusive,
+                    breaks > 0 ? "the rate could not be measured: the positions broke " + std::to_string(breaks) +
+                                     formatted(" times in %.1f s", facts.seconds)
+                               : formatted("the run was too short to judge (%.1f s)", facts.seconds));
     if (s.hostLostRecords > 0)
         verdict.add(inconclusive, "the host lost " + counted(s.hostLostRecords, "switch record", "switch records"));
     if (facts.host.lostInputBlocks > 0)

@@ -1,5 +1,7 @@
 #include "app/measured/measuredRun.h"
 
+#include "app/html/plotData.h"
+
 #include <chrono>
 
 #include "app/measured/fileSink.h"
@@ -214,6 +216,10 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
         findings.machine.lateSwitchesInStalls = measure::lateIntervalsInStalls(
             f_timing->lateIntervals(f_stopNs), f_machine->stalls(), f_timing->periodNs().value_or(0.0));
     }
+
+    if (f_options.htmlPath && f_timing)
+        findings.timingPlots = std::make_shared<const report::TimingData>(timingPlotData(
+            *f_timing, findings.stats, f_startNs, f_machine ? f_machine->stalls() : std::vector<measure::Stall>{}));
 
     findings.host.analysisMissing = f_analysisMissing;
     if (f_tap) {

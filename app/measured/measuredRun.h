@@ -18,6 +18,7 @@
 #include "app/runLoop.h"
 #include "measure/runDocument.h"
 #include "measure/verdict.h"
+#include "report/reportData.h"
 
 // What a run gathered.
 struct runFindings {
@@ -34,6 +35,8 @@ struct runFindings {
     telText recordingPath; // as given on the command line
     uint64_t toneShortages = 0; // switches whose tone the callback computed itself
     measure::Verdict verdict;
+    // The timing plots' data, kept when an HTML report is asked for (/html).
+    std::shared_ptr<const report::TimingData> timingPlots;
 };
 
 class measuredRun {
@@ -87,5 +90,7 @@ class measuredRun {
 
 // The health summary, the round trip and the recording in the report's style.
 void printRunSummary(const runFindings& findings);
+// The same lines ("Switches  : 801 (801 expected)"), as UTF-8 text.
+std::vector<std::string> runSummaryLines(const runFindings& findings);
 // "Verdict: pass", "Verdict: fail: 3 gaps, 1 reset request".
 void printVerdict(const measure::Verdict& verdict);

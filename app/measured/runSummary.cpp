@@ -10,6 +10,16 @@
 
 namespace {
 
+// Where the lines go: the console, or a list (the HTML report's copy of the summary).
+std::vector<std::string>* collected = nullptr;
+
+void emit(const telText& line) {
+    if (collected != nullptr)
+        collected->push_back(utf8Text(line));
+    else
+        printMessage(line);
+}
+
 // printf-style figures into one line of the summary.
 void printLine(const char* label, const char* format, ...) {
     char figures[512];
@@ -19,7 +29,7 @@ void printLine(const char* label, const char* format, ...) {
     va_end(arguments);
     char line[600];
     std::snprintf(line, sizeof line, "%-10s: %s", label, figures);
-    printMessage(plat::fromNarrow(line));
+    emit(plat::fromNarrow(line));
 }
 
 uint64_t messagesOf(const runFindings& findings, int32_t selector) {
@@ -92,7 +102,7 @@ void printLatency(const measure::LatencyFacts& facts) {
 }
 
 void printRecording(const measure::RecordingFacts& r, const telText& path) {
-    printMessage(u"Recording : " + intToText(r.frames) + u" frames to " + path +
+    emit(u"Recording : " + intToText(r.frames) + u" frames to " + path +
                  (r.written ? telText() : u", not completed: " + plat::fromNarrow(r.error)));
     if (r.channelsLeftOut > 0)
         printLine("Recording", "%d inputs beyond the first 256 are not in it", r.channelsLeftOut);
@@ -109,11 +119,8 @@ void printRecording(const measure::RecordingFacts& r, const telText& path) {
     if (r.full) printLine("Recording", "stopped at its frame limit");
 }
 
-} // namespace
-
-void printRunSummary(const runFindings& findings) {
+void summarise(const runFindings& findings) {
     const measure::SwitchSummary& s = findings.stats;
-    printMessage(u""); // ends the status line
     printLine("Run", "%.3f s, stopped by %s", findings.seconds, stopCauseName(findings.cause));
     printLine("Switches", "%" PRIu64 " (%" PRIu64 " expected)", s.switches, s.expectedSwitches);
     printLine("Continuity",
@@ -172,6 +179,21 @@ void printRunSummary(const runFindings& findings) {
                   findings.machine.lateSwitchesInStalls, findings.machine.lateSwitchesInStalls == 1 ? "" : "es");
     if (findings.latency) printLatency(*findings.latency);
     if (findings.recording) printRecording(*findings.recording, findings.recordingPath);
+}
+
+} // namespace
+
+void printRunSummary(const runFindings& findings) {
+    printMessage(u""); // ends the status line
+    summarise(findings);
+}
+
+std::vector<std::string> runSummaryLines(const runFindings& findings) {
+    std::vector<std::string> lines;
+    collected = &lines;
+    summarise(findings);
+    collected = nullptr;
+    return lines;
 }
 
 void printVerdict(const measure::Verdict& verdict) {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "app/html/htmlFile.h"
 #include "app/options.h"
 #include "app/supervised/childLink.h"
 #include "asio/callBeacon.h"
@@ -208,8 +209,9 @@ bool wantsSupervision() {
 }
 
 int runSupervised() {
-    std::optional<telText> jsonPath, recordPath;
+    std::optional<telText> jsonPath, recordPath, htmlPath;
     if (given(u"json") && !valueOf(u"json").empty()) jsonPath = valueOf(u"json");
+    if (given(u"html") && !valueOf(u"html").empty()) htmlPath = valueOf(u"html");
     if (given(u"record") && !valueOf(u"record").empty()) recordPath = valueOf(u"record");
     std::vector<telText> arguments = plat::arguments();
     arguments.erase(arguments.begin(), arguments.begin() + (arguments.empty() ? 0 : 1));
@@ -223,11 +225,17 @@ int runSupervised() {
     }
     if (outcome.failureLine.empty()) return outcome.exitCode;
 
+    // The reports the child could not write, from what it had told.
+    const json document = outcome.document();
+    if (htmlPath) {
+        reportFile file(htmlPath, u"HTML");
+        telText why;
+        if (!file.writable(&why) || !file.write(htmlOfDocument(document), &why)) printMessage(why);
+    }
     if (jsonPath) {
         reportFile file(jsonPath, u"JSON");
         telText why;
-        if (!file.writable(&why) ||
-            !file.write(outcome.document().dump(2, ' ', false, json::error_handler_t::replace) + "\n", &why))
+        if (!file.writable(&why) || !file.write(document.dump(2, ' ', false, json::error_handler_t::replace) + "\n", &why))
             printMessage(why);
     }
     printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS.");

@@ -83,6 +83,12 @@ TEST(Verdict, EachFindingEarnsItsWordAndReason) {
              f.seconds = 0.1;
          },
          VerdictWord::inconclusive, "the run was too short to judge (0.1 s)"},
+        {"positions broken too often for the rate", [](RunFacts& f) {
+             f.stats.measuredRate.reset();
+             f.stats.gaps = 500;
+             f.seconds = 2.0;
+         },
+         VerdictWord::fail, "the rate could not be measured: the positions broke 500 times in 2.0 s"},
         {"a gap outweighs a host loss", [](RunFacts& f) {
              f.stats.gaps = 1;
              f.host.lostInputBlocks = 5;

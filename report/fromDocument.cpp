@@ -1,0 +1,204 @@
+#include "report/fromDocument.h"
+
+#include <string>
+
+namespace report {
+
+namespace {
+
+using json = nlohmann::json;
+
+// The value at `key` when it is there and of the wanted kind.
+template <class T> std::optional<T> valueAt(const json& object, const char* key) {
+    if (!object.is_object()) return std::nullopt;
+    const auto found = object.find(key);
+    if (found == object.end() || found->is_null()) return std::nullopt;
+    if constexpr (std::is_same_v<T, std::string>) {
+        if (!found->is_string()) return std::nullopt;
+    } else if constexpr (std::is_same_v<T, bool>) {
+        if (!found->is_boolean()) return std::nullopt;
+    } else {
+        if (!found->is_number()) return std::nullopt;
+    }
+    return found->get<T>();
+}
+
+template <class T> T valueOr(const json& object, const char* key, T otherwise) {
+    return valueAt<T>(object, key).value_or(otherwise);
+}
+
+const json& member(const json& object, const char* key) {
+    static const json none;
+    if (!object.is_object()) return none;
+    const auto found = object.find(key);
+    return found == object.end() ? none : *found;
+}
+
+std::optional<Outcome> outcomeOf(const json& word) {
+    if (!word.is_string()) return std::nullopt;
+    for (Outcome outcome :
+         {Outcome::pass, Outcome::fail, Outcome::inconclusive, Outcome::error, Outcome::interrupted})
+        if (word.get<std::string>() == outcomeName(outcome)) return outcome;
+    return std::nullopt;
+}
+
+std::vector<std::string> texts(const json& list) {
+    std::vector<std::string> result;
+    if (list.is_array())
+        for (const json& item : list)
+            if (item.is_string()) result.push_back(item.get<std::string>());
+    return result;
+}
+
+void takeDriver(const json& document, ReportData& data) {
+    const json& driver = member(document, "driver");
+    if (!valueAt<int32_t>(driver, "index")) return;
+    DriverFacts facts;
+    facts.index = valueOr<int32_t>(driver, "index", 0);
+    facts.description = valueOr<std::string>(driver, "description", "");
+    facts.clsid = valueOr<std::string>(driver, "clsid", "");
+    facts.name = valueAt<std::string>(driver, "name");
+    facts.version = valueAt<int32_t>(driver, "version");
+    facts.errorText = valueAt<std::string>(driver, "errorText");
+    if (facts.errorText && facts.errorText->empty()) facts.errorText.reset();
+    data.driver = facts;
+}
+
+void takeFigures(const json& document, ReportData& data) {
+    const json& figures = member(document, "figures");
+    if (!valueAt<int32_t>(figures, "asioVersion")) return;
+    const json& sizes = member(figures, "bufferSizes");
+    const json& latencies = member(figures, "latencies");
+    DriverFigures facts;
+    facts.asioVersion = valueOr<int32_t>(figures, "asioVersion", 0);
+    facts.inputs = valueOr<int32_t>(figures, "inputs", 0);
+    facts.outputs = valueOr<int32_t>(figures, "outputs", 0);
+    facts.bufferMin = valueOr<int32_t>(sizes, "min", 0);
+    facts.bufferMax = valueOr<int32_t>(sizes, "max", 0);
+    facts.bufferPreferred = valueOr<int32_t>(sizes, "preferred", 0);
+    facts.bufferActual = valueOr<int32_t>(sizes, "actual", 0);
+    facts.granularity = valueOr<int32_t>(sizes, "granularity", 0);
+    facts.sampleRate = valueOr<double>(figures, "sampleRate", 0.0);
+    facts.inputLatency = valueOr<int32_t>(latencies, "input", 0);
+    facts.outputLatency = valueOr<int32_t>(latencies, "output", 0);
+    data.figures = facts;
+
+    const json& channels = member(document, "channels");
+    if (!channels.is_array()) return;
+    for (const json& channel : channels) {
+        ChannelFacts facts;
+        facts.input = valueOr<std::string>(channel, "direction", "input") == "input";
+        facts.index = valueOr<int32_t>(channel, "channel", 0);
+        facts.name = valueOr<std::string>(channel, "name", "");
+        facts.sampleType = valueOr<std::string>(channel, "typeText", "");
+        facts.group = valueOr<int32_t>(channel, "group", 0);
+        facts.active = valueOr<bool>(channel, "active", false);
+        data.channels.push_back(facts);
+    }
+}
+
+// The round trip's figures; the program adds the plots' data.
+void takeLatency(const json& document, ReportData& data) {
+    const json& latency = member(document, "latency");
+    if (!latency.is_object()) return;
+    LatencyData facts;
+    facts.sampleRate = valueOr<double>(member(document, "figures"), "sampleRate", 0.0);
+    facts.output = valueOr<int32_t>(latency, "output", 0);
+    facts.input = valueOr<int32_t>(latency, "input", 0);
+    facts.roundTripSamples = valueAt<double>(latency, "measuredSamples");
+    facts.roundTripMs = valueAt<double>(latency, "measuredMs");
+    facts.reportedSamples = valueOr<int64_t>(latency, "reportedSamples", 0);
+    facts.unreportedSamples = valueAt<double>(latency, "unreportedSamples");
+    facts.gainDb = valueOr<double>(latency, "gainDb", 0.0);
+    facts.inverted = valueOr<bool>(latency, "inverted", false);
+    facts.glitches = valueOr<int64_t>(latency, "glitches", 0);
+    facts.foundLag = facts.roundTripSamples.value_or(0.0);
+    data.latency = facts;
+}
+
+void takeSweep(const json& document, ReportData& data) {
+    const json& rows = member(document, "sweep");
+    if (!rows.is_array()) return;
+    for (const json& row : rows) {
+        SweepRow facts;
+        facts.rate = valueOr<double>(row, "rate", 0.0);
+        facts.buffer = valueOr<int32_t>(row, "buffer", 0);
+        facts.accepted = valueOr<bool>(row, "accepted", false);
+        facts.refusal = valueOr<std::string>(row, "refusal", "");
+        const json& reported = member(row, "reportedLatency");
+        facts.inputLatency = valueOr<int32_t>(reported, "input", 0);
+        facts.outputLatency = valueOr<int32_t>(reported, "output", 0);
+        const json& latency = member(row, "latency");
+        facts.roundTripSamples = valueAt<double>(latency, "measuredSamples");
+        facts.roundTripMs = valueAt<double>(latency, "measuredMs");
+        facts.unreportedSamples = valueAt<double>(latency, "unreportedSamples");
+        const json& stats = member(row, "stats");
+        facts.switches = valueOr<uint64_t>(stats, "switches", 0);
+        facts.expectedSwitches = valueOr<uint64_t>(stats, "expectedSwitches", 0);
+        facts.lateSwitches = valueOr<uint64_t>(stats, "late", 0);
+        facts.longestIntervalUs = valueOr<double>(member(stats, "intervalUs"), "max", 0.0);
+        facts.hostLoad = valueOr<double>(stats, "hostLoad", 0.0);
+        facts.verdict = outcomeOf(member(row, "verdict")).value_or(Outcome::error);
+        facts.reasons = texts(member(row, "reasons"));
+        data.sweep.push_back(facts);
+    }
+}
+
+std::vector<ConformanceCheck> checksOf(const json& list) {
+    std::vector<ConformanceCheck> checks;
+    if (!list.is_array()) return checks;
+    for (const json& check : list) {
+        ConformanceCheck facts;
+        facts.id = valueOr<std::string>(check, "id", "");
+        const std::string result = valueOr<std::string>(check, "result", "fail");
+        facts.result = result == "pass"   ? CheckResult::pass
+                       : result == "warn" ? CheckResult::warn
+                       : result == "skip" ? CheckResult::skip
+                                          : CheckResult::fail;
+        facts.detail = valueOr<std::string>(check, "detail", "");
+        facts.seconds = valueOr<double>(check, "seconds", 0.0);
+        checks.push_back(facts);
+    }
+    return checks;
+}
+
+void takeConformance(const json& document, ReportData& data) {
+    const json& conformance = member(document, "conformance");
+    if (!conformance.is_object()) return;
+    if (member(conformance, "drivers").is_array()) {
+        for (const json& driver : member(conformance, "drivers")) {
+            ConformanceDriver facts;
+            facts.driver = std::to_string(valueOr<int32_t>(driver, "index", 0)) + ": " +
+                           valueOr<std::string>(driver, "description", "");
+            facts.checks = checksOf(member(driver, "checks"));
+            data.conformance.push_back(facts);
+        }
+        return;
+    }
+    ConformanceDriver facts;
+    facts.driver = data.driver ? data.driver->description : std::string();
+    facts.checks = checksOf(member(conformance, "checks"));
+    data.conformance.push_back(facts);
+}
+
+} // namespace
+
+ReportData reportDataFromDocument(const json& document) {
+    ReportData data;
+    const json& tool = member(document, "tool");
+    data.tool.version = valueOr<std::string>(tool, "version", "");
+    data.tool.bits = valueOr<int>(tool, "bits", 0);
+    takeDriver(document, data);
+    takeFigures(document, data);
+    data.verdict = outcomeOf(member(document, "verdict"));
+    data.reasons = texts(member(document, "reasons"));
+    if (const std::optional<std::string> failure = valueAt<std::string>(document, "failure");
+        failure && data.reasons.empty())
+        data.reasons.push_back(*failure);
+    takeLatency(document, data);
+    takeSweep(document, data);
+    takeConformance(document, data);
+    return data;
+}
+
+} // namespace report
