@@ -203,16 +203,24 @@ void SwitchTiming::RateFit::add(double x, double y) {
     comomentXY += dx * (y - meanY);
 }
 
+namespace {
+constexpr uint64_t minimumStretchPoints = 3;
+} // namespace
+
 void SwitchTiming::breakRateStretch() {
     if (binHasPoint_) {
         stretch_.add(binX_, binY_);
         binHasPoint_ = false;
     }
     // Within a stretch the comoments are the sums of squares about its own means: adding
-    // them up fits one slope with an intercept per stretch.
-    pooledXX_ += stretch_.comomentXX;
-    pooledXY_ += stretch_.comomentXY;
-    pooledPoints_ += stretch_.count;
+    // them up fits one slope with an intercept per stretch. A stretch of fewer than three
+    // 100 ms points says nothing of the clock: the positions broke too soon, and its two
+    // earliest switches may both be late (a driver that falls behind between its gaps).
+    if (stretch_.count >= minimumStretchPoints) {
+        pooledXX_ += stretch_.comomentXX;
+        pooledXY_ += stretch_.comomentXY;
+        pooledPoints_ += stretch_.count;
+    }
     stretch_ = RateFit{};
     stretchStarted_ = false;
 }
@@ -336,6 +344,7 @@ SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const 
     constexpr int64_t minimumSpanNs = 100'000'000;
     RateFit last = stretch_;
     if (binHasPoint_) last.add(binX_, binY_); // the bin still open
+    if (last.count < minimumStretchPoints) last = RateFit{};
     const double xx = pooledXX_ + last.comomentXX;
     const double xy = pooledXY_ + last.comomentXY;
     const uint64_t points = pooledPoints_ + last.count;

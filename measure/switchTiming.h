@@ -92,7 +92,8 @@ struct SwitchSummary {
     // The rate the positions advance at against the host clock, from 0.5 s after the first
     // switch: the least-squares slope through the earliest switch of every 100 ms, with
     // every stretch between discontinuities of the positions (gaps, jumps, repeats, a host
-    // loss) fitted with an intercept of its own. A callback can come late, never early, so
+    // loss) fitted with an intercept of its own; stretches of fewer than three such points
+    // are left out (empty when none is left). A callback can come late, never early, so
     // the earliest ones trace the driver's clock, and a stall of the machine (late
     // callbacks that then follow in a burst) does not bend the line.
     std::optional<double> measuredRate;
