@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/html/htmlFile.h"
 #include "app/inventory/driverInventory.h"
 #include "app/inventory/probe.h"
 #include "app/measured/measuredRun.h"
@@ -13,19 +14,18 @@
 #include "app/report.h"
 #include "app/runLoop.h"
 #include "app/selection.h"
-#include "app/html/htmlFile.h"
 #include "app/supervised/childLink.h"
 #include "app/supervised/everyDriver.h"
-#include "app/sweep/sweepRun.h"
 #include "app/supervised/supervisedRun.h"
+#include "app/sweep/sweepRun.h"
 #include "asio/leftInMemory.h"
-#include "measure/sweepPlan.h"
 #include "asio/telAsioBufferProcessor.h"
 #include "asio/telAsioDriverList.h"
 #include "conform/caseChild.h"
 #include "conform/suite.h"
 #include "core/telClasses.h"
 #include "measure/bufferSizes.h"
+#include "measure/sweepPlan.h"
 #include "platform/platform.h"
 #include "util/telUtils.h"
 
@@ -42,8 +42,8 @@ struct mainState {
     runJson& json;
     htmlFile& html;
     measure::Verdict verdict{VerdictWord::error, {}};
-    bool ran = false; // the driver was started
-    bool swept = false; // a sweep got to its settings
+    bool ran = false;             // the driver was started
+    bool swept = false;           // a sweep got to its settings
     std::vector<telText> notices; // to be said after the report
 
     // A step that could not be done: its line is the failure, and the reason.
@@ -60,7 +60,9 @@ struct mainState {
     void finishedWithout(measure::Verdict findings) { verdict = std::move(findings); }
 };
 
-void printShutdown() { printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS."); }
+void printShutdown() {
+    printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS.");
+}
 
 // One line that names an exception which escaped the work. Guarded, since printing
 // itself may fail the same way (a bad_alloc).
@@ -133,7 +135,8 @@ bool initialise(telAsioDriver& driver, mainState& state) {
         if (!setRequestedRate(driver, state)) return false;
         measure::BufferSizeRule rule{};
         figures.reset();
-        if (driver.getBufferSize(rule.min, rule.max, rule.preferred, rule.granularity) == ASE_OK) figures = rule;
+        if (driver.getBufferSize(rule.min, rule.max, rule.preferred, rule.granularity) == ASE_OK)
+            figures = rule;
     }
     int32_t size = defaultBufferSize(figures);
     if (state.options.bufferSize) {
@@ -219,8 +222,8 @@ void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& mea
     // A driver that refuses to stop may go on calling back: take its buffers and its
     // callback slot away before the processor goes.
     if (stopStatus != ASE_OK) driver.release();
-    const runFindings findings =
-        measured.finish(driver, processor, cause, stopStatus, cause == stopCause::interrupt ? runStopSignal() : 0);
+    const runFindings findings = measured.finish(driver, processor, cause, stopStatus,
+                                                 cause == stopCause::interrupt ? runStopSignal() : 0);
     if (state.options.stats) printRunSummary(findings);
     if (stopStatus != ASE_OK) withDriverThrow(driver, u"");
     state.json.findings(findings);
@@ -252,8 +255,9 @@ void runDriver(telAsioDriver& driver, myBP& processor, mainState& state) {
     }
 
     if (state.options.sweep) {
-        const sweepOutcome outcome = runSweep(driver, static_cast<measuringBP&>(processor), state.options,
-                                              [&state](const nlohmann::json& rows) { state.json.sweep(rows); });
+        const sweepOutcome outcome =
+            runSweep(driver, static_cast<measuringBP&>(processor), state.options,
+                     [&state](const nlohmann::json& rows) { state.json.sweep(rows); });
         state.ran = outcome.started;
         state.swept = true;
         state.finishedWithout(outcome.verdict);
@@ -299,14 +303,17 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
     }
     int32_t selectedIndex = 0;
     telText failure;
-    telAsioDriver* driver = selectAndOpenDriver(driverList, state.options.requestedIndex, selectedIndex, &failure);
-    if (driverList.numDrv() > 0) state.json.describeEntry(driverList, state.options.requestedIndex, selectedIndex);
+    telAsioDriver* driver =
+        selectAndOpenDriver(driverList, state.options.requestedIndex, selectedIndex, &failure);
+    if (driverList.numDrv() > 0)
+        state.json.describeEntry(driverList, state.options.requestedIndex, selectedIndex);
     if (driver == nullptr) {
         state.failed(failure);
         return;
     }
     if (!initialise(*driver, state)) {
-        if (plat::interruptRequested() && state.verdict.reasons.empty()) state.interrupted("before the driver started");
+        if (plat::interruptRequested() && state.verdict.reasons.empty())
+            state.interrupted("before the driver started");
         return;
     }
     if (plat::interruptRequested()) {
@@ -365,8 +372,10 @@ int runMainBlock() {
     mainState state{options, json, html};
     if (options.stopsAfterOptions()) {
         if (options.usageError) {
-            for (const telText& line : options.usageErrors) state.verdict.reasons.push_back(utf8Text(line));
-            json.failure(options.usageErrors.empty() ? telText(u"a switch was given wrongly") : options.usageErrors[0]);
+            for (const telText& line : options.usageErrors)
+                state.verdict.reasons.push_back(utf8Text(line));
+            json.failure(options.usageErrors.empty() ? telText(u"a switch was given wrongly")
+                                                     : options.usageErrors[0]);
             if (json.writable(nullptr)) {
                 html.writable(nullptr);
                 finishReport(state);

@@ -12,14 +12,35 @@
 namespace {
 
 // Every switch the program knows, by the name its routines match.
-constexpr const char16_t* knownSwitches[] = {u"index", u"skipcp", u"nosine", u"noloop", u"seconds",
-                                             u"stats", u"json",   u"list",   u"probe",  u"buffer",
-                                             u"rate",  u"latency", u"record", u"help",  u"?",
-                                             u"conform", u"timeout", u"isolate", u"junit", u"check",
-                                             u"sweep", u"html",
-                                             u"supervised", conform::caseSwitch, plat::childEndsSwitch};
+constexpr const char16_t* knownSwitches[] = {u"index",
+                                             u"skipcp",
+                                             u"nosine",
+                                             u"noloop",
+                                             u"seconds",
+                                             u"stats",
+                                             u"json",
+                                             u"list",
+                                             u"probe",
+                                             u"buffer",
+                                             u"rate",
+                                             u"latency",
+                                             u"record",
+                                             u"help",
+                                             u"?",
+                                             u"conform",
+                                             u"timeout",
+                                             u"isolate",
+                                             u"junit",
+                                             u"check",
+                                             u"sweep",
+                                             u"html",
+                                             u"supervised",
+                                             conform::caseSwitch,
+                                             plat::childEndsSwitch};
 
-bool isSwitchLead(char16_t ch) { return ch == u'/' || ch == u'-' || ch == u'\\'; }
+bool isSwitchLead(char16_t ch) {
+    return ch == u'/' || ch == u'-' || ch == u'\\';
+}
 
 // The name of a switch argument: what follows its lead up to "=" or ":".
 telText switchName(const telText& argument) {
@@ -30,7 +51,8 @@ telText switchName(const telText& argument) {
 } // namespace
 
 bool isSwitchNamed(const telText& argument, const char16_t* name) {
-    return argument.size() >= 2 && isSwitchLead(argument[0]) && upperCaseText(switchName(argument)) == upperCaseText(name);
+    return argument.size() >= 2 && isSwitchLead(argument[0]) &&
+           upperCaseText(switchName(argument)) == upperCaseText(name);
 }
 
 namespace {
@@ -55,7 +77,9 @@ telText valueOf(const char16_t* name) {
     return value;
 }
 
-bool given(const char16_t* name) { return switchPresent(name, telFalse) != 0; }
+bool given(const char16_t* name) {
+    return switchPresent(name, telFalse) != 0;
+}
 
 // A switch given wrongly: its line, printed and kept for the JSON report.
 void refuseSwitch(programOptions& options, const telText& line) {
@@ -168,16 +192,23 @@ void readConformanceSwitches(programOptions& options) {
     options.allDrivers = everyDriver && (options.conform || options.secondsGiven || options.sweep);
     if (options.allDrivers) options.requestedIndex = 0;
     if (everyDriver && !options.allDrivers && options.measures())
-        refuseSwitch(options, u"/index=all runs every installed driver in turn only with /seconds, /sweep or /conform.");
+        refuseSwitch(
+            options,
+            u"/index=all runs every installed driver in turn only with /seconds, /sweep or /conform.");
     if (options.allDrivers && !options.conform && options.recordGiven)
-        refuseSwitch(options, u"/record writes one file for one driver; give /index=N with it, not /index=all.");
+        refuseSwitch(options,
+                     u"/record writes one file for one driver; give /index=N with it, not /index=all.");
     if (options.allDrivers && !options.conform && options.htmlPath)
-        refuseSwitch(options, u"/html writes the report of one driver; give /index=N with it, not /index=all.");
+        refuseSwitch(options,
+                     u"/html writes the report of one driver; give /index=N with it, not /index=all.");
     // A sweep is a run of its own kind: it does not go with another one.
     if (options.sweep && options.recordGiven)
-        refuseSwitch(options, u"/record writes one file for one setting; record with /rate=R /buffer=N, not /sweep.");
+        refuseSwitch(options,
+                     u"/record writes one file for one setting; record with /rate=R /buffer=N, not /sweep.");
     if (options.sweep && (options.probe || options.list || options.conform))
-        refuseSwitch(options, u"/sweep runs the driver at every setting; it does not go with /probe, /list or /conform.");
+        refuseSwitch(
+            options,
+            u"/sweep runs the driver at every setting; it does not go with /probe, /list or /conform.");
     if (options.htmlPath && options.list)
         refuseSwitch(options, u"/html reports a run of one driver; /list runs none.");
     if (given(u"timeout")) {
@@ -213,7 +244,9 @@ void readConformanceSwitches(programOptions& options) {
             if (known) options.checks.push_back(id);
             begin = end + 1;
         }
-        if (!known) refuseValue(options, u"check", value, u"ids of checks separated by commas, as in /check=figures,start-stop");
+        if (!known)
+            refuseValue(options, u"check", value,
+                        u"ids of checks separated by commas, as in /check=figures,start-stop");
     }
 }
 
@@ -235,7 +268,8 @@ void printUsage() {
 
 void printFullUsage() {
     printMessage(u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
-    printMessage(u"                 [/seconds=N] [/stats] [/json=FILE] [/list] [/probe] [/buffer=N] [/rate=R]");
+    printMessage(
+        u"                 [/seconds=N] [/stats] [/json=FILE] [/list] [/probe] [/buffer=N] [/rate=R]");
     printMessage(u"                 [/latency[=OUT,IN]] [/record=FILE.wav] [/sweep] [/html=FILE] [/help]");
     printMessage(u"                 [/conform [/check=ID,...] [/junit=FILE]] [/timeout=S] [/isolate=no]");
     printMessage(u"");
@@ -254,7 +288,8 @@ void printFullUsage() {
     printMessage(u"         latency - measure the round trip from output OUT to input IN (default 1,1)");
     printMessage(u"                   through a cable or the driver's own loopback");
     printMessage(u"         record - record the inputs to a WAV file");
-    printMessage(u"         sweep - run at every rate and a choice of buffer sizes, /seconds each (default 2)");
+    printMessage(
+        u"         sweep - run at every rate and a choice of buffer sizes, /seconds each (default 2)");
     printMessage(u"         html - write a report with plots of what was measured to FILE");
     printMessage(u"         conform - check the driver against what hosts rely on, each check in a process");
     printMessage(u"                   of its own (/index=all: every installed driver in turn)");
@@ -266,7 +301,8 @@ void printFullUsage() {
     printMessage(u"         junit - write the checks' results to FILE as a JUnit XML report");
     printMessage(u"         help - show this text");
     printMessage(u"");
-    printMessage(u"         With /seconds, /json, /record or /sweep the exit status tells the outcome: 0 pass,");
+    printMessage(
+        u"         With /seconds, /json, /record or /sweep the exit status tells the outcome: 0 pass,");
     printMessage(u"         1 fail or inconclusive, 2 error (the run could not be made as asked),");
     printMessage(u"         128+N stopped by signal N.");
     printMessage(u"");
@@ -304,7 +340,8 @@ std::optional<double> readRate(const telText& text) {
     const size_t point = text.find(u'.');
     const telText whole = text.substr(0, point);
     const telText fraction = point == telText::npos ? telText() : text.substr(point + 1);
-    if (whole.empty() || whole.size() > 9 || (point != telText::npos && fraction.empty()) || fraction.size() > 9)
+    if (whole.empty() || whole.size() > 9 || (point != telText::npos && fraction.empty()) ||
+        fraction.size() > 9)
         return std::nullopt;
     const std::optional<int64_t> wholePart = readWholeNumber(whole);
     const std::optional<int64_t> fractionPart = fraction.empty() ? 0 : readWholeNumber(fraction);

@@ -6,8 +6,8 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace {
@@ -55,7 +55,11 @@ void BM_SweepOverheadPerSetting(benchmark::State& state) {
     state.counters["overhead_s_per_setting"] = overhead;
     std::remove(registry.c_str());
 }
-BENCHMARK(BM_SweepOverheadPerSetting)->Iterations(1)->Repetitions(3)->UseManualTime()->Unit(benchmark::kSecond);
+BENCHMARK(BM_SweepOverheadPerSetting)
+    ->Iterations(1)
+    ->Repetitions(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
 
 // The whole conformance suite, every check in a process of its own (the target is under
 // 15 s).

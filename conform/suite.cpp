@@ -47,15 +47,6 @@ std::string resultLine(const CheckReport& report) {
            report.outcome.detail;
 }
 
-std::string clsidText(const plat::Guid& guid) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned>(guid.data1), guid.data2, guid.data3, guid.data4[0], guid.data4[1],
-                  guid.data4[2], guid.data4[3], guid.data4[4], guid.data4[5], guid.data4[6], guid.data4[7]);
-    return text;
-}
-
-
 std::vector<const CheckEntry*> selectedChecks(const SuiteSettings& settings) {
     std::vector<const CheckEntry*> checks;
     for (const CheckEntry& check : allChecks()) {
@@ -113,7 +104,7 @@ DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettin
     result.description = driverText(list.asioGetDriverName(id));
     plat::Guid clsid{};
     list.asioGetDriverCLSID(id, clsid);
-    result.clsid = clsidText(clsid);
+    result.clsid = guidText(clsid);
 
     print("");
     print("Conformance of " + result.description + " (index " + std::to_string(index) + "), " +
@@ -228,12 +219,15 @@ int runConformanceSuite(const SuiteSettings& settings) {
     document.setSection("conformance", conformanceSection(drivers, settings.allDrivers,
                                                           settings.timeLimitSeconds, settings.isolate));
     measure::Verdict verdict;
-    verdict.word = status == 0 ? measure::VerdictWord::pass
-                               : status == 1 ? measure::VerdictWord::fail : measure::VerdictWord::error;
+    verdict.word = status == 0   ? measure::VerdictWord::pass
+                   : status == 1 ? measure::VerdictWord::fail
+                                 : measure::VerdictWord::error;
     verdict.reasons = suiteReasons(drivers, settings.allDrivers);
-    if (signal != 0) verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
+    if (signal != 0)
+        verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
     document.setVerdict(verdict);
-    const bool written = jsonFile.write(document.text(), &why) && junitFile.write(junitReport(drivers), &why) &&
+    const bool written = jsonFile.write(document.text(), &why) &&
+                         junitFile.write(junitReport(drivers), &why) &&
                          (!htmlFile.active() || htmlFile.write(settings.htmlPage(document.document()), &why));
     if (!written) {
         printMessage(why);

@@ -33,7 +33,8 @@ std::vector<int32_t> sweepBufferSizes(const BufferSizeRule& rule, size_t most) {
         // By distance in octaves from the preferred size.
         const auto octaves = [centre](int64_t size) {
             int64_t steps = 0;
-            for (int64_t low = std::min(size, centre), high = std::max(size, centre); low * 2 <= high; low *= 2)
+            for (int64_t low = std::min(size, centre), high = std::max(size, centre); low * 2 <= high;
+                 low *= 2)
                 ++steps;
             return steps;
         };

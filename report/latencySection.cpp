@@ -15,17 +15,6 @@ namespace {
 // Glitches drawn one plot each; the figures count all of them.
 constexpr size_t glitchPlots = 4;
 
-Axis axisOf(const TickedRange& range, std::string label, std::string unit) {
-    Axis axis;
-    axis.label = std::move(label);
-    axis.unit = std::move(unit);
-    axis.min = range.min;
-    axis.max = range.max;
-    axis.ticks = range.ticks;
-    axis.step = range.step;
-    return axis;
-}
-
 std::string samples(double value) {
     return compactNumber(value, 7) + " samples";
 }
@@ -73,7 +62,7 @@ std::string correlationPlot(const LatencyData& latency) {
         compactNumber(points.back().lag) + " samples; peak " + compactNumber(peak->value, 4) + " at lag " +
         compactNumber(peak->lag) + ", lag found " + samples(latency.foundLag) + ".";
     SvgPlot plot("correlation", "Correlation around the found lag", description,
-                 axisOf(xRange, "Lag", "samples"), axisOf(yRange, "Correlation", "normalised"));
+                 axisFromRange(xRange, "Lag", "samples"), axisFromRange(yRange, "Correlation", "normalised"));
     std::vector<Point> line;
     std::vector<Mark> marks;
     for (const CorrelationPoint& point : points) {
@@ -114,8 +103,8 @@ std::string roundTripPlot(const LatencyData& latency) {
                                     " bursts over " + compactNumber(end, 4) + " s: from " +
                                     samples(fewest->roundTrip) + " to " + samples(most->roundTrip) +
                                     "; the driver reports " + samples(double(latency.reportedSamples)) + ".";
-    SvgPlot plot("round-trips", "Round trip of every burst", description, axisOf(xRange, "Time", "s"),
-                 axisOf(yRange, "Round trip", "samples"));
+    SvgPlot plot("round-trips", "Round trip of every burst", description, axisFromRange(xRange, "Time", "s"),
+                 axisFromRange(yRange, "Round trip", "samples"));
     std::vector<Mark> marks;
     for (const Point& point : decimateMinMax(points, xRange.min, xRange.max, SvgPlot::columns()))
         marks.push_back(
@@ -156,8 +145,8 @@ std::string glitchPlot(const GlitchSnapshot& snapshot, size_t number) {
                                     std::to_string(snapshot.windowStart + int64_t(count) - 1) +
                                     ", around the glitch at position " + std::to_string(snapshot.position) +
                                     ".";
-    SvgPlot plot(name, title, description, axisOf(xRange, "Input position", "samples"),
-                 axisOf(yRange, "Sample value", "full scale"));
+    SvgPlot plot(name, title, description, axisFromRange(xRange, "Input position", "samples"),
+                 axisFromRange(yRange, "Sample value", "full scale"));
     const int columns = SvgPlot::columns();
     plot.line(decimateMinMax(expected, xRange.min, xRange.max, columns), Colour::blue, "expected", true);
     plot.line(decimateMinMax(recorded, xRange.min, xRange.max, columns), Colour::vermillion, "recorded");

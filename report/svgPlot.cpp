@@ -9,6 +9,18 @@
 
 namespace report {
 
+Axis axisFromRange(const TickedRange& range, std::string label, std::string unit, Scale scale) {
+    Axis axis;
+    axis.label = std::move(label);
+    axis.unit = std::move(unit);
+    axis.min = range.min;
+    axis.max = range.max;
+    axis.ticks = range.ticks;
+    axis.step = range.step;
+    axis.scale = scale;
+    return axis;
+}
+
 namespace {
 
 constexpr double marginLeft = 74, marginRight = 18, marginBottom = 46, marginTopBare = 14;

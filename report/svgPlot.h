@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "report/axisTicks.h"
 #include "report/decimate.h"
 
 namespace report {
@@ -33,6 +34,10 @@ struct Axis {
     double step = 1; // for the tick labels' decimals
     Scale scale = Scale::linear;
 };
+
+// An axis over a ticked range.
+Axis axisFromRange(const TickedRange& range, std::string label, std::string unit,
+                   Scale scale = Scale::linear);
 
 // Columns of a histogram: x0 … x1 at height y.
 struct Column {

@@ -33,22 +33,10 @@ double intervalAxisTop(const TimingData& timing, double largest) {
     return std::clamp(largest * 1.05, reach, std::max(reach, timing.periodUs * 4));
 }
 
-Axis fromRange(const TickedRange& range, std::string label, std::string unit, Scale scale = Scale::linear) {
-    Axis axis;
-    axis.label = std::move(label);
-    axis.unit = std::move(unit);
-    axis.min = range.min;
-    axis.max = range.max;
-    axis.ticks = range.ticks;
-    axis.step = range.step;
-    axis.scale = scale;
-    return axis;
-}
-
 // A log axis of counts that starts below 1, so that a single count is a visible column.
 Axis countAxis(uint64_t largest) {
     const TickedRange decades = logRange(1, double(std::max<uint64_t>(largest, 2)));
-    Axis axis = fromRange(decades, "Intervals", "count", Scale::log);
+    Axis axis = axisFromRange(decades, "Intervals", "count", Scale::log);
     axis.min = 0.5;
     return axis;
 }
@@ -112,7 +100,7 @@ std::string intervalHistogram(const TimingData& timing) {
         description += " " + std::to_string(offScale) + " intervals longer than " + us(xRange.max) +
                        " are counted in the last column.";
     SvgPlot plot("intervals-histogram", "Callback intervals: histogram", description,
-                 fromRange(xRange, "Interval between switches", "µs"), countAxis(largestCount));
+                 axisFromRange(xRange, "Interval between switches", "µs"), countAxis(largestCount));
     plot.columnsOf(std::move(bars), Colour::skyBlue,
                    offScale > 0 ? "intervals (last column: also all longer)" : "intervals");
     if (timing.periodUs > 0)
@@ -176,8 +164,8 @@ std::string intervalTimeline(const TimingData& timing, double end) {
     if (largest > yRange.max) description += " (values above " + us(yRange.max) + " drawn at the top edge)";
     description += "; period " + us(timing.periodUs) + ", late threshold " + us(timing.lateThresholdUs) + ".";
 
-    SvgPlot plot("intervals-timeline", "Callback intervals over the run", "", fromRange(xRange, "Time", "s"),
-                 fromRange(yRange, "Interval", "µs"));
+    SvgPlot plot("intervals-timeline", "Callback intervals over the run", "",
+                 axisFromRange(xRange, "Time", "s"), axisFromRange(yRange, "Interval", "µs"));
     const int columns = plot.columns();
     plot.band(decimateRanges(ranges, xRange.min, xRange.max, columns), Colour::skyBlue, "min … max per bin");
     plot.line(decimateMinMax(means, xRange.min, xRange.max, columns), Colour::blue, "mean per bin");
@@ -228,8 +216,8 @@ std::string hostTime(const TimingData& timing, double end) {
         "Host time per buffer switch over " + compactNumber(end, 4) + " s, mean and maximum of every " +
         compactNumber(timing.binSeconds * 1000, 3) + " ms, largest " + us(largest) +
         ", against the period of " + us(timing.periodUs) + " (logarithmic scale).";
-    SvgPlot plot("host-time", "Host time per switch", description, fromRange(xRange, "Time", "s"),
-                 fromRange(yRange, "Host time", "µs", Scale::log));
+    SvgPlot plot("host-time", "Host time per switch", description, axisFromRange(xRange, "Time", "s"),
+                 axisFromRange(yRange, "Host time", "µs", Scale::log));
     const int columns = plot.columns();
     plot.line(decimateMinMax(maxima, xRange.min, xRange.max, columns), Colour::orange, "max per bin");
     plot.line(decimateMinMax(means, xRange.min, xRange.max, columns), Colour::blue, "mean per bin");

@@ -65,7 +65,9 @@ void StreamEngine::stop() {
     thread_.join();
 }
 
-void StreamEngine::windDown(int32_t switches) { slotsLeft_.store(switches > 0 ? switches : 0); }
+void StreamEngine::windDown(int32_t switches) {
+    slotsLeft_.store(switches > 0 ? switches : 0);
+}
 
 StreamStats StreamEngine::stats() const {
     StreamStats stats;

@@ -44,6 +44,8 @@ int32_t copyWideTextToBuffer(const telText& text, char16_t* destination, int32_t
 // UTF-16 to UTF-8 (for documents that are UTF-8 by definition); an unpaired surrogate
 // becomes U+FFFD.
 std::string utf8Text(const telText& text);
+// "{E0B0A001-7C3D-4E5F-8A9B-0C1D2E3F4A31}": a class identifier as the registry writes it.
+std::string guidText(const plat::Guid& guid);
 telText dateText(const plat::CalendarTime& time);
 telText timeText(const plat::CalendarTime& time);
 

@@ -1,5 +1,7 @@
-// Text shaping: trimming, ASCII upper case, padding, copying into fixed buffers.
+// Text shaping: trimming, ASCII upper case, padding, copying into fixed buffers, UTF-8,
+// and a class identifier as text.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "util/telUtils.h"
@@ -67,4 +69,12 @@ int32_t copyWideTextToBuffer(const telText& text, char16_t* destination, int32_t
 
 std::string utf8Text(const telText& text) {
     return plat::toUtf8(text);
+}
+
+std::string guidText(const plat::Guid& guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(guid.data1), guid.data2, guid.data3, guid.data4[0], guid.data4[1],
+                  guid.data4[2], guid.data4[3], guid.data4[4], guid.data4[5], guid.data4[6], guid.data4[7]);
+    return text;
 }

@@ -16,7 +16,8 @@ std::string commandLine() {
     const std::vector<telText> arguments = plat::arguments();
     for (size_t i = 1; i < arguments.size(); ++i) {
         const telText upper = upperCaseText(arguments[i]);
-        if (upper.rfind(u"/SUPERVISED", 0) == 0 || upper.find(upperCaseText(plat::childEndsSwitch)) != telText::npos)
+        if (upper.rfind(u"/SUPERVISED", 0) == 0 ||
+            upper.find(upperCaseText(plat::childEndsSwitch)) != telText::npos)
             continue;
         line += " " + utf8Text(arguments[i]);
     }
@@ -54,7 +55,8 @@ bool htmlFile::write(const nlohmann::json& document, telText* why) {
         const size_t colon = line.find(": ");
         if (colon == std::string::npos) continue;
         std::string label = line.substr(0, colon);
-        while (!label.empty() && label.back() == ' ') label.pop_back();
+        while (!label.empty() && label.back() == ' ')
+            label.pop_back();
         data.summary.push_back({label, line.substr(colon + 2)});
     }
     if (f_timing) data.timing = *f_timing;
@@ -67,4 +69,6 @@ bool htmlFile::write(const nlohmann::json& document, telText* why) {
     return f_file.write(report::renderHtmlReport(data), why);
 }
 
-std::string htmlOfDocument(const nlohmann::json& document) { return report::renderHtmlReport(dataOf(document)); }
+std::string htmlOfDocument(const nlohmann::json& document) {
+    return report::renderHtmlReport(dataOf(document));
+}

@@ -50,7 +50,9 @@ std::string detailOf(const measure::SwitchEvent& event) {
     return value;
 }
 
-double secondsFrom(int64_t originNs, int64_t atNs) { return static_cast<double>(atNs - originNs) / 1e9; }
+double secondsFrom(int64_t originNs, int64_t atNs) {
+    return static_cast<double>(atNs - originNs) / 1e9;
+}
 
 } // namespace
 
@@ -91,7 +93,8 @@ report::TimingData timingPlotData(const measure::SwitchTiming& timing, const mea
         if (ms * 1000.0 < data.periodUs / 2) continue;
         char detail[48];
         std::snprintf(detail, sizeof detail, "stalled %.1f ms", ms);
-        data.events.push_back({secondsFrom(originNs, stall.startNs), report::EventKind::machineStall, detail});
+        data.events.push_back(
+            {secondsFrom(originNs, stall.startNs), report::EventKind::machineStall, detail});
         ++stallsShown;
     }
     std::stable_sort(data.events.begin(), data.events.end(),
@@ -113,8 +116,8 @@ report::TimingData timingPlotData(const measure::SwitchTiming& timing, const mea
 void addLatencyPlotData(report::LatencyData& data, const measure::LatencyFacts& facts) {
     const measure::LatencyResult& result = facts.result;
     for (size_t i = 0; i < result.peakCorrelation.size(); ++i)
-        data.correlation.push_back({static_cast<double>(result.peakFirstLag + static_cast<int64_t>(i)),
-                                    result.peakCorrelation[i]});
+        data.correlation.push_back(
+            {static_cast<double>(result.peakFirstLag + static_cast<int64_t>(i)), result.peakCorrelation[i]});
     data.foundLag = result.lagMedian;
     const double rate = facts.sampleRate > 0 ? facts.sampleRate : 1.0;
     for (size_t i = 0; i < result.lags.size() && i < result.burstPositions.size(); ++i)

@@ -10,14 +10,8 @@
 
 namespace {
 
-std::string utf8FromDriver(const char* field, size_t size) { return utf8Text(driverFieldText(field, size)); }
-
-std::string clsidText(const plat::Guid& guid) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned>(guid.data1), guid.data2, guid.data3, guid.data4[0], guid.data4[1],
-                  guid.data4[2], guid.data4[3], guid.data4[4], guid.data4[5], guid.data4[6], guid.data4[7]);
-    return text;
+std::string utf8FromDriver(const char* field, size_t size) {
+    return utf8Text(driverFieldText(field, size));
 }
 
 } // namespace
@@ -26,7 +20,9 @@ runJson::runJson(const std::optional<telText>& path) : f_file(path, u"JSON") {
     f_document.setTool("1.0", static_cast<int>(sizeof(void*) * 8));
 }
 
-bool runJson::writable(telText* why) { return f_file.writable(why); }
+bool runJson::writable(telText* why) {
+    return f_file.writable(why);
+}
 
 void runJson::describeEntry(telAsioDriverList& list, int32_t requestedIndex, int32_t selectedIndex) {
     f_driver.requestedIndex = requestedIndex;
@@ -36,7 +32,7 @@ void runJson::describeEntry(telAsioDriverList& list, int32_t requestedIndex, int
     const int32_t id = list.asioGetDrvID(used);
     f_driver.description = utf8Text(plat::fromNarrow(list.asioGetDriverName(id)));
     plat::Guid clsid{};
-    if (list.asioGetDriverCLSID(id, clsid) == plat::hrOk) f_driver.clsid = clsidText(clsid);
+    if (list.asioGetDriverCLSID(id, clsid) == plat::hrOk) f_driver.clsid = guidText(clsid);
     f_document.setDriver(f_driver);
     changed();
 }
@@ -133,4 +129,6 @@ void runJson::verdict(const measure::Verdict& verdict) {
     changed();
 }
 
-bool runJson::write(telText* why) { return f_file.write(f_document.text(), why); }
+bool runJson::write(telText* why) {
+    return f_file.write(f_document.text(), why);
+}

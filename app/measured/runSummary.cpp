@@ -61,25 +61,30 @@ void printLatency(const measure::LatencyFacts& facts) {
                       facts.output, facts.input);
         else
             printLine("Latency",
-                      "no burst came back from output %d to input %d (%" PRId64 " sent): is the loop connected?",
+                      "no burst came back from output %d to input %d (%" PRId64
+                      " sent): is the loop connected?",
                       facts.output, facts.input, r.burstsSent);
     } else if (r.lagAmbiguous) {
         printLine("Latency",
-                  "%" PRId64 " of %" PRId64 " bursts came back from output %d to input %d, but how long the round trip "
+                  "%" PRId64 " of %" PRId64
+                  " bursts came back from output %d to input %d, but how long the round trip "
                   "is cannot be told: the input before the first one was not all received",
                   r.burstsFound, r.burstsSent, facts.output, facts.input);
     } else {
-        printLine("Latency", "round trip %.1f samples (%.3f ms) from output %d to input %d, over %" PRId64 " of %" PRId64
+        printLine("Latency",
+                  "round trip %.1f samples (%.3f ms) from output %d to input %d, over %" PRId64 " of %" PRId64
                   " bursts: min=%.1f, max=%.1f%s",
-                  r.lagMedian, r.lagMedian * msPerSample, facts.output, facts.input, r.burstsFound, r.burstsSent,
-                  r.lagMin, r.lagMax, r.lagConsistent ? "" : " (the round trip changed: a driver fault)");
+                  r.lagMedian, r.lagMedian * msPerSample, facts.output, facts.input, r.burstsFound,
+                  r.burstsSent, r.lagMin, r.lagMax,
+                  r.lagConsistent ? "" : " (the round trip changed: a driver fault)");
         const double unreported = r.lagMedian - static_cast<double>(facts.reportedSamples);
         printLine("Reported",
                   "input + output latency %" PRId64 " samples, unreported latency %.1f samples (%.3f ms)",
                   facts.reportedSamples, unreported, unreported * msPerSample);
     }
     if (r.unknownSamples > 0 || r.rebases > 0)
-        printLine("Loop", "%" PRId64 " input samples the host lost were not judged, %" PRId64 " position re-base%s",
+        printLine("Loop",
+                  "%" PRId64 " input samples the host lost were not judged, %" PRId64 " position re-base%s",
                   r.unknownSamples, r.rebases, r.rebases == 1 ? "" : "s");
     if (r.burstsFound == 0 && r.nonFiniteRuns == 0) return;
     if (!r.integrityMeasured && r.nonFiniteRuns == 0) {
@@ -90,11 +95,12 @@ void printLatency(const measure::LatencyFacts& facts) {
     for (size_t i = 0; i < r.glitchPositions.size() && i < 5; ++i)
         where += (i == 0 ? " at " : ", ") + std::to_string(r.glitchPositions[i]);
     if (r.glitchPositions.size() > 5) where += ", ...";
-    const std::string notNumbers =
-        r.nonFiniteRuns > 0 ? " (" + std::to_string(r.nonFiniteRuns) + " of them samples that are not numbers)" : "";
+    const std::string notNumbers = r.nonFiniteRuns > 0 ? " (" + std::to_string(r.nonFiniteRuns) +
+                                                             " of them samples that are not numbers)"
+                                                       : "";
     if (r.burstsFound == 0)
-        printLine("Loop", "%" PRId64 " glitch%s%s%s", r.glitches, r.glitches == 1 ? "" : "es", notNumbers.c_str(),
-                  where.c_str());
+        printLine("Loop", "%" PRId64 " glitch%s%s%s", r.glitches, r.glitches == 1 ? "" : "es",
+                  notNumbers.c_str(), where.c_str());
     else
         printLine("Loop", "gain %.2f dB, %s, %" PRId64 " glitch%s%s%s", r.gainDb,
                   r.inverted ? "inverted" : "not inverted", r.glitches, r.glitches == 1 ? "" : "es",
@@ -103,16 +109,18 @@ void printLatency(const measure::LatencyFacts& facts) {
 
 void printRecording(const measure::RecordingFacts& r, const telText& path) {
     emit(u"Recording : " + intToText(r.frames) + u" frames to " + path +
-                 (r.written ? telText() : u", not completed: " + plat::fromNarrow(r.error)));
+         (r.written ? telText() : u", not completed: " + plat::fromNarrow(r.error)));
     if (r.channelsLeftOut > 0)
         printLine("Recording", "%d inputs beyond the first 256 are not in it", r.channelsLeftOut);
     if (r.driverGapFrames > 0)
-        printLine("Recording", "%" PRIu64 " frames of silence where the driver skipped positions", r.driverGapFrames);
+        printLine("Recording", "%" PRIu64 " frames of silence where the driver skipped positions",
+                  r.driverGapFrames);
     if (r.lostFrames > 0)
         printLine("Recording", "%" PRIu64 " frames lost: the disk could not keep up (silence in their place)",
                   r.lostFrames);
     if (r.rebases > 0)
-        printLine("Recording", "the driver re-based its positions %" PRIu64 " time%s; the recording went on in "
+        printLine("Recording",
+                  "the driver re-based its positions %" PRIu64 " time%s; the recording went on in "
                   "arrival order",
                   r.rebases, r.rebases == 1 ? "" : "s");
     if (r.rf64) printLine("Recording", "over 4 GiB of data: written as RF64");
@@ -128,15 +136,15 @@ void summarise(const runFindings& findings) {
               ", short steps=%" PRIu64 ", half errors=%" PRIu64,
               s.gaps, s.samplesLost, s.repeats, s.backwards, s.shortSteps, s.halfErrors);
     if (s.positionJumps > 0)
-        printLine("Continuity", "%" PRIu64 " position jump%s (the driver re-based its positions)", s.positionJumps,
-                  s.positionJumps == 1 ? "" : "s");
+        printLine("Continuity", "%" PRIu64 " position jump%s (the driver re-based its positions)",
+                  s.positionJumps, s.positionJumps == 1 ? "" : "s");
     if (s.switches > 0 && s.positionless == s.switches)
         printLine("Positions", "the driver gave none: continuity and rate were not checked");
     else if (s.positionless > 0)
         printLine("Positions", "%" PRIu64 " switches came without one", s.positionless);
     if (s.intervalsKnown)
-        printLine("Intervals", "min=%.1f us, mean=%.1f us, max=%.1f us, p99=%.0f us, late=%" PRIu64, s.intervalUs.min,
-                  s.intervalUs.mean, s.intervalUs.max, s.intervalUs.p99, s.intervalUs.late);
+        printLine("Intervals", "min=%.1f us, mean=%.1f us, max=%.1f us, p99=%.0f us, late=%" PRIu64,
+                  s.intervalUs.min, s.intervalUs.mean, s.intervalUs.max, s.intervalUs.p99, s.intervalUs.late);
     else
         printLine("Intervals", "none (fewer than two switches)");
     if (s.hostTimeKnown)
@@ -153,8 +161,9 @@ void summarise(const runFindings& findings) {
     printLine("Messages",
               "reset requests=%" PRIu64 ", resync requests=%" PRIu64 ", latencies changed=%" PRIu64
               ", buffer size changes=%" PRIu64 ", overloads=%" PRIu64 ", rate changes=%" PRIu64 "%s",
-              messagesOf(findings, 3), messagesOf(findings, 5), messagesOf(findings, 6), messagesOf(findings, 4),
-              messagesOf(findings, 15), findings.messages.rateChanges, otherMessages(findings).c_str());
+              messagesOf(findings, 3), messagesOf(findings, 5), messagesOf(findings, 6),
+              messagesOf(findings, 4), messagesOf(findings, 15), findings.messages.rateChanges,
+              otherMessages(findings).c_str());
     const bool every = findings.messages.outputReadyWanted ? findings.messages.outputReadyCalls == s.switches
                                                            : findings.messages.outputReadyCalls == 0;
     printLine("Notice", "outputReady %s by the driver, %s (%" PRIu64 " calls)",
@@ -163,11 +172,14 @@ void summarise(const runFindings& findings) {
                     : "called irregularly",
               findings.messages.outputReadyCalls);
     if (findings.toneShortages > 0)
-        printLine("Notice", "the tone made ahead ran short %" PRIu64 " time%s: the callback computed it itself",
+        printLine("Notice",
+                  "the tone made ahead ran short %" PRIu64 " time%s: the callback computed it itself",
                   findings.toneShortages, findings.toneShortages == 1 ? "" : "s");
-    if (findings.stopFailure) printLine("Stop", "the driver's stop failed, error code=%s", findings.stopFailure->c_str());
+    if (findings.stopFailure)
+        printLine("Stop", "the driver's stop failed, error code=%s", findings.stopFailure->c_str());
     if (s.hostLostRecords > 0 || findings.host.lostInputBlocks > 0)
-        printLine("Host", "lost %" PRIu64 " switch records and %" PRIu64 " input blocks (%" PRIu64
+        printLine("Host",
+                  "lost %" PRIu64 " switch records and %" PRIu64 " input blocks (%" PRIu64
                   " frames): the program fell behind, not the driver",
                   s.hostLostRecords, findings.host.lostInputBlocks, findings.host.lostInputFrames);
     // The machine's stalls are said where they weigh in the verdict: late switches
@@ -175,8 +187,9 @@ void summarise(const runFindings& findings) {
     if (findings.machine.lateSwitchesInStalls > 0 && s.intervalUs.late > measure::lateSwitchesForgiven &&
         static_cast<double>(s.intervalUs.late) > measure::lateShareForgiven * static_cast<double>(s.switches))
         printLine("Machine", "%" PRIu64 " stall%s of up to %.1f ms; %" PRIu64 " late switch%s fell in them",
-                  findings.machine.stalls, findings.machine.stalls == 1 ? "" : "s", findings.machine.longestStallMs,
-                  findings.machine.lateSwitchesInStalls, findings.machine.lateSwitchesInStalls == 1 ? "" : "es");
+                  findings.machine.stalls, findings.machine.stalls == 1 ? "" : "s",
+                  findings.machine.longestStallMs, findings.machine.lateSwitchesInStalls,
+                  findings.machine.lateSwitchesInStalls == 1 ? "" : "es");
     if (findings.latency) printLatency(*findings.latency);
     if (findings.recording) printRecording(*findings.recording, findings.recordingPath);
 }

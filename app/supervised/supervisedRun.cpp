@@ -235,7 +235,8 @@ int runSupervised() {
     if (jsonPath) {
         reportFile file(jsonPath, u"JSON");
         telText why;
-        if (!file.writable(&why) || !file.write(document.dump(2, ' ', false, json::error_handler_t::replace) + "\n", &why))
+        if (!file.writable(&why) ||
+            !file.write(document.dump(2, ' ', false, json::error_handler_t::replace) + "\n", &why))
             printMessage(why);
     }
     printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS.");

@@ -26,7 +26,9 @@ struct setting {
     std::string refusal; // the rate was refused while the sweep was planned
 };
 
-void print(const std::string& text) { printMessage(plat::fromNarrow(text)); }
+void print(const std::string& text) {
+    printMessage(plat::fromNarrow(text));
+}
 
 std::string settingName(double rate, int32_t buffer) {
     return rateText(rate) + " Hz, " + std::to_string(buffer) + " samples";
@@ -53,16 +55,19 @@ std::vector<setting> planSweep(telAsioDriver& driver, const programOptions& opti
             sizes.push_back(*options.bufferSize);
         else if (driver.getBufferSize(rule.min, rule.max, rule.preferred, rule.granularity) == ASE_OK)
             sizes = measure::sweepBufferSizes(rule);
-        if (sizes.empty()) settings.push_back({rate, 0, "the driver gives no legal buffer size at this rate"});
-        for (int32_t size : sizes) settings.push_back({rate, size, {}});
+        if (sizes.empty())
+            settings.push_back({rate, 0, "the driver gives no legal buffer size at this rate"});
+        for (int32_t size : sizes)
+            settings.push_back({rate, size, {}});
     }
     return settings;
 }
 
 json refusedRow(const setting& at, const std::string& refusal) {
-    return {{"rate", at.rate},      {"buffer", at.buffer}, {"accepted", false}, {"refusal", refusal},
-            {"reportedLatency", nullptr}, {"seconds", nullptr}, {"stats", nullptr}, {"latency", nullptr},
-            {"verdict", nullptr},   {"reasons", json::array()}};
+    return {{"rate", at.rate},         {"buffer", at.buffer},        {"accepted", false},
+            {"refusal", refusal},      {"reportedLatency", nullptr}, {"seconds", nullptr},
+            {"stats", nullptr},        {"latency", nullptr},         {"verdict", nullptr},
+            {"reasons", json::array()}};
 }
 
 // The row of a setting that ran, with the same keys as a single run's report.
@@ -97,7 +102,8 @@ json failedRow(const setting& at, telAsioDriver& driver, const std::string& fail
 // The live line that says which setting runs, rewritten in place; a blank one clears it.
 void liveLine(const std::string& text) {
     statusLoopPorts ports = platformStatusLoopPorts();
-    ports.writeStatus(plat::fromNarrow(text + std::string(text.size() < 79 ? 79 - text.size() : 0, ' ') + "\r"));
+    ports.writeStatus(
+        plat::fromNarrow(text + std::string(text.size() < 79 ? 79 - text.size() : 0, ' ') + "\r"));
 }
 
 class sweeper {
@@ -121,7 +127,8 @@ class sweeper {
             if (const ASIOError status = f_driver.setSampleRate(at.rate); status != ASE_OK)
                 return refusedRow(at, "setSampleRate with buffers answered " + conform::statusText(status));
         if (f_driver.bufActualSize() != at.buffer)
-            return refusedRow(at, "the buffers were made with " + std::to_string(f_driver.bufActualSize()) + " samples");
+            return refusedRow(at, "the buffers were made with " + std::to_string(f_driver.bufActualSize()) +
+                                      " samples");
         if (!f_driver.setBufferProcessor(&f_processor))
             return failedRow(at, f_driver, "an earlier callback did not leave the processor");
 
@@ -136,7 +143,8 @@ class sweeper {
         if (const ASIOError status = f_driver.start(telFalse, -1); status != ASE_OK) {
             const std::string said = plat::toUtf8(plat::fromNarrow(f_driver.getDriverError(telTrue)));
             return failedRow(at, f_driver,
-                             "start answered " + conform::statusText(status) + (said.empty() ? "" : ": " + said));
+                             "start answered " + conform::statusText(status) +
+                                 (said.empty() ? "" : ": " + said));
         }
         if (!f_started) tellParentStarted();
         f_started = true;
@@ -177,8 +185,8 @@ measure::SweepSettingOutcome outcomeOf(const json& row) {
     outcome.buffer = row.value("buffer", 0);
     outcome.accepted = row.value("accepted", false);
     const std::string word = row["verdict"].is_string() ? row["verdict"].get<std::string>() : "";
-    for (VerdictWord each :
-         {VerdictWord::pass, VerdictWord::inconclusive, VerdictWord::error, VerdictWord::fail, VerdictWord::interrupted})
+    for (VerdictWord each : {VerdictWord::pass, VerdictWord::inconclusive, VerdictWord::error,
+                             VerdictWord::fail, VerdictWord::interrupted})
         if (word == measure::verdictName(each)) outcome.verdict = each;
     return outcome;
 }
@@ -193,7 +201,8 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
     driver.stop(telTrue);
     const std::vector<setting> settings = planSweep(driver, options);
     size_t rates = 0;
-    for (size_t i = 0; i < settings.size(); ++i) rates += i == 0 || settings[i].rate != settings[i - 1].rate;
+    for (size_t i = 0; i < settings.size(); ++i)
+        rates += i == 0 || settings[i].rate != settings[i - 1].rate;
     print("Sweep: " + std::to_string(settings.size()) + " settings at " + std::to_string(rates) +
           (rates == 1 ? " rate, " : " rates, ") + std::to_string(*options.seconds) +
           " s each. Press SPACE to end it early.");
@@ -204,8 +213,8 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
     std::vector<measure::SweepSettingOutcome> outcomes;
     for (size_t i = 0; i < settings.size() && sweep.goesOn(); ++i) {
         const setting& at = settings[i];
-        const std::string lead =
-            "[" + std::to_string(i + 1) + "/" + std::to_string(settings.size()) + "] " + settingName(at.rate, at.buffer);
+        const std::string lead = "[" + std::to_string(i + 1) + "/" + std::to_string(settings.size()) + "] " +
+                                 settingName(at.rate, at.buffer);
         if (plat::interruptRequested() || parentStopSignal() != 0) {
             sweep.f_signal = runStopSignal() != 0 ? runStopSignal() : 2;
             break;
@@ -236,19 +245,20 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
         return outcome;
     }
     if (outcome.verdict.word == VerdictWord::error && sweep.f_signal == 0)
-        outcome.verdict.reasons.push_back("the driver accepted none of the " + std::to_string(settings.size()) +
-                                          " settings");
+        outcome.verdict.reasons.push_back("the driver accepted none of the " +
+                                          std::to_string(settings.size()) + " settings");
     for (const json& row : outcome.rows) {
         if (!row.value("accepted", false) || row["verdict"] == "pass") continue;
         const json& reasons = row["reasons"];
-        outcome.verdict.reasons.push_back(settingName(row.value("rate", 0.0), row.value("buffer", 0)) + ": " +
-                                          (reasons.empty() ? row["verdict"].get<std::string>()
-                                                           : reasons[0].get<std::string>()));
+        outcome.verdict.reasons.push_back(
+            settingName(row.value("rate", 0.0), row.value("buffer", 0)) + ": " +
+            (reasons.empty() ? row["verdict"].get<std::string>() : reasons[0].get<std::string>()));
     }
     if (sweep.f_endedEarly || outcome.rows.size() < settings.size()) {
         if (outcome.signal == 0)
-            outcome.verdict.add(VerdictWord::inconclusive, "the sweep ended after " + std::to_string(outcome.rows.size()) +
-                                                               " of " + std::to_string(settings.size()) + " settings");
+            outcome.verdict.add(VerdictWord::inconclusive, "the sweep ended after " +
+                                                               std::to_string(outcome.rows.size()) + " of " +
+                                                               std::to_string(settings.size()) + " settings");
     }
     if (outcome.signal != 0)
         outcome.verdict.add(VerdictWord::interrupted, "stopped by signal " + std::to_string(outcome.signal));

@@ -21,8 +21,8 @@
 struct sweepOutcome {
     nlohmann::json rows = nlohmann::json::array(); // the JSON report's `sweep`
     measure::Verdict verdict;
-    bool started = false; // the driver was started at least once
-    int signal = 0;       // the signal that ended the sweep, 0 for none
+    bool started = false;    // the driver was started at least once
+    int signal = 0;          // the signal that ended the sweep, 0 for none
     bool driverGone = false; // a stop failed and the driver was released
 };
 

@@ -44,24 +44,25 @@ std::string verdictText(const json& row) {
 } // namespace
 
 std::string sweepHeaderLine() {
-    return columns("Rate", "Buffer", "Reported", "Round trip", "Left out", "Switches", "Late", "Longest", "Load",
-                   "Verdict");
+    return columns("Rate", "Buffer", "Reported", "Round trip", "Left out", "Switches", "Late", "Longest",
+                   "Load", "Verdict");
 }
 
 std::string sweepRowLine(const json& row) {
     const std::string rate = rateText(row.value("rate", 0.0));
     const std::string buffer = std::to_string(row.value("buffer", 0));
     if (!row.value("accepted", false))
-        return columns(rate, buffer, "", "", "", "", "", "", "", "refused: " + row.value("refusal", std::string()));
+        return columns(rate, buffer, "", "", "", "", "", "", "",
+                       "refused: " + row.value("refusal", std::string()));
     const json reported = row.value("reportedLatency", json::object());
-    const std::string reportedText =
-        std::to_string(reported.value("input", 0) + reported.value("output", 0));
+    const std::string reportedText = std::to_string(reported.value("input", 0) + reported.value("output", 0));
     std::string roundTrip = "-", leftOut = "-";
     const json latency = row.value("latency", json());
     if (latency.is_object()) {
         if (const json* samples = numberAt(latency, "measuredSamples")) {
             roundTrip = fixed(samples->get<double>(), 1);
-            if (const json* ms = numberAt(latency, "measuredMs")) roundTrip += " (" + fixed(ms->get<double>(), 3) + " ms)";
+            if (const json* ms = numberAt(latency, "measuredMs"))
+                roundTrip += " (" + fixed(ms->get<double>(), 3) + " ms)";
         } else {
             roundTrip = "not found";
         }
@@ -69,14 +70,15 @@ std::string sweepRowLine(const json& row) {
             leftOut = (unreported->get<double>() >= 0 ? "+" : "") + fixed(unreported->get<double>(), 1);
     }
     const json stats = row.value("stats", json::object());
-    const std::string switches =
-        std::to_string(stats.value("switches", uint64_t{0})) + "/" + std::to_string(stats.value("expectedSwitches", uint64_t{0}));
+    const std::string switches = std::to_string(stats.value("switches", uint64_t{0})) + "/" +
+                                 std::to_string(stats.value("expectedSwitches", uint64_t{0}));
     std::string late = "-", longest = "-", load = "-";
     if (const json* count = numberAt(stats, "late")) late = std::to_string(count->get<uint64_t>());
     if (const json* interval = stats.contains("intervalUs") ? numberAt(stats["intervalUs"], "max") : nullptr)
         longest = fixed(interval->get<double>() / 1000.0, 2) + " ms";
     if (const json* share = numberAt(stats, "hostLoad")) load = fixed(share->get<double>() * 100.0, 2) + "%";
-    return columns(rate, buffer, reportedText, roundTrip, leftOut, switches, late, longest, load, verdictText(row));
+    return columns(rate, buffer, reportedText, roundTrip, leftOut, switches, late, longest, load,
+                   verdictText(row));
 }
 
 std::string smallestPassingLine(const json& rows) {

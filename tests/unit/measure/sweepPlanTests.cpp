@@ -18,7 +18,8 @@ TEST(SweepPlan, TakesEveryLegalSizeUpToTwelveOtherwiseMinPreferredMaxAndNearbyPo
     EXPECT_EQ(sweepBufferSizes({1, 1 << 20, 480, 1}),
               (std::vector<int32_t>{1, 16, 32, 64, 128, 256, 480, 512, 1024, 2048, 4096, 1 << 20}));
     // Steps of 48 take no power of two: the step nearest each one stands in for it.
-    EXPECT_EQ(sweepBufferSizes({48, 48 * 40, 96, 48}), (std::vector<int32_t>{48, 96, 144, 240, 528, 1008, 1920}));
+    EXPECT_EQ(sweepBufferSizes({48, 48 * 40, 96, 48}),
+              (std::vector<int32_t>{48, 96, 144, 240, 528, 1008, 1920}));
     // No legal size at all.
     EXPECT_TRUE(sweepBufferSizes({512, 256, 300, 1}).empty());
 }
@@ -26,7 +27,7 @@ TEST(SweepPlan, TakesEveryLegalSizeUpToTwelveOtherwiseMinPreferredMaxAndNearbyPo
 TEST(SweepPlan, SmallestPassingSizePerRateAndTheVerdictOfWhatTheDriverAccepted) {
     using W = VerdictWord;
     std::vector<SweepSettingOutcome> rows{
-        {44100, 64, true, W::fail},  {44100, 128, true, W::pass}, {44100, 256, true, W::pass},
+        {44100, 64, true, W::fail},         {44100, 128, true, W::pass},   {44100, 256, true, W::pass},
         {48000, 64, true, W::inconclusive}, {48000, 128, false, W::error}, {48000, 256, true, W::pass},
         {96000, 64, true, W::fail},
     };
@@ -36,10 +37,12 @@ TEST(SweepPlan, SmallestPassingSizePerRateAndTheVerdictOfWhatTheDriverAccepted) 
     // Refused settings do not count; one the driver took and then could not run fails.
     EXPECT_EQ(sweepVerdictWord({{44100, 64, false, W::error}, {44100, 128, true, W::pass}}), W::pass);
     EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::error}, {44100, 128, true, W::pass}}), W::fail);
-    EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::inconclusive}, {44100, 128, true, W::pass}}), W::inconclusive);
+    EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::inconclusive}, {44100, 128, true, W::pass}}),
+              W::inconclusive);
     EXPECT_EQ(sweepVerdictWord({{44100, 64, false, W::error}}), W::error);
     EXPECT_EQ(sweepVerdictWord({}), W::error);
-    EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::fail}, {44100, 128, true, W::interrupted}}), W::interrupted);
+    EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::fail}, {44100, 128, true, W::interrupted}}),
+              W::interrupted);
 }
 
 } // namespace
