@@ -290,8 +290,10 @@ std::vector<LateInterval> SwitchTiming::lateIntervals(int64_t runEndNs) const {
 SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const {
     SwitchSummary s;
     s.switches = switches_;
+    const int64_t startup =
+        switches_ > 0 ? std::clamp<int64_t>(saturatingDifference(firstEntryNs_, runStartNs), 0, startupForgivenNs) : 0;
     s.expectedSwitches =
-        expectedSwitchCount(saturatingDifference(runEndNs, runStartNs), reportedRate_, bufferSize_);
+        expectedSwitchCount(saturatingDifference(runEndNs, runStartNs) - startup, reportedRate_, bufferSize_);
     s.gaps = gaps_;
     s.samplesLost = samplesLost_;
     s.repeats = repeats_;

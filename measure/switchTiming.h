@@ -68,7 +68,9 @@ struct TimelineBin {
 // the run's duration) and the optionals are empty.
 struct SwitchSummary {
     uint64_t switches = 0;         // records added
-    uint64_t expectedSwitches = 0; // floor(run seconds × reported rate / buffer size)
+    uint64_t expectedSwitches = 0; // floor(run seconds × reported rate / buffer size), the run
+                                   // counted from the first switch when it came within
+                                   // startupForgivenNs of the start
 
     // From consecutive records whose positions are both valid, d = position step, B = buffer size.
     uint64_t gaps = 0;          // B < d, within the jump limit
@@ -99,6 +101,11 @@ struct SwitchSummary {
     std::optional<double> measuredRate;
     std::optional<double> rateErrorPpm; // (measured / reported − 1) × 10^6
 };
+
+// The time a driver may take from its start to its first switch before the switches it
+// did not deliver meanwhile count as missing: starting a stream thread and filling the
+// first buffers takes a few periods, longer on a loaded machine.
+inline constexpr int64_t startupForgivenNs = 100'000'000;
 
 class SwitchTiming {
   public:

@@ -168,6 +168,9 @@ TEST_F(MeasuredPartsTest, WithoutPositionsTheSignalMovesOnBufferByBuffer) {
 // page fault on the callback thread, which would cost it microseconds each.
 TEST(MeasuredCallbacks, TakeNoPageFault) {
     if (plat::threadPageFaults() < 0) GTEST_SKIP() << "the system does not count page faults per thread";
+#if defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the thread sanitizer maps its shadow of every access on first use";
+#endif
     telAsioApiStartup();
     teltest::ScriptedDriver driver;
     driver.script.inputs = 64;

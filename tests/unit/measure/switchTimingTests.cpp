@@ -197,6 +197,15 @@ TEST(SwitchTiming, HostTimeEmptyAndSingleRecordAndExpectedSwitches) {
     for (const Expected& e : expectations)
         EXPECT_EQ(SwitchTiming(e.bufferSize, e.rate).summary(e.startNs, e.endNs).expectedSwitches, e.switches)
             << e.bufferSize << " samples at " << e.rate << " Hz";
+
+    // The run counts from the first switch when it came within the start-up allowance,
+    // and from the allowance's end when it came later: a slow start is missing switches.
+    for (const auto& [firstNs, switches] : std::vector<std::pair<int64_t, uint64_t>>{
+             {0, 160}, {60 * msNs, 150}, {measure::startupForgivenNs, 144}, {600 * msNs, 144}}) {
+        SwitchTiming late(300, 48000);
+        late.add(switchAt(firstNs, 0, 0, true, 1000));
+        EXPECT_EQ(late.summary(0, secondNs).expectedSwitches, switches) << "first switch at " << firstNs << " ns";
+    }
 }
 
 // A driver whose clock runs 500 ppm fast against its reported 48 kHz, 300-sample buffers
