@@ -93,6 +93,19 @@ void refuseValue(programOptions& options, const telText& name, const telText& va
     refuseSwitch(options, u"/" + name + u" needs " + wanted + u", not \"" + value + u"\"");
 }
 
+// A switch that names a file: its value, or one line with an example when it has none.
+// Returns whether the switch was given at all.
+bool readFileSwitch(programOptions& options, const char16_t* name, const char16_t* example,
+                    std::optional<telText>& path) {
+    if (!given(name)) return false;
+    const telText value = valueOf(name);
+    if (value.empty())
+        refuseSwitch(options, u"/" + telText(name) + u" needs a file name, as in /" + name + u"=" + example);
+    else
+        path = value;
+    return true;
+}
+
 // How often a switch is on the command line, by the name its routines match.
 int32_t occurrences(const char16_t* name) {
     int32_t count = 0;
@@ -120,35 +133,15 @@ void readMeasuringSwitches(programOptions& options) {
     }
     options.stats = given(u"stats") || options.secondsGiven;
 
-    if (given(u"json")) {
-        options.jsonGiven = true;
-        const telText value = valueOf(u"json");
-        if (value.empty())
-            refuseSwitch(options, u"/json needs a file name, as in /json=run.json");
-        else
-            options.jsonPath = value;
-    }
-    if (given(u"record")) {
-        options.recordGiven = true;
-        const telText value = valueOf(u"record");
-        if (value.empty())
-            refuseSwitch(options, u"/record needs a file name, as in /record=inputs.wav");
-        else
-            options.recordPath = value;
-    }
+    options.jsonGiven = readFileSwitch(options, u"json", u"run.json", options.jsonPath);
+    options.recordGiven = readFileSwitch(options, u"record", u"inputs.wav", options.recordPath);
 
     options.list = given(u"list");
     options.probe = given(u"probe");
     // A sweep runs every setting for a while of its own: 2 s unless /seconds says otherwise.
     options.sweep = given(u"sweep");
     if (options.sweep && !options.secondsGiven) options.seconds = sweepDefaultSeconds;
-    if (given(u"html")) {
-        const telText value = valueOf(u"html");
-        if (value.empty())
-            refuseSwitch(options, u"/html needs a file name, as in /html=report.html");
-        else
-            options.htmlPath = value;
-    }
+    readFileSwitch(options, u"html", u"report.html", options.htmlPath);
 
     if (given(u"buffer")) {
         const telText value = valueOf(u"buffer");
@@ -226,13 +219,7 @@ void readConformanceSwitches(programOptions& options) {
         else
             refuseValue(options, u"isolate", valueOf(u"isolate"), u"yes or no");
     }
-    if (given(u"junit")) {
-        const telText value = valueOf(u"junit");
-        if (value.empty())
-            refuseSwitch(options, u"/junit needs a file name, as in /junit=conformance.xml");
-        else
-            options.junitPath = value;
-    }
+    readFileSwitch(options, u"junit", u"conformance.xml", options.junitPath);
     if (given(u"check")) {
         const telText value = valueOf(u"check");
         const std::string text = plat::toNarrow(value);
