@@ -21,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 // Longest single wait inside ChildProcess::wait: a pipe cannot be waited on together
 // with the process, so the channel is looked at between short waits.
 constexpr DWORD waitSliceMs = 5;
+constexpr int createAttempts = 3;
+constexpr DWORD createRetryMs = 200;
 
 void closeIfOpen(HANDLE& handle) {
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
@@ -184,8 +186,14 @@ bool ChildProcess::start(const ChildOptions& options) {
     PROCESS_INFORMATION created{};
     std::wstring line(commandLine.begin(), commandLine.end());
     const DWORD flags = options.ownProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0;
-    const BOOL started = CreateProcessW(wide(path), line.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                                        nullptr, &startup, &created);
+    // Process creation can fail for a moment on a loaded machine (Wine's server busy
+    // starting other processes): a few tries before the child counts as not started.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < createAttempts && !started; ++attempt) {
+        if (attempt > 0) Sleep(createRetryMs);
+        started = CreateProcessW(wide(path), line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                                 &startup, &created);
+    }
     closeIfOpen(startup.hStdInput);
     closeIfOpen(startup.hStdOutput);
     closeIfOpen(startup.hStdError);
