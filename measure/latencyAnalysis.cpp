@@ -253,10 +253,15 @@ void LatencyAnalyser::searchWindow(int64_t window) {
         othersSquared += c(lag) * c(lag);
         ++others;
     }
-    if (energy <= 0.0 || peakValue == 0.0 || others == 0) return;
-    const double correlation = std::abs(peakValue) / std::sqrt(double(burstLength_) * energy);
-    const double othersRms = std::sqrt(othersSquared / double(others));
-    if (correlation < burstMinCorrelation || std::abs(peakValue) < burstMinPeakToRms * othersRms) return;
+    const double correlation =
+        energy > 0.0 ? std::abs(peakValue) / std::sqrt(double(burstLength_) * energy) : 0.0;
+    const double othersRms = others > 0 ? std::sqrt(othersSquared / double(others)) : 0.0;
+    if (peakValue == 0.0 || others == 0 || correlation < burstMinCorrelation ||
+        std::abs(peakValue) < burstMinPeakToRms * othersRms) {
+        // Before the first burst the loop's own travel; after it, a burst lost on the way.
+        if (loopKnown_) ++result_.burstsMissing;
+        return;
+    }
 
     // The first burst places the loop: whole cycles in which nothing came back before it.
     if (!loopKnown_) {
@@ -308,14 +313,19 @@ double LatencyAnalyser::checkBurst(int64_t begin, double fraction) {
             expected_[size_t(i)] = value;
         }
     }
-    double crossed = 0.0, squared = 0.0;
+    // The gain most samples show: the median ratio of what came to what was expected,
+    // where the expected burst is large. A least-squares gain would follow a dropout down
+    // and hide it in the residuals; the median holds while less than half the burst is
+    // disturbed, and when more is, the intact samples stray from it instead.
+    std::vector<double> ratios;
+    ratios.reserve(size_t(burstLength_));
     for (int64_t i = 0; i < burstLength_; ++i) {
         const float value = at(begin + i);
-        if (std::isnan(value)) continue;
-        crossed += value * expected_[size_t(i)];
-        squared += expected_[size_t(i)] * expected_[size_t(i)];
+        if (std::isnan(value) || std::abs(expected_[size_t(i)]) < 0.5) continue;
+        ratios.push_back(value / (amplitude_ * expected_[size_t(i)]));
     }
-    const double gain = squared > 0.0 ? crossed / (squared * amplitude_) : 0.0;
+    if (ratios.empty()) return 0.0;
+    const double gain = median(std::move(ratios));
     std::vector<double> residuals;
     residuals.reserve(size_t(burstLength_));
     for (int64_t i = 0; i < burstLength_; ++i) {

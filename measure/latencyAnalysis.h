@@ -11,8 +11,10 @@
 // input was received whole from q = 0 up to it; otherwise the round trip cannot be told
 // apart and is reported as such, never guessed.
 //
-// Integrity: every found burst is compared with the expected burst at its lag (a
-// dropout inside a burst shows as samples far from it), and every cycle's sine stretch,
+// Integrity: every found burst is compared with the expected burst at its lag and at the
+// gain most of its samples show (a dropout inside a burst shows as samples far from it),
+// a window without its burst once the loop was placed is a burst missing, and every
+// cycle's sine stretch,
 // output q mod S from N + 64 to S - 64, at the input positions one round trip later,
 // is checked for discontinuities (sineGlitches.h). Samples that are not numbers (NaN,
 // infinity) are glitches of their own and take part in nothing else. Input the host
@@ -64,6 +66,9 @@ struct LatencyResult {
     int64_t burstsSent = 0;
     // Of those, the bursts whose correlation peak met both criteria above.
     int64_t burstsFound = 0;
+    // Windows searched after the first burst placed the loop in which no burst was found:
+    // bursts that were sent and did not come back.
+    int64_t burstsMissing = 0;
     // The round trip of each found burst in order, in samples, to a tenth of a sample:
     // the input position at which the burst's first sample arrived minus the output
     // position where it was played.
