@@ -214,11 +214,18 @@ void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& mea
         state.failed(withDriverThrow(driver, failure));
         return;
     }
+    measured.startReturned();
     state.ran = true;
     tellParentStarted();
     const stopCause cause = runStatusLoop(driver, platformStatusLoopPorts(), measured.loopLimits());
     measured.stopping();
-    const ASIOError stopStatus = driver.stop(telTrue);
+    // Stop, then disposeBuffers, each timed.
+    ASIOError stopStatus = driver.stop(telFalse);
+    measured.stopReturned();
+    if (stopStatus == ASE_OK) {
+        stopStatus = driver.stop(telTrue);
+        measured.disposed();
+    }
     // A driver that refuses to stop may go on calling back: take its buffers and its
     // callback slot away before the processor goes.
     if (stopStatus != ASE_OK) driver.release();

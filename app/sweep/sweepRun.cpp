@@ -146,6 +146,7 @@ class sweeper {
                              "start answered " + conform::statusText(status) +
                                  (said.empty() ? "" : ": " + said));
         }
+        measured.startReturned();
         if (!f_started) tellParentStarted();
         f_started = true;
         statusLoopLimits limits = measured.loopLimits();

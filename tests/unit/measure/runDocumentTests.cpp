@@ -37,7 +37,7 @@ TEST(RunDocument, OneSchemaOnEveryPath) {
     RunDocument ran;
     ran.setDriver({0, 0, "reference", "{...}", "Echoprobe Reference", 3, ""});
     ran.setFigures({});
-    ran.setRun({4.0, "time limit", 0});
+    ran.setRun({4.0, "time limit", 0, {}});
     SwitchSummary stats;
     stats.switches = 640;
     stats.intervalsKnown = stats.hostTimeKnown = true;
