@@ -154,6 +154,8 @@ void readStreamFaults(plat::RegKey key, StreamFaults& faults) {
     readInt(key, "RateChangeAt", faults.rateChangeAt);
     readInt(key, "StallAt", faults.stallAt);
     readInt(key, "StallMs", faults.stallMs);
+    int32_t losesTime = 0;
+    if (readInt(key, "StallLosesTime", losesTime)) faults.stallLosesTime = losesTime != 0;
     readInt(key, "CrashAt", faults.crashAt);
     readInt(key, "CallbackCostUs", faults.callbackCostMicros);
     // A dword, or a string of selectors (a three-character string is as long as a dword).

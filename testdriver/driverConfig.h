@@ -72,6 +72,7 @@ struct StreamFaults {
     int32_t rateChangeAt = -1;
     int32_t stallAt = -1;  // from this switch on nothing is delivered for stallMs
     int32_t stallMs = 0;   // 0 or less: until the stream is stopped
+    bool stallLosesTime = false; // after the stall the schedule goes on from then, not caught up
     int32_t crashAt = -1;  // the stream's thread crashes before this switch
     int32_t callbackCostMicros = 0; // the driver's own work after every switch
 };

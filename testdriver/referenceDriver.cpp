@@ -195,6 +195,7 @@ ASIOError ReferenceDriver::startStream() {
     setup.timeInfoFlags = config_.contract.timeInfoFlags;
     setup.stallAt = config_.faults.stallAt;
     setup.stallMs = config_.faults.stallMs;
+    setup.stallLosesTime = config_.faults.stallLosesTime;
     setup.crashAt = config_.faults.crashAt;
     setup.callbackCostMicros = config_.faults.callbackCostMicros;
     return engine_.start(std::move(setup)) ? ASE_OK : ASE_NotPresent;

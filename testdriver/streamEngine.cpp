@@ -125,6 +125,9 @@ void StreamEngine::run() {
             const auto until = setup_.stallMs > 0 ? Clock::now() + std::chrono::milliseconds(setup_.stallMs)
                                                   : Clock::time_point::max();
             if (!waitUntil(until)) break;
+            // A device whose positions count the periods it processed: the time of the
+            // stall is lost, the schedule goes on from now.
+            if (setup_.stallLosesTime) deadline = Clock::now();
         }
 
         const int32_t left = slotsLeft_.load(std::memory_order_acquire);

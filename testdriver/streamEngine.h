@@ -45,6 +45,7 @@ struct StreamSetup {
     uint32_t seed = 1;
     int32_t stallAt = -1; // the stream stalls before this slot…
     int32_t stallMs = 0;  // …for this long; 0 or less: until stopped
+    bool stallLosesTime = false; // …and then goes on from the present, its positions by one buffer
     int32_t crashAt = -1; // the stream's thread crashes before this slot
     int32_t callbackCostMicros = 0; // the driver's own work after every switch; 0: none
     uint32_t timeInfoFlags = kSystemTimeValid | kSamplePositionValid; // of the time-info records
