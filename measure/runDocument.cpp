@@ -102,8 +102,9 @@ RunDocument::RunDocument() : f_json(json::object()) {
     f_json["notices"] = json::array();
     f_json["run"] = {{"seconds", nullptr}, {"stoppedBy", nullptr}, {"signal", nullptr}};
     f_json["stats"] = nullStats();
-    f_json["machine"] = {{"probed", nullptr}, {"stalls", nullptr}, {"longestStallMs", nullptr},
-                         {"lateSwitchesInStalls", nullptr}};
+    f_json["machine"] = {{"probed", nullptr},           {"stalls", nullptr},    {"longestStallMs", nullptr},
+                         {"lateSwitchesInStalls", nullptr}, {"ownStalls", nullptr}, {"stallThresholdUs", nullptr},
+                         {"notJudged", nullptr}};
     f_json["host"] = {{"lostSwitchRecords", nullptr}, {"lostInputBlocks", nullptr}, {"lostInputFrames", nullptr},
                       {"analysisMissing", nullptr}};
     for (const char* section : {"latency", "recording", "probe", "drivers", "conformance", "sweep", "runs"})
@@ -212,7 +213,10 @@ void RunDocument::setMachine(const MachineFacts& m) {
     f_json["machine"] = {{"probed", m.probed},
                          {"stalls", m.probed ? json(m.stalls) : json(nullptr)},
                          {"longestStallMs", m.probed ? number(m.longestStallMs, 2) : json(nullptr)},
-                         {"lateSwitchesInStalls", m.probed ? json(m.lateSwitchesInStalls) : json(nullptr)}};
+                         {"lateSwitchesInStalls", m.probed ? json(m.lateSwitchesInStalls) : json(nullptr)},
+                         {"ownStalls", m.probed ? json(m.ownStalls) : json(nullptr)},
+                         {"stallThresholdUs", m.stallThresholdUs > 0 ? number(m.stallThresholdUs, 1) : json(nullptr)},
+                         {"notJudged", m.notJudgedWhy.empty() ? json(nullptr) : json(m.notJudgedWhy)}};
 }
 
 void RunDocument::setHost(const HostFacts& h, uint64_t lostSwitchRecords) {

@@ -44,7 +44,10 @@ void judgeSwitches(const RunFacts& facts, Verdict& verdict) {
     // machine's: they make the run inconclusive, not the driver failed.
     const uint64_t late = s.intervalUs.late;
     const uint64_t machines = std::min(facts.machine.lateSwitchesInStalls, late);
-    if (tooManyLate(late - machines, s.switches))
+    if (!facts.machine.notJudgedWhy.empty() && tooManyLate(late, s.switches))
+        verdict.add(VerdictWord::inconclusive,
+                    counted(late, "late switch", "late switches") + " not judged: " + facts.machine.notJudgedWhy);
+    else if (tooManyLate(late - machines, s.switches))
         verdict.add(fail, counted(late - machines, "late switch", "late switches"));
     else if (tooManyLate(late, s.switches))
         verdict.add(VerdictWord::inconclusive,

@@ -74,6 +74,9 @@ struct StreamFaults {
     int32_t stallMs = 0;   // 0 or less: until the stream is stopped
     int32_t crashAt = -1;  // the stream's thread crashes before this switch
     int32_t callbackCostMicros = 0; // the driver's own work after every switch
+    std::vector<int32_t> holdAt;    // switches the stream's thread holds back for holdMs
+    int32_t holdMs = 0;
+    bool holdBusy = false; // hold by busy-waiting on its processor instead of sleeping
 };
 
 // The loopback cable from one output to one input.

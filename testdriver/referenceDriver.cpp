@@ -197,6 +197,9 @@ ASIOError ReferenceDriver::startStream() {
     setup.stallMs = config_.faults.stallMs;
     setup.crashAt = config_.faults.crashAt;
     setup.callbackCostMicros = config_.faults.callbackCostMicros;
+    setup.holdAt = config_.faults.holdAt;
+    setup.holdMs = config_.faults.holdMs;
+    setup.holdBusy = config_.faults.holdBusy;
     return engine_.start(std::move(setup)) ? ASE_OK : ASE_NotPresent;
 }
 

@@ -183,13 +183,23 @@ void summarise(const runFindings& findings) {
                   " frames): the program fell behind, not the driver",
                   s.hostLostRecords, findings.host.lostInputBlocks, findings.host.lostInputFrames);
     // The machine's stalls are said where they weigh in the verdict: late switches
-    // beyond what is forgiven, some of which fell in them.
-    if (findings.machine.lateSwitchesInStalls > 0 && s.intervalUs.late > measure::lateSwitchesForgiven &&
-        static_cast<double>(s.intervalUs.late) > measure::lateShareForgiven * static_cast<double>(s.switches))
+    // beyond what is forgiven, some of which fell in them, or that a stall of the driver's
+    // own threads may have held back. A probe that could not judge says so always.
+    const measure::MachineFacts& machine = findings.machine;
+    const bool lateWeighs =
+        s.intervalUs.late > measure::lateSwitchesForgiven &&
+        static_cast<double>(s.intervalUs.late) > measure::lateShareForgiven * static_cast<double>(s.switches);
+    if (!machine.notJudgedWhy.empty())
+        printLine("Machine", "stalls not judged: %s", machine.notJudgedWhy.c_str());
+    if (machine.lateSwitchesInStalls > 0 && lateWeighs)
         printLine("Machine", "%" PRIu64 " stall%s of up to %.1f ms; %" PRIu64 " late switch%s fell in them",
-                  findings.machine.stalls, findings.machine.stalls == 1 ? "" : "s",
-                  findings.machine.longestStallMs, findings.machine.lateSwitchesInStalls,
-                  findings.machine.lateSwitchesInStalls == 1 ? "" : "es");
+                  machine.stalls, machine.stalls == 1 ? "" : "s", machine.longestStallMs,
+                  machine.lateSwitchesInStalls, machine.lateSwitchesInStalls == 1 ? "" : "es");
+    if (machine.ownStalls > 0 && lateWeighs)
+        printLine("Machine",
+                  "%" PRIu64 " stall%s of the probe came from the process's own threads (the driver's busy on "
+                  "its processor), not the machine",
+                  machine.ownStalls, machine.ownStalls == 1 ? "" : "s");
     if (findings.latency) printLatency(*findings.latency);
     if (findings.recording) printRecording(*findings.recording, findings.recordingPath);
 }

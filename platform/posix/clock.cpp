@@ -92,6 +92,23 @@ void sleepUntilNs(int64_t deadlineNs) {
     }
 }
 
+PreciseSleeper::PreciseSleeper() = default;
+PreciseSleeper::~PreciseSleeper() = default;
+void PreciseSleeper::sleepUntilNs(int64_t deadlineNs) { plat::sleepUntilNs(deadlineNs); }
+
+namespace {
+
+int64_t cpuClockNanoseconds(clockid_t clock) {
+    timespec used{};
+    if (clock_gettime(clock, &used) != 0) return -1;
+    return static_cast<int64_t>(used.tv_sec) * 1'000'000'000 + used.tv_nsec;
+}
+
+} // namespace
+
+int64_t processCpuNanoseconds() { return cpuClockNanoseconds(CLOCK_PROCESS_CPUTIME_ID); }
+int64_t threadCpuNanoseconds() { return cpuClockNanoseconds(CLOCK_THREAD_CPUTIME_ID); }
+
 bool raiseThreadToAudioPriority() {
     sched_param parameter{};
     parameter.sched_priority = 10; // above ordinary threads, far below the system's own

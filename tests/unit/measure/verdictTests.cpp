@@ -59,6 +59,17 @@ TEST(Verdict, EachFindingEarnsItsWordAndReason) {
              f.machine.lateSwitchesInStalls = 7;
          },
          VerdictWord::inconclusive, "7 late switches fell in stalls of the machine"},
+        {"late switches the probe could not judge", [](RunFacts& f) {
+             f.stats.intervalUs.late = 7;
+             f.machine.notJudgedWhy = "the machine probe woke 60 us late at the median";
+         },
+         VerdictWord::inconclusive, "7 late switches not judged: the machine probe woke 60 us late at the median"},
+        {"a probe that could not judge forgives nothing else", [](RunFacts& f) {
+             f.stats.intervalUs.late = 7;
+             f.stats.gaps = 1;
+             f.machine.notJudgedWhy = "the machine probe never woke";
+         },
+         VerdictWord::fail, "1 gap"},
         {"late switches the machine explains only in part", [](RunFacts& f) {
              f.stats.intervalUs.late = 7;
              f.machine.lateSwitchesInStalls = 3;
