@@ -24,7 +24,8 @@ void BM_MachineProbe(benchmark::State& state) {
         std::this_thread::sleep_for(std::chrono::milliseconds(500));
         probe.stop();
         const double cpu = double(std::clock() - cpuBefore) / CLOCKS_PER_SEC;
-        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
         share = cpu / wall;
         benchmark::DoNotOptimize(probe.stallCount());
     }

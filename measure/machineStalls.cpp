@@ -10,8 +10,9 @@ namespace {
 
 constexpr int64_t longestWakeIntervalNs = 1'000'000;
 constexpr int64_t longestStallThresholdNs = 500'000;
-// Below this the probe's own wake-ups would take a processor's whole time.
-constexpr int64_t shortestWakeIntervalNs = 10'000;
+// Below this the probe's own wake-ups, at the driver's priority, would take much of a
+// processor's time from everything else.
+constexpr int64_t shortestWakeIntervalNs = 100'000;
 
 } // namespace
 
@@ -22,12 +23,16 @@ ProbePlan probePlanFor(double periodNs) {
     plan.wakeIntervalNs = std::clamp(quarter, shortestWakeIntervalNs, longestWakeIntervalNs);
     plan.stallThresholdNs = std::clamp<int64_t>(quarter, 1, longestStallThresholdNs);
     plan.usableMedianNs = plan.stallThresholdNs / 2;
+    plan.periodTooShort = quarter < shortestWakeIntervalNs;
     return plan;
 }
 
-bool stallIsOwn(int64_t latenessNs, int64_t ownCpuNs) { return 4 * ownCpuNs >= 3 * latenessNs; }
+bool stallIsOwn(int64_t latenessNs, int64_t ownCpuNs) {
+    return 4 * ownCpuNs >= 3 * latenessNs;
+}
 
-StallLog::StallLog(int64_t stallThresholdNs, size_t capacity) : thresholdNs_(stallThresholdNs), capacity_(capacity) {
+StallLog::StallLog(int64_t stallThresholdNs, size_t capacity)
+    : thresholdNs_(stallThresholdNs), capacity_(capacity) {
     stalls_.reserve(capacity);
 }
 
@@ -55,16 +60,24 @@ void StallLog::add(const ProbeWake& wake) {
 
 std::string whyStallsNotJudged(const ProbePlan& plan, double periodNs, const ProbeHealth& health) {
     char text[256];
+    if (plan.periodTooShort) {
+        std::snprintf(text, sizeof text,
+                      "the %.0f us period is too short for the machine probe: it wakes at most every %.0f us",
+                      periodNs / 1e3, double(plan.wakeIntervalNs) / 1e3);
+        return text;
+    }
     if (!health.started) return "the machine probe's threads could not be started";
     if (!health.cpuTimeKnown)
-        return "the system does not count the process's processor time finely, so the driver's own busy threads "
-               "cannot be told from the machine";
+        return "the system does not count the process's processor time finely enough to tell the driver's "
+               "own "
+               "busy threads from the machine";
     if (health.medianLatenessNs < 0) return "the machine probe never woke";
     if (health.medianLatenessNs > plan.usableMedianNs) {
-        std::snprintf(text, sizeof text,
-                      "the machine probe woke %.0f us late at the median, too coarse for stalls of %.0f us at a "
-                      "%.0f us period",
-                      double(health.medianLatenessNs) / 1e3, double(plan.stallThresholdNs) / 1e3, periodNs / 1e3);
+        std::snprintf(
+            text, sizeof text,
+            "the machine probe woke %.0f us late at the median: too coarse for stalls of %.0f us at a "
+            "%.0f us period",
+            double(health.medianLatenessNs) / 1e3, double(plan.stallThresholdNs) / 1e3, periodNs / 1e3);
         return text;
     }
     if (health.stallsNotKept > 0) {
@@ -80,10 +93,12 @@ uint64_t lateIntervalsInStalls(const std::vector<LateInterval>& late, const std:
     uint64_t explained = 0;
     size_t first = 0; // the first stall that may still overlap a later interval
     for (const LateInterval& interval : late) {
-        while (first < stalls.size() && stalls[first].endNs <= interval.startNs) ++first;
+        while (first < stalls.size() && stalls[first].endNs <= interval.startNs)
+            ++first;
         double overlapNs = 0;
         for (size_t k = first; k < stalls.size() && stalls[k].startNs < interval.endNs; ++k)
-            overlapNs += double(std::min(stalls[k].endNs, interval.endNs) - std::max(stalls[k].startNs, interval.startNs));
+            overlapNs += double(std::min(stalls[k].endNs, interval.endNs) -
+                                std::max(stalls[k].startNs, interval.startNs));
         const double latenessNs = double(interval.endNs - interval.startNs) - periodNs;
         if (latenessNs > 0 && overlapNs >= 0.5 * latenessNs) ++explained;
     }

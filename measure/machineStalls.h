@@ -23,13 +23,16 @@ struct Stall {
 
 // How the probe runs for a run whose buffer period is periodNs: a late switch is late by
 // more than half a period, and most of that must be seen, so the probe wakes every
-// quarter period (at most every millisecond) and counts a wake-up later than a quarter
+// quarter period (at most every millisecond, at least every 100 µs, so that it never takes
+// much of a processor at the driver's priority) and counts a wake-up later than a quarter
 // period (at most 500 µs) as a stall. It resolves such stalls only when its ordinary
 // wake-ups are late by at most half that at the median.
 struct ProbePlan {
     int64_t wakeIntervalNs = 1'000'000;
     int64_t stallThresholdNs = 500'000;
     int64_t usableMedianNs = 250'000;
+    // A quarter period below the probe's shortest wake interval (100 µs): it does not run.
+    bool periodTooShort = false;
 };
 ProbePlan probePlanFor(double periodNs);
 
@@ -78,16 +81,16 @@ class StallLog {
 
 // What the probe knows about itself at the end of a run.
 struct ProbeHealth {
-    bool started = false;         // every probe thread ran
-    bool cpuTimeKnown = false;    // the process's processor time is counted to the microsecond
+    bool started = false;          // every probe thread ran
+    bool cpuTimeKnown = false;     // the process's processor time is counted to the microsecond
     int64_t medianLatenessNs = -1; // of every wake-up; -1 when none came
     uint64_t stallsNotKept = 0;    // stalls past the store's room
     double storeFullAtSeconds = 0; // into the run, when the first was not kept
     size_t storeCapacity = 0;
 };
 
-// Why the probe's stalls cannot judge the run's late switches, as a clause ("the probe's
-// wake-ups were ..."); empty when they can.
+// Why the probe's stalls cannot judge the run's late switches, as a clause without a
+// comma ("the machine probe woke ..."); empty when they can.
 std::string whyStallsNotJudged(const ProbePlan& plan, double periodNs, const ProbeHealth& health);
 
 // How many of the late intervals are explained by the stalls: those whose overlap with

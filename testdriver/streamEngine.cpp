@@ -139,7 +139,8 @@ void StreamEngine::run() {
                                                   : Clock::time_point::max();
             if (!waitUntil(until)) break;
         }
-        if (std::find(setup_.holdAt.begin(), setup_.holdAt.end(), static_cast<int32_t>(slot)) != setup_.holdAt.end() &&
+        if (std::find(setup_.holdAt.begin(), setup_.holdAt.end(), static_cast<int32_t>(slot)) !=
+                setup_.holdAt.end() &&
             !hold())
             break;
 

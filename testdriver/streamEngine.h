@@ -44,9 +44,9 @@ struct StreamSetup {
     int32_t jitterMicros = 0;
     double paceFactor = 1.0; // slots are paced at the nominal rate × paceFactor
     uint32_t seed = 1;
-    int32_t stallAt = -1; // the stream stalls before this slot…
-    int32_t stallMs = 0;  // …for this long; 0 or less: until stopped
-    int32_t crashAt = -1; // the stream's thread crashes before this slot
+    int32_t stallAt = -1;           // the stream stalls before this slot…
+    int32_t stallMs = 0;            // …for this long; 0 or less: until stopped
+    int32_t crashAt = -1;           // the stream's thread crashes before this slot
     int32_t callbackCostMicros = 0; // the driver's own work after every switch; 0: none
     std::vector<int32_t> holdAt;    // the stream holds these slots back for holdMs…
     int32_t holdMs = 0;

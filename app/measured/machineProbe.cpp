@@ -22,11 +22,14 @@ machineProbe::machineProbe(double periodNs, size_t capacity)
     }
 }
 
-machineProbe::~machineProbe() { stop(); }
+machineProbe::~machineProbe() {
+    stop();
+}
 
 void machineProbe::start() {
     f_stopping = false;
     f_startNs = plat::steadyNanoseconds();
+    if (f_plan.periodTooShort) return;
     for (unsigned cpu = 0; cpu < f_probes.size(); ++cpu) {
         processorProbe& probe = *f_probes[cpu];
         if (probe.thread.joinable()) continue;
@@ -46,7 +49,8 @@ void machineProbe::stop() {
 
 int64_t machineProbe::probesCpuNs() const {
     int64_t total = 0;
-    for (const auto& probe : f_probes) total += probe->cpuNs.load(std::memory_order_relaxed);
+    for (const auto& probe : f_probes)
+        total += probe->cpuNs.load(std::memory_order_relaxed);
     return total;
 }
 
@@ -72,10 +76,13 @@ void machineProbe::run(processorProbe& probe, unsigned cpu) {
         wake.probesCpuNs = threadCpu < 0 ? -1 : probesCpuNs();
         probe.log.add(wake);
         const int64_t lateness = wake.wokeNs - wake.dueNs;
-        ++probe.latenessHistogram[std::min(static_cast<size_t>(lateness / histogramStepNs), histogramSteps - 1)];
+        ++probe.latenessHistogram[std::min(static_cast<size_t>(lateness / histogramStepNs),
+                                           histogramSteps - 1)];
         // After a stall the schedule starts again from now: wake-ups that catch up on it
         // would each be late by what remains of the stall, and read as stalls of their own.
-        if (lateness > f_plan.stallThresholdNs) deadline = wake.wokeNs;
+        // The same after any wake-up late by half an interval, so that a probe that cannot
+        // keep up still sleeps between wake-ups instead of keeping its processor.
+        if (lateness > std::min(f_plan.stallThresholdNs, f_plan.wakeIntervalNs / 2)) deadline = wake.wokeNs;
     }
 }
 
@@ -97,19 +104,22 @@ std::vector<measure::Stall> machineProbe::stalls() const {
 
 uint64_t machineProbe::stallCount() const {
     uint64_t count = 0;
-    for (const auto& probe : f_probes) count += probe->log.machineStalls();
+    for (const auto& probe : f_probes)
+        count += probe->log.machineStalls();
     return count;
 }
 
 uint64_t machineProbe::ownStallCount() const {
     uint64_t count = 0;
-    for (const auto& probe : f_probes) count += probe->log.ownStalls();
+    for (const auto& probe : f_probes)
+        count += probe->log.ownStalls();
     return count;
 }
 
 double machineProbe::longestStallMs() const {
     int64_t longest = 0;
-    for (const auto& probe : f_probes) longest = std::max(longest, probe->log.longestNs());
+    for (const auto& probe : f_probes)
+        longest = std::max(longest, probe->log.longestNs());
     return static_cast<double>(longest) / 1e6;
 }
 
@@ -139,7 +149,8 @@ std::string machineProbe::whyNotJudged() const {
         health.cpuTimeKnown = health.cpuTimeKnown && probe->log.cpuTimeKnown();
         if (probe->log.notKept() > 0) {
             const double at = static_cast<double>(probe->log.firstNotKeptNs() - f_startNs) / 1e9;
-            health.storeFullAtSeconds = health.stallsNotKept == 0 ? at : std::min(health.storeFullAtSeconds, at);
+            health.storeFullAtSeconds =
+                health.stallsNotKept == 0 ? at : std::min(health.storeFullAtSeconds, at);
             health.stallsNotKept += probe->log.notKept();
         }
         health.storeCapacity = probe->log.capacity();

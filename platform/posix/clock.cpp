@@ -87,14 +87,17 @@ int64_t steadyNanoseconds() {
 }
 
 void sleepUntilNs(int64_t deadlineNs) {
-    timespec deadline{static_cast<time_t>(deadlineNs / 1'000'000'000), static_cast<long>(deadlineNs % 1'000'000'000)};
+    timespec deadline{static_cast<time_t>(deadlineNs / 1'000'000'000),
+                      static_cast<long>(deadlineNs % 1'000'000'000)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
 }
 
 PreciseSleeper::PreciseSleeper() = default;
 PreciseSleeper::~PreciseSleeper() = default;
-void PreciseSleeper::sleepUntilNs(int64_t deadlineNs) { plat::sleepUntilNs(deadlineNs); }
+void PreciseSleeper::sleepUntilNs(int64_t deadlineNs) {
+    plat::sleepUntilNs(deadlineNs);
+}
 
 namespace {
 
@@ -106,8 +109,12 @@ int64_t cpuClockNanoseconds(clockid_t clock) {
 
 } // namespace
 
-int64_t processCpuNanoseconds() { return cpuClockNanoseconds(CLOCK_PROCESS_CPUTIME_ID); }
-int64_t threadCpuNanoseconds() { return cpuClockNanoseconds(CLOCK_THREAD_CPUTIME_ID); }
+int64_t processCpuNanoseconds() {
+    return cpuClockNanoseconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+int64_t threadCpuNanoseconds() {
+    return cpuClockNanoseconds(CLOCK_THREAD_CPUTIME_ID);
+}
 
 bool raiseThreadToAudioPriority() {
     sched_param parameter{};

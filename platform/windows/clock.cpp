@@ -44,7 +44,9 @@ CalendarTime localTime() {
 }
 
 // Windows counts page faults per process only.
-int64_t threadPageFaults() { return -1; }
+int64_t threadPageFaults() {
+    return -1;
+}
 
 bool pinThreadToProcessor(uint32_t cpu) {
     if (cpu >= sizeof(DWORD_PTR) * 8) return false;
@@ -84,7 +86,8 @@ constexpr DWORD highResolutionTimerFlag = 0x00000002; // CREATE_WAITABLE_TIMER_H
 double cyclesPerNanosecond() {
     static const double ratio = [] {
         ULONG64 cycles = 0;
-        if (!QueryThreadCycleTime(GetCurrentThread(), &cycles) || !QueryProcessCycleTime(GetCurrentProcess(), &cycles))
+        if (!QueryThreadCycleTime(GetCurrentThread(), &cycles) ||
+            !QueryProcessCycleTime(GetCurrentProcess(), &cycles))
             return 0.0;
         double best = 0;
         for (int attempt = 0; attempt < 3; ++attempt) {
@@ -95,7 +98,8 @@ double cyclesPerNanosecond() {
             }
             QueryThreadCycleTime(GetCurrentThread(), &after);
             const int64_t elapsedNs = steadyNanoseconds() - startNs;
-            if (after > before && elapsedNs > 0) best = std::max(best, double(after - before) / double(elapsedNs));
+            if (after > before && elapsedNs > 0)
+                best = std::max(best, double(after - before) / double(elapsedNs));
         }
         return best;
     }();

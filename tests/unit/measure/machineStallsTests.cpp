@@ -38,14 +38,23 @@ TEST(MachineStalls, ThePlanFollowsThePeriod) {
     EXPECT_EQ(usual.wakeIntervalNs, 1 * ms);
     EXPECT_EQ(usual.stallThresholdNs, 500 * us);
     EXPECT_EQ(usual.usableMedianNs, 250 * us);
-    // 32 samples at 384 kHz (83 µs): a late switch is late by 42 µs, so the probe wakes
-    // every 20.8 µs and counts 20.8 µs as a stall.
+    EXPECT_FALSE(usual.periodTooShort);
+    // 64 samples at 192 kHz (333 µs): a late switch is late by 167 µs, so stalls of 83 µs
+    // count, but the probe wakes no more often than every 100 µs.
+    const ProbePlan small = probePlanFor(333'333);
+    EXPECT_EQ(small.wakeIntervalNs, 100 * us);
+    EXPECT_EQ(small.stallThresholdNs, 83'333);
+    EXPECT_TRUE(small.periodTooShort);
+    EXPECT_FALSE(probePlanFor(400'000).periodTooShort);
+    // 32 samples at 384 kHz (83 µs): too short to follow, and said so.
     const ProbePlan tiny = probePlanFor(83'333);
-    EXPECT_EQ(tiny.wakeIntervalNs, 20'833);
-    EXPECT_EQ(tiny.stallThresholdNs, 20'833);
-    EXPECT_EQ(tiny.usableMedianNs, 10'416);
-    // Never a wake-up more often than every 10 µs; a nonsense period keeps the usual.
-    EXPECT_EQ(probePlanFor(20'000).wakeIntervalNs, 10 * us);
+    EXPECT_TRUE(tiny.periodTooShort);
+    ProbeHealth health;
+    health.started = health.cpuTimeKnown = true;
+    health.medianLatenessNs = 1 * us;
+    EXPECT_EQ(whyStallsNotJudged(tiny, 83'333, health),
+              "the 83 us period is too short for the machine probe: it wakes at most every 100 us");
+    // A nonsense period keeps the usual plan.
     EXPECT_EQ(probePlanFor(0).stallThresholdNs, 500 * us);
 }
 
@@ -58,8 +67,9 @@ TEST(MachineStalls, AStallTheProcessFilledIsItsOwn) {
     StallLog log(500 * us, 16);
     int64_t t = 0;
     trace.wake(t, 0, 0);
-    for (int k = 0; k < 50; ++k) trace.wake(t += ms, 10 * us, 20 * us); // ordinary
-    trace.wake(t += ms, 20 * ms, 21 * ms);                                // spinning driver
+    for (int k = 0; k < 50; ++k)
+        trace.wake(t += ms, 10 * us, 20 * us); // ordinary
+    trace.wake(t += ms, 20 * ms, 21 * ms);     // spinning driver
     const int64_t spinEnd = t + 20 * ms;
     t += 20 * ms;
     trace.wake(t += ms, 20 * ms, 200 * us); // the machine
@@ -67,7 +77,8 @@ TEST(MachineStalls, AStallTheProcessFilledIsItsOwn) {
     t += 20 * ms;
     trace.wake(t += ms, 20 * ms, 15 * ms); // three quarters of the lateness: still its own
     trace.wake(t += ms, 20 * ms, 14 * ms); // less than that: the machine's, to be safe
-    for (const ProbeWake& wake : trace.wakes) log.add(wake);
+    for (const ProbeWake& wake : trace.wakes)
+        log.add(wake);
 
     EXPECT_EQ(log.ownStalls(), 2u);
     EXPECT_EQ(log.machineStalls(), 2u);
@@ -110,12 +121,13 @@ TEST(MachineStalls, ItSaysWhenItCannotResolveThePeriod) {
     ProbeHealth health;
     health.started = health.cpuTimeKnown = true;
     const ProbePlan usual = probePlanFor(6'250'000);
-    const ProbePlan tiny = probePlanFor(83'333);
+    const ProbePlan small = probePlanFor(1'000'000); // 48 samples at 48 kHz: stalls of 250 µs
 
-    health.medianLatenessNs = 60 * us; // a loaded machine's ordinary wake-up
+    health.medianLatenessNs = 130 * us; // a loaded machine's ordinary wake-up
     EXPECT_EQ(whyStallsNotJudged(usual, 6'250'000, health), "");
-    EXPECT_EQ(whyStallsNotJudged(tiny, 83'333, health),
-              "the machine probe woke 60 us late at the median, too coarse for stalls of 21 us at a 83 us period");
+    EXPECT_EQ(whyStallsNotJudged(small, 1'000'000, health),
+              "the machine probe woke 130 us late at the median: too coarse for stalls of 250 us at a 1000 "
+              "us period");
     health.medianLatenessNs = 250 * us;
     EXPECT_EQ(whyStallsNotJudged(usual, 6'250'000, health), "");
     health.medianLatenessNs = 251 * us;
@@ -139,8 +151,10 @@ TEST(MachineStalls, StallsPastTheRoomAreCounted) {
     Trace trace;
     StallLog log(500 * us, 2);
     trace.wake(0, 0, 0);
-    for (int k = 1; k <= 3; ++k) trace.wake(k * 10 * ms, 1 * ms, 0);
-    for (const ProbeWake& wake : trace.wakes) log.add(wake);
+    for (int k = 1; k <= 3; ++k)
+        trace.wake(k * 10 * ms, 1 * ms, 0);
+    for (const ProbeWake& wake : trace.wakes)
+        log.add(wake);
     EXPECT_EQ(log.stalls().size(), 2u);
     EXPECT_EQ(log.machineStalls(), 3u);
     EXPECT_EQ(log.notKept(), 1u);
