@@ -108,7 +108,9 @@ RunDocument::RunDocument() : f_json(json::object()) {
     f_json["stats"] = nullStats();
     f_json["machine"] = {{"probed", nullptr},           {"stalls", nullptr},
                          {"longestStallMs", nullptr},   {"lateSwitchesInStalls", nullptr},
-                         {"lostTimeInStalls", nullptr}, {"missingSwitchesInStalls", nullptr}};
+                         {"lostTimeInStalls", nullptr}, {"missingSwitchesInStalls", nullptr},
+                         {"ownStalls", nullptr},        {"stallThresholdUs", nullptr},
+                         {"notJudged", nullptr}};
     f_json["host"] = {{"lostSwitchRecords", nullptr}, {"lostInputBlocks", nullptr}, {"lostInputFrames", nullptr},
                       {"analysisMissing", nullptr}};
     for (const char* section : {"latency", "recording", "probe", "drivers", "conformance", "sweep", "runs"})
@@ -229,7 +231,10 @@ void RunDocument::setMachine(const MachineFacts& m) {
         {"longestStallMs", m.probed ? number(m.longestStallMs, 2) : json(nullptr)},
         {"lateSwitchesInStalls", m.probed ? json(m.lateSwitchesInStalls) : json(nullptr)},
         {"lostTimeInStalls", m.probed ? json(m.lostTimeInStalls) : json(nullptr)},
-        {"missingSwitchesInStalls", m.probed ? json(m.missingSwitchesInStalls) : json(nullptr)}};
+        {"missingSwitchesInStalls", m.probed ? json(m.missingSwitchesInStalls) : json(nullptr)},
+        {"ownStalls", m.probed ? json(m.ownStalls) : json(nullptr)},
+        {"stallThresholdUs", m.stallThresholdUs > 0 ? number(m.stallThresholdUs, 1) : json(nullptr)},
+        {"notJudged", m.notJudgedWhy.empty() ? json(nullptr) : json(m.notJudgedWhy)}};
 }
 
 void RunDocument::setHost(const HostFacts& h, uint64_t lostSwitchRecords) {

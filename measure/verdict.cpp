@@ -37,9 +37,10 @@ void judgeLateness(const RunFacts& facts, Verdict& verdict) {
     const MachineFacts& m = facts.machine;
     const uint64_t late = s.intervalUs.late;
     if (!m.probed) {
+        const std::string why = m.notJudgedWhy.empty() ? "the machine's stalls could not be resolved" : m.notJudgedWhy;
         if (late > 0)
-            verdict.add(VerdictWord::inconclusive, counted(late, "late switch", "late switches") +
-                                                       " (the machine's stalls could not be resolved)");
+            verdict.add(VerdictWord::inconclusive,
+                        counted(late, "late switch", "late switches") + " not judged: " + why);
         if (s.lostTimePauses > 0) verdict.add(VerdictWord::inconclusive, lostTimeReason(s));
         return;
     }

@@ -42,7 +42,7 @@ int exitStatusOf(VerdictWord word, int signal = 0);
 // What the machine did while the run went on: stalls of a probe thread at the driver's
 // priority, and the late switches most of whose lateness fell into one.
 struct MachineFacts {
-    bool probed = false;        // the probe ran and could resolve short stalls
+    bool probed = false;        // the probe resolved the stalls that matter at this run's period
     uint64_t stalls = 0;
     double longestStallMs = 0;
     uint64_t lateSwitchesInStalls = 0;
@@ -50,6 +50,11 @@ struct MachineFacts {
     // Switches missing at the run's ends (a first switch after the start-up allowance,
     // switches still due when the run stopped) whose due time fell mostly in stalls.
     uint64_t missingSwitchesInStalls = 0;
+    uint64_t ownStalls = 0;     // stalls the process's own threads (the driver's) caused
+    double stallThresholdUs = 0; // a wake-up later than this was a stall
+    // Why the probe, which ran, could not judge: its late switches are then neither the
+    // driver's nor the machine's (inconclusive). Empty when it judged or did not run.
+    std::string notJudgedWhy;
 };
 
 // What the host itself lost: records and input blocks it had no room for, and input

@@ -109,6 +109,29 @@ int64_t steadyNanoseconds();
 // (on Windows the system timer runs at 1 ms for the caller while it sleeps).
 void sleepUntilNs(int64_t deadlineNs);
 
+// Sleeps one thread until steady-clock deadlines as precisely as the system allows: on
+// Windows a high-resolution waitable timer where the system has one, else a waitable
+// timer with the system timer at 1 ms while the sleeper lives; on POSIX the monotonic
+// clock's absolute sleep. For the thread that made it.
+class PreciseSleeper {
+  public:
+    PreciseSleeper();
+    ~PreciseSleeper();
+    PreciseSleeper(const PreciseSleeper&) = delete;
+    PreciseSleeper& operator=(const PreciseSleeper&) = delete;
+    void sleepUntilNs(int64_t deadlineNs);
+
+  private:
+    Handle f_timer = invalidHandle;
+    bool f_coarse = false; // Windows: no high-resolution timer, the system timer raised to 1 ms
+};
+
+// Nanoseconds of processor time the whole process (every thread), or the calling thread,
+// has used so far; -1 where the system does not count it to the microsecond (Windows
+// counts its cycles, Wine only clock ticks of 10 ms).
+int64_t processCpuNanoseconds();
+int64_t threadCpuNanoseconds();
+
 // The Windows SYSTEMTIME record.
 struct CalendarTime {
     uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;

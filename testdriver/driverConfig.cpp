@@ -158,6 +158,10 @@ void readStreamFaults(plat::RegKey key, StreamFaults& faults) {
     if (readInt(key, "StallLosesTime", losesTime)) faults.stallLosesTime = losesTime != 0;
     readInt(key, "CrashAt", faults.crashAt);
     readInt(key, "CallbackCostUs", faults.callbackCostMicros);
+    readIntegerList(key, "HoldAt", faults.holdAt);
+    readInt(key, "HoldMs", faults.holdMs);
+    int32_t busy = 0;
+    if (readInt(key, "HoldBusy", busy)) faults.holdBusy = busy == 1;
     // A dword, or a string of selectors (a three-character string is as long as a dword).
     std::string bytes;
     if (readRaw(key, "MessageSelector", bytes)) {

@@ -75,6 +75,9 @@ struct StreamFaults {
     bool stallLosesTime = false; // after the stall the schedule goes on from then, not caught up
     int32_t crashAt = -1;  // the stream's thread crashes before this switch
     int32_t callbackCostMicros = 0; // the driver's own work after every switch
+    std::vector<int32_t> holdAt;    // switches the stream's thread holds back for holdMs
+    int32_t holdMs = 0;
+    bool holdBusy = false; // hold by busy-waiting on its processor instead of sleeping
 };
 
 // The loopback cable from one output to one input.

@@ -198,6 +198,9 @@ ASIOError ReferenceDriver::startStream() {
     setup.stallLosesTime = config_.faults.stallLosesTime;
     setup.crashAt = config_.faults.crashAt;
     setup.callbackCostMicros = config_.faults.callbackCostMicros;
+    setup.holdAt = config_.faults.holdAt;
+    setup.holdMs = config_.faults.holdMs;
+    setup.holdBusy = config_.faults.holdBusy;
     return engine_.start(std::move(setup)) ? ASE_OK : ASE_NotPresent;
 }
 

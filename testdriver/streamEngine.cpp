@@ -88,11 +88,24 @@ bool StreamEngine::waitUntil(Clock::time_point until) {
     }
 }
 
+bool StreamEngine::hold() {
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(std::max(setup_.holdMs, 0));
+    if (!setup_.holdBusy) return waitUntil(until);
+    // A driver busy on its own processor at its own priority: nothing else of that
+    // priority runs there meanwhile.
+    while (Clock::now() < until)
+        if (stopRequested_.load(std::memory_order_acquire)) return false;
+    return true;
+}
+
 // Slot n is due one (paced) buffer period after slot n - 1, on an absolute schedule, so
 // sleeping late once, or a jittered delivery, does not shift every later slot.
 void StreamEngine::run() {
     // Like a sound card's driver thread: its switches must not wait behind other work.
     plat::raiseThreadToAudioPriority();
+    // A driver that busy-waits keeps its thread on one processor, as drivers that pin
+    // their thread do: what it holds up there stays held up.
+    if (setup_.holdBusy && !setup_.holdAt.empty()) plat::pinThreadToProcessor(0);
     const int32_t frames = setup_.buffers->frames();
     PseudoRandom jitter(setup_.seed, jitterStream);
     Clock::time_point deadline = Clock::now();
@@ -129,6 +142,10 @@ void StreamEngine::run() {
             // stall is lost, the schedule goes on from now.
             if (setup_.stallLosesTime) deadline = Clock::now();
         }
+        if (std::find(setup_.holdAt.begin(), setup_.holdAt.end(), static_cast<int32_t>(slot)) !=
+                setup_.holdAt.end() &&
+            !hold())
+            break;
 
         const int32_t left = slotsLeft_.load(std::memory_order_acquire);
         if (left == 0) break;

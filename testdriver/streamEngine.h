@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <thread>
+#include <vector>
 
 #include "asio/asioTypes.h"
 #include "testdriver/bufferSet.h"
@@ -48,6 +49,9 @@ struct StreamSetup {
     bool stallLosesTime = false; // …and then goes on from the present, its positions by one buffer
     int32_t crashAt = -1; // the stream's thread crashes before this slot
     int32_t callbackCostMicros = 0; // the driver's own work after every switch; 0: none
+    std::vector<int32_t> holdAt;    // the stream holds these slots back for holdMs…
+    int32_t holdMs = 0;
+    bool holdBusy = false; // …busy-waiting on its processor, or sleeping
     uint32_t timeInfoFlags = kSystemTimeValid | kSamplePositionValid; // of the time-info records
 };
 
@@ -84,6 +88,8 @@ class StreamEngine {
     void run();
     // Sleeps until `until` in short steps; false as soon as stop is requested.
     bool waitUntil(Clock::time_point until);
+    // Holds the slot back for holdMs: spinning on the processor, or sleeping.
+    bool hold();
     void runSlot(uint32_t slot, double rate);
     // A slot the driver was too late for: its position passes, nothing is delivered.
     void skipSlot(uint32_t slot);

@@ -63,7 +63,7 @@ bool measuredRun::prepare(telAsioDriver& driver, measuringBP& processor, telText
     processor.beginRun();
     f_timing = std::make_unique<measure::SwitchTiming>(driver.bufActualSize(), driver.sampleRate());
     f_probe = std::make_unique<switchProbe>();
-    f_machine = std::make_unique<machineProbe>();
+    f_machine = std::make_unique<machineProbe>(f_timing->periodNs().value_or(0.0));
     processor.watchSwitches(f_probe.get());
     if (f_options.latency && !prepareLatency(driver, processor, failure)) return false;
     return prepareTap(driver, processor, failure);
@@ -270,11 +270,19 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
 
     findings.calls = f_calls;
 
-    if (f_machine && f_timing && f_machine->resolves()) {
-        const std::vector<measure::Stall> stalls = f_machine->stalls();
+    // The machine's stalls, where the probe resolved those that matter at this period;
+    // otherwise none are judged or drawn.
+    std::vector<measure::Stall> stalls;
+    if (f_machine && f_timing && f_machine->ran()) {
+        findings.machine.notJudgedWhy = f_machine->whyNotJudged();
+        findings.machine.probed = findings.machine.notJudgedWhy.empty();
+        findings.machine.stallThresholdUs = static_cast<double>(f_machine->plan().stallThresholdNs) / 1e3;
+    }
+    if (findings.machine.probed) {
+        stalls = f_machine->stalls();
         const double periodNs = f_timing->periodNs().value_or(0.0);
-        findings.machine.probed = true;
         findings.machine.stalls = f_machine->stallCount();
+        findings.machine.ownStalls = f_machine->ownStallCount();
         findings.machine.longestStallMs = f_machine->longestStallMs();
         findings.machine.lateSwitchesInStalls =
             measure::lateIntervalsInStalls(f_timing->lateIntervals(f_stopNs), stalls, periodNs);
@@ -283,8 +291,8 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
     }
 
     if (f_options.htmlPath && f_timing)
-        findings.timingPlots = std::make_shared<const report::TimingData>(timingPlotData(
-            *f_timing, findings.stats, f_startNs, f_machine ? f_machine->stalls() : std::vector<measure::Stall>{}));
+        findings.timingPlots =
+            std::make_shared<const report::TimingData>(timingPlotData(*f_timing, findings.stats, f_startNs, stalls));
 
     findings.host.analysisMissing = f_analysisMissing;
     if (f_tap) {

@@ -215,12 +215,20 @@ void summarise(const runFindings& findings) {
                   " frames): the program fell behind, not the driver",
                   s.hostLostRecords, findings.host.lostInputBlocks, findings.host.lostInputFrames);
     // The machine's stalls are said where they weigh in the verdict: late switches
-    // beyond what is forgiven fell in them.
-    if (measure::machineStallsWeigh(s, findings.machine))
+    // beyond what is forgiven fell in them, or the driver was late while a stall of its
+    // own threads held the probe back. A probe that could not judge says so always.
+    const measure::MachineFacts& machine = findings.machine;
+    if (!machine.notJudgedWhy.empty())
+        printLine("Machine", "stalls not judged: %s", machine.notJudgedWhy.c_str());
+    if (measure::machineStallsWeigh(s, machine))
         printLine("Machine", "%" PRIu64 " stall%s of up to %.1f ms; %" PRIu64 " late switch%s fell in them",
-                  findings.machine.stalls, findings.machine.stalls == 1 ? "" : "s",
-                  findings.machine.longestStallMs, findings.machine.lateSwitchesInStalls,
-                  findings.machine.lateSwitchesInStalls == 1 ? "" : "es");
+                  machine.stalls, machine.stalls == 1 ? "" : "s", machine.longestStallMs,
+                  machine.lateSwitchesInStalls, machine.lateSwitchesInStalls == 1 ? "" : "es");
+    if (machine.ownStalls > 0 && s.intervalUs.late > 0)
+        printLine("Machine",
+                  "%" PRIu64 " stall%s of the probe came from the process's own threads (the driver's busy on "
+                  "its processor), not the machine",
+                  machine.ownStalls, machine.ownStalls == 1 ? "" : "s");
     if (findings.latency) printLatency(*findings.latency);
     if (findings.recording) printRecording(*findings.recording, findings.recordingPath);
 }

@@ -42,7 +42,12 @@ TEST(RunDocument, OneSchemaOnEveryPath) {
     stats.switches = 640;
     stats.intervalsKnown = stats.hostTimeKnown = true;
     ran.setStats(stats, {});
-    ran.setMachine({true, 2, 3.5, 1});
+    MachineFacts machine;
+    machine.probed = true;
+    machine.stalls = 2;
+    machine.longestStallMs = 3.5;
+    machine.lateSwitchesInStalls = 1;
+    ran.setMachine(machine);
     ran.setHost({}, 0);
     ran.setVerdict({});
 

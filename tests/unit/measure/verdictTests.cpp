@@ -86,6 +86,19 @@ TEST(Verdict, EachFindingEarnsItsWordAndReason) {
              f.stats.expectedByDriverClock = 10000;
          },
          VerdictWord::pass, ""},
+        {"late switches the probe could not judge", [](RunFacts& f) {
+             f.stats.intervalUs.late = 7;
+             f.machine.probed = false;
+             f.machine.notJudgedWhy = "the machine probe woke 60 us late at the median";
+         },
+         VerdictWord::inconclusive, "7 late switches not judged: the machine probe woke 60 us late at the median"},
+        {"a probe that could not judge forgives nothing else", [](RunFacts& f) {
+             f.stats.intervalUs.late = 7;
+             f.stats.gaps = 1;
+             f.machine.probed = false;
+             f.machine.notJudgedWhy = "the machine probe never woke";
+         },
+         VerdictWord::fail, "1 gap"},
         {"late switches the machine explains only in part",
          [](RunFacts& f) {
              f.stats.intervalUs.late = 7;
@@ -97,7 +110,7 @@ TEST(Verdict, EachFindingEarnsItsWordAndReason) {
              f.stats.intervalUs.late = 1;
              f.machine = MachineFacts{};
          },
-         VerdictWord::inconclusive, "1 late switch (the machine's stalls could not be resolved)"},
+         VerdictWord::inconclusive, "1 late switch not judged: the machine's stalls could not be resolved"},
         {"a pause that lost time",
          [](RunFacts& f) {
              f.stats.intervalUs.late = 1;
