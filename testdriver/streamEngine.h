@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <thread>
 
 #include "asio/asioTypes.h"
@@ -48,6 +49,7 @@ struct StreamSetup {
     int32_t crashAt = -1; // the stream's thread crashes before this slot
     int32_t callbackCostMicros = 0; // the driver's own work after every switch; 0: none
     uint32_t timeInfoFlags = kSystemTimeValid | kSamplePositionValid; // of the time-info records
+    std::optional<double> timeInfoRate; // the records' rate; empty: the current rate
 };
 
 class StreamEngine {
