@@ -281,8 +281,8 @@ void printFullUsage() {
     printMessage(u"         conform - check the driver against what hosts rely on, each check in a process");
     printMessage(u"                   of its own (/index=all: every installed driver in turn)");
     printMessage(u"         check - run only the named checks");
-    printMessage(u"         timeout - the time limit of each check, or of any driver call of a measuring");
-    printMessage(u"                   run, in seconds (default 20)");
+    printMessage(u"         timeout - the time limit of any driver call, of a check or of a measuring run,");
+    printMessage(u"                   in seconds (default 20)");
     printMessage(u"         isolate - no: run every check, or the measuring run, in this process (a crash");
     printMessage(u"                   then ends the program)");
     printMessage(u"         junit - write the checks' results to FILE as a JUnit XML report");

@@ -22,6 +22,7 @@ struct BeaconThread {
 struct BeaconBlock {
     std::atomic<uint32_t> magic;
     std::atomic<uint32_t> callsBegun;
+    std::atomic<uint32_t> hostProgress;
     std::atomic<uintptr_t> hostThread;
     BeaconThread threads[followedThreads];
 };
@@ -48,11 +49,14 @@ BeaconThread* entryOf(BeaconBlock& block, uintptr_t key, bool claim) {
 void noteCall(telDriverCall call, bool entering) noexcept {
     BeaconBlock* block = target.load(std::memory_order_acquire);
     if (block == nullptr) return;
-    BeaconThread* thread = entryOf(*block, plat::threadKey(), entering);
+    const uintptr_t key = plat::threadKey();
+    BeaconThread* thread = entryOf(*block, key, entering);
     if (thread == nullptr) return; // a call that began before the beacon was installed
     const int32_t depth = thread->depth.load(std::memory_order_relaxed);
     if (entering) {
         block->callsBegun.fetch_add(1, std::memory_order_relaxed);
+        if (key == block->hostThread.load(std::memory_order_relaxed))
+            block->hostProgress.fetch_add(1, std::memory_order_relaxed);
         if (depth < followedDepth)
             thread->calls[depth].store(static_cast<int32_t>(call), std::memory_order_relaxed);
         thread->depth.store(depth + 1, std::memory_order_release);
@@ -77,12 +81,18 @@ void installCallBeacon(void* raw) {
     setDriverCallObserver(noteCall);
 }
 
+void beatCallBeacon() {
+    BeaconBlock* block = target.load(std::memory_order_acquire);
+    if (block != nullptr) block->hostProgress.fetch_add(1, std::memory_order_relaxed);
+}
+
 CallBeaconReading readCallBeacon(const void* raw) {
     CallBeaconReading reading;
     const auto* block = static_cast<const BeaconBlock*>(raw);
     if (block == nullptr || block->magic.load(std::memory_order_acquire) != beaconMagic) return reading;
     reading.valid = true;
     reading.callsBegun = block->callsBegun.load(std::memory_order_relaxed);
+    reading.hostProgress = block->hostProgress.load(std::memory_order_relaxed);
     const uintptr_t host = block->hostThread.load(std::memory_order_relaxed);
     for (const BeaconThread& thread : block->threads) {
         const uintptr_t key = thread.key.load(std::memory_order_acquire);

@@ -62,9 +62,13 @@ std::vector<const CheckEntry*> selectedChecks(const SuiteSettings& settings) {
 struct DriverState {
     bool created = false, initialised = false;
     std::string stopReason; // set when no further check can run
+    // Calls that hung (other than create and init, which stop the suite) and where.
+    std::vector<telDriverCall> barred;
+    std::vector<std::string> whereBarred; // "did not answer within 20 s in buffer-sizes"
 };
 
-void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& result) {
+void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& result,
+               int32_t timeLimitSeconds) {
     const CaseResult& r = ran.result;
     if (r.created) state.created = true;
     if (r.initialised) state.initialised = true;
@@ -73,6 +77,7 @@ void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& resu
         result.name = r.driverName;
         result.version = r.driverVersion;
     }
+    if (!result.figures && r.figures) result.figures = r.figures;
     const bool stuckIn = ran.end == CaseEnd::crashed || ran.end == CaseEnd::hung;
     if (!state.created &&
         ((r.createStatus != 0 && !r.created) || (stuckIn && ran.call == telDriverCall::create))) {
@@ -84,7 +89,23 @@ void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& resu
     } else if (!state.initialised &&
                ((r.initRefused && !r.initialised) || (stuckIn && ran.call == telDriverCall::init))) {
         state.stopReason = "the driver could not be initialised";
+    } else if (ran.end == CaseEnd::hung && ran.call != telDriverCall::none) {
+        // Every later check that needs this call would wait the limit out again.
+        state.barred.push_back(ran.call);
+        state.whereBarred.push_back("did not answer within " + std::to_string(timeLimitSeconds) + " s in " +
+                                    r.report.id);
     }
+}
+
+// A check that stopped at a call which hung before is skipped, saying where it hung.
+void explainBarred(CaseResult& result, const DriverState& state) {
+    if (result.barred == telDriverCall::none) return;
+    std::string where = "did not answer in an earlier check";
+    for (size_t k = 0; k < state.barred.size(); ++k)
+        if (state.barred[k] == result.barred) where = state.whereBarred[k];
+    result.report.outcome =
+        skipped(std::string("needs ") + driverCallName(result.barred) + ", which " + where);
+    result.report.notRun = true;
 }
 
 SupervisedCase runInProcess(const CheckEntry& check, const plat::Guid& clsid, const SuiteSettings& settings) {
@@ -117,8 +138,10 @@ DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettin
         ran.result.report.id = check->id;
         if (!state.stopReason.empty()) {
             ran.result.report.outcome = skipped(state.stopReason);
+            ran.result.report.notRun = true;
         } else if (plat::interruptRequested()) {
             ran.result.report.outcome = skipped("interrupted");
+            ran.result.report.notRun = true;
         } else if (settings.isolate) {
             bool live = false;
             double shownAt = 0;
@@ -126,6 +149,7 @@ DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettin
             supervision.index = index;
             supervision.skipControlPanel = settings.skipControlPanel;
             supervision.timeLimitSeconds = settings.timeLimitSeconds;
+            supervision.barred = state.barred;
             supervision.interrupted = [] { return plat::interruptRequested(); };
             supervision.progress = [&](double seconds, telDriverCall call) {
                 if (seconds < shownAt + 0.1) return;
@@ -139,12 +163,13 @@ DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettin
             };
             ran = runIsolatedCase(*check, supervision);
             if (live) writeLive("");
-            learnFrom(ran, state, result);
+            explainBarred(ran.result, state);
+            learnFrom(ran, state, result, settings.timeLimitSeconds);
         } else {
             writeLive("  ...   " + std::string(check->id));
             ran = runInProcess(*check, clsid, settings);
             writeLive("");
-            learnFrom(ran, state, result);
+            learnFrom(ran, state, result, settings.timeLimitSeconds);
         }
         print(resultLine(ran.result.report));
         result.reports.push_back(ran.result.report);
@@ -183,38 +208,54 @@ int runConformanceSuite(const SuiteSettings& settings) {
     document.setTool("1.0", static_cast<int>(sizeof(void*) * 8));
 
     std::vector<DriverResult> drivers;
+    std::string noDriver; // why no driver was tested
     telOwned<telAsioDriverList> list = telCreate<telAsioDriverList>();
     const int32_t count = list ? list->numDrv() : 0;
+    const bool indexExists = settings.allDrivers || (settings.index >= 0 && settings.index < count);
     if (count < 1) {
-        print("No ASIO drivers found.");
-        document.setFailure("No ASIO drivers found.");
+        noDriver = "No ASIO drivers found.";
+        print(noDriver);
+        document.setFailure(noDriver);
     } else {
-        const int32_t selected =
-            settings.index < 0 ? 0 : (settings.index > count - 1 ? count - 1 : settings.index);
-        print("Installed ASIO Drivers: " + std::to_string(count) +
-              "; selected index=" + (settings.allDrivers ? std::string("all") : std::to_string(selected)));
-        for (int32_t index = settings.allDrivers ? 0 : selected;
-             index <= (settings.allDrivers ? count - 1 : selected); ++index)
-            drivers.push_back(runDriver(*list, index, settings));
-        if (settings.allDrivers) printTable(drivers);
+        print("Installed ASIO Drivers: " + std::to_string(count) + "; selected index=" +
+              (settings.allDrivers ? std::string("all") : std::to_string(settings.index)));
+        if (!indexExists) {
+            // The suite tests what was asked for or nothing: another driver's pass would
+            // read as this one's.
+            noDriver = "There is no driver at index " + std::to_string(settings.index) + ": " +
+                       (count == 1 ? std::string("1 driver is installed, index 0.")
+                                   : std::to_string(count) + " drivers are installed, indexes 0 to " +
+                                         std::to_string(count - 1) + ".");
+            print(noDriver);
+            document.setFailure(noDriver);
+        } else {
+            for (int32_t index = settings.allDrivers ? 0 : settings.index;
+                 index <= (settings.allDrivers ? count - 1 : settings.index); ++index)
+                drivers.push_back(runDriver(*list, index, settings));
+            if (settings.allDrivers) printTable(drivers);
+        }
     }
     telFree(list);
 
     // A suite cut short by a signal did not show that the driver conforms.
     const int signal = plat::interruptSignal();
     int status = suiteExitStatus(drivers, count > 0);
-    if (!settings.allDrivers && !drivers.empty()) {
-        const DriverResult& driver = drivers.front();
+    if (!settings.allDrivers && count > 0) {
         measure::DriverFacts facts;
-        facts.index = driver.index;
-        facts.description = driver.description;
-        facts.clsid = driver.clsid;
-        if (driver.identified) {
-            facts.name = driver.name;
-            facts.version = driver.version;
+        facts.requestedIndex = settings.index;
+        if (!drivers.empty()) {
+            const DriverResult& driver = drivers.front();
+            facts.index = driver.index;
+            facts.description = driver.description;
+            facts.clsid = driver.clsid;
+            if (driver.identified) {
+                facts.name = driver.name;
+                facts.version = driver.version;
+            }
+            if (driver.figures) document.setFigures(*driver.figures);
+            if (driver.notCreated) document.setFailure(driver.failure);
         }
         document.setDriver(facts);
-        if (driver.notCreated) document.setFailure(driver.failure);
     }
     document.setSection("conformance", conformanceSection(drivers, settings.allDrivers,
                                                           settings.timeLimitSeconds, settings.isolate));
@@ -227,7 +268,7 @@ int runConformanceSuite(const SuiteSettings& settings) {
         verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
     document.setVerdict(verdict);
     const bool written = jsonFile.write(document.text(), &why) &&
-                         junitFile.write(junitReport(drivers), &why) &&
+                         junitFile.write(junitReport(drivers, noDriver), &why) &&
                          (!htmlFile.active() || htmlFile.write(settings.htmlPage(document.document()), &why));
     if (!written) {
         printMessage(why);

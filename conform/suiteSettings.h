@@ -17,7 +17,7 @@ struct SuiteSettings {
     bool allDrivers = false;                            // /index=all: every installed driver in turn
     int32_t index = 0;                                  // /index=N otherwise
     bool skipControlPanel = false;                      // /skipcp
-    int32_t timeLimitSeconds = defaultTimeLimitSeconds; // /timeout=S, per check
+    int32_t timeLimitSeconds = defaultTimeLimitSeconds; // /timeout=S, per driver call
     bool isolate = true;                                // /isolate=no runs every check in this process
     std::vector<std::string> checks;                    // /check=ID,...: only these (empty: every check)
     std::optional<std::u16string> jsonPath;             // /json=FILE

@@ -121,6 +121,8 @@ void readContractFaults(plat::RegKey key, ContractFaults& contract) {
         if (readInt(key, flag.name, value)) contract.*flag.flag = value != 0;
     readInt(key, "StopLateSwitches", contract.stopLateSwitches);
     if (readInt(key, "TimeInfoFlags", value)) contract.timeInfoFlags = static_cast<uint32_t>(value);
+    if (readInt(key, "TimeInfoRate", value)) contract.timeInfoRate = static_cast<double>(value);
+    readInt(key, "StopInsideCallback", contract.stopInsideCallbackMs);
     readInt(key, "NeedsHostSupport", contract.needsHostSupport);
 }
 

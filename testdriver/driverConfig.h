@@ -111,6 +111,11 @@ struct ContractFaults {
     bool stopWaitsForOutputReady = false; // stop waits for an outputReady that never comes
     int32_t needsHostSupport = 0;       // createBuffers refuses a host that does not support this selector
     bool silentAfterRecreate = false;   // objects made after one was released deliver no switch
+
+    // The rate the time-info records carry (empty: the current rate).
+    std::optional<double> timeInfoRate;
+    // stop returns while a callback is held inside this many milliseconds (0: off).
+    int32_t stopInsideCallbackMs = 0;
 };
 
 // Most samples WireDelay may add.

@@ -246,7 +246,7 @@ void StreamEngine::deliver(int32_t half, int64_t position, double rate, Clock::t
         const ASIOSamples samplePosition = splitWords(position);
         std::memcpy(&time.timeInfo.systemTime, &systemTime, sizeof systemTime);
         std::memcpy(&time.timeInfo.samplePosition, &samplePosition, sizeof samplePosition);
-        time.timeInfo.sampleRate = rate;
+        time.timeInfo.sampleRate = setup_.timeInfoRate.value_or(rate);
         time.timeInfo.flags = setup_.timeInfoFlags;
         host.bufferSwitchTimeInfo(&time, half, 1);
     } else if (host.bufferSwitch) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -53,6 +54,7 @@ struct StreamSetup {
     int32_t holdMs = 0;
     bool holdBusy = false; // …busy-waiting on its processor, or sleeping
     uint32_t timeInfoFlags = kSystemTimeValid | kSamplePositionValid; // of the time-info records
+    std::optional<double> timeInfoRate; // the records' rate; empty: the current rate
 };
 
 class StreamEngine {
