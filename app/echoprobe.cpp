@@ -216,7 +216,7 @@ void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& mea
     }
     state.ran = true;
     tellParentStarted();
-    const stopCause cause = runStatusLoop(driver, platformStatusLoopPorts(), measured.loopLimits());
+    const stopCause cause = runStatusLoop(driver, measuringStatusLoopPorts(), measured.loopLimits());
     measured.stopping();
     const ASIOError stopStatus = driver.stop(telTrue);
     // A driver that refuses to stop may go on calling back: take its buffers and its

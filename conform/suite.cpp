@@ -24,8 +24,9 @@ void print(const std::string& utf8) {
 }
 
 // The live line: written straight to standard output and ended with a carriage return,
-// so the next line (live or not) takes its place.
+// so the next line (live or not) takes its place; only on a terminal, where it can.
 void writeLive(std::string text) {
+    if (!plat::standardOutputIsTerminal()) return;
     text.resize(liveWidth, ' ');
     const std::string bytes = plat::toNarrow(fromUtf8(text)) + "\r";
     const plat::Handle output = plat::stdOutput();
