@@ -303,8 +303,8 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
     }
     int32_t selectedIndex = 0;
     telText failure;
-    telAsioDriver* driver =
-        selectAndOpenDriver(driverList, state.options.requestedIndex, selectedIndex, &failure);
+    telAsioDriver* driver = selectAndOpenDriver(driverList, state.options.requestedIndex, selectedIndex,
+                                                &failure, state.options.measures());
     if (driverList.numDrv() > 0)
         state.json.describeEntry(driverList, state.options.requestedIndex, selectedIndex);
     if (driver == nullptr) {

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/html/htmlFile.h"
+#include "app/inventory/driverInventory.h"
 #include "conform/caseChild.h"
 #include "conform/checkList.h"
 #include "platform/childProcess.h"
@@ -362,5 +363,6 @@ conform::SuiteSettings suiteSettings(const programOptions& options) {
     settings.junitPath = options.junitPath;
     settings.htmlPath = options.htmlPath;
     settings.htmlPage = htmlOfDocument;
+    settings.creationDiagnosis = creationDiagnosis;
     return settings;
 }

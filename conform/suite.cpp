@@ -65,7 +65,8 @@ struct DriverState {
     std::string stopReason; // set when no further check can run
 };
 
-void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& result) {
+void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& result,
+               const SuiteSettings& settings) {
     const CaseResult& r = ran.result;
     if (r.created) state.created = true;
     if (r.initialised) state.initialised = true;
@@ -81,6 +82,11 @@ void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& resu
         result.failure = r.createStatus != 0 ? "The driver could not be created, error code=" +
                                                    hexText(static_cast<uint32_t>(r.createStatus))
                                              : "The driver could not be created: " + r.report.outcome.detail;
+        // What /list says of the driver's module goes with COM's answer.
+        const std::string why = r.createStatus != 0 && settings.creationDiagnosis
+                                    ? settings.creationDiagnosis(result.index)
+                                    : std::string();
+        if (!why.empty()) result.failure += ": " + why;
         state.stopReason = "the driver could not be created";
     } else if (!state.initialised &&
                ((r.initRefused && !r.initialised) || (stuckIn && ran.call == telDriverCall::init))) {
@@ -140,12 +146,12 @@ DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettin
             };
             ran = runIsolatedCase(*check, supervision);
             if (live) writeLive("");
-            learnFrom(ran, state, result);
+            learnFrom(ran, state, result, settings);
         } else {
             writeLive("  ...   " + std::string(check->id));
             ran = runInProcess(*check, clsid, settings);
             writeLive("");
-            learnFrom(ran, state, result);
+            learnFrom(ran, state, result, settings);
         }
         print(resultLine(ran.result.report));
         result.reports.push_back(ran.result.report);
