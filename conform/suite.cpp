@@ -182,8 +182,20 @@ int runConformanceSuite(const SuiteSettings& settings) {
     reportFile junitFile(settings.junitPath, u"JUnit");
     reportFile htmlFile(settings.htmlPage ? settings.htmlPath : std::nullopt, u"HTML");
     telText why;
-    if (!jsonFile.writable(&why) || !junitFile.writable(&why) || !htmlFile.writable(&why)) {
+    const bool jsonReady = jsonFile.writable(&why);
+    const bool junitReady = junitFile.writable(jsonReady ? &why : nullptr);
+    const bool htmlReady = htmlFile.writable(jsonReady && junitReady ? &why : nullptr);
+    if (!jsonReady || !junitReady || !htmlReady) {
         printMessage(why);
+        // The reports that can be written say why; no JUnit report of an earlier suite is
+        // left to read as this one's.
+        measure::RunDocument refused;
+        refused.setTool("1.0", static_cast<int>(sizeof(void*) * 8));
+        refused.setFailure(utf8Text(why));
+        refused.setVerdict({measure::VerdictWord::error, {utf8Text(why)}});
+        junitFile.discard();
+        if (htmlReady && htmlFile.active()) htmlFile.write(settings.htmlPage(refused.document()), nullptr);
+        if (jsonReady) jsonFile.write(refused.text(), nullptr);
         return measure::exitStatusOf(measure::VerdictWord::error);
     }
     measure::RunDocument document;
@@ -233,13 +245,16 @@ int runConformanceSuite(const SuiteSettings& settings) {
     if (signal != 0)
         verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
     document.setVerdict(verdict);
-    const bool written = jsonFile.write(document.text(), &why) &&
-                         junitFile.write(junitReport(drivers), &why) &&
-                         (!htmlFile.active() || htmlFile.write(settings.htmlPage(document.document()), &why));
-    if (!written) {
-        printMessage(why);
-        verdict.add(measure::VerdictWord::error, utf8Text(why));
-    }
+    // Each report is written whatever became of the others.
+    std::vector<telText> unwritten(3);
+    jsonFile.write(document.text(), &unwritten[0]);
+    junitFile.write(junitReport(drivers), &unwritten[1]);
+    if (htmlFile.active()) htmlFile.write(settings.htmlPage(document.document()), &unwritten[2]);
+    for (const telText& line : unwritten)
+        if (!line.empty()) {
+            printMessage(line);
+            verdict.add(measure::VerdictWord::error, utf8Text(line));
+        }
     return measure::exitStatusOf(verdict.word, signal);
 }
 
