@@ -24,8 +24,9 @@ void print(const std::string& utf8) {
 }
 
 // The live line: written straight to standard output and ended with a carriage return,
-// so the next line (live or not) takes its place.
+// so the next line (live or not) takes its place; only on a terminal, where it can.
 void writeLive(std::string text) {
+    if (!plat::standardOutputIsTerminal()) return;
     text.resize(liveWidth, ' ');
     const std::string bytes = plat::toNarrow(fromUtf8(text)) + "\r";
     const plat::Handle output = plat::stdOutput();
@@ -68,7 +69,7 @@ struct DriverState {
 };
 
 void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& result,
-               int32_t timeLimitSeconds) {
+               const SuiteSettings& settings) {
     const CaseResult& r = ran.result;
     if (r.created) state.created = true;
     if (r.initialised) state.initialised = true;
@@ -85,6 +86,11 @@ void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& resu
         result.failure = r.createStatus != 0 ? "The driver could not be created, error code=" +
                                                    hexText(static_cast<uint32_t>(r.createStatus))
                                              : "The driver could not be created: " + r.report.outcome.detail;
+        // What /list says of the driver's module goes with COM's answer.
+        const std::string why = r.createStatus != 0 && settings.creationDiagnosis
+                                    ? settings.creationDiagnosis(result.index)
+                                    : std::string();
+        if (!why.empty()) result.failure += ": " + why;
         state.stopReason = "the driver could not be created";
     } else if (!state.initialised &&
                ((r.initRefused && !r.initialised) || (stuckIn && ran.call == telDriverCall::init))) {
@@ -92,8 +98,8 @@ void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& resu
     } else if (ran.end == CaseEnd::hung && ran.call != telDriverCall::none) {
         // Every later check that needs this call would wait the limit out again.
         state.barred.push_back(ran.call);
-        state.whereBarred.push_back("did not answer within " + std::to_string(timeLimitSeconds) + " s in " +
-                                    r.report.id);
+        state.whereBarred.push_back("did not answer within " + std::to_string(settings.timeLimitSeconds) +
+                                    " s in " + r.report.id);
     }
 }
 
@@ -164,12 +170,12 @@ DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettin
             ran = runIsolatedCase(*check, supervision);
             if (live) writeLive("");
             explainBarred(ran.result, state);
-            learnFrom(ran, state, result, settings.timeLimitSeconds);
+            learnFrom(ran, state, result, settings);
         } else {
             writeLive("  ...   " + std::string(check->id));
             ran = runInProcess(*check, clsid, settings);
             writeLive("");
-            learnFrom(ran, state, result, settings.timeLimitSeconds);
+            learnFrom(ran, state, result, settings);
         }
         print(resultLine(ran.result.report));
         result.reports.push_back(ran.result.report);
@@ -200,8 +206,20 @@ int runConformanceSuite(const SuiteSettings& settings) {
     reportFile junitFile(settings.junitPath, u"JUnit");
     reportFile htmlFile(settings.htmlPage ? settings.htmlPath : std::nullopt, u"HTML");
     telText why;
-    if (!jsonFile.writable(&why) || !junitFile.writable(&why) || !htmlFile.writable(&why)) {
+    const bool jsonReady = jsonFile.writable(&why);
+    const bool junitReady = junitFile.writable(jsonReady ? &why : nullptr);
+    const bool htmlReady = htmlFile.writable(jsonReady && junitReady ? &why : nullptr);
+    if (!jsonReady || !junitReady || !htmlReady) {
         printMessage(why);
+        // The reports that can be written say why; no JUnit report of an earlier suite is
+        // left to read as this one's.
+        measure::RunDocument refused;
+        refused.setTool("1.0", static_cast<int>(sizeof(void*) * 8));
+        refused.setFailure(utf8Text(why));
+        refused.setVerdict({measure::VerdictWord::error, {utf8Text(why)}});
+        junitFile.discard();
+        if (htmlReady && htmlFile.active()) htmlFile.write(settings.htmlPage(refused.document()), nullptr);
+        if (jsonReady) jsonFile.write(refused.text(), nullptr);
         return measure::exitStatusOf(measure::VerdictWord::error);
     }
     measure::RunDocument document;
@@ -267,13 +285,16 @@ int runConformanceSuite(const SuiteSettings& settings) {
     if (signal != 0)
         verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
     document.setVerdict(verdict);
-    const bool written = jsonFile.write(document.text(), &why) &&
-                         junitFile.write(junitReport(drivers, noDriver), &why) &&
-                         (!htmlFile.active() || htmlFile.write(settings.htmlPage(document.document()), &why));
-    if (!written) {
-        printMessage(why);
-        verdict.add(measure::VerdictWord::error, utf8Text(why));
-    }
+    // Each report is written whatever became of the others.
+    std::vector<telText> unwritten(3);
+    jsonFile.write(document.text(), &unwritten[0]);
+    junitFile.write(junitReport(drivers, noDriver), &unwritten[1]);
+    if (htmlFile.active()) htmlFile.write(settings.htmlPage(document.document()), &unwritten[2]);
+    for (const telText& line : unwritten)
+        if (!line.empty()) {
+            printMessage(line);
+            verdict.add(measure::VerdictWord::error, utf8Text(line));
+        }
     return measure::exitStatusOf(verdict.word, signal);
 }
 

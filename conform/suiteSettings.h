@@ -25,6 +25,9 @@ struct SuiteSettings {
     std::optional<std::u16string> htmlPath;             // /html=FILE
     // The HTML page of the suite's JSON document (the program's report writer).
     std::function<std::string(const nlohmann::json&)> htmlPage;
+    // What the driver list's entry `index` shows of a driver that could not be created
+    // (the program's /list), said with COM's answer.
+    std::function<std::string(int32_t index)> creationDiagnosis;
 };
 
 } // namespace conform

@@ -66,6 +66,23 @@ std::u16string lastFileError();
 // Pushes what was written to standard output out at once (the status line).
 void flushStdOutput();
 
+// True when standard output is a terminal (a console on Windows), where a live line can
+// be rewritten in place; false for a file, a pipe or a closed standard output.
+bool standardOutputIsTerminal();
+
+// A key that two paths share exactly when they name the same file: an existing file by
+// its device and file number (so a hard or symbolic link, another spelling, a relative
+// and an absolute path all meet), a file yet to be made by its folder's and its own
+// name (without regard to case on Windows). Only for comparing.
+std::u16string fileIdentity(const std::u16string& path);
+
+// The file the system's loader takes for a module named in the registry: a name with a
+// folder as it stands when it exists at all, a bare name looked up where the loader looks
+// (Windows: the program's folder, the system folders, the current folder and PATH;
+// POSIX: as dlopen, LD_LIBRARY_PATH, the folders of /etc/ld.so.conf and the system
+// library folders). Empty when there is no such file.
+std::u16string findModule(const std::u16string& name);
+
 // Writes one line to standard error, in 8-bit text with the platform's line end
 // (warnings that must stay out of the program's output). Failures are ignored.
 void writeErrorLine(const std::u16string& text);

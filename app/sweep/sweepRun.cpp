@@ -101,9 +101,7 @@ json failedRow(const setting& at, telAsioDriver& driver, const std::string& fail
 
 // The live line that says which setting runs, rewritten in place; a blank one clears it.
 void liveLine(const std::string& text) {
-    statusLoopPorts ports = platformStatusLoopPorts();
-    ports.writeStatus(
-        plat::fromNarrow(text + std::string(text.size() < 79 ? 79 - text.size() : 0, ' ') + "\r"));
+    writeLiveLine(plat::fromNarrow(text + std::string(text.size() < 79 ? 79 - text.size() : 0, ' ') + "\r"));
 }
 
 class sweeper {
@@ -151,7 +149,7 @@ class sweeper {
         f_started = true;
         statusLoopLimits limits = measured.loopLimits();
         limits.statusLead = plat::fromNarrow(lead + ": ");
-        const stopCause cause = runStatusLoop(f_driver, platformStatusLoopPorts(), limits);
+        const stopCause cause = runStatusLoop(f_driver, measuringStatusLoopPorts(), limits);
         measured.stopping();
         const ASIOError stopStatus = f_driver.stop(telTrue);
         if (stopStatus != ASE_OK) {
