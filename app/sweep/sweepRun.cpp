@@ -203,9 +203,7 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
     size_t rates = 0;
     for (size_t i = 0; i < settings.size(); ++i)
         rates += i == 0 || settings[i].rate != settings[i - 1].rate;
-    print("Sweep: " + std::to_string(settings.size()) + " settings at " + std::to_string(rates) +
-          (rates == 1 ? " rate, " : " rates, ") + std::to_string(*options.seconds) +
-          " s each. Press SPACE to end it early.");
+    print(sweepPlanLine(settings.size(), rates, *options.seconds));
     print("");
     print(sweepHeaderLine());
 
