@@ -146,7 +146,8 @@ class sweeper {
                              "start answered " + conform::statusText(status) +
                                  (said.empty() ? "" : ": " + said));
         }
-        if (!f_started) tellParentStarted();
+        // Every setting's start: a run that ends in this setting is timed from it.
+        tellParentStarted();
         f_started = true;
         statusLoopLimits limits = measured.loopLimits();
         limits.statusLead = plat::fromNarrow(lead + ": ");
@@ -218,6 +219,7 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
             break;
         }
         liveLine(lead);
+        tellParentSetting(at.rate, at.buffer, i + 1, settings.size());
         const json row = at.refusal.empty() ? sweep.run(at, lead) : refusedRow(at, at.refusal);
         liveLine("");
         print(sweepRowLine(row));
