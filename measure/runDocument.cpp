@@ -116,6 +116,7 @@ RunDocument::RunDocument() : f_json(json::object()) {
     for (const char* section : {"latency", "recording", "probe", "drivers", "conformance", "sweep", "runs"})
         f_json[section] = nullptr;
     f_json["failure"] = nullptr;
+    f_json["failureAt"] = nullptr;
     f_json["verdict"] = nullptr;
     f_json["reasons"] = json::array();
 }

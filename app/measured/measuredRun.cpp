@@ -7,6 +7,7 @@
 
 #include "app/measured/fileSink.h"
 #include "app/supervised/childLink.h"
+#include "app/supervised/runProgress.h"
 #include "app/report.h"
 #include "asio/leftInMemory.h"
 #include "app/measured/sampleEncode.h"
@@ -240,9 +241,12 @@ void measuredRun::disposed() {
 statusLoopLimits measuredRun::loopLimits() {
     statusLoopLimits limits;
     if (f_options.seconds) limits.seconds = static_cast<uint32_t>(*f_options.seconds);
-    limits.eachPass = [this] {
+    // A supervising parent hears how far the run got, and with /html what it measured.
+    auto progress = std::make_shared<runProgress>(f_options.htmlPath.has_value());
+    limits.eachPass = [this, progress] {
         if (f_processor) f_processor->fillTone();
         if (f_probe) f_probe->drain(*f_timing);
+        if (f_timing) progress->tell(*f_timing, f_startNs, steadyNanoseconds());
     };
     return limits;
 }

@@ -145,7 +145,8 @@ class sweeper {
                                  (said.empty() ? "" : ": " + said));
         }
         measured.startReturned();
-        if (!f_started) tellParentStarted();
+        // Every setting's start: a run that ends in this setting is timed from it.
+        tellParentStarted();
         f_started = true;
         statusLoopLimits limits = measured.loopLimits();
         limits.statusLead = plat::fromNarrow(lead + ": ");
@@ -202,9 +203,7 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
     size_t rates = 0;
     for (size_t i = 0; i < settings.size(); ++i)
         rates += i == 0 || settings[i].rate != settings[i - 1].rate;
-    print("Sweep: " + std::to_string(settings.size()) + " settings at " + std::to_string(rates) +
-          (rates == 1 ? " rate, " : " rates, ") + std::to_string(*options.seconds) +
-          " s each. Press SPACE to end it early.");
+    print(sweepPlanLine(settings.size(), rates, *options.seconds));
     print("");
     print(sweepHeaderLine());
 
@@ -219,6 +218,7 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
             break;
         }
         liveLine(lead);
+        tellParentSetting(at.rate, at.buffer, i + 1, settings.size());
         const json row = at.refusal.empty() ? sweep.run(at, lead) : refusedRow(at, at.refusal);
         liveLine("");
         print(sweepRowLine(row));

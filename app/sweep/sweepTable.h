@@ -3,9 +3,14 @@
 // `reportedLatency` {input, output}, `seconds`, `stats`, `latency`, `verdict` and `reasons`.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+// "Sweep: 8 settings at 2 rates, 2 s each. Press SPACE to end it early."
+std::string sweepPlanLine(size_t settings, size_t rates, int64_t seconds);
 
 // "    Rate  Buffer  Reported  Round trip ..." and the row of one setting, aligned with it.
 std::string sweepHeaderLine();
