@@ -82,6 +82,5 @@ TEST(RunDocument, LatencyFiguresKeepTheirSignAndNoNumberIsNull) {
 
     facts.result.lagAmbiguous = true;
     document.setLatency(facts);
-    EXPECT_TRUE(document.document()["latency"]["measuredSamples"].is_null())
-        << "a lag that cannot be told is no lag";
+    EXPECT_TRUE(document.document()["latency"]["measuredSamples"].is_null()) << "a lag that cannot be told is no lag";
 }
