@@ -11,18 +11,23 @@ namespace refdrv {
 
 // Taps on each side of the fractional-delay filter.
 inline constexpr int fractionReach = 16;
+inline constexpr int fractionTapCount = 2 * fractionReach + 1;
 
-// 2 × fractionReach + 1 taps; tap j + fractionReach weighs the sample j before the one
-// being made. `fraction` from 0 (exclusive) to 1.
-inline std::vector<double> wireFractionTaps(double fraction) {
-    std::vector<double> taps;
+// Writes fractionTapCount taps; tap j + fractionReach weighs the sample j before the one
+// being made. `fraction` from 0 (exclusive) to 1. Allocates nothing.
+inline void wireFractionTaps(double fraction, double* taps) {
     for (int j = -fractionReach; j <= fractionReach; ++j) {
         const double x = j - fraction;
         const double sinc = std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
         const double n = (x + fractionReach + 1) / (2.0 * fractionReach + 2);
-        taps.push_back(sinc * (0.42 - 0.5 * std::cos(2 * std::numbers::pi * n) +
-                               0.08 * std::cos(4 * std::numbers::pi * n)));
+        taps[j + fractionReach] = sinc * (0.42 - 0.5 * std::cos(2 * std::numbers::pi * n) +
+                                          0.08 * std::cos(4 * std::numbers::pi * n));
     }
+}
+
+inline std::vector<double> wireFractionTaps(double fraction) {
+    std::vector<double> taps(fractionTapCount);
+    wireFractionTaps(fraction, taps.data());
     return taps;
 }
 
