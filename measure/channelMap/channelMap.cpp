@@ -200,11 +200,7 @@ void ChannelMapAnalyser::append(const float* const* channels, size_t count, bool
                 }
                 // Not a number: a glitch of its own, kept out of every other figure.
                 samples.push_back(unknownSample);
-                if (!lastNonFinite) {
-                    InputState& state = states_[static_cast<size_t>(i)];
-                    ++state.nonFiniteRuns;
-                    noteGlitch(state, bufferStart_ + static_cast<int64_t>(samples.size()) - 1);
-                }
+                if (!lastNonFinite) ++states_[static_cast<size_t>(i)].nonFiniteRuns;
                 lastNonFinite = 1;
             }
         }
@@ -382,6 +378,10 @@ void ChannelMapAnalyser::placeFound(int input, int64_t window, std::vector<Found
             state.pairs.push_back(std::move(pair));
         }
         state.nextCycle = state.nextStretch = 0;
+        // Levels read while it heard nothing were at another input's round trip.
+        std::fill(state.levelSum.begin(), state.levelSum.end(), std::complex<double>{});
+        std::fill(state.floorSquares.begin(), state.floorSquares.end(), 0.0);
+        state.levelBursts = 0;
         return;
     }
     // Found again: a pair's lag is the one of its window's that lies nearest to the
@@ -480,7 +480,7 @@ void ChannelMapAnalyser::processBurst(int input, int64_t cycle) {
             std::abs(peakValue) >= burstMinPeakToRms * std::sqrt(othersSquared / double(others));
         if (!found) {
             ++pair.misses;
-            if (pair.misses >= missesBeforeSearch && q == 0) state.searchAgain = true;
+            if (pair.misses == missesBeforeSearch && q == 0) state.searchAgain = true;
             continue;
         }
         pair.misses = 0;
@@ -655,7 +655,6 @@ void ChannelMapAnalyser::checkStretch(int input, int64_t cycle) {
 }
 
 void ChannelMapAnalyser::noteGlitch(InputState& state, int64_t position) {
-    if (state.pairs.empty()) return; // counted as a run that is not a number only
     PairFigures& figures = state.pairs[0].figures;
     ++figures.glitches;
     if (figures.glitchPositions.size() < maxGlitchPositions) figures.glitchPositions.push_back(position);

@@ -45,7 +45,7 @@ struct PairFigures {
     // burst in the band, and the sine between bursts (sineGlitches.h).
     bool integrityMeasured = false;
     int64_t samplesChecked = 0;
-    int64_t glitches = 0;
+    int64_t glitches = 0;                 // samples that are not numbers aside (InputFindings)
     std::vector<int64_t> glitchPositions; // the first ones, input positions
 };
 
@@ -67,7 +67,7 @@ struct InputFindings {
     int crosstalkOutput = 0;
     double crosstalkDb = std::numeric_limits<double>::quiet_NaN();
     double crosstalkFloorDb = std::numeric_limits<double>::quiet_NaN();
-    // Samples that were not numbers, in runs; each run is a glitch of the heard pair.
+    // Runs of samples that were not numbers; each run is a glitch of the input.
     int64_t nonFiniteRuns = 0;
 
     // Findings.

@@ -1,8 +1,9 @@
 // The channel map on synthetic inputs built the way the reference wire builds them:
 // straight pairs with fractional delays to a hundredth and one pair slower than the rest,
 // a swap, a slip by one of 8, mixes at the same round trip and at another, crosstalk
-// below the mix level, an inverted pair, noise, a wire that drifts, lost input and a
-// dropout inside a burst, a loop longer than a cycle, and nothing connected.
+// below the mix level, an inverted pair, noise, a wire that drifts, lost input, a dropout
+// inside a burst and samples that are not numbers, a loop longer than a cycle, and
+// nothing connected.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -214,12 +215,15 @@ TEST(ChannelMap, AWireThatDriftsIsAChangingRoundTripNotAWiderInterval) {
     EXPECT_FALSE(map.findings[1].roundTripChanges);
 }
 
-TEST(ChannelMap, LostInputIsUnknownAndADropoutInsideABurstIsAGlitch) {
+TEST(ChannelMap, LostInputIsUnknownAndADropoutOrNonNumbersAreGlitches) {
     const ChannelSignals signals = signalsFor(2);
     auto inputs = synthetic::wireInputs(signals, 2, synthetic::straightWires({96.0, 96.0}), fourCycles);
     // 300 samples of silence in the middle of input 1's third burst.
     for (int64_t p = 2 * 12000 + 96 + 2000; p < 2 * 12000 + 96 + 2300; ++p)
         inputs[0][size_t(p)] = 0.0f;
+    // Three samples of input 2 that are not numbers, in the sine of the third cycle.
+    for (int64_t p = 30000; p < 30003; ++p)
+        inputs[1][size_t(p)] = NAN;
     // The host loses 512 samples of both inputs in the sine of the second cycle.
     const ChannelMapResult map = mapOf(signals, inputs, straight(2), 0, {12000 + 7936, 512});
     EXPECT_EQ(map.unknownSamples, 512);
@@ -228,7 +232,8 @@ TEST(ChannelMap, LostInputIsUnknownAndADropoutInsideABurstIsAGlitch) {
     const int64_t at = map.findings[0].pairs[0].glitchPositions[0];
     EXPECT_GE(at, 2 * 12000 + 96 + 1990);
     EXPECT_LE(at, 2 * 12000 + 96 + 2310);
-    EXPECT_EQ(map.findings[1].glitches, 0);
+    EXPECT_EQ(map.findings[1].nonFiniteRuns, 1);
+    EXPECT_EQ(map.findings[1].glitches, 1); // the run that is not a number, nothing else
     EXPECT_EQ(map.findings[1].burstsMissing, 0);
 }
 
