@@ -72,7 +72,9 @@ DelayFit SubsampleDelay::fit(const std::vector<std::complex<double>>& received,
             const double crossIm = x.imag() * r.real() - x.real() * r.imag();
             perBin(k, crossRe * rotation.real() - crossIm * rotation.imag(),
                    crossRe * rotation.imag() + crossIm * rotation.real(), std::norm(r), std::norm(x));
-            rotation *= advance;
+            // Written out: std::complex's product checks for infinities through a library call.
+            rotation = {rotation.real() * advance.real() - rotation.imag() * advance.imag(),
+                        rotation.real() * advance.imag() + rotation.imag() * advance.real()};
             if ((k & 255) == 255) rotation /= std::abs(rotation); // keep it on the unit circle
         }
     };

@@ -31,6 +31,31 @@ double decibels(double gain) {
     return gain > 0.0 ? 20.0 * std::log10(gain) : -std::numeric_limits<double>::infinity();
 }
 
+// e^(i ω_k d) for the band's bins: a rotation that advances from bin to bin, put back on
+// the unit circle now and then (a sine and a cosine per bin would cost more than the rest).
+void bandRotations(const SubsampleDelay& delay, double d, std::vector<std::complex<double>>& out) {
+    out.resize(delay.binCount());
+    double re = std::cos(delay.frequency(0) * d), im = std::sin(delay.frequency(0) * d);
+    const double stepRe = std::cos((delay.frequency(1) - delay.frequency(0)) * d);
+    const double stepIm = std::sin((delay.frequency(1) - delay.frequency(0)) * d);
+    for (size_t k = 0; k < out.size(); ++k) {
+        out[k] = {re, im};
+        const double nextRe = re * stepRe - im * stepIm;
+        im = re * stepIm + im * stepRe;
+        re = nextRe;
+        if ((k & 255) == 255) {
+            const double norm = std::sqrt(re * re + im * im);
+            re /= norm;
+            im /= norm;
+        }
+    }
+}
+
+// a · b, written out (std::complex's product checks for infinities through a library call).
+std::complex<double> times(std::complex<double> a, std::complex<double> b) {
+    return {a.real() * b.real() - a.imag() * b.imag(), a.real() * b.imag() + a.imag() * b.real()};
+}
+
 bool usableSignals(const ChannelSignals& signals) {
     const LoopbackSignal& base = signals.base;
     return signals.outputs >= 1 && signals.outputs <= maxSignalOutputs &&
@@ -326,7 +351,7 @@ void ChannelMapAnalyser::searchInput(int input, int64_t window) {
         for (size_t b = 0; b < blocks; ++b) {
             product_.resize(sequence.size());
             for (size_t k = 0; k < sequence.size(); ++k)
-                product_[k] = blockSpectra_[b][k] * std::conj(sequence[k]);
+                product_[k] = times(blockSpectra_[b][k], std::conj(sequence[k]));
             fft_.inverse(product_, timeWork_);
             for (int64_t k = 0; k < block && int64_t(b) * block + k < cycle_; ++k)
                 correlation_[static_cast<size_t>(int64_t(b) * block + k)] = timeWork_[static_cast<size_t>(k)];
@@ -456,7 +481,7 @@ void ChannelMapAnalyser::processBurst(int input, int64_t cycle) {
         const auto& sequence = sequenceSpectra_[static_cast<size_t>(pair.output - 1)];
         product_.resize(received.size());
         for (size_t k = 0; k < received.size(); ++k)
-            product_[k] = received[k] * std::conj(sequence[k]);
+            product_[k] = times(received[k], std::conj(sequence[k]));
         fft_.inverse(product_, correlation_);
         const int64_t lags = static_cast<int64_t>(fft_.size()) - burst_ + 1;
         auto c = [this](int64_t k) { return correlation_[static_cast<size_t>(k)]; };
@@ -575,9 +600,9 @@ void ChannelMapAnalyser::subtractFitted(const InputState& state, const std::vect
         const PairState& pair = state.pairs[q];
         // Pair q's burst lies (pair.lag - frameLag) further on in this segment.
         referenceAt(pair.output, cycle * cycle_ - delay_.burstOffset() - (pair.lag - frameLag), reference_);
+        bandRotations(delay_, -fits[q].delay, rotations_);
         for (size_t k = 0; k < bins; ++k)
-            spectrum[first + k] -=
-                fits[q].gain * reference_[first + k] * std::polar(1.0, -delay_.frequency(k) * fits[q].delay);
+            spectrum[first + k] -= fits[q].gain * times(reference_[first + k], rotations_[k]);
     }
 }
 
@@ -590,8 +615,9 @@ void ChannelMapAnalyser::addLevels(InputState& state, const std::vector<std::com
     const double amplitude = signals_.base.amplitude;
     product_.resize(bins);
     std::vector<double> power(bins);
+    bandRotations(delay_, burstAt, rotations_);
     for (size_t k = 0; k < bins; ++k) {
-        product_[k] = residual[first + k] * std::polar(1.0, delay_.frequency(k) * burstAt);
+        product_[k] = times(residual[first + k], rotations_[k]);
         power[k] = std::norm(product_[k]);
     }
     for (int output = 1; output <= signals_.outputs; ++output) {

@@ -143,7 +143,7 @@ class ChannelMapAnalyser {
 
     // Scratch, reused.
     std::vector<double> segment_, timeWork_, correlation_;
-    std::vector<std::complex<double>> product_, reference_, residual_, cleaned_;
+    std::vector<std::complex<double>> product_, reference_, residual_, cleaned_, rotations_;
     std::vector<std::vector<std::complex<double>>> blockSpectra_, pairSpectra_;
 };
 
