@@ -13,6 +13,9 @@ namespace measure {
 
 namespace {
 
+// Every this many windows one input in turn is searched again over all lags (a search
+// costs about as much as reading the bursts of every input).
+constexpr int64_t searchTurnEvery = 4;
 // A pair not found in this many bursts in a row is searched for again.
 constexpr int missesBeforeSearch = 2;
 // Stretches cut short by the end of the input are checked when this many periods came.
@@ -116,7 +119,16 @@ ChannelMapAnalyser::ChannelMapAnalyser(const ChannelSignals& signals, int inputs
         double energy = 0.0;
         for (size_t k = 0; k < delay_.binCount(); ++k)
             energy += std::norm(spectrum[delay_.firstBin() + k]);
+        // The band's bins apart, real parts, imaginary parts and powers, for the levels.
+        std::vector<double> band(3 * delay_.binCount());
+        for (size_t k = 0; k < delay_.binCount(); ++k) {
+            const std::complex<double> value = spectrum[delay_.firstBin() + k];
+            band[k] = value.real();
+            band[delay_.binCount() + k] = value.imag();
+            band[2 * delay_.binCount() + k] = std::norm(value);
+        }
         sequenceSpectra_.push_back(std::move(spectrum));
+        sequenceBands_.push_back(std::move(band));
         bandEnergy_.push_back(energy);
     }
     segment_.resize(static_cast<size_t>(delay_.segmentLength()));
@@ -303,13 +315,13 @@ double ChannelMapAnalyser::referenceLag() const {
 }
 
 // Inputs still looking for their loops are searched in every window as long as the
-// single-pair analysis places loops; every window, one input in turn is searched again,
-// and so is each input whose loudest pair went missing.
+// single-pair analysis places loops; every fourth window, one input in turn is searched
+// again, and so is each input whose loudest pair went missing.
 void ChannelMapAnalyser::searchWindow(int64_t window) {
     for (int i = 0; i < inputs_; ++i) {
         InputState& state = states_[static_cast<size_t>(i)];
         const bool initial = !state.placed && window - firstWindow_ <= maxLoopCycles;
-        const bool inTurn = window % inputs_ == i;
+        const bool inTurn = window % searchTurnEvery == 0 && window / searchTurnEvery % inputs_ == i;
         if (initial || inTurn || state.searchAgain) searchInput(i, window);
     }
 }
@@ -356,21 +368,35 @@ void ChannelMapAnalyser::searchInput(int input, int64_t window) {
             for (int64_t k = 0; k < block && int64_t(b) * block + k < cycle_; ++k)
                 correlation_[static_cast<size_t>(int64_t(b) * block + k)] = timeWork_[static_cast<size_t>(k)];
         }
+        // The peak and the power of every lag in one pass; the lags near the peak are taken
+        // out of the power afterwards.
         int64_t peak = 0;
-        for (int64_t lag = 1; lag < cycle_; ++lag)
-            if (std::abs(correlation_[size_t(lag)]) > std::abs(correlation_[size_t(peak)])) peak = lag;
+        double peakMagnitude = 0.0, squares = 0.0;
+        for (int64_t lag = 0; lag < cycle_; ++lag) {
+            const double value = correlation_[size_t(lag)];
+            squares += value * value;
+            if (std::abs(value) > peakMagnitude) {
+                peakMagnitude = std::abs(value);
+                peak = lag;
+            }
+        }
         const double peakValue = correlation_[size_t(peak)];
+        double othersSquared = squares;
+        int64_t others = cycle_;
+        for (int64_t lag = std::max<int64_t>(peak - burstPeakGuard, 0);
+             lag <= std::min<int64_t>(peak + burstPeakGuard, cycle_ - 1); ++lag) {
+            othersSquared -= correlation_[size_t(lag)] * correlation_[size_t(lag)];
+            --others;
+        }
+        othersSquared = std::max(othersSquared, 0.0);
+        // A clear peak first: the input's energy under it is read only then.
+        if (others == 0 || peakValue == 0.0 ||
+            peakMagnitude < burstMinPeakToRms * std::sqrt(othersSquared / double(others)))
+            continue;
         double energy = 0.0;
         for (int64_t p = start + peak; p < start + peak + burst_; ++p) {
             const float value = at(input, p);
             if (!std::isnan(value)) energy += double(value) * value;
-        }
-        double othersSquared = 0.0;
-        int64_t others = 0;
-        for (int64_t lag = 0; lag < cycle_; ++lag) {
-            if (std::abs(lag - peak) <= burstPeakGuard) continue;
-            othersSquared += correlation_[size_t(lag)] * correlation_[size_t(lag)];
-            ++others;
         }
         if (energy <= 0.0 || peakValue == 0.0 || others == 0) continue;
         const double correlation = std::abs(peakValue) / std::sqrt(double(burst_) * energy);
@@ -613,24 +639,29 @@ void ChannelMapAnalyser::addLevels(InputState& state, const std::vector<std::com
                                    double burstAt) {
     const size_t first = delay_.firstBin(), bins = delay_.binCount();
     const double amplitude = signals_.base.amplitude;
-    product_.resize(bins);
-    std::vector<double> power(bins);
+    residualBand_.resize(3 * bins);
+    double* vRe = residualBand_.data();
+    double* vIm = vRe + bins;
+    double* power = vIm + bins;
     bandRotations(delay_, burstAt, rotations_);
     for (size_t k = 0; k < bins; ++k) {
-        product_[k] = times(residual[first + k], rotations_[k]);
-        power[k] = std::norm(product_[k]);
+        const std::complex<double> v = times(residual[first + k], rotations_[k]);
+        vRe[k] = v.real();
+        vIm[k] = v.imag();
+        power[k] = std::norm(v);
     }
     for (int output = 1; output <= signals_.outputs; ++output) {
-        const auto& sequence = sequenceSpectra_[static_cast<size_t>(output - 1)];
         const double energy = bandEnergy_[static_cast<size_t>(output - 1)];
         if (energy <= 0.0) continue;
+        const double* sRe = sequenceBands_[static_cast<size_t>(output - 1)].data();
+        const double* sIm = sRe + bins;
+        const double* sPower = sIm + bins;
+        // Plain arrays and separate sums, so the compiler keeps several products in flight.
         double re = 0.0, im = 0.0, spread = 0.0;
         for (size_t k = 0; k < bins; ++k) {
-            const std::complex<double> s = sequence[first + k];
-            const std::complex<double> v = product_[k];
-            re += v.real() * s.real() + v.imag() * s.imag();
-            im += v.imag() * s.real() - v.real() * s.imag();
-            spread += power[k] * std::norm(s);
+            re += vRe[k] * sRe[k] + vIm[k] * sIm[k];
+            im += vIm[k] * sRe[k] - vRe[k] * sIm[k];
+            spread += power[k] * sPower[k];
         }
         const double scale = 1.0 / (amplitude * energy);
         state.levelSum[static_cast<size_t>(output - 1)] += std::complex<double>(re, im) * scale;

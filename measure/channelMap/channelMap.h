@@ -41,7 +41,7 @@
 // every other output at the input's round trip and the floor under it. The loudest
 // pair's burst residual and the sine between bursts are checked for glitches. A pair
 // not found in two bursts in a row is searched for again over the whole window, and
-// every window one input is searched again in turn, so an output that starts to be
+// every fourth window one input is searched again in turn, so an output that starts to be
 // heard later is found (its whole cycles then placed next to the input's round trip).
 //
 // The result (channelMapResult.h) holds the pairs, the levels and the findings; the
@@ -128,6 +128,7 @@ class ChannelMapAnalyser {
     // Per output: the spectrum of its ±1 sequence at the segment's start (transform of
     // 8192 points), and its energy in the band.
     std::vector<std::vector<std::complex<double>>> sequenceSpectra_;
+    std::vector<std::vector<double>> sequenceBands_; // the band's real parts, imaginary parts, powers
     std::vector<double> bandEnergy_;
     SubsampleDelay delay_;
     RealFft fft_; // of the same 8192 points
@@ -142,7 +143,7 @@ class ChannelMapAnalyser {
     int64_t unknownSamples_ = 0, rebases_ = 0;
 
     // Scratch, reused.
-    std::vector<double> segment_, timeWork_, correlation_;
+    std::vector<double> segment_, timeWork_, correlation_, residualBand_;
     std::vector<std::complex<double>> product_, reference_, residual_, cleaned_, rotations_;
     std::vector<std::vector<std::complex<double>>> blockSpectra_, pairSpectra_;
 };
