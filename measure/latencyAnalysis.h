@@ -34,6 +34,8 @@
 
 #include "measure/fft.h"
 #include "measure/loopbackSignal.h"
+#include "measure/roundTripFigures.h"
+#include "measure/subsampleDelay.h"
 
 namespace measure {
 
@@ -109,6 +111,14 @@ struct LatencyResult {
     int64_t unknownSamples = 0;
     // Times the positions jumped so far that the analysis started over.
     int64_t rebases = 0;
+
+    // The round trip to a small fraction of a sample (subsampleDelay.h): of each found
+    // burst whose segment was received whole, the delay, its standard error and the
+    // input position of the burst; and the figures over them (roundTripFigures.h).
+    // Empty while the lags are ambiguous. None of the figures above depends on them.
+    std::vector<double> preciseLags, preciseErrors;
+    std::vector<int64_t> precisePositions;
+    RoundTripFigures precise;
 };
 
 class LatencyAnalyser {
@@ -146,6 +156,7 @@ class LatencyAnalyser {
     void discardUnneeded();
     void finishPending();
     float at(int64_t position) const { return buffer_[static_cast<size_t>(position - bufferStart_)]; }
+    void fitPendingBursts(bool finishing);
 
     int64_t cycleLength_;
     int64_t burstLength_;
@@ -177,6 +188,17 @@ class LatencyAnalyser {
     std::vector<double> gains_;          // signed, per found burst
     std::vector<double> sineAmplitudes_; // of the sine stretches fitted
     std::deque<std::pair<int64_t, double>> cycleLags_; // cycle and lag of found bursts not yet checked
+
+    // Found bursts waiting for the rest of their segment before their delay is fitted.
+    struct PendingBurst {
+        int64_t inputStart;  // input position of the burst's whole-sample start
+        int64_t outputStart; // output position where it was played
+        double guess;        // the fraction found between samples
+    };
+    std::deque<PendingBurst> pendingBursts_;
+    SubsampleDelay delayFit_;
+    std::vector<double> segment_;
+    std::vector<std::complex<double>> receivedSpectrum_, referenceSpectrum_;
 };
 
 } // namespace measure

@@ -277,6 +277,20 @@ void RunDocument::setLatency(const LatencyFacts& l) {
         {"unknownSamples", r.unknownSamples},
         {"rebases", r.rebases},
     };
+    // The round trip to a fraction of a sample, with its 95 % interval and trend.
+    const RoundTripFigures& p = r.precise;
+    f_json["latency"]["precise"] =
+        placed && p.bursts > 0
+            ? json{{"samples", number(p.mean, 4)},
+                   {"halfWidth95", number(p.halfWidth95, 4)},
+                   {"text", roundTripText(p)},
+                   {"spread", number(p.spread, 4)},
+                   {"change", number(p.change, 4)},
+                   {"changeHalfWidth95", number(p.changeHalfWidth95, 4)},
+                   {"changing", p.changing},
+                   {"bursts", p.bursts},
+                   {"bandHz", {number(fitBandLow * l.sampleRate, 0), number(fitBandHigh * l.sampleRate, 0)}}}
+            : json(nullptr);
 }
 
 void RunDocument::setRecording(const RecordingFacts& r) {

@@ -1,6 +1,7 @@
 #include "testdriver/driverConfig.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -197,6 +198,21 @@ void readWire(plat::RegKey key, WireConfig& wire) {
     int32_t flag = 0;
     if (readInt(key, "WireInvert", flag)) wire.invert = flag != 0;
     readIntegerList(key, "WireDropoutAt", wire.dropoutAt);
+    // A dword of whole samples per minute, or a decimal number such as "-0.5".
+    if (readRaw(key, "WireDriftSamples", bytes)) {
+        int32_t whole = 0;
+        if (bytes.size() == 4 && !rawValueIsText(bytes) && readInt(key, "WireDriftSamples", whole))
+            wire.drift = whole;
+        else
+            readDecimal(key, "WireDriftSamples", wire.drift);
+        if (!std::isfinite(wire.drift)) wire.drift = 0.0;
+    }
+    text.clear();
+    readString(key, "WireMap", text);
+    if (!text.empty()) {
+        wire.mapGiven = true;
+        if (const auto map = parseWireMap(text)) wire.map = *map;
+    }
 }
 
 } // namespace

@@ -80,7 +80,14 @@ struct StreamFaults {
     bool holdBusy = false; // hold by busy-waiting on its processor instead of sleeping
 };
 
-// The loopback cable from one output to one input.
+// One path of a channel map (WireMap); what it leaves unset is the single wire's.
+struct WirePath {
+    int32_t from = 0, to = 0; // 1-based output and input
+    std::optional<double> delay, gainDb, drift;
+    bool invert = false; // inverts (on top of WireInvert)
+};
+
+// The loopback cable from one output to one input, or a map of such paths.
 struct WireConfig {
     int32_t from = 0;  // 1-based output channel; 0: off
     int32_t to = 0;    // 1-based input channel; 0: off
@@ -89,6 +96,9 @@ struct WireConfig {
     bool invert = false;
     std::optional<double> noiseDb; // RMS relative to full scale
     std::vector<int32_t> dropoutAt;
+    double drift = 0.0;          // samples the delay grows by per minute of stream
+    std::vector<WirePath> map;   // WireMap: replaces from and to when given
+    bool mapGiven = false;       // a WireMap was set (a malformed one leaves `map` empty)
 };
 
 // Faults of the host-driver contract: each breaks one promise hosts rely on, so that a

@@ -187,7 +187,7 @@ ASIOError ReferenceDriver::startStream() {
     if (!config_.capturePath.empty() && config_.captureLimit > 0 &&
         recorder_.prepare(buffers_, sampleRate_.load(), config_.captureLimit))
         setup.recorder = &recorder_;
-    if (wire_.prepare(buffers_, config_.wire, config_.faults.seed)) setup.wire = &wire_;
+    if (wire_.prepare(buffers_, config_.wire, config_.faults.seed, sampleRate_.load())) setup.wire = &wire_;
     setup.plan = SwitchPlan(config_.faults, config_.wire.dropoutAt, buffers_.frames());
     setup.jitterMicros = std::min(config_.faults.jitterMicros, maxJitterMicros);
     setup.paceFactor = 1.0 + std::max(config_.faults.rateErrorPpm, minRateErrorPpm) / 1e6;

@@ -216,11 +216,10 @@ void StreamEngine::runSlot(uint32_t slot, double rate) {
 
 void StreamEngine::fillInputs(int32_t half, int64_t position, bool wireDropout) {
     const int32_t frames = setup_.buffers->frames();
-    const ChannelBuffer* wired = setup_.wire ? setup_.wire->inputBuffer() : nullptr;
+    if (setup_.wire && wireDropout) ++counts_.dropouts;
     for (const ChannelBuffer& buffer : setup_.buffers->inputs()) {
-        if (&buffer == wired) {
-            setup_.wire->fillInput(half, position, wireDropout);
-            if (wireDropout) ++counts_.dropouts;
+        if (setup_.wire && setup_.wire->feeds(buffer)) {
+            setup_.wire->fillInput(buffer, half, position, wireDropout);
         } else {
             fillInputSignal(buffer.halves[half], buffer.type, buffer.channel, position, frames);
         }

@@ -76,6 +76,14 @@ TEST(RunDocument, LatencyFiguresKeepTheirSignAndNoNumberIsNull) {
     EXPECT_EQ(latency["unreportedSamples"], -203.5);
     EXPECT_EQ(latency["measuredMs"], 14.51);
     EXPECT_TRUE(latency["gainDb"].is_null());
+    EXPECT_TRUE(latency["precise"].is_null()); // no burst was fitted
+
+    facts.result.precise = roundTripFigures({696.371, 696.369}, {0.001, 0.001}, {0, 24000});
+    document.setLatency(facts);
+    const json& precise = document.document()["latency"]["precise"];
+    EXPECT_EQ(precise["samples"], 696.37);
+    EXPECT_EQ(precise["text"], "696.37 ± 0.02");
+    EXPECT_EQ(precise["bandHz"], json({1500, 19200}));
 
     facts.result.lagAmbiguous = true;
     document.setLatency(facts);
