@@ -310,10 +310,23 @@ TEST(ConformSupervision, CrashesAndHangsNameTheCall) {
     EXPECT_EQ(crashDetail(beacon, "signal 6"), "crashed outside any driver call (signal 6)");
     beacon.otherCall = telDriverCall::outputReady;
     EXPECT_EQ(crashDetail(beacon, "signal 11"), "crashed in outputReady (signal 11)");
-    beacon.hostCall = telDriverCall::stop;
+    beacon.hostCall = beacon.hostOuterCall = telDriverCall::stop;
     EXPECT_EQ(hangDetail(beacon, 20), "no answer from stop within 20 s; another thread was in outputReady");
     EXPECT_EQ(crashDetail(beacon, "access violation 0xC0000005"),
               "crashed in stop (access violation 0xC0000005); another thread was in outputReady");
     beacon.otherCall = telDriverCall::stop;
     EXPECT_EQ(hangDetail(beacon, 2), "no answer from stop within 2 s; another thread was in it as well");
+}
+
+// A start that calls back on the host's thread and never returns: the hang is start's,
+// the host's call that did not return, whatever the callback was in when the limit came;
+// a crash is the innermost call's.
+TEST(ConformSupervision, AHangNamesTheCallThatDidNotReturn) {
+    CallBeaconReading beacon;
+    beacon.hostOuterCall = telDriverCall::start;
+    beacon.hostCall = telDriverCall::getSamplePosition;
+    EXPECT_EQ(hungCallOf(beacon), telDriverCall::start);
+    EXPECT_EQ(hangDetail(beacon, 2), "no answer from start within 2 s");
+    EXPECT_EQ(callOf(beacon), telDriverCall::getSamplePosition);
+    EXPECT_EQ(crashDetail(beacon, "signal 11"), "crashed in getSamplePosition (signal 11)");
 }
