@@ -142,6 +142,13 @@ Outcome judgeStartStop(const StartStopObservation& seen) {
             findings.warning(which + "start took " + secondsText(startTook) + " (a host waits for it)");
         if (!cycle.firstSwitchAt || *cycle.firstSwitchAt - cycle.startReturnedAt > 1.0)
             findings.fault(which + "no switch within 1 s of start's return");
+        else if (cycle.switchesRunning < startStopSwitches)
+            // A switch from inside start and then silence is no stream.
+            findings.fault(which +
+                           (cycle.switchesRunning == 0
+                                ? std::string("no switch")
+                                : counted(cycle.switchesRunning, "switch", "switches")) +
+                           " in the " + secondsText(cycle.ranFor) + " after start returned");
         else if (i == 0)
             firstDelay = std::max(0.0, *cycle.firstSwitchAt - cycle.startReturnedAt);
         if (cycle.stopStatus != ASE_OK)
