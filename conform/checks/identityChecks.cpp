@@ -131,12 +131,22 @@ Outcome checkSetSampleRate(CheckContext& context) {
         result.readStatus = session.getSampleRate(result.readBack);
         return result;
     };
+    // A rate set and read back runs a stream, at the size the driver's rules give at that
+    // rate, whose positions show the pace it really runs at.
+    auto runAt = [&](RateSetting& result) {
+        if (result.setStatus != ASE_OK || result.readStatus != ASE_OK || result.readBack != result.rate)
+            return;
+        const int32_t size = session.runSize();
+        result.run = runStream(session, session.allChannels(), size, paceSwitches(result.rate, size));
+    };
     std::vector<double> refused;
     for (double rate : standardRates()) {
-        if (session.canSampleRate(rate) == ASE_OK)
+        if (session.canSampleRate(rate) == ASE_OK) {
             seen.accepted.push_back(setting(rate));
-        else
+            runAt(seen.accepted.back());
+        } else {
             refused.push_back(rate);
+        }
     }
     if (seen.accepted.size() >= 2 && !refused.empty()) {
         session.getSampleRate(seen.beforeRefused);

@@ -105,6 +105,26 @@ std::optional<StreamRate> streamRate(const std::vector<SwitchNote>& notes, int32
     return StreamRate{*summary.measuredRate, *summary.rateErrorPpm};
 }
 
+std::optional<double> positionPace(const std::vector<SwitchNote>& notes) {
+    const SwitchFindings found = examineSwitches(notes, 0);
+    std::vector<SwitchNote> stream;
+    for (size_t i = found.longestBegin; i < found.longestEnd; ++i)
+        if (notes[i].positionKnown) stream.push_back(notes[i]);
+    const size_t half = stream.size() / 2;
+    if (stream.size() < 4) return std::nullopt;
+    std::vector<double> paces;
+    for (size_t i = 0; i + half < stream.size(); ++i) {
+        const int64_t nanos = stream[i + half].hostBegin - stream[i].hostBegin;
+        if (nanos > 0)
+            paces.push_back(static_cast<double>(stream[i + half].position - stream[i].position) * 1e9 /
+                            static_cast<double>(nanos));
+    }
+    if (paces.empty()) return std::nullopt;
+    std::nth_element(paces.begin(), paces.begin() + static_cast<std::ptrdiff_t>(paces.size() / 2),
+                     paces.end());
+    return paces[paces.size() / 2];
+}
+
 std::string runFault(const RunTrace& run, uint32_t wanted, bool exactSteps) {
     if (run.createStatus != ASE_OK) return "createBuffers answered " + statusText(run.createStatus);
     if (run.nullBuffer) return "createBuffers answered 0 but left a buffer null";

@@ -50,6 +50,13 @@ struct StreamRate {
 };
 std::optional<StreamRate> streamRate(const std::vector<SwitchNote>& notes, int32_t size, double rate);
 
+// The samples a second the positions of the notes' longest stream advanced at against
+// the host's clock, for a stretch too short to fit: the median of the paces between each
+// switch of its first half and the one half the stream later, so switches the machine
+// held up (a few late, a stall and the catching up after it) do not move it. Empty with
+// fewer than four switches with positions, or none apart in time.
+std::optional<double> positionPace(const std::vector<SwitchNote>& notes);
+
 // "" when the run was created, started and brought at least `wanted` switches whose
 // positions step by exactly one buffer (`exactSteps`) or at least advance; otherwise
 // what went wrong ("createBuffers answered InvalidMode (-997)", "1 switch within 1.000 s").

@@ -122,12 +122,53 @@ TEST(ConformRates, NonsenseRatesAndTheCurrentRate) {
 
     SetSampleRateObservation one;
     one.original = 44100;
-    one.accepted = {{44100, ASE_OK, ASE_OK, 44100}};
+    one.accepted = {{44100, ASE_OK, ASE_OK, 44100, {}}};
     EXPECT_EQ(judgeSetSampleRate(one).result, Result::skip);
-    one.accepted.push_back({48000, ASE_OK, ASE_OK, 44100});
-    one.restored = {44100, ASE_OK, ASE_OK, 44100};
+    one.accepted.push_back({48000, ASE_OK, ASE_OK, 44100, {}});
+    one.restored = {44100, ASE_OK, ASE_OK, 44100, {}};
     EXPECT_EQ(judgeSetSampleRate(one).detail,
               "setSampleRate(48000) succeeded, getSampleRate then reported 44100");
+}
+
+// getSampleRate says only what the driver was told: a stream at each rate set shows the
+// pace it really runs at.
+TEST(ConformRates, AStreamMustRunAtTheRateSet) {
+    auto ranAt = [](double rate, double clock) {
+        RateSetting setting{rate, ASE_OK, ASE_OK, rate, {}};
+        const int count = static_cast<int>(paceSwitches(rate, 256));
+        setting.run = runOf(steadySwitches(count, 256, 256 / clock), 256);
+        return setting;
+    };
+    SetSampleRateObservation seen;
+    seen.original = 48000;
+    seen.accepted = {ranAt(44100, 44100), ranAt(48000, 48000)};
+    seen.restored = {48000, ASE_OK, ASE_OK, 48000, {}};
+    EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
+    ASSERT_TRUE(positionPace(seen.accepted[0].run->notes));
+    EXPECT_NEAR(*positionPace(seen.accepted[0].run->notes), 44100, 1);
+
+    // setSampleRate(44100) answered 0 and getSampleRate echoes it; the clock stayed at 48000.
+    seen.accepted[0] = ranAt(44100, 48000);
+    const Outcome ignored = judgeSetSampleRate(seen);
+    EXPECT_EQ(ignored.result, Result::fail);
+    EXPECT_EQ(ignored.detail, "setSampleRate(44100) succeeded and getSampleRate reported it, but the stream "
+                              "ran at 48000 Hz (its positions against the host's clock)");
+
+    // The machine held the stream up: 40 ms without a switch, then the due ones at once,
+    // and the last one 30 ms late. The pace is the driver's.
+    seen.accepted[0] = ranAt(44100, 44100);
+    std::vector<SwitchNote>& notes = seen.accepted[0].run->notes;
+    for (size_t i = 10; i < 18; ++i)
+        notes[i].hostBegin = notes[18].hostBegin;
+    notes.back().hostBegin += 30'000'000;
+    EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
+
+    // A stream that does not run at the rate set fails too.
+    seen.accepted[1] = ranAt(48000, 48000);
+    seen.accepted[1].run->notes.resize(2);
+    EXPECT_EQ(judgeSetSampleRate(seen).result, Result::fail);
+    EXPECT_LE(paceSwitches(8000, 2048), 8u);
+    EXPECT_EQ(paceSwitches(48000, 256), 47u);
 }
 
 TEST(ConformBufferSizes, SizesToTryAreLegalAndTheIllegalOneIsNot) {
