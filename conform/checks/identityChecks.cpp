@@ -90,6 +90,8 @@ Outcome checkChannelInfo(CheckContext& context) {
         answer.isInput = info.isInput != 0;
         answer.type = info._type;
         answer.nameTerminated = terminated(info.name, sizeof info.name);
+        if (answer.nameTerminated) answer.name = driverText(info.name);
+        answer.group = info.channelGroup;
         return answer;
     };
     for (int32_t k = 0; k < seen.inputs && k < channelsAsked; ++k)
@@ -101,6 +103,18 @@ Outcome checkChannelInfo(CheckContext& context) {
         seen.outOfRange.push_back(ask(input, input ? seen.inputs : seen.outputs));
     }
     if (seen.inputs > 0 || seen.outputs > 0) seen.afterStatus = ask(seen.inputs > 0, 0).status;
+    // Buffers for every channel: what each half is, and every channel asked again.
+    std::vector<ChannelPick> picks;
+    for (const ChannelAnswer& answer : seen.channels)
+        picks.push_back({answer.input, answer.asked});
+    seen.size = session.runSize();
+    if (!picks.empty()) seen.createStatus = session.createBuffers(picks, seen.size);
+    if (seen.createStatus == ASE_OK) {
+        for (const ASIOBufferInfo& info : session.bufferInfos())
+            seen.buffers.push_back({info.isInput != 0, info.channelNum, {info.buffers[0], info.buffers[1]}});
+        for (const ChannelAnswer& answer : seen.channels)
+            seen.withBuffers.push_back(ask(answer.input, answer.asked));
+    }
     return judgeChannelInfo(seen);
 }
 

@@ -92,10 +92,15 @@ TEST(ConformIdentity, ChannelsAnswerForThemselvesAndOthersAreRefused) {
     ChannelInfoObservation seen;
     seen.inputs = 1;
     seen.outputs = 1;
-    ChannelAnswer input{true, 0, ASE_OK, 0, true, ASIOSTFloat32LSB, true};
-    ChannelAnswer output{false, 0, ASE_OK, 0, false, ASIOSTInt32LSB, true};
+    ChannelAnswer input{true, 0, ASE_OK, 0, true, ASIOSTFloat32LSB, true, "In 1", 0};
+    ChannelAnswer output{false, 0, ASE_OK, 0, false, ASIOSTInt32LSB, true, "Out 1", 0};
     seen.channels = {input, output};
-    seen.outOfRange = {{true, 1, ASE_InvalidParameter}, {false, -1, ASE_InvalidParameter}};
+    ChannelAnswer refused;
+    refused.status = ASE_InvalidParameter;
+    refused.asked = 1;
+    seen.outOfRange = {refused, refused};
+    seen.outOfRange[1].input = false;
+    seen.outOfRange[1].asked = -1;
     EXPECT_EQ(judgeChannelInfo(seen).result, Result::pass);
     seen.channels[1].isInput = true;
     EXPECT_EQ(judgeChannelInfo(seen).detail, "output 0 answered as an input");
@@ -105,6 +110,69 @@ TEST(ConformIdentity, ChannelsAnswerForThemselvesAndOthersAreRefused) {
     seen.channels[0].type = ASIOSTFloat32LSB;
     seen.outOfRange[0].status = ASE_OK;
     EXPECT_EQ(judgeChannelInfo(seen).detail, "input 1 (of 1, out of range) answered with success");
+}
+
+// createBuffers for every channel: each half memory of its own, as long as its channel's
+// type needs, and every channel answering as before.
+TEST(ConformIdentity, EveryBufferHalfIsMemoryOfItsOwn) {
+    ChannelInfoObservation seen;
+    seen.inputs = seen.outputs = 2;
+    for (bool input : {true, false})
+        for (int32_t channel = 0; channel < 2; ++channel) {
+            ChannelAnswer answer;
+            answer.input = answer.isInput = input;
+            answer.asked = answer.channel = channel;
+            answer.type = ASIOSTInt32LSB;
+            answer.name = (input ? "In " : "Out ") + std::to_string(channel + 1);
+            seen.channels.push_back(answer);
+        }
+    seen.withBuffers = seen.channels;
+    seen.size = 256;
+    seen.createStatus = ASE_OK;
+    // One block, each half 1024 bytes (256 samples of 4 bytes) after the one before.
+    static unsigned char block[8 * 1024 + 1024];
+    auto layOut = [&](size_t stride) {
+        seen.buffers.clear();
+        for (size_t k = 0; k < seen.channels.size(); ++k)
+            seen.buffers.push_back({seen.channels[k].input,
+                                    seen.channels[k].asked,
+                                    {block + stride * 2 * k, block + stride * (2 * k + 1)}});
+    };
+    layOut(1024);
+    EXPECT_EQ(judgeChannelInfo(seen).result, Result::pass) << judgeChannelInfo(seen).detail;
+
+    // Halves laid out at half their length: each overlaps the next by 512 bytes.
+    layOut(512);
+    Outcome outcome = judgeChannelInfo(seen);
+    EXPECT_EQ(outcome.result, Result::fail);
+    EXPECT_EQ(outcome.faults.size(), 7u);
+    EXPECT_EQ(outcome.faults.front(), "input 0 half 0 and input 0 half 1 share memory: 512 bytes of 1024");
+    // 16-bit samples take half as much: the same layout then holds them.
+    for (ChannelAnswer& answer : seen.channels)
+        answer.type = ASIOSTInt16LSB;
+    seen.withBuffers = seen.channels;
+    EXPECT_EQ(judgeChannelInfo(seen).result, Result::pass);
+
+    // Two outputs handed the same buffer; and a half left null.
+    layOut(2048);
+    seen.buffers[3].halves[0] = seen.buffers[2].halves[0];
+    seen.buffers[1].halves[1] = nullptr;
+    outcome = judgeChannelInfo(seen);
+    ASSERT_EQ(outcome.faults.size(), 2u);
+    EXPECT_EQ(outcome.faults[0], "createBuffers answered 0 but left input 1 half 1 null");
+    EXPECT_EQ(outcome.faults[1], "output 0 half 0 and output 1 half 0 share memory: the same buffer");
+
+    // A channel that answers another type once buffers exist.
+    layOut(2048);
+    seen.withBuffers[2].type = ASIOSTFloat32LSB;
+    EXPECT_EQ(judgeChannelInfo(seen).detail,
+              "output 0 with buffers answered the sample type 19, before them 16");
+    // Without buffers they are not judged.
+    seen.createStatus = ASE_InvalidMode;
+    EXPECT_EQ(judgeChannelInfo(seen).result, Result::pass);
+    EXPECT_EQ(bufferHalfBytes(ASIOSTDSDInt8MSB1, 256), 32);
+    EXPECT_EQ(bufferHalfBytes(ASIOSTFloat64LSB, 256), 2048);
+    EXPECT_EQ(bufferHalfBytes(5, 256), 0);
 }
 
 TEST(ConformRates, NonsenseRatesAndTheCurrentRate) {
