@@ -412,6 +412,17 @@ TEST(ConformMessages, SelectorsAndAMinimalHost) {
     messages.minimalHost.createStatus = ASE_NotPresent;
     EXPECT_EQ(judgeHostMessages(messages).detail,
               "with a host that answers no to every message: createBuffers answered NotPresent (-1000)");
+
+    // Time records for a host that said it takes none (the full host takes them).
+    messages.minimalHost = runOf(steadySwitches(3, 256, 0.005), 256);
+    for (SwitchNote& note : messages.fullHost.notes)
+        note.timeInfo = true;
+    EXPECT_EQ(judgeHostMessages(messages).result, Result::pass);
+    messages.minimalHost.notes[2].timeInfo = true;
+    EXPECT_EQ(
+        judgeHostMessages(messages).detail,
+        "with a host that answers no to every message: 1 switch came through bufferSwitchTimeInfo, which "
+        "such a host need not have");
 }
 
 TEST(ConformSupervision, CrashesAndHangsNameTheCall) {
