@@ -51,10 +51,11 @@ struct StreamRate {
 std::optional<StreamRate> streamRate(const std::vector<SwitchNote>& notes, int32_t size, double rate);
 
 // The samples a second the positions of the notes' longest stream advanced at against
-// the host's clock, for a stretch too short to fit: the median of the paces between each
-// switch of its first half and the one half the stream later, so switches the machine
-// held up (a few late, a stall and the catching up after it) do not move it. Empty with
-// fewer than four switches with positions, or none apart in time.
+// the host's clock, for a stretch too short to fit: the slope of the lower hull of the
+// arrivals over the positions, from its corner in the first quarter to the last quarter. A switch is never
+// early, only late, so switches the machine held up (late ones, a stall of half the stream and the catching
+// up after it) lie above that hull and do not move it. Empty with fewer than four switches with positions, or
+// none apart in time.
 std::optional<double> positionPace(const std::vector<SwitchNote>& notes);
 
 // "" when the run was created, started and brought at least `wanted` switches whose

@@ -231,6 +231,19 @@ TEST(ConformRates, AStreamMustRunAtTheRateSet) {
     notes.back().hostBegin += 30'000'000;
     EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
 
+    // A loaded machine: every switch up to 2 ms late, and a stall of 100 ms early on that
+    // holds up a third of the stream, the due switches then at once.
+    seen.accepted[0] = ranAt(44100, 44100);
+    std::vector<SwitchNote>& loaded = seen.accepted[0].run->notes;
+    for (size_t i = 0; i < loaded.size(); ++i)
+        loaded[i].hostBegin += static_cast<int64_t>((i * 7919) % 2000) * 1000;
+    const int64_t resumed = loaded[3].hostBegin + 100'000'000;
+    for (size_t i = 3; i < loaded.size() && loaded[i].hostBegin < resumed; ++i)
+        loaded[i].hostBegin = resumed + static_cast<int64_t>(i) * 20'000;
+    EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
+    ASSERT_TRUE(positionPace(loaded));
+    EXPECT_NEAR(*positionPace(loaded), 44100, 44100 * 0.01);
+
     // A stream that does not run at the rate set fails too.
     seen.accepted[1] = ranAt(48000, 48000);
     seen.accepted[1].run->notes.resize(2);
