@@ -44,10 +44,11 @@ struct RateSetting {
     std::optional<RunTrace> run;
 };
 
-// How far a stream's pace may be off the rate it was set to: far less than the nearest
+// How far a stream's pace may be off the rate it was set to: half as far as the nearest
 // standard rates lie apart (44100 and 48000 Hz, 8 %), far more than a loaded machine
-// bends a quarter of a second of switches, which positionPace reads robustly.
-inline constexpr double ratePaceTolerance = 0.02;
+// bends a quarter of a second of switches, which positionPace reads robustly. A clock a
+// few per cent off is the rate judge's (switch-sequence) to fail, not a rate ignored.
+inline constexpr double ratePaceTolerance = 0.04;
 // Switches a stream runs for at a rate: a quarter of a second of them, at least 8.
 uint32_t paceSwitches(double rate, int32_t size);
 
