@@ -55,7 +55,10 @@ void noteCall(telDriverCall call, bool entering) noexcept {
     const int32_t depth = thread->depth.load(std::memory_order_relaxed);
     if (entering) {
         block->callsBegun.fetch_add(1, std::memory_order_relaxed);
-        if (key == block->hostThread.load(std::memory_order_relaxed))
+        // Only a call begun outside any other is progress: one the host thread makes from
+        // inside another (from a callback the driver made on the host's thread) is part
+        // of the call it is in, which has not returned.
+        if (depth == 0 && key == block->hostThread.load(std::memory_order_relaxed))
             block->hostProgress.fetch_add(1, std::memory_order_relaxed);
         if (depth < followedDepth)
             thread->calls[depth].store(static_cast<int32_t>(call), std::memory_order_relaxed);
@@ -101,9 +104,11 @@ CallBeaconReading readCallBeacon(const void* raw) {
         const auto call = static_cast<telDriverCall>(
             thread.calls[depth < followedDepth ? depth - 1 : followedDepth - 1].load(
                 std::memory_order_relaxed));
-        if (key == host)
+        if (key == host) {
             reading.hostCall = call;
-        else if (reading.otherCall == telDriverCall::none)
+            reading.hostOuterCall =
+                static_cast<telDriverCall>(thread.calls[0].load(std::memory_order_relaxed));
+        } else if (reading.otherCall == telDriverCall::none)
             reading.otherCall = call;
     }
     return reading;

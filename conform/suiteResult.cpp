@@ -81,10 +81,15 @@ std::string xmlText(const std::string& text) {
     return escaped;
 }
 
-// Valid UTF-8 for the XML document: json's replacing dump does the repair.
+// Valid UTF-8 for the XML document: json's replacing dump does the repair. U+FFFE and
+// U+FFFF are valid UTF-8 but no XML character: they become U+FFFD too.
 std::string cleanUtf8(const std::string& text) {
     const std::string quoted = json(text).dump(-1, ' ', false, json::error_handler_t::replace);
-    return json::parse(quoted).get<std::string>();
+    std::string clean = json::parse(quoted).get<std::string>();
+    for (size_t at = clean.find("\xEF\xBF"); at != std::string::npos; at = clean.find("\xEF\xBF", at + 3))
+        if (at + 2 < clean.size() && (clean[at + 2] == '\xBE' || clean[at + 2] == '\xBF'))
+            clean[at + 2] = '\xBD';
+    return clean;
 }
 
 } // namespace

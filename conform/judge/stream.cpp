@@ -105,6 +105,43 @@ std::optional<StreamRate> streamRate(const std::vector<SwitchNote>& notes, int32
     return StreamRate{*summary.measuredRate, *summary.rateErrorPpm};
 }
 
+std::optional<double> positionPace(const std::vector<SwitchNote>& notes) {
+    const SwitchFindings found = examineSwitches(notes, 0);
+    std::vector<const SwitchNote*> stream;
+    for (size_t i = found.longestBegin; i < found.longestEnd; ++i)
+        if (notes[i].positionKnown) stream.push_back(&notes[i]);
+    if (stream.size() < 4) return std::nullopt;
+    // The first switches of a start may come at once (a driver filling its output).
+    if (stream.size() >= 8) stream.erase(stream.begin(), stream.begin() + 2);
+    // A switch arrives when it is due or later, never earlier: the lower hull of the
+    // arrivals over the positions runs through the ones nothing held up.
+    const auto below = [](const SwitchNote* a, const SwitchNote* b, const SwitchNote* c) {
+        const double ab = static_cast<double>(b->position - a->position);
+        const double ac = static_cast<double>(c->position - a->position);
+        return static_cast<double>(b->hostBegin - a->hostBegin) * ac >=
+               static_cast<double>(c->hostBegin - a->hostBegin) * ab;
+    };
+    std::vector<const SwitchNote*> hull;
+    for (const SwitchNote* note : stream) {
+        if (!hull.empty() && note->position <= hull.back()->position) continue;
+        while (hull.size() >= 2 && below(hull[hull.size() - 2], hull.back(), note))
+            hull.pop_back();
+        hull.push_back(note);
+    }
+    if (hull.size() < 2) return std::nullopt;
+    // Across the middle, from the hull's last corner in the first quarter of the stream to
+    // its first one in the last quarter: as far apart as the hull allows there.
+    const int64_t first = stream.front()->position, span = stream.back()->position - first;
+    size_t from = 0, to = hull.size() - 1;
+    while (from + 1 < hull.size() && hull[from + 1]->position - first <= span / 4)
+        ++from;
+    while (to > from + 1 && hull[to - 1]->position - first >= span - span / 4)
+        --to;
+    const int64_t nanos = hull[to]->hostBegin - hull[from]->hostBegin;
+    if (nanos <= 0) return std::nullopt;
+    return static_cast<double>(hull[to]->position - hull[from]->position) * 1e9 / static_cast<double>(nanos);
+}
+
 std::string runFault(const RunTrace& run, uint32_t wanted, bool exactSteps) {
     if (run.createStatus != ASE_OK) return "createBuffers answered " + statusText(run.createStatus);
     if (run.nullBuffer) return "createBuffers answered 0 but left a buffer null";
@@ -142,6 +179,13 @@ Outcome judgeStartStop(const StartStopObservation& seen) {
             findings.warning(which + "start took " + secondsText(startTook) + " (a host waits for it)");
         if (!cycle.firstSwitchAt || *cycle.firstSwitchAt - cycle.startReturnedAt > 1.0)
             findings.fault(which + "no switch within 1 s of start's return");
+        else if (cycle.switchesRunning < startStopSwitches)
+            // A switch from inside start and then silence is no stream.
+            findings.fault(which +
+                           (cycle.switchesRunning == 0
+                                ? std::string("no switch")
+                                : counted(cycle.switchesRunning, "switch", "switches")) +
+                           " in the " + secondsText(cycle.ranFor) + " after start returned");
         else if (i == 0)
             firstDelay = std::max(0.0, *cycle.firstSwitchAt - cycle.startReturnedAt);
         if (cycle.stopStatus != ASE_OK)

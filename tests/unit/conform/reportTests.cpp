@@ -147,6 +147,15 @@ TEST(ConformReports, JUnitIsWellFormedWithEverythingEscaped) {
     EXPECT_EQ(xml.substr(xml.size() - 14), "</testsuites>\n");
 }
 
+TEST(ConformReports, JUnitHoldsOnlyCharactersXmlCanHold) {
+    // A driver's name with bytes that are no UTF-8 and the noncharacters U+FFFE and U+FFFF.
+    DriverResult odd = driverWith({Result::pass});
+    odd.identified = true;
+    odd.name = "Odd\xff\xef\xbf\xbe\xef\xbf\xbf\xc3";
+    const std::string xml = junitReport({odd});
+    EXPECT_NE(xml.find("value=\"Odd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\"/>"), std::string::npos);
+}
+
 TEST(ConformReports, EveryFaultIsListedInTheJsonAndTheJUnitReport) {
     DriverResult driver = driverWith({Result::pass, Result::fail});
     Findings findings;

@@ -97,6 +97,7 @@ TEST(ConformStartStop, TheFirstSwitchCountsFromStartsReturn) {
     cycle.startCalledAt = 1.0;
     cycle.startReturnedAt = 1.001;
     cycle.firstSwitchAt = 1.004;
+    cycle.switchesRunning = 5;
     cycle.stopReturnedAt = 1.204;
     StartStopObservation seen{ASE_OK, 0, {cycle, cycle, cycle}};
     EXPECT_EQ(judgeStartStop(seen).result, Result::pass);
@@ -127,10 +128,30 @@ TEST(ConformStartStop, TheFirstSwitchCountsFromStartsReturn) {
     EXPECT_EQ(judgeStartStop(slowStart).result, Result::warn);
 }
 
+// A restart that flushes one switch from inside start and then stays silent: its first
+// switch came before start returned, and the stream never ran.
+TEST(ConformStartStop, TheStreamMustRunAfterStartReturned) {
+    StartStopCycle cycle;
+    cycle.startReturnedAt = 1.0;
+    cycle.firstSwitchAt = 1.004;
+    cycle.switchesRunning = 5;
+    cycle.ranFor = 1.03;
+    StartStopObservation seen{ASE_OK, 0, {cycle, cycle, cycle}};
+    EXPECT_EQ(judgeStartStop(seen).result, Result::pass);
+    seen.cycles[1].firstSwitchAt = 0.9995;
+    seen.cycles[1].switchesRunning = 0;
+    EXPECT_EQ(judgeStartStop(seen).result, Result::fail);
+    seen.cycles[1].switchesRunning = startStopSwitches - 1;
+    EXPECT_EQ(judgeStartStop(seen).result, Result::fail);
+    seen.cycles[1].switchesRunning = startStopSwitches;
+    EXPECT_EQ(judgeStartStop(seen).result, Result::pass);
+}
+
 TEST(ConformStartStop, StopMustNotReturnWhileACallbackIsInside) {
     StartStopCycle cycle;
     cycle.startReturnedAt = 1.0;
     cycle.firstSwitchAt = 1.004;
+    cycle.switchesRunning = 5;
     cycle.stopReturnedAt = 1.204;
     StartStopObservation seen{ASE_OK, 0, {cycle, cycle, cycle}};
     seen.cycles[2].insideAtStop = 1;
