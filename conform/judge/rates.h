@@ -42,7 +42,15 @@ struct RateSetting {
     // A stream run at the rate once it was set and read back: getSampleRate only says
     // what the driver was told, its positions against the host's clock what it does.
     std::optional<RunTrace> run;
+    // The stream run once more where the first one's pace was off: a machine that held up
+    // the first quarter of a second rarely holds up the second, a driver that ignores the
+    // rate runs at its own both times.
+    std::optional<RunTrace> again;
 };
+
+// True when the run's positions advanced against the host's clock at `rate`, within
+// ratePaceTolerance; false also when its pace could not be measured.
+bool ranAtRate(const RunTrace& run, double rate);
 
 // How far a stream's pace may be off the rate it was set to: half as far as the nearest
 // standard rates lie apart (44100 and 48000 Hz, 8 %), far more than a loaded machine

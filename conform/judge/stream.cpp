@@ -39,6 +39,30 @@ double slopeOf(std::vector<SwitchNote>::const_iterator first, std::vector<Switch
     return covariance / variance / 1e9;
 }
 
+// The driver's system time against the host's clock over [first, last): the switch
+// that arrived least after its stamp in the first third, and the one in the last third.
+// A late arrival only adds to the lag, so those two are the ones nothing held up.
+std::optional<std::pair<int64_t, int64_t>> systemTimeAdvance(std::vector<SwitchNote>::const_iterator first,
+                                                             std::vector<SwitchNote>::const_iterator last) {
+    std::vector<const SwitchNote*> stamped;
+    for (auto note = first; note != last; ++note)
+        if (note->systemTimeKnown) stamped.push_back(&*note);
+    if (stamped.size() < 12) return std::nullopt;
+    const auto leastLagging = [](auto from, auto to) {
+        return *std::min_element(from, to, [](const SwitchNote* a, const SwitchNote* b) {
+            return a->hostBegin - a->systemTime < b->hostBegin - b->systemTime;
+        });
+    };
+    const size_t third = stamped.size() / 3;
+    const SwitchNote* early =
+        leastLagging(stamped.begin(), stamped.begin() + static_cast<std::ptrdiff_t>(third));
+    const SwitchNote* late = leastLagging(stamped.end() - static_cast<std::ptrdiff_t>(third), stamped.end());
+    const int64_t host = late->hostBegin - early->hostBegin;
+    // Under half a second the host's own scheduling could bend the comparison.
+    if (host < 500'000'000) return std::nullopt;
+    return std::make_pair(late->systemTime - early->systemTime, host);
+}
+
 } // namespace
 
 SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t size) {
@@ -80,6 +104,8 @@ SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t siz
     found.threads = static_cast<int>(threads.size());
     found.longestBegin = longestBegin;
     found.longestEnd = longestEnd;
+    found.systemTimeAdvance = systemTimeAdvance(notes.begin() + static_cast<std::ptrdiff_t>(longestBegin),
+                                                notes.begin() + static_cast<std::ptrdiff_t>(longestEnd));
     found.meanInterval = slopeOf(notes.begin() + static_cast<std::ptrdiff_t>(longestBegin),
                                  notes.begin() + static_cast<std::ptrdiff_t>(longestEnd));
     return found;
@@ -298,6 +324,19 @@ Outcome judgeSwitchSequence(const SwitchSequenceObservation& seen) {
         findings.fault(counted(found.overlaps, "switch", "switches") + " overlapped another");
     if (!found.stepFault.empty()) findings.fault(found.stepFault);
     if (!found.timeFault.empty()) findings.fault(found.timeFault);
+    if (const auto advance = found.systemTimeAdvance) {
+        // A real clock keeps the host's pace to far better than this; 10 % leaves room for
+        // a driver that stamps its switches coarsely (a millisecond clock).
+        const double pace = static_cast<double>(advance->first) / static_cast<double>(advance->second);
+        if (pace < 0.9 || pace > 1.1) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "the driver's system time advanced %.3f ms while the host's clock advanced %.3f ms",
+                          static_cast<double>(advance->first) / 1e6,
+                          static_cast<double>(advance->second) / 1e6);
+            findings.fault(text);
+        }
+    }
     const double period = seen.rate > 0 ? run.size / seen.rate : 0;
     char figures[200];
     std::snprintf(figures, sizeof figures, "mean interval %.3f ms (period %.3f ms)",

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "asio/asioTypes.h"
@@ -38,6 +39,12 @@ struct SwitchFindings {
     int threads = 0; // threads that called back
     uint32_t timeInfoSwitches = 0, nullRecords = 0;
     size_t longestBegin = 0, longestEnd = 0; // the notes of the longest stream
+    // How far the driver's system time and the host's clock advanced across the longest
+    // stream, in nanoseconds, between two switches the machine did not hold up (those
+    // whose arrival lagged the driver's stamp least, one early in the stream and one
+    // late): a driver's clock in other units, or frozen, advances at another pace.
+    // Empty when the stream gave too few system times, or too short a stretch, to tell.
+    std::optional<std::pair<int64_t, int64_t>> systemTimeAdvance; // {driver's, host's}
 };
 SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t size);
 

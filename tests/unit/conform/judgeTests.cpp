@@ -190,10 +190,10 @@ TEST(ConformRates, NonsenseRatesAndTheCurrentRate) {
 
     SetSampleRateObservation one;
     one.original = 44100;
-    one.accepted = {{44100, ASE_OK, ASE_OK, 44100, {}}};
+    one.accepted = {{44100, ASE_OK, ASE_OK, 44100, {}, {}}};
     EXPECT_EQ(judgeSetSampleRate(one).result, Result::skip);
-    one.accepted.push_back({48000, ASE_OK, ASE_OK, 44100, {}});
-    one.restored = {44100, ASE_OK, ASE_OK, 44100, {}};
+    one.accepted.push_back({48000, ASE_OK, ASE_OK, 44100, {}, {}});
+    one.restored = {44100, ASE_OK, ASE_OK, 44100, {}, {}};
     EXPECT_EQ(judgeSetSampleRate(one).detail,
               "setSampleRate(48000) succeeded, getSampleRate then reported 44100");
 }
@@ -202,7 +202,7 @@ TEST(ConformRates, NonsenseRatesAndTheCurrentRate) {
 // pace it really runs at.
 TEST(ConformRates, AStreamMustRunAtTheRateSet) {
     auto ranAt = [](double rate, double clock) {
-        RateSetting setting{rate, ASE_OK, ASE_OK, rate, {}};
+        RateSetting setting{rate, ASE_OK, ASE_OK, rate, {}, {}};
         const int count = static_cast<int>(paceSwitches(rate, 256));
         setting.run = runOf(steadySwitches(count, 256, 256 / clock), 256);
         return setting;
@@ -210,7 +210,7 @@ TEST(ConformRates, AStreamMustRunAtTheRateSet) {
     SetSampleRateObservation seen;
     seen.original = 48000;
     seen.accepted = {ranAt(44100, 44100), ranAt(48000, 48000)};
-    seen.restored = {48000, ASE_OK, ASE_OK, 48000, {}};
+    seen.restored = {48000, ASE_OK, ASE_OK, 48000, {}, {}};
     EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
     ASSERT_TRUE(positionPace(seen.accepted[0].run->notes));
     EXPECT_NEAR(*positionPace(seen.accepted[0].run->notes), 44100, 1);
@@ -243,6 +243,20 @@ TEST(ConformRates, AStreamMustRunAtTheRateSet) {
     EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
     ASSERT_TRUE(positionPace(loaded));
     EXPECT_NEAR(*positionPace(loaded), 44100, 44100 * 0.01);
+
+    // A first stretch the machine bent beyond the limit is measured again: the second
+    // decides. A rate ignored is ignored both times.
+    seen.accepted[0] = ranAt(44100, 51000);
+    seen.accepted[0].again = ranAt(44100, 44100).run;
+    EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
+    seen.accepted[0].again = ranAt(44100, 48000).run;
+    const Outcome twice = judgeSetSampleRate(seen);
+    EXPECT_EQ(twice.result, Result::fail);
+    EXPECT_NE(twice.detail.find(
+                  "ran at 51000 Hz (its positions against the host's clock); measured again: 48000 Hz"),
+              std::string::npos)
+        << twice.detail;
+    seen.accepted[0] = ranAt(44100, 44100);
 
     // A stream that does not run at the rate set fails too.
     seen.accepted[1] = ranAt(48000, 48000);
