@@ -2,16 +2,18 @@
 
 #include "app/html/plotData.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
 #include "app/measured/fileSink.h"
+#include "app/measured/sampleEncode.h"
+#include "app/report.h"
 #include "app/supervised/childLink.h"
 #include "app/supervised/runProgress.h"
-#include "app/report.h"
 #include "asio/leftInMemory.h"
-#include "app/measured/sampleEncode.h"
 #include "measure/sampleDecode.h"
+#include "platform/platform.h"
 #include "util/telUtils.h"
 
 namespace {
@@ -45,6 +47,8 @@ bool refuse(const telText& line, telText* failure) {
 measuredRun::measuredRun(const programOptions& options) : f_options(options) {}
 
 measuredRun::~measuredRun() {
+    // The machine probe reads the clocks of the tool's threads, which go with this object.
+    if (f_machine) f_machine->stop();
     if (f_driver != nullptr && f_driver->bufferProcessor() == f_processor && !f_driver->setBufferProcessor(nullptr)) {
         // A callback is still inside the processor: what it may use stays in memory. The
         // consumer only reads the tap, so it still finishes and closes the recording.
@@ -67,7 +71,11 @@ bool measuredRun::prepare(telAsioDriver& driver, measuringBP& processor, telText
     f_machine = std::make_unique<machineProbe>(f_timing->periodNs().value_or(0.0));
     processor.watchSwitches(f_probe.get());
     if (f_options.latency && !prepareLatency(driver, processor, failure)) return false;
-    return prepareTap(driver, processor, failure);
+    if (!prepareTap(driver, processor, failure)) return false;
+    // The tool's own threads' work is never a stall the driver caused.
+    f_machine->countAsTool(&f_mainClock);
+    if (f_consumer) f_machine->countAsTool(f_consumer->cpuClock());
+    return true;
 }
 
 bool measuredRun::prepareLatency(telAsioDriver& driver, measuringBP& processor, telText* failure) {

@@ -81,6 +81,7 @@ class measuredRun {
     telAsioDriver* f_driver = nullptr;
     measuringBP* f_processor = nullptr;
     std::unique_ptr<switchProbe> f_probe;
+    plat::ThreadCpuClock f_mainClock; // of the thread that runs the run (made on it)
     std::unique_ptr<machineProbe> f_machine;
     std::unique_ptr<measure::SwitchTiming> f_timing;
     std::optional<measure::LoopbackSignal> f_signal;
