@@ -72,6 +72,7 @@ json nullStats() {
         {"measuredRate", nullptr},
         {"rateErrorPpm", nullptr},
         {"lostTime", {{"pauses", nullptr}, {"ms", nullptr}, {"list", json::array()}}},
+        {"overlaps", nullptr},
         {"messages", messages},
         {"outputReady", {{"wanted", nullptr}, {"calls", nullptr}, {"calledEverySwitch", nullptr}}},
     };
@@ -104,7 +105,8 @@ RunDocument::RunDocument() : f_json(json::object()) {
     f_json["run"] = {{"seconds", nullptr},
                      {"stoppedBy", nullptr},
                      {"signal", nullptr},
-                     {"calls", {{"start", nullptr}, {"stop", nullptr}, {"disposeBuffers", nullptr}}}};
+                     {"calls", {{"start", nullptr}, {"stop", nullptr}, {"disposeBuffers", nullptr}}},
+                     {"switchesAfterStop", nullptr}};
     f_json["stats"] = nullStats();
     f_json["machine"] = {{"probed", nullptr},           {"stalls", nullptr},
                          {"longestStallMs", nullptr},   {"lateSwitchesInStalls", nullptr},
@@ -171,7 +173,8 @@ void RunDocument::setRun(const RunFigures& run) {
                      {"calls",
                       {{"start", optionalNumber(run.calls.start, 3)},
                        {"stop", optionalNumber(run.calls.stop, 3)},
-                       {"disposeBuffers", optionalNumber(run.calls.disposeBuffers, 3)}}}};
+                       {"disposeBuffers", optionalNumber(run.calls.disposeBuffers, 3)}}},
+                     {"switchesAfterStop", run.switchesAfterStop}};
 }
 
 void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
@@ -216,6 +219,7 @@ void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
         {"measuredRate", optionalNumber(s.measuredRate, 2)},
         {"rateErrorPpm", optionalNumber(s.rateErrorPpm, 1)},
         {"lostTime", {{"pauses", s.lostTimePauses}, {"ms", number(s.lostTimeMs, 1)}, {"list", lostTime}}},
+        {"overlaps", s.overlaps},
         {"messages", messages},
         {"outputReady",
          {{"wanted", m.outputReadyWanted},

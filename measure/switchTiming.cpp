@@ -94,11 +94,14 @@ void SwitchTiming::add(const SwitchRecord& record) {
 
     std::optional<int64_t> intervalNs;
     bool continuous = false, late = false;
-    if (record.hostLostBefore > 0) {
-        // Switches the host could not note lie between this one and the previous: nothing
-        // is judged across them, and the rate fit starts a new stretch.
+    if (record.hostLostBefore > 0 || record.overlapsBefore > 0) {
+        // Switches the host could not note, or turned away because they came while another
+        // was inside, lie between this one and the previous: nothing is judged across
+        // them, and the rate fit starts a new stretch.
         hostLost_ += record.hostLostBefore;
-        addEvent(record.entryNs, SwitchEventKind::hostLoss, record.hostLostBefore);
+        overlaps_ += record.overlapsBefore;
+        if (record.hostLostBefore > 0)
+            addEvent(record.entryNs, SwitchEventKind::hostLoss, record.hostLostBefore);
         breakRateStretch();
         if (!isHalfIndex(record.half)) ++halfErrors_;
     } else if (switches_ > 0) {
@@ -374,6 +377,7 @@ SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const 
     s.halfErrors = halfErrors_;
     s.positionless = positionless_;
     s.hostLostRecords = hostLost_;
+    s.overlaps = overlaps_;
 
     // The quiet time from the last switch to the end of the run is an interval of its own
     // once it is longer than a period: a driver that went quiet delivered it late.

@@ -26,6 +26,9 @@ struct SwitchRecord {
     int32_t half = 0;           // buffer-half index exactly as the driver passed it
     int64_t hostNs = -1;        // the host's own work in the switch; -1: exitNs - entryNs
     uint32_t hostLostBefore = 0; // records the host had no room for just before this one
+    // Switches that came while another was still inside, since the switch before this one:
+    // only counted, so nothing is judged across them.
+    uint32_t overlapsBefore = 0;
 };
 
 // Spacing of consecutive callback entries, in microseconds.
@@ -90,6 +93,7 @@ struct SwitchSummary {
     uint64_t halfErrors = 0;    // half index not 0 or 1, or its parity contradicts d
     uint64_t positionless = 0;  // switches that came without a usable position
     uint64_t hostLostRecords = 0; // switches the host could not note (nothing is judged across them)
+    uint64_t overlaps = 0;        // switches that came while another was still inside (likewise)
     uint64_t gapBuffers = 0;      // the buffers the gaps skipped: samplesLost / B
 
     // Pauses after which the positions went on by one buffer although the time of more
@@ -220,7 +224,7 @@ class SwitchTiming {
 
     // Continuity and halves.
     uint64_t gaps_ = 0, repeats_ = 0, backwards_ = 0, shortSteps_ = 0, jumps_ = 0, halfErrors_ = 0;
-    uint64_t positionless_ = 0, hostLost_ = 0;
+    uint64_t positionless_ = 0, hostLost_ = 0, overlaps_ = 0;
     int64_t samplesLost_ = 0;
 
     // Intervals between entries, in nanoseconds, and the histogram for the percentile.

@@ -63,7 +63,7 @@ void judgeSwitches(const RunFacts& facts, Verdict& verdict) {
         const uint64_t unexplained = missing - std::min(facts.machine.missingSwitchesInStalls, missing);
         if (unexplained > missingSwitchesForgivenIn(s))
             verdict.add(fail, counted(unexplained, "switch", "switches") + " missing (" +
-                                  std::to_string(s.switches + s.hostLostRecords) + " of " +
+                                  std::to_string(s.switches + s.hostLostRecords + s.overlaps) + " of " +
                                   std::to_string(s.expectedByDriverClock.value_or(s.expectedSwitches)) +
                                   " expected)");
     }
@@ -73,6 +73,12 @@ void judgeSwitches(const RunFacts& facts, Verdict& verdict) {
     if (s.shortSteps > 0) verdict.add(fail, counted(s.shortSteps, "short step", "short steps"));
     if (s.positionJumps > 0) verdict.add(fail, counted(s.positionJumps, "position jump", "position jumps"));
     if (s.halfErrors > 0) verdict.add(fail, counted(s.halfErrors, "half error", "half errors"));
+    // The driver calls back one switch at a time, and not once its stop returned.
+    if (s.overlaps > 0)
+        verdict.add(fail, counted(s.overlaps, "switch", "switches") + " came while another was still inside");
+    if (facts.switchesAfterStop > 0)
+        verdict.add(fail, counted(facts.switchesAfterStop, "switch", "switches") +
+                              " came after the driver's stop returned");
     judgeLateness(facts, verdict);
     if (s.rateErrorPpm && std::fabs(*s.rateErrorPpm) > rateErrorForgivenPpm)
         verdict.add(fail, formatted("rate off by %.0f ppm", *s.rateErrorPpm));
@@ -97,7 +103,8 @@ void judgeCoverage(const RunFacts& facts, Verdict& verdict) {
         verdict.add(inconclusive, counted(s.positionless, "switch", "switches") + " came without a sample position");
     // No stretch of steady positions was long enough to fit the rate: a short run, or one
     // whose positions broke too often.
-    const uint64_t breaks = s.gaps + s.repeats + s.backwards + s.shortSteps + s.positionJumps + s.hostLostRecords;
+    const uint64_t breaks =
+        s.gaps + s.repeats + s.backwards + s.shortSteps + s.positionJumps + s.hostLostRecords + s.overlaps;
     if (s.switches > 0 && s.positionless < s.switches && !s.measuredRate)
         verdict.add(inconclusive,
                     breaks > 0 ? "the rate could not be measured: the positions broke " + std::to_string(breaks) +
@@ -169,8 +176,9 @@ int exitStatusOf(VerdictWord word, int signal) {
 }
 
 uint64_t missingSwitches(const SwitchSummary& s) {
-    // The host's own losses were switches the driver did deliver.
-    const uint64_t accounted = s.switches + s.hostLostRecords + s.gapBuffers + s.lostTimeBuffers;
+    // The host's own losses, and the switches turned away as they overlapped another, were
+    // switches the driver did deliver.
+    const uint64_t accounted = s.switches + s.hostLostRecords + s.overlaps + s.gapBuffers + s.lostTimeBuffers;
     const uint64_t expected = s.expectedByDriverClock.value_or(s.expectedSwitches);
     return expected > accounted ? expected - accounted : 0;
 }

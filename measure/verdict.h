@@ -81,6 +81,7 @@ struct RunFacts {
     MachineFacts machine;
     HostFacts host;
     CallTimes calls;
+    uint64_t switchesAfterStop = 0;          // switches that came after the driver's stop returned
     std::vector<std::string> outputFailures; // outputs asked for that could not be completed
     int interruptSignal = 0;                 // a signal that ended the run early
 };

@@ -239,11 +239,18 @@ void measuredRun::stopping() { f_stopNs = steadyNanoseconds(); }
 void measuredRun::stopReturned() {
     f_stopReturnedNs = steadyNanoseconds();
     f_calls.stop = static_cast<double>(f_stopReturnedNs - f_stopNs) / 1e9;
+    if (f_processor) f_processor->driverStopped();
+    // A driver whose stop only asks its stream to end calls back a period or two later.
+    constexpr int64_t shortestWatchNs = 20'000'000, longestWatchNs = 200'000'000;
+    const double periodNs = f_timing ? f_timing->periodNs().value_or(0.0) : 0.0;
+    const int64_t watchNs = std::clamp(static_cast<int64_t>(2 * periodNs), shortestWatchNs, longestWatchNs);
+    plat::sleepUntilNs(f_stopReturnedNs + watchNs);
+    f_watchedNs = steadyNanoseconds();
 }
 
 void measuredRun::disposed() {
-    if (f_stopReturnedNs != 0)
-        f_calls.disposeBuffers = static_cast<double>(steadyNanoseconds() - f_stopReturnedNs) / 1e9;
+    if (f_watchedNs != 0)
+        f_calls.disposeBuffers = static_cast<double>(steadyNanoseconds() - f_watchedNs) / 1e9;
 }
 
 statusLoopLimits measuredRun::loopLimits() {
@@ -272,10 +279,13 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
         findings.stats = f_timing->summary(f_startNs, f_stopNs);
         // Every record the probe had no room for, those at the very end included.
         findings.stats.hostLostRecords = f_probe->lostRecords();
+        // Every switch turned away, those after the last one admitted included.
+        findings.stats.overlaps = processor.overlappingSwitches();
         findings.messages.bySelector = f_probe->messages();
         findings.messages.rateChanges = f_probe->rateChanges();
     }
     findings.toneShortages = processor.toneShortages();
+    findings.switchesAfterStop = processor.switchesAfterStop();
     findings.messages.outputReadyWanted = driver.postOutput() != 0;
     findings.messages.outputReadyCalls = processor.outputReadyCalls();
     if (stopStatus != ASE_OK) findings.stopFailure = utf8Text(hexCodeText(stopStatus));
@@ -348,6 +358,7 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
     facts.machine = findings.machine;
     facts.host = findings.host;
     facts.calls = findings.calls;
+    facts.switchesAfterStop = findings.switchesAfterStop;
     if (findings.recording && !findings.recording->written)
         facts.outputFailures.push_back("the recording could not be completed: " + findings.recording->error);
     // A signal that ended a timed run before its time; one that ends a run without a time

@@ -168,6 +168,9 @@ void summarise(const runFindings& findings) {
     if (s.positionJumps > 0)
         printLine("Continuity", "%" PRIu64 " position jump%s (the driver re-based its positions)",
                   s.positionJumps, s.positionJumps == 1 ? "" : "s");
+    if (s.overlaps > 0)
+        printLine("Overlaps", "%" PRIu64 " switch%s came while another was still inside (only counted)",
+                  s.overlaps, s.overlaps == 1 ? "" : "es");
     if (s.switches > 0 && s.positionless == s.switches)
         printLine("Positions", "the driver gave none: continuity and rate were not checked");
     else if (s.positionless > 0)
@@ -208,6 +211,9 @@ void summarise(const runFindings& findings) {
                   findings.toneShortages, findings.toneShortages == 1 ? "" : "s");
     if (findings.stopFailure)
         printLine("Stop", "the driver's stop failed, error code=%s", findings.stopFailure->c_str());
+    if (findings.switchesAfterStop > 0)
+        printLine("After stop", "%" PRIu64 " switch%s came after the driver's stop returned (only counted)",
+                  findings.switchesAfterStop, findings.switchesAfterStop == 1 ? "" : "es");
     printLongCalls(findings.calls);
     if (s.hostLostRecords > 0 || findings.host.lostInputBlocks > 0)
         printLine("Host",
