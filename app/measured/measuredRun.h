@@ -60,7 +60,7 @@ class measuredRun {
     // stop returned, and once its buffers were disposed of. The calls are timed. Once the
     // stop returned, every switch that still comes is counted as the driver's fault, and
     // stopReturned watches for such switches for two buffer periods (at least 20 ms, at
-    // most 200 ms) before the buffers go.
+    // most 200 ms, longer by the stalls that held the tool meanwhile) before the buffers go.
     void started();
     void startReturned();
     void stopping();

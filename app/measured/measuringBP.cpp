@@ -68,11 +68,10 @@ void measuringBP::beginRun() {
     f_nextPosition = 0;
     f_origin = 0;
     f_originSet = false;
-    f_inside.store(false);
+    f_entry.store(0);
     f_stopped.store(false);
     f_overlaps.store(0);
     f_afterStop.store(0);
-    f_overlapsPending.store(0);
     f_overlapsCarried = 0;
     resetOutputReadyCalls();
 }
@@ -82,14 +81,22 @@ bool measuringBP::admit() noexcept {
         f_afterStop.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
-    if (f_inside.exchange(true, std::memory_order_acq_rel)) {
-        f_overlaps.fetch_add(1, std::memory_order_relaxed);
-        f_overlapsPending.fetch_add(1, std::memory_order_relaxed);
-        return false;
+    // One word holds whether a switch is inside (bit 0) and how many were turned away
+    // since the last one admitted (the rest), so that a switch turned away is always
+    // carried by the next one admitted, however the threads interleave.
+    uint64_t entry = f_entry.load(std::memory_order_relaxed);
+    for (;;) {
+        if ((entry & insideBit) != 0) {
+            if (f_entry.compare_exchange_weak(entry, entry + turnedAwayStep, std::memory_order_relaxed)) {
+                f_overlaps.fetch_add(1, std::memory_order_relaxed);
+                return false;
+            }
+        } else if (f_entry.compare_exchange_weak(entry, insideBit, std::memory_order_acquire)) {
+            // The switches turned away since the one admitted before lie between the two.
+            f_overlapsCarried = static_cast<uint32_t>(std::min<uint64_t>(entry / turnedAwayStep, UINT32_MAX));
+            return true;
+        }
     }
-    // The switches turned away since the one admitted before lie between the two.
-    f_overlapsCarried = f_overlapsPending.exchange(0, std::memory_order_relaxed);
-    return true;
 }
 
 void measuringBP::tapInputs(inputTap* tap) {

@@ -63,7 +63,7 @@ class measuringBP : public myBP {
     // rings have one writer and its positions one order. A switch turned away is counted
     // and does nothing else. Lock-free; leave() after every admitted switch.
     bool admit() noexcept;
-    void leave() noexcept { f_inside.store(false, std::memory_order_release); }
+    void leave() noexcept { f_entry.fetch_and(~insideBit, std::memory_order_release); }
     // The work of one switch. entryNs: the callback's entry; driverNs: time already
     // spent in driver calls (not the host's own work).
     void handleSwitch(telAsioDriver& driver, int32_t index, int64_t position, bool positionValid, int64_t entryNs,
@@ -84,12 +84,11 @@ class measuringBP : public myBP {
     inputTap* f_tap = nullptr;
     latencySignalOutput* f_latency = nullptr;
 
-    std::atomic<bool> f_inside{false};
+    static constexpr uint64_t insideBit = 1, turnedAwayStep = 2;
+    std::atomic<uint64_t> f_entry{0}; // insideBit, plus turnedAwayStep per switch turned away
     std::atomic<bool> f_stopped{false};
     std::atomic<uint64_t> f_overlaps{0};
     std::atomic<uint64_t> f_afterStop{0};
-    // Overlapping switches not yet carried by a switch's record.
-    std::atomic<uint32_t> f_overlapsPending{0};
 
     // Callback thread only (one admitted switch at a time).
     uint32_t f_overlapsCarried = 0; // turned away since the switch admitted before
