@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "measure/clockLag.h"
 #include "measure/lostTime.h"
 
 namespace measure {
@@ -104,6 +105,13 @@ struct SwitchSummary {
     uint64_t lostTimeBuffers = 0;
     std::vector<LostTimeAt> lostTime;
 
+    // Episodes in which the switches fell over a period behind the driver's clock with no
+    // late interval (clockLag.h): how many, the most any fell behind, and the first
+    // maxListedLostTime of them (when the first switch of each came, and its worst).
+    uint64_t behindEpisodes = 0;
+    double behindWorstMs = 0;
+    std::vector<LostTimeAt> behind;
+
     SwitchIntervals intervalUs; // with the quiet time from the last switch to the run's end
     // True when that quiet time counts as an interval (longer than a buffer period).
     bool trailingIntervalCounted = false;
@@ -158,6 +166,9 @@ class SwitchTiming {
     // The pauses that lost time, each from the switch before it to its last late switch,
     // in order (the first LostTimeTracker::maxListed of them).
     std::vector<LateInterval> lostTimeIntervals() const;
+    // Each episode behind the driver's clock from when its first switch was due to when
+    // it came, in order (the first ClockLagTracker::maxListed of them).
+    std::vector<LateInterval> behindIntervals() const;
     // The steady clock of the first switch; empty before it.
     std::optional<int64_t> firstEntryNs() const;
     // The buffer period and the late threshold in nanoseconds; empty for nonsense figures.
@@ -202,7 +213,8 @@ class SwitchTiming {
     // The rate fit follows the lost-time tracker: the points after a candidate wait apart
     // until it is settled, then join the stretch (the driver caught up) or begin one of
     // their own (the time was lost).
-    void followLostTime(const SwitchRecord& record, bool continuous, bool late);
+    // Returns whether a pause was told to have lost time at this switch.
+    bool followLostTime(const SwitchRecord& record, bool continuous, bool late);
     RateFit& openFit() { return afterCandidate_ ? pendingFit_ : stretch_; }
     // Adds the open bin's point to `into`; `cut`: a pause ends the bin here.
     void closeBin(RateFit& into, bool cut);
@@ -258,6 +270,7 @@ class SwitchTiming {
     bool afterCandidate_ = false; // the points go to pendingFit_ until the candidate is settled
     RateFit pendingFit_;
     LostTimeTracker lostTime_;
+    ClockLagTracker clockLag_;
     double pooledXX_ = 0, pooledXY_ = 0;
     uint64_t pooledPoints_ = 0;
     bool fitSpanStarted_ = false;

@@ -28,8 +28,16 @@ std::string lostTimeReason(const SwitchSummary& s) {
            " pauses without a position gap, the first" + when;
 }
 
+// "3 times over a period behind the driver's clock (up to 16.0 ms)".
+std::string behindReason(uint64_t episodes, const SwitchSummary& s) {
+    return counted(episodes, "time", "times") + " over a period behind the driver's clock" +
+           formatted(" (up to %.1f ms)", s.behindWorstMs);
+}
+
 // Every late switch is what a listener hears as a dropout, and a pause that lost time one
-// whose time never came back: a driver fault, unless the machine's stalls explain it.
+// whose time never came back, and a switch over a period behind its clock one whose buffer
+// the device had played before the host could fill it: a driver fault, unless the
+// machine's stalls explain it.
 // Those the machine explains are not judged; when the probe could not resolve stalls of
 // the run's period, none can be.
 void judgeLateness(const RunFacts& facts, Verdict& verdict) {
@@ -42,12 +50,20 @@ void judgeLateness(const RunFacts& facts, Verdict& verdict) {
             verdict.add(VerdictWord::inconclusive,
                         counted(late, "late switch", "late switches") + " not judged: " + why);
         if (s.lostTimePauses > 0) verdict.add(VerdictWord::inconclusive, lostTimeReason(s));
+        if (s.behindEpisodes > 0)
+            verdict.add(VerdictWord::inconclusive, behindReason(s.behindEpisodes, s) + " not judged: " + why);
         return;
     }
     const uint64_t explained = std::min(m.lateSwitchesInStalls, late);
     if (late > explained)
         verdict.add(VerdictWord::fail, counted(late - explained, "late switch", "late switches"));
     if (s.lostTimePauses > m.lostTimeInStalls) verdict.add(VerdictWord::fail, lostTimeReason(s));
+    const uint64_t behindExplained = std::min(m.behindInStalls, s.behindEpisodes);
+    if (s.behindEpisodes > behindExplained)
+        verdict.add(VerdictWord::fail, behindReason(s.behindEpisodes - behindExplained, s));
+    if (beyondForgiven(behindExplained, s.switches))
+        verdict.add(VerdictWord::inconclusive,
+                    behindReason(behindExplained, s) + " in stalls of the machine");
     if (beyondForgiven(explained, s.switches))
         verdict.add(VerdictWord::inconclusive,
                     counted(explained, "late switch", "late switches") + " fell in stalls of the machine");

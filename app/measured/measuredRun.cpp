@@ -323,6 +323,8 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
             measure::lateIntervalsInStalls(f_timing->lateIntervals(f_stopNs), stalls, periodNs);
         findings.machine.lostTimeInStalls = pausesInStalls(stalls, periodNs);
         findings.machine.missingSwitchesInStalls = missingSwitchesInStalls(findings.stats, stalls, periodNs);
+        findings.machine.behindInStalls =
+            measure::lateIntervalsInStalls(f_timing->behindIntervals(), stalls, 0.0);
     }
 
     if (f_options.htmlPath && f_timing)

@@ -148,6 +148,22 @@ void printLostTime(const measure::SwitchSummary& s) {
                   s.lostTimePauses, where.c_str());
 }
 
+// "Behind    : 12 times over a period behind the driver's clock with no late interval, by
+// up to 16.0 ms: at 0.512 s, 1.024 s, ..."
+void printBehind(const measure::SwitchSummary& s) {
+    std::string when;
+    for (size_t i = 0; i < s.behind.size() && i < 5; ++i) {
+        char at[32];
+        std::snprintf(at, sizeof at, "%s%.3f s", i == 0 ? "" : ", ", s.behind[i].atSeconds);
+        when += at;
+    }
+    if (s.behindEpisodes > 5) when += ", ...";
+    printLine("Behind",
+              "%" PRIu64 " time%s over a period behind the driver's clock with no late interval, by up to "
+              "%.1f ms: at %s",
+              s.behindEpisodes, s.behindEpisodes == 1 ? "" : "s", s.behindWorstMs, when.c_str());
+}
+
 // The driver calls that took longer than a host can wait without freezing.
 void printLongCalls(const measure::CallTimes& calls) {
     const std::pair<const char*, std::optional<double>> timed[] = {
@@ -186,6 +202,7 @@ void summarise(const runFindings& findings) {
     else
         printLine("Host time", "none (no switch)");
     if (s.lostTimePauses > 0) printLostTime(s);
+    if (s.behindEpisodes > 0) printBehind(s);
     if (s.measuredRate)
         printLine("Rate", "measured=%.2f Hz, error=%.1f ppm", *s.measuredRate, s.rateErrorPpm.value_or(0.0));
     else if (s.switches > 0 && s.positionless == s.switches)
