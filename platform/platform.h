@@ -149,6 +149,22 @@ class PreciseSleeper {
 int64_t processCpuNanoseconds();
 int64_t threadCpuNanoseconds();
 
+// The processor time of the thread that made it, readable from any thread of the process
+// while that thread lives.
+class ThreadCpuClock {
+  public:
+    ThreadCpuClock();
+    ~ThreadCpuClock();
+    ThreadCpuClock(const ThreadCpuClock&) = delete;
+    ThreadCpuClock& operator=(const ThreadCpuClock&) = delete;
+    // As threadCpuNanoseconds, for that thread.
+    int64_t nanoseconds() const;
+
+  private:
+    bool f_valid = false;
+    Handle f_clock = invalidHandle; // POSIX: the thread's clock id; Windows: its handle
+};
+
 // The Windows SYSTEMTIME record.
 struct CalendarTime {
     uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
