@@ -20,6 +20,13 @@ TEST(SweepPlan, TakesEveryLegalSizeUpToTwelveOtherwiseMinPreferredMaxAndNearbyPo
     // Steps of 48 take no power of two: the step nearest each one stands in for it.
     EXPECT_EQ(sweepBufferSizes({48, 48 * 40, 96, 48}),
               (std::vector<int32_t>{48, 96, 144, 240, 528, 1008, 1920}));
+    // A maximum between two steps: the largest legal size is run in its place.
+    EXPECT_EQ(sweepBufferSizes({48, 48 * 40 + 20, 96, 48}),
+              (std::vector<int32_t>{48, 96, 144, 240, 528, 1008, 1920}));
+    // A minimum and a preferred size that are no power of two: the legal sizes nearest them.
+    EXPECT_EQ(
+        sweepBufferSizes({48, 1 << 20, 200, -1}),
+        (std::vector<int32_t>{64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384, 32768, 65536, 1 << 20}));
     // No legal size at all.
     EXPECT_TRUE(sweepBufferSizes({512, 256, 300, 1}).empty());
 }
