@@ -150,9 +150,9 @@ bool initialise(telAsioDriver& driver, mainState& state) {
         }
     }
     if (initialiseDriver(driver, size, &failure)) {
-        // The host layer's buffer set-up keeps to rates up to 96000 Hz and sets 44100 Hz
+        // The plain run's buffer set-up keeps to rates up to 96000 Hz and sets 44100 Hz
         // otherwise; a higher rate that was asked for, and that the driver took, is set
-        // again, or the run would measure another rate than the one it names.
+        // again, or the run would run at another rate than the one it names.
         if (!state.options.sampleRate || driver.sampleRate() == *state.options.sampleRate) return true;
         const ASIOError status = driver.setSampleRate(*state.options.sampleRate);
         if (status == ASE_OK) return true;
@@ -311,6 +311,8 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
         state.failed(failure);
         return;
     }
+    // A measuring run sets the rate it runs at itself, above 96000 Hz too.
+    driver->keepRateForBuffers(state.options.measures());
     if (!initialise(*driver, state)) {
         if (plat::interruptRequested() && state.verdict.reasons.empty())
             state.interrupted("before the driver started");
