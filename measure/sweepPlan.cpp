@@ -64,9 +64,8 @@ std::map<double, int32_t> smallestPassingSizes(const std::vector<SweepSettingOut
 VerdictWord sweepVerdictWord(const std::vector<SweepSettingOutcome>& settings) {
     std::optional<VerdictWord> worst;
     for (const SweepSettingOutcome& setting : settings) {
-        if (!setting.accepted) continue;
-        // A setting the driver took and then could not run at failed there.
-        const VerdictWord word = setting.verdict == VerdictWord::error ? VerdictWord::fail : setting.verdict;
+        if (!setting.accepted && !setting.advertised) continue;
+        const VerdictWord word = setting.accepted ? setting.verdict : VerdictWord::fail;
         if (!worst || static_cast<int>(word) > static_cast<int>(*worst)) worst = word;
     }
     return worst.value_or(VerdictWord::error);

@@ -41,9 +41,13 @@ TEST(SweepPlan, SmallestPassingSizePerRateAndTheVerdictOfWhatTheDriverAccepted) 
     EXPECT_EQ(smallestPassingSizes(rows), (std::map<double, int32_t>{{44100, 128}, {48000, 256}}));
     EXPECT_EQ(sweepVerdictWord(rows), W::fail);
 
-    // Refused settings do not count; one the driver took and then could not run fails.
+    // A refused setting the driver does not offer does not count; one it offers fails.
     EXPECT_EQ(sweepVerdictWord({{44100, 64, false, W::error}, {44100, 128, true, W::pass}}), W::pass);
-    EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::error}, {44100, 128, true, W::pass}}), W::fail);
+    EXPECT_EQ(sweepVerdictWord({{44100, 64, false, W::error, true}, {44100, 128, true, W::pass}}), W::fail);
+    EXPECT_EQ(sweepVerdictWord({{192000, 64, false, W::error, true}}), W::fail);
+    // A setting the host could not measure as asked is an error, milder than a fault.
+    EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::error}, {44100, 128, true, W::pass}}), W::error);
+    EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::error}, {44100, 128, true, W::fail}}), W::fail);
     EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::inconclusive}, {44100, 128, true, W::pass}}),
               W::inconclusive);
     EXPECT_EQ(sweepVerdictWord({{44100, 64, false, W::error}}), W::error);
