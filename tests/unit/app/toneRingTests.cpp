@@ -2,8 +2,11 @@
 // itself, whether the ring is full, short, or drained for longer than it holds.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "app/toneRing.h"
@@ -44,4 +47,44 @@ TEST(ToneRing, EverySampleIsTheOneComputedInOrderWhateverTheRingHolds) {
     }
     EXPECT_GE(ring.dryTakes(), 17u); // switches 3 to 19 found it short
     EXPECT_LT(ring.dryTakes(), 40u);
+}
+
+namespace {
+
+// A ring whose filler can be held between publishing a chunk and marking it filled.
+class heldToneRing : public toneRing {
+  public:
+    using toneRing::toneRing;
+    std::atomic<bool> hold{false}, held{false};
+
+  protected:
+    void publishedNotYetMarked() override {
+        if (!hold) return;
+        held = true;
+        while (hold)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+};
+
+} // namespace
+
+// The callback empties the ring; the filler then publishes the next chunk and is held
+// before it marks it filled. The samples are in the ring: the callback takes them from
+// there, each the one computed in order, and that is no shortage.
+TEST(ToneRing, AFillerHeldBeforeItsFillMarkLeavesNoSilenceAndNoShortage) {
+    constexpr size_t take = 300;
+    const std::vector<double> expected = referenceTone(1024 + take);
+    heldToneRing ring(1024);
+    std::vector<double> got(1024);
+    ring.take(got.data(), 1024); // empty: everything filled is taken
+    ring.hold = true;
+    std::thread filler([&] { ring.fill(); });
+    while (!ring.held)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    got.assign(take, 99.0);
+    ring.take(got.data(), take);
+    ring.hold = false;
+    filler.join();
+    EXPECT_EQ(std::memcmp(got.data(), &expected[1024], take * sizeof(double)), 0);
+    EXPECT_EQ(ring.dryTakes(), 0u);
 }
