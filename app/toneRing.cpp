@@ -62,12 +62,20 @@ bool toneRing::readPublished(Phases& phases) const noexcept {
 void toneRing::fill() {
     uint64_t taken = f_taken.load(std::memory_order_acquire);
     const uint64_t room = f_mask + 1;
+    // At most a ring's worth of samples per call, so the caller's loop goes on reading
+    // keys and signals even when the callback outruns this thread (a machine so loaded
+    // that the callback computes its own tone); the next call goes on from there.
+    uint64_t budget = room;
     for (;;) {
         // The callback may have computed past what was filled while the ring was dry:
         // the filler follows it, the values being the same either way.
-        while (f_filler.index < taken) nextSample(f_filler);
-        if (f_filler.index - taken >= room) return;
-        const uint64_t end = std::min(f_filler.index + chunk, taken + room);
+        while (f_filler.index < taken && budget > 0) {
+            nextSample(f_filler);
+            --budget;
+        }
+        if (f_filler.index < taken || budget == 0 || f_filler.index - taken >= room) return;
+        const uint64_t end = std::min({f_filler.index + chunk, taken + room, f_filler.index + budget});
+        budget -= end - f_filler.index;
         while (f_filler.index < end) {
             const uint64_t at = f_filler.index;
             f_samples[at & f_mask] = nextSample(f_filler);

@@ -23,7 +23,9 @@ class toneRing {
     virtual ~toneRing() = default;
 
     // ---------------------------------------------------------------- filler side
-    // Computes samples until the ring is full again.
+    // Computes samples until the ring is full again, or a ring's worth of them at most:
+    // a filler far behind the callback catches up over several calls, and each call
+    // returns in bounded time.
     void fill();
 
     // ---------------------------------------------------------------- callback side
