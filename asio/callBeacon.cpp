@@ -23,6 +23,7 @@ struct BeaconBlock {
     std::atomic<uint32_t> magic;
     std::atomic<uint32_t> callsBegun;
     std::atomic<uintptr_t> hostThread;
+    std::atomic<uint32_t> hostCallSerial; // callsBegun as the host thread's outermost call began
     BeaconThread threads[followedThreads];
 };
 
@@ -48,11 +49,14 @@ BeaconThread* entryOf(BeaconBlock& block, uintptr_t key, bool claim) {
 void noteCall(telDriverCall call, bool entering) noexcept {
     BeaconBlock* block = target.load(std::memory_order_acquire);
     if (block == nullptr) return;
-    BeaconThread* thread = entryOf(*block, plat::threadKey(), entering);
+    const uintptr_t key = plat::threadKey();
+    BeaconThread* thread = entryOf(*block, key, entering);
     if (thread == nullptr) return; // a call that began before the beacon was installed
     const int32_t depth = thread->depth.load(std::memory_order_relaxed);
     if (entering) {
-        block->callsBegun.fetch_add(1, std::memory_order_relaxed);
+        const uint32_t serial = block->callsBegun.fetch_add(1, std::memory_order_relaxed) + 1;
+        if (depth == 0 && key == block->hostThread.load(std::memory_order_relaxed))
+            block->hostCallSerial.store(serial, std::memory_order_relaxed);
         if (depth < followedDepth)
             thread->calls[depth].store(static_cast<int32_t>(call), std::memory_order_relaxed);
         thread->depth.store(depth + 1, std::memory_order_release);
@@ -83,6 +87,7 @@ CallBeaconReading readCallBeacon(const void* raw) {
     if (block == nullptr || block->magic.load(std::memory_order_acquire) != beaconMagic) return reading;
     reading.valid = true;
     reading.callsBegun = block->callsBegun.load(std::memory_order_relaxed);
+    reading.hostCallSerial = block->hostCallSerial.load(std::memory_order_relaxed);
     const uintptr_t host = block->hostThread.load(std::memory_order_relaxed);
     for (const BeaconThread& thread : block->threads) {
         const uintptr_t key = thread.key.load(std::memory_order_acquire);

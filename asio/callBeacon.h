@@ -20,6 +20,10 @@ struct CallBeaconReading {
     telDriverCall hostCall = telDriverCall::none;  // the call the host thread is in
     telDriverCall otherCall = telDriverCall::none; // a call some other thread is in (a callback thread)
     uint32_t callsBegun = 0;                       // driver calls begun so far: the child's progress
+    // Which call of the host thread `hostCall` belongs to: the count of calls begun when
+    // the host thread entered its outermost call. While it stays the same, that one call
+    // has not returned, whatever other threads call meanwhile.
+    uint32_t hostCallSerial = 0;
 };
 
 // In the child: prepares `block` and makes it the driver-call observer's target; the
