@@ -141,7 +141,7 @@ void readMeasuringSwitches(programOptions& options) {
     // A sweep runs every setting for a while of its own: 2 s unless /seconds says otherwise.
     options.sweep = given(u"sweep");
     if (options.sweep && !options.secondsGiven) options.seconds = sweepDefaultSeconds;
-    readFileSwitch(options, u"html", u"report.html", options.htmlPath);
+    options.htmlGiven = readFileSwitch(options, u"html", u"report.html", options.htmlPath);
 
     if (given(u"buffer")) {
         const telText value = valueOf(u"buffer");
@@ -160,6 +160,7 @@ void readMeasuringSwitches(programOptions& options) {
             refuseValue(options, u"rate", value, u"a sample rate in Hz above 0, such as 48000");
     }
     if (given(u"latency")) {
+        options.latencyGiven = true;
         const telText value = valueOf(u"latency");
         const std::optional<latencyChannels> channels =
             value.empty() ? std::optional<latencyChannels>(latencyChannels{}) : readLatencyChannels(value);
@@ -288,10 +289,9 @@ void printFullUsage() {
     printMessage(u"         junit - write the checks' results to FILE as a JUnit XML report");
     printMessage(u"         help - show this text");
     printMessage(u"");
-    printMessage(
-        u"         With /seconds, /json, /record or /sweep the exit status tells the outcome: 0 pass,");
-    printMessage(u"         1 fail or inconclusive, 2 error (the run could not be made as asked),");
-    printMessage(u"         128+N stopped by signal N.");
+    printMessage(u"         With /seconds, /json, /latency, /record, /sweep or /html the exit status tells");
+    printMessage(u"         the outcome: 0 pass, 1 fail or inconclusive, 2 error (the run could not be made");
+    printMessage(u"         as asked), 128+N stopped by signal N.");
     printMessage(u"");
 }
 
