@@ -27,6 +27,7 @@
 #include "measure/bufferSizes.h"
 #include "measure/sweepPlan.h"
 #include "platform/platform.h"
+#include "util/reportFile.h"
 #include "util/telUtils.h"
 
 namespace {
@@ -210,11 +211,18 @@ void runMeasured(telAsioDriver& driver, measuringBP& processor, measuredRun& mea
         state.failed(withDriverThrow(driver, failure));
         return;
     }
+    measured.startReturned();
     state.ran = true;
     tellParentStarted();
-    const stopCause cause = runStatusLoop(driver, platformStatusLoopPorts(), measured.loopLimits());
+    const stopCause cause = runStatusLoop(driver, measuringStatusLoopPorts(), measured.loopLimits());
     measured.stopping();
-    const ASIOError stopStatus = driver.stop(telTrue);
+    // Stop, then disposeBuffers, each timed.
+    ASIOError stopStatus = driver.stop(telFalse);
+    measured.stopReturned();
+    if (stopStatus == ASE_OK) {
+        stopStatus = driver.stop(telTrue);
+        measured.disposed();
+    }
     // A driver that refuses to stop may go on calling back: take its buffers and its
     // callback slot away before the processor goes.
     if (stopStatus != ASE_OK) driver.release();
@@ -299,8 +307,8 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
     }
     int32_t selectedIndex = 0;
     telText failure;
-    telAsioDriver* driver =
-        selectAndOpenDriver(driverList, state.options.requestedIndex, selectedIndex, &failure);
+    telAsioDriver* driver = selectAndOpenDriver(driverList, state.options.requestedIndex, selectedIndex,
+                                                &failure, state.options.measures());
     if (driverList.numDrv() > 0)
         state.json.describeEntry(driverList, state.options.requestedIndex, selectedIndex);
     if (driver == nullptr) {
@@ -339,6 +347,21 @@ void finishReport(mainState& state) {
     state.verdict.add(VerdictWord::error, utf8Text(why));
 }
 
+// A run that could not be made as asked (a switch given wrongly, a report that cannot be
+// written): each report that can be written says why, and what has nothing to say (a
+// recording, a JUnit report) is removed, so nothing of an earlier run reads as this one's.
+void writeRefusal(mainState& state, const std::vector<telText>& lines) {
+    for (const telText& line : lines)
+        state.verdict.reasons.push_back(utf8Text(line));
+    state.json.failure(lines.empty() ? telText(u"a switch was given wrongly") : lines[0]);
+    state.json.verdict(state.verdict);
+    // Removed first: a file named twice (refused for that) then holds the JSON report.
+    removeStaleOutput(state.options.recordPath);
+    reportFile(state.options.junitPath, u"JUnit").discard();
+    if (state.html.writable(nullptr)) state.html.write(state.json.document().document(), nullptr);
+    if (state.json.writable(nullptr)) state.json.write(nullptr);
+}
+
 int exitStatus(const mainState& state) {
     if (!state.options.judged()) return 0;
     return measure::exitStatusOf(state.verdict.word, runStopSignal());
@@ -369,16 +392,7 @@ int runMainBlock() {
     htmlFile html(options.htmlPath);
     mainState state{options, json, html};
     if (options.stopsAfterOptions()) {
-        if (options.usageError) {
-            for (const telText& line : options.usageErrors)
-                state.verdict.reasons.push_back(utf8Text(line));
-            json.failure(options.usageErrors.empty() ? telText(u"a switch was given wrongly")
-                                                     : options.usageErrors[0]);
-            if (json.writable(nullptr)) {
-                html.writable(nullptr);
-                finishReport(state);
-            }
-        }
+        if (options.usageError) writeRefusal(state, options.usageErrors);
         printShutdown();
         return options.usageError ? exitStatus(state) : 0;
     }
@@ -386,9 +400,12 @@ int runMainBlock() {
     if (!json.writable(&why) || !html.writable(&why)) {
         // A report that cannot be written is found before anything runs.
         printMessage(why);
+        writeRefusal(state, {why});
         printShutdown();
         return options.judged() ? measure::exitStatusOf(VerdictWord::error) : 0;
     }
+    // A recording of an earlier run goes: this run's is made anew when its recording begins.
+    removeStaleOutput(options.recordPath);
 
     try {
         telOwned<telAsioDriverList> driverList = telCreate<telAsioDriverList>();

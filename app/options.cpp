@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "app/html/htmlFile.h"
+#include "app/inventory/driverInventory.h"
+#include "app/optionRules.h"
 #include "conform/caseChild.h"
 #include "conform/checkList.h"
 #include "platform/childProcess.h"
@@ -57,17 +59,86 @@ bool isSwitchNamed(const telText& argument, const char16_t* name) {
 
 namespace {
 
-// One line on standard error for each switch the program does not know: a typo such as
-// /second=5 would otherwise go unnoticed. Standard output stays as it is.
-void warnAboutUnknownSwitches() {
+bool nameIn(const telText& upperName, std::initializer_list<const char16_t*> names) {
+    for (const char16_t* candidate : names)
+        if (upperName == upperCaseText(candidate)) return true;
+    return false;
+}
+
+bool isKnown(const telText& upperName) {
+    for (const char16_t* candidate : knownSwitches)
+        if (upperName == upperCaseText(candidate)) return true;
+    return false;
+}
+
+// The switch arguments, by name in capitals, as given.
+std::vector<std::pair<telText, telText>> switchArguments() {
+    std::vector<std::pair<telText, telText>> found;
     for (int32_t position = 1; position <= argumentCount(); ++position) {
         const telText argument = argumentText(position);
-        if (argument.size() < 2 || !isSwitchLead(argument[0])) continue;
-        const telText name = upperCaseText(switchName(argument));
-        bool known = false;
-        for (const char16_t* candidate : knownSwitches)
-            known = known || name == upperCaseText(candidate);
-        if (!known) plat::writeErrorLine(u"unknown switch " + argument + u", ignored");
+        if (argument.size() >= 2 && isSwitchLead(argument[0]))
+            found.emplace_back(upperCaseText(switchName(argument)), argument);
+    }
+    return found;
+}
+
+// True when a switch beyond the original four (and those the program gives its own
+// child processes) is given: the run is one of the new kinds.
+bool newSwitchGiven() {
+    for (const auto& [name, argument] : switchArguments())
+        if (isKnown(name) && !nameIn(name, {u"index", u"skipcp", u"nosine", u"noloop"}) &&
+            !nameIn(name, {u"supervised", conform::caseSwitch, plat::childEndsSwitch}))
+            return true;
+    return false;
+}
+
+// Edits (a letter added, dropped, changed or two swapped) that turn one name into the other.
+size_t editDistance(const telText& from, const telText& to) {
+    std::vector<std::vector<size_t>> cost(from.size() + 1, std::vector<size_t>(to.size() + 1));
+    for (size_t i = 0; i <= from.size(); ++i)
+        cost[i][0] = i;
+    for (size_t j = 0; j <= to.size(); ++j)
+        cost[0][j] = j;
+    for (size_t i = 1; i <= from.size(); ++i)
+        for (size_t j = 1; j <= to.size(); ++j) {
+            cost[i][j] = std::min({cost[i - 1][j] + 1, cost[i][j - 1] + 1,
+                                   cost[i - 1][j - 1] + (from[i - 1] == to[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && from[i - 1] == to[j - 2] && from[i - 2] == to[j - 1])
+                cost[i][j] = std::min(cost[i][j], cost[i - 2][j - 2] + 1);
+        }
+    return cost[from.size()][to.size()];
+}
+
+// The switch a misspelt name most likely meant; empty when none is close.
+telText likelySwitch(const telText& upperName) {
+    telText best;
+    size_t bestDistance = 3;
+    for (const char16_t* candidate : knownSwitches) {
+        const telText name = upperCaseText(candidate);
+        if (nameIn(name, {u"supervised", conform::caseSwitch, plat::childEndsSwitch, u"?"})) continue;
+        const size_t distance = editDistance(upperName, name);
+        if (distance < bestDistance && distance * 3 <= name.size()) {
+            bestDistance = distance;
+            best = candidate;
+        }
+    }
+    return best;
+}
+
+// A switch the program does not know. Beside the original four alone it gets one line on
+// standard error and the run goes on as it always did; with any other switch it is a
+// typo the run must not go on without (/jsn=run.json would otherwise leave no report).
+void checkUnknownSwitches(programOptions& options) {
+    const bool strict = newSwitchGiven();
+    for (const auto& [name, argument] : switchArguments()) {
+        if (isKnown(name)) continue;
+        if (!strict) {
+            plat::writeErrorLine(u"unknown switch " + argument + u", ignored");
+            continue;
+        }
+        const telText meant = likelySwitch(name);
+        refuseSwitch(options, u"unknown switch " + argument +
+                                  (meant.empty() ? telText() : u" (did you mean /" + meant + u"?)"));
     }
 }
 
@@ -79,13 +150,6 @@ telText valueOf(const char16_t* name) {
 
 bool given(const char16_t* name) {
     return switchPresent(name, telFalse) != 0;
-}
-
-// A switch given wrongly: its line, printed and kept for the JSON report.
-void refuseSwitch(programOptions& options, const telText& line) {
-    printMessage(line);
-    options.usageErrors.push_back(line);
-    options.usageError = true;
 }
 
 // A value that cannot be used: one line naming the switch, the value and what it takes.
@@ -173,6 +237,35 @@ void readMeasuringSwitches(programOptions& options) {
     options.help = given(u"help") || given(u"?");
 }
 
+// /check=ID,...: every id must name a check; a wrong one is named with the list of those
+// there are.
+void readCheckIds(programOptions& options) {
+    const telText value = valueOf(u"check");
+    const std::string text = plat::toNarrow(value);
+    if (text.empty()) {
+        refuseSwitch(options,
+                     u"/check needs ids of checks separated by commas, as in /check=figures,start-stop");
+        return;
+    }
+    std::string unknown;
+    for (size_t begin = 0; begin <= text.size();) {
+        const size_t end = std::min(text.find(',', begin), text.size());
+        const std::string id = text.substr(begin, end - begin);
+        if (conform::findCheck(id) != nullptr)
+            options.checks.push_back(id);
+        else
+            unknown += (unknown.empty() ? "\"" : ", \"") + id + "\"";
+        begin = end + 1;
+    }
+    if (unknown.empty()) return;
+    options.checks.clear();
+    std::string every;
+    for (const conform::CheckEntry& check : conform::allChecks())
+        every += (every.empty() ? "" : ", ") + std::string(check.id);
+    refuseSwitch(options, u"/check names no check " + plat::fromNarrow(unknown) + u"; the checks are " +
+                              plat::fromNarrow(every) + u".");
+}
+
 // /conform and its switches; sets usageError for a value the suite cannot go on with.
 void readConformanceSwitches(programOptions& options) {
     for (const char16_t* name : {u"timeout", u"isolate", u"junit", u"check"})
@@ -220,22 +313,8 @@ void readConformanceSwitches(programOptions& options) {
         else
             refuseValue(options, u"isolate", valueOf(u"isolate"), u"yes or no");
     }
-    readFileSwitch(options, u"junit", u"conformance.xml", options.junitPath);
-    if (given(u"check")) {
-        const telText value = valueOf(u"check");
-        const std::string text = plat::toNarrow(value);
-        bool known = !text.empty();
-        for (size_t begin = 0; known && begin <= text.size();) {
-            const size_t end = std::min(text.find(',', begin), text.size());
-            const std::string id = text.substr(begin, end - begin);
-            known = conform::findCheck(id) != nullptr;
-            if (known) options.checks.push_back(id);
-            begin = end + 1;
-        }
-        if (!known)
-            refuseValue(options, u"check", value,
-                        u"ids of checks separated by commas, as in /check=figures,start-stop");
-    }
+    options.junitGiven = readFileSwitch(options, u"junit", u"conformance.xml", options.junitPath);
+    if (given(u"check")) readCheckIds(options);
 }
 
 } // namespace
@@ -256,10 +335,18 @@ void printUsage() {
 
 void printFullUsage() {
     printMessage(u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
+    printMessage(u"       echoprobe [/index=N] [/skipcp] [/buffer=N] [/rate=R] [/seconds=N] [/stats]");
+    printMessage(u"                 [/json=FILE] [/latency[=OUT,IN]] [/record=FILE.wav] [/html=FILE]");
+    printMessage(u"                 [/timeout=S] [/isolate=no]");
+    printMessage(u"       echoprobe [/index=N] [/skipcp] /sweep [/buffer=N] [/rate=R] [/seconds=N]");
     printMessage(
-        u"                 [/seconds=N] [/stats] [/json=FILE] [/list] [/probe] [/buffer=N] [/rate=R]");
-    printMessage(u"                 [/latency[=OUT,IN]] [/record=FILE.wav] [/sweep] [/html=FILE] [/help]");
-    printMessage(u"                 [/conform [/check=ID,...] [/junit=FILE]] [/timeout=S] [/isolate=no]");
+        u"                 [/latency[=OUT,IN]] [/json=FILE] [/html=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(
+        u"       echoprobe [/index=N] [/skipcp] /probe [/buffer=N] [/rate=R] [/json=FILE] [/html=FILE]");
+    printMessage(u"       echoprobe [/index=N] [/skipcp] /conform [/check=ID,...] [/junit=FILE]");
+    printMessage(u"                 [/json=FILE] [/html=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(u"       echoprobe [/index=N] /list [/json=FILE]");
+    printMessage(u"       echoprobe /help");
     printMessage(u"");
     printMessage(u"         N - index of driver to use (0 - first driver)");
     printMessage(u"         skipcp - do not show control panel");
@@ -282,16 +369,22 @@ void printFullUsage() {
     printMessage(u"         conform - check the driver against what hosts rely on, each check in a process");
     printMessage(u"                   of its own (/index=all: every installed driver in turn)");
     printMessage(u"         check - run only the named checks");
-    printMessage(u"         timeout - the time limit of each check, or of any driver call of a measuring");
-    printMessage(u"                   run, in seconds (default 20)");
+    printMessage(u"         timeout - the time limit of any driver call, of a check or of a measuring run,");
+    printMessage(u"                   in seconds (default 20)");
     printMessage(u"         isolate - no: run every check, or the measuring run, in this process (a crash");
     printMessage(u"                   then ends the program)");
     printMessage(u"         junit - write the checks' results to FILE as a JUnit XML report");
     printMessage(u"         help - show this text");
     printMessage(u"");
-    printMessage(u"         With /seconds, /json, /latency, /record, /sweep or /html the exit status tells");
-    printMessage(u"         the outcome: 0 pass, 1 fail or inconclusive, 2 error (the run could not be made");
-    printMessage(u"         as asked), 128+N stopped by signal N.");
+    printMessage(u"         /index=all runs every installed driver in turn: with /conform, or with /seconds");
+    printMessage(u"         or /sweep and without /record, /html and /isolate. nosine and noloop shape any");
+    printMessage(u"         run of the driver. With any switch after the first four, a switch the tool does");
+    printMessage(u"         not know, or one that would do nothing in the run asked for, stops the run with");
+    printMessage(u"         a line that says why.");
+    printMessage(u"");
+    printMessage(u"         With /seconds, /json, /latency, /record, /junit, /sweep, /html or /conform the");
+    printMessage(u"         exit status tells the outcome: 0 pass, 1 fail or inconclusive, 2 error (the run");
+    printMessage(u"         could not be made as asked), 128+N stopped by signal N.");
     printMessage(u"");
 }
 
@@ -306,9 +399,12 @@ programOptions readOptions() {
     options.requestedIndex = textToInt(index, int32_t{0}, 10, telFalse);
     options.showControlPanel = toTelBool(!switchPresent(u"skipcp", telFalse));
 
-    warnAboutUnknownSwitches();
+    checkUnknownSwitches(options);
     readMeasuringSwitches(options);
     readConformanceSwitches(options);
+    refuseValuesOfPlainSwitches(options);
+    refuseSwitchesWithoutEffect(options);
+    refuseSharedFiles(options);
     if (options.usageError || options.help) printFullUsage();
     return options;
 }
@@ -362,5 +458,6 @@ conform::SuiteSettings suiteSettings(const programOptions& options) {
     settings.junitPath = options.junitPath;
     settings.htmlPath = options.htmlPath;
     settings.htmlPage = htmlOfDocument;
+    settings.creationDiagnosis = creationDiagnosis;
     return settings;
 }

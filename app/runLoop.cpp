@@ -107,6 +107,16 @@ statusLoopPorts platformStatusLoopPorts() {
     return {plat::systemClockMs, plat::sleepMs, platformStopRequested, platformWriteStatus, timeMark};
 }
 
+statusLoopPorts measuringStatusLoopPorts() {
+    statusLoopPorts ports = platformStatusLoopPorts();
+    ports.writeStatus = writeLiveLine;
+    return ports;
+}
+
+void writeLiveLine(const telText& text) {
+    if (plat::standardOutputIsTerminal()) platformWriteStatus(text);
+}
+
 stopCause runStatusLoop(telAsioDriver& driver, const statusLoopPorts& ports, const statusLoopLimits& limits) {
     const uint64_t start = ports.monotonicMs();
     for (;;) {

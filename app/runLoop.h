@@ -53,6 +53,14 @@ struct statusLoopPorts {
     uint64_t (*monotonicMs)();           // for the time limit
 };
 statusLoopPorts platformStatusLoopPorts();
+// The same for the runs of the measuring switches: their live lines (the status line, a
+// sweep's setting) are written only to a terminal, where they are rewritten in place; a
+// file or a pipe gets none. (A plain run writes its status line wherever its output goes,
+// as it always did.)
+statusLoopPorts measuringStatusLoopPorts();
+// A live line of a measuring run: written, ended with a lone carriage return, only to a
+// terminal.
+void writeLiveLine(const telText& text);
 
 // What else bounds or accompanies the loop.
 struct statusLoopLimits {

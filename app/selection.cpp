@@ -1,6 +1,8 @@
 #include "app/selection.h"
 
+#include "app/inventory/driverInventory.h"
 #include "app/report.h"
+#include "conform/texts.h"
 #include "util/telUtils.h"
 
 namespace {
@@ -13,7 +15,7 @@ void reportFailure(const telText& line, telText* failure) {
 } // namespace
 
 telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedIndex, int32_t& selectedIndex,
-                                   telText* failure) {
+                                   telText* failure, bool diagnose) {
     const int32_t count = list.numDrv();
     if (count < 1) {
         reportFailure(u"No ASIO drivers found.", failure);
@@ -24,6 +26,14 @@ telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedInd
 
     telAsioDriver* driver = nullptr;
     const int32_t result = list.asioOpenDriver(list.asioGetDrvID(selectedIndex), driver);
+    if (result != 0 && diagnose) {
+        const std::string why = creationDiagnosis(selectedIndex);
+        reportFailure(u"Could not create selected driver, error code=" +
+                          plat::fromNarrow(conform::hexText(static_cast<uint32_t>(result))) +
+                          (why.empty() ? telText() : u": " + plat::fromNarrow(why)),
+                      failure);
+        return nullptr;
+    }
     if (result != 0) {
         reportFailure(u"Could not create selected driver, error code=" + hexCodeText(result), failure);
         return nullptr;

@@ -51,9 +51,13 @@ inline constexpr int32_t kAsioCanReportOverload = 0x24042012;
 // What `future` answers for a selector it carries out.
 inline constexpr ASIOError ASE_SUCCESS = 0x3F4847A0;
 
-// Validity flags of AsioTimeInfo.flags.
+// Flags of AsioTimeInfo.flags: which of its fields hold a value, and what changed.
 inline constexpr uint32_t kSystemTimeValid = 1;
 inline constexpr uint32_t kSamplePositionValid = 2;
+inline constexpr uint32_t kSampleRateValid = 4;
+inline constexpr uint32_t kSpeedValid = 8;
+inline constexpr uint32_t kSampleRateChanged = 16;
+inline constexpr uint32_t kClockSourceChanged = 32;
 
 // ---------------------------------------------------------------- sample types
 inline constexpr ASIOSampleType ASIOSTInt16MSB = 0;

@@ -22,6 +22,7 @@ struct BeaconThread {
 struct BeaconBlock {
     std::atomic<uint32_t> magic;
     std::atomic<uint32_t> callsBegun;
+    std::atomic<uint32_t> hostProgress;
     std::atomic<uintptr_t> hostThread;
     std::atomic<uint32_t> hostCallSerial; // callsBegun as the host thread's outermost call began
     BeaconThread threads[followedThreads];
@@ -55,8 +56,10 @@ void noteCall(telDriverCall call, bool entering) noexcept {
     const int32_t depth = thread->depth.load(std::memory_order_relaxed);
     if (entering) {
         const uint32_t serial = block->callsBegun.fetch_add(1, std::memory_order_relaxed) + 1;
-        if (depth == 0 && key == block->hostThread.load(std::memory_order_relaxed))
-            block->hostCallSerial.store(serial, std::memory_order_relaxed);
+        if (key == block->hostThread.load(std::memory_order_relaxed)) {
+            block->hostProgress.fetch_add(1, std::memory_order_relaxed);
+            if (depth == 0) block->hostCallSerial.store(serial, std::memory_order_relaxed);
+        }
         if (depth < followedDepth)
             thread->calls[depth].store(static_cast<int32_t>(call), std::memory_order_relaxed);
         thread->depth.store(depth + 1, std::memory_order_release);
@@ -81,6 +84,11 @@ void installCallBeacon(void* raw) {
     setDriverCallObserver(noteCall);
 }
 
+void beatCallBeacon() {
+    BeaconBlock* block = target.load(std::memory_order_acquire);
+    if (block != nullptr) block->hostProgress.fetch_add(1, std::memory_order_relaxed);
+}
+
 CallBeaconReading readCallBeacon(const void* raw) {
     CallBeaconReading reading;
     const auto* block = static_cast<const BeaconBlock*>(raw);
@@ -88,6 +96,7 @@ CallBeaconReading readCallBeacon(const void* raw) {
     reading.valid = true;
     reading.callsBegun = block->callsBegun.load(std::memory_order_relaxed);
     reading.hostCallSerial = block->hostCallSerial.load(std::memory_order_relaxed);
+    reading.hostProgress = block->hostProgress.load(std::memory_order_relaxed);
     const uintptr_t host = block->hostThread.load(std::memory_order_relaxed);
     for (const BeaconThread& thread : block->threads) {
         const uintptr_t key = thread.key.load(std::memory_order_acquire);

@@ -20,6 +20,9 @@ struct CallBeaconReading {
     telDriverCall hostCall = telDriverCall::none;  // the call the host thread is in
     telDriverCall otherCall = telDriverCall::none; // a call some other thread is in (a callback thread)
     uint32_t callsBegun = 0;                       // driver calls begun so far: the child's progress
+    // The host thread's progress: the driver calls it began and the beats of its own
+    // waits. While it stands still the host thread is stuck, in hostCall or outside any.
+    uint32_t hostProgress = 0;
     // Which call of the host thread `hostCall` belongs to: the count of calls begun when
     // the host thread entered its outermost call. While it stays the same, that one call
     // has not returned, whatever other threads call meanwhile.
@@ -30,6 +33,10 @@ struct CallBeaconReading {
 // calling thread counts as the host thread. nullptr removes the observer. Up to 16
 // threads at once are followed, each up to four calls deep.
 void installCallBeacon(void* block);
+
+// In the child's host thread, while it waits outside any driver call (for switches, or
+// for a while): it is still going. One relaxed store, no system call.
+void beatCallBeacon();
 
 // In the parent: what the block says now.
 CallBeaconReading readCallBeacon(const void* block);

@@ -1,11 +1,15 @@
 // The child's side of an isolated check: this program started again with the internal
-// switch /conform-case=INDEX,ID (and /skipcp when the suite skips the control panel).
+// switch /conform-case=INDEX,ID[,CALL+CALL...] (and /skipcp when the suite skips the
+// control panel); the calls named last hung in an earlier check and are not made again.
 // It prints nothing: it installs the call beacon, runs the one check against the driver
 // at that index and sends its result to the parent.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "asio/driverCall.h"
 
 namespace conform {
 
@@ -20,6 +24,7 @@ bool caseChildRequested();
 int runCaseChild();
 
 // The arguments a parent starts a child with.
-std::vector<std::u16string> caseArguments(int32_t index, const std::string& id, bool skipControlPanel);
+std::vector<std::u16string> caseArguments(int32_t index, const std::string& id, bool skipControlPanel,
+                                          const std::vector<telDriverCall>& barred = {});
 
 } // namespace conform

@@ -19,6 +19,8 @@ struct CaseResult {
     bool initRefused = false;
     std::string driverName; // UTF-8
     int32_t driverVersion = 0;
+    std::optional<measure::FigureFacts> figures;
+    telDriverCall barred = telDriverCall::none; // a call that hung before ended the check
 };
 
 CaseResult caseResultOf(const CheckReport& report, const CheckContext& context);
@@ -27,5 +29,10 @@ CaseResult caseResultOf(const CheckReport& report, const CheckContext& context);
 std::string caseResultLine(const CaseResult& result);
 // The last line of `received` that holds a result; empty when none does.
 std::optional<CaseResult> readCaseResult(const std::string& received);
+
+// A line that tells the parent the step of the check that begins; the last one of
+// `received` ("" when none came).
+std::string caseStageLine(const std::string& stage);
+std::string readCaseStage(const std::string& received);
 
 } // namespace conform

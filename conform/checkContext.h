@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 #include "conform/driverSession.h"
 #include "conform/outcome.h"
+#include "measure/runDocument.h"
 #include "platform/com.h"
 
 namespace conform {
@@ -23,7 +26,15 @@ struct CheckContext {
     bool initRefused = false; // an init was refused
     std::string driverName;   // the driver's own name, once initialised
     int32_t driverVersion = 0;
-    SessionTally tally; // resets honoured and exceptions, from every session of the check
+    SessionTally tally; // resets honoured, exceptions and calls not made, from every session
+    std::optional<measure::FigureFacts> figures; // the driver's figures, when the check read them
+
+    // Tells the supervisor which step of the check begins ("creation 2 of 3"), so that a
+    // crash or hang there can name it; nothing without a supervisor.
+    std::function<void(const std::string&)> tellStage;
+    void stage(const std::string& step) const {
+        if (tellStage) tellStage(step);
+    }
 
     // Creates and initialises `session`; false with the outcome to report when that fails.
     bool open(DriverSession& session, Outcome& failure);

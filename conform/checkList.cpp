@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "conform/checks/checks.h"
+#include "conform/judge/messages.h"
 
 namespace conform {
 
@@ -53,19 +54,16 @@ CheckReport runCheck(const CheckEntry& check, CheckContext& context) {
     report.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
     report.resetsHonoured = context.tally.resetsHonoured;
     const std::string& thrown = context.tally.thrown;
-    if (!thrown.empty()) {
-        if (report.outcome.result == Result::fail)
-            report.outcome.detail += "; " + thrown;
-        else
-            report.outcome = failed(thrown);
-    }
+    if (!thrown.empty()) report.outcome = withFault(report.outcome, thrown);
     const char* inCallback = callbackLog().callbackThrow();
     if (*inCallback != '\0' && report.outcome.result != Result::fail)
         report.outcome = failed(std::string(inCallback) + " thrown by a driver call inside a callback");
-    if (report.resetsHonoured > 0)
-        report.outcome.detail +=
-            "; " + std::to_string(report.resetsHonoured) +
-            (report.resetsHonoured == 1 ? " reset request honoured" : " reset requests honoured");
+    report.outcome = judgeResetRequests(report.outcome, report.resetsHonoured);
+    // A check that needed a call which hung before did not run to its end: what it saw
+    // up to there proves nothing either way.
+    if (context.tally.barredNeeded != telDriverCall::none)
+        report.outcome = skipped(std::string("needs ") + driverCallName(context.tally.barredNeeded) +
+                                 ", which did not answer in an earlier check");
     return report;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 
+#include "asio/callBeacon.h"
 #include "asio/telAsioDriver.h"
 #include "platform/platform.h"
 
@@ -54,6 +55,15 @@ Result DriverSession::call(telDriverCall which, Result onThrow, Body&& body) {
     // call that threw does; creation and the Release of a pointer held apart still run.
     if (f_asio == nullptr && which != telDriverCall::create && which != telDriverCall::release)
         return onThrow;
+    // A call that hung before would cost the time limit again: the check stops there.
+    if (f_tally != nullptr) {
+        if (f_tally->barredNeeded != telDriverCall::none) return onThrow;
+        for (telDriverCall barred : f_tally->barred)
+            if (barred == which) {
+                f_tally->barredNeeded = which;
+                return onThrow;
+            }
+    }
     return callDriver(
         which, onThrow,
         [this](telDriverCall thrower, const char* what) noexcept {
@@ -294,6 +304,7 @@ uint32_t DriverSession::notedSwitches() const {
 bool DriverSession::waitForSwitches(uint32_t count, double limit) {
     const double until = now() + limit;
     for (;;) {
+        beatCallBeacon(); // waiting is the check's plan, not a hang
         honourResetRequests();
         if (notedSwitches() >= count) return true;
         if (now() >= until) return false;
@@ -304,6 +315,7 @@ bool DriverSession::waitForSwitches(uint32_t count, double limit) {
 void DriverSession::pause(double seconds) {
     const double until = now() + seconds;
     while (now() < until) {
+        beatCallBeacon();
         honourResetRequests();
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -27,10 +27,14 @@ struct BufferRequest {
     CallbackSettings callbacks;
 };
 
-// What sessions learnt, added up as each one ends.
+// What sessions learnt, added up as each one ends, and what they must not do.
 struct SessionTally {
     int resetsHonoured = 0;
     std::string thrown; // the first exception a driver call threw
+    // Calls that hung in an earlier check: not made again. The first one a session needed
+    // ends the check there (every later call fails as one that threw).
+    std::vector<telDriverCall> barred;
+    telDriverCall barredNeeded = telDriverCall::none;
 };
 
 class DriverSession {

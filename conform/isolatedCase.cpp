@@ -1,5 +1,6 @@
 #include "conform/isolatedCase.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "asio/callBeacon.h"
@@ -14,6 +15,15 @@ namespace conform {
 namespace {
 
 constexpr uint32_t progressEveryMs = 100;
+// How long a child may take to start and install its beacon: no driver call happens
+// before, and a process start under emulation is slow.
+constexpr double startAllowanceSeconds = 60.0;
+
+// "; during creation 2 of 3" when the child said which step it was in.
+std::string stageText(const std::string& received) {
+    const std::string stage = readCaseStage(received);
+    return stage.empty() ? std::string() : " during " + stage;
+}
 
 } // namespace
 
@@ -24,7 +34,8 @@ SupervisedCase runIsolatedCase(const CheckEntry& check, const CaseSupervision& s
 
     plat::ChildProcess child;
     plat::ChildOptions options;
-    options.arguments = caseArguments(supervision.index, check.id, supervision.skipControlPanel);
+    options.arguments =
+        caseArguments(supervision.index, check.id, supervision.skipControlPanel, supervision.barred);
     options.sharedBytes = callBeaconBytes;
     const auto began = std::chrono::steady_clock::now();
     auto elapsed = [&] {
@@ -36,6 +47,14 @@ SupervisedCase runIsolatedCase(const CheckEntry& check, const CaseSupervision& s
         return outcome;
     }
 
+    // The limit is one driver call's: the host thread must make progress (begin a driver
+    // call, or beat while it waits) within it, and the process must end within it once it
+    // sent its result. The check's own waits between calls are its plan, not a hang.
+    const double limit = supervision.timeLimitSeconds;
+    bool beaconSeen = false;
+    uint32_t lastProgress = 0;
+    double progressAt = 0;
+    std::optional<double> resultAt;
     std::string received;
     plat::ChildEnd end = child.end();
     for (;;) {
@@ -46,10 +65,19 @@ SupervisedCase runIsolatedCase(const CheckEntry& check, const CaseSupervision& s
             child.kill();
             outcome.end = CaseEnd::interrupted;
             report.outcome = skipped("interrupted");
+            report.notRun = true;
             report.seconds = elapsed();
             return outcome;
         }
-        if (elapsed() >= supervision.timeLimitSeconds) {
+        const double now = elapsed();
+        if (beacon.valid && (!beaconSeen || beacon.hostProgress != lastProgress)) {
+            beaconSeen = true;
+            lastProgress = beacon.hostProgress;
+            progressAt = now;
+        }
+        if (!resultAt && readCaseResult(received)) resultAt = now;
+        const double stillFor = resultAt ? now - *resultAt : now - progressAt;
+        if (stillFor >= (beaconSeen ? limit : std::max(limit, startAllowanceSeconds))) {
             child.kill();
             outcome.end = CaseEnd::hung;
             outcome.call = callOf(beacon);
@@ -57,29 +85,28 @@ SupervisedCase runIsolatedCase(const CheckEntry& check, const CaseSupervision& s
             if (const std::optional<CaseResult> result = readCaseResult(received)) {
                 // The check ran; letting the driver go (its module's unloading) hung.
                 outcome.result = *result;
-                report.outcome = failed(
-                    (report.outcome.result == Result::fail ? report.outcome.detail + "; " : std::string()) +
-                    "after the check, " + hang);
+                if (result->barred == telDriverCall::none)
+                    report.outcome = withFault(report.outcome, "after the check, " + hang);
                 return outcome;
             }
-            report.outcome = failed(hang);
+            report.outcome = failed(hang + stageText(received));
             report.seconds = elapsed();
             return outcome;
         }
-        if (supervision.progress) supervision.progress(elapsed(), callOf(beacon));
+        if (supervision.progress) supervision.progress(now, callOf(beacon));
     }
 
     const std::string howItEnded = plat::toUtf8(plat::childEndText(end));
     if (const std::optional<CaseResult> result = readCaseResult(received)) {
         outcome.result = *result;
         // A process that reported and then did not end cleanly did so on its way out (a
-        // driver module that crashes as it is unloaded): the check fails with it.
-        if (end.kind != plat::ChildEnd::Kind::exited || end.code != 0) {
+        // driver module that crashes as it is unloaded): the check fails with it, unless
+        // it stopped at a call that hung before, which may leave the driver in any state.
+        if ((end.kind != plat::ChildEnd::Kind::exited || end.code != 0) &&
+            result->barred == telDriverCall::none) {
             const std::string after = end.abnormal() ? crashDetail(readCallBeacon(child.shared()), howItEnded)
                                                      : "ended with " + howItEnded;
-            report.outcome = failed(
-                (report.outcome.result == Result::fail ? report.outcome.detail + "; " : std::string()) +
-                "after the check the process " + after);
+            report.outcome = withFault(report.outcome, "after the check the process " + after);
         }
         return outcome;
     }
@@ -87,9 +114,10 @@ SupervisedCase runIsolatedCase(const CheckEntry& check, const CaseSupervision& s
     outcome.end = CaseEnd::crashed;
     outcome.call = callOf(beacon);
     report.seconds = elapsed();
-    report.outcome = failed(end.abnormal() || outcome.call != telDriverCall::none
-                                ? crashDetail(beacon, howItEnded)
-                                : "the check's process ended without a result (" + howItEnded + ")");
+    report.outcome = failed((end.abnormal() || outcome.call != telDriverCall::none
+                                 ? crashDetail(beacon, howItEnded)
+                                 : "the check's process ended without a result (" + howItEnded + ")") +
+                            stageText(received));
     return outcome;
 }
 

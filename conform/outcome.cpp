@@ -22,13 +22,36 @@ Result resultFromName(const std::string& name) {
     return Result::fail;
 }
 
+Outcome withFault(const Outcome& outcome, const std::string& fault) {
+    if (outcome.result != Result::fail) return failed(fault);
+    Outcome more = outcome;
+    more.detail += "; " + fault;
+    if (more.faults.size() < listedFaults)
+        more.faults.push_back(fault);
+    else
+        ++more.faultsLeftOut;
+    return more;
+}
+
+std::vector<std::string> faultLines(const Outcome& outcome) {
+    std::vector<std::string> lines = outcome.faults;
+    if (outcome.faultsLeftOut > 0)
+        lines.push_back("and " + std::to_string(outcome.faultsLeftOut) +
+                        (outcome.faultsLeftOut == 1 ? " more fault" : " more faults"));
+    return lines;
+}
+
 Outcome Findings::outcome(const std::string& passDetail) const {
     if (!f_faults.empty()) {
         std::string detail = f_faults.front();
         if (f_faults.size() > 1)
             detail += "; " + std::to_string(f_faults.size() - 1) +
                       (f_faults.size() == 2 ? " more fault" : " more faults");
-        return failed(detail);
+        Outcome outcome = failed(detail);
+        const size_t listed = f_faults.size() < listedFaults ? f_faults.size() : listedFaults;
+        outcome.faults.assign(f_faults.begin(), f_faults.begin() + static_cast<std::ptrdiff_t>(listed));
+        outcome.faultsLeftOut = f_faults.size() - listed;
+        return outcome;
     }
     if (!f_warnings.empty()) return warned(f_warnings.front());
     return passed(passDetail);

@@ -24,8 +24,9 @@ void print(const std::string& utf8) {
 }
 
 // The live line: written straight to standard output and ended with a carriage return,
-// so the next line (live or not) takes its place.
+// so the next line (live or not) takes its place; only on a terminal, where it can.
 void writeLive(std::string text) {
+    if (!plat::standardOutputIsTerminal()) return;
     text.resize(liveWidth, ' ');
     const std::string bytes = plat::toNarrow(fromUtf8(text)) + "\r";
     const plat::Handle output = plat::stdOutput();
@@ -62,9 +63,13 @@ std::vector<const CheckEntry*> selectedChecks(const SuiteSettings& settings) {
 struct DriverState {
     bool created = false, initialised = false;
     std::string stopReason; // set when no further check can run
+    // Calls that hung (other than create and init, which stop the suite) and where.
+    std::vector<telDriverCall> barred;
+    std::vector<std::string> whereBarred; // "did not answer within 20 s in buffer-sizes"
 };
 
-void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& result) {
+void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& result,
+               const SuiteSettings& settings) {
     const CaseResult& r = ran.result;
     if (r.created) state.created = true;
     if (r.initialised) state.initialised = true;
@@ -73,11 +78,16 @@ void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& resu
         result.name = r.driverName;
         result.version = r.driverVersion;
     }
+    if (!result.figures && r.figures) result.figures = r.figures;
     const bool stuckIn = ran.end == CaseEnd::crashed || ran.end == CaseEnd::hung;
     if (!state.created && r.createStatus != 0 && !r.created) {
         result.notCreated = true;
         result.failure =
             "The driver could not be created, error code=" + hexText(static_cast<uint32_t>(r.createStatus));
+        // What /list says of the driver's module goes with COM's answer.
+        const std::string why =
+            settings.creationDiagnosis ? settings.creationDiagnosis(result.index) : std::string();
+        if (!why.empty()) result.failure += ": " + why;
         state.stopReason = "the driver could not be created";
     } else if (!state.created && stuckIn && ran.call == telDriverCall::create) {
         // A crash or a hang in create is the driver's fault, not a driver that could not
@@ -86,7 +96,23 @@ void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& resu
     } else if (!state.initialised &&
                ((r.initRefused && !r.initialised) || (stuckIn && ran.call == telDriverCall::init))) {
         state.stopReason = "the driver could not be initialised";
+    } else if (ran.end == CaseEnd::hung && ran.call != telDriverCall::none) {
+        // Every later check that needs this call would wait the limit out again.
+        state.barred.push_back(ran.call);
+        state.whereBarred.push_back("did not answer within " + std::to_string(settings.timeLimitSeconds) +
+                                    " s in " + r.report.id);
     }
+}
+
+// A check that stopped at a call which hung before is skipped, saying where it hung.
+void explainBarred(CaseResult& result, const DriverState& state) {
+    if (result.barred == telDriverCall::none) return;
+    std::string where = "did not answer in an earlier check";
+    for (size_t k = 0; k < state.barred.size(); ++k)
+        if (state.barred[k] == result.barred) where = state.whereBarred[k];
+    result.report.outcome =
+        skipped(std::string("needs ") + driverCallName(result.barred) + ", which " + where);
+    result.report.notRun = true;
 }
 
 SupervisedCase runInProcess(const CheckEntry& check, const plat::Guid& clsid, const SuiteSettings& settings) {
@@ -119,8 +145,10 @@ DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettin
         ran.result.report.id = check->id;
         if (!state.stopReason.empty()) {
             ran.result.report.outcome = skipped(state.stopReason);
+            ran.result.report.notRun = true;
         } else if (plat::interruptRequested()) {
             ran.result.report.outcome = skipped("interrupted");
+            ran.result.report.notRun = true;
         } else if (settings.isolate) {
             bool live = false;
             double shownAt = 0;
@@ -128,6 +156,7 @@ DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettin
             supervision.index = index;
             supervision.skipControlPanel = settings.skipControlPanel;
             supervision.timeLimitSeconds = settings.timeLimitSeconds;
+            supervision.barred = state.barred;
             supervision.interrupted = [] { return plat::interruptRequested(); };
             supervision.progress = [&](double seconds, telDriverCall call) {
                 if (seconds < shownAt + 0.1) return;
@@ -141,12 +170,13 @@ DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettin
             };
             ran = runIsolatedCase(*check, supervision);
             if (live) writeLive("");
-            learnFrom(ran, state, result);
+            explainBarred(ran.result, state);
+            learnFrom(ran, state, result, settings);
         } else {
             writeLive("  ...   " + std::string(check->id));
             ran = runInProcess(*check, clsid, settings);
             writeLive("");
-            learnFrom(ran, state, result);
+            learnFrom(ran, state, result, settings);
         }
         print(resultLine(ran.result.report));
         result.reports.push_back(ran.result.report);
@@ -177,46 +207,74 @@ int runConformanceSuite(const SuiteSettings& settings) {
     reportFile junitFile(settings.junitPath, u"JUnit");
     reportFile htmlFile(settings.htmlPage ? settings.htmlPath : std::nullopt, u"HTML");
     telText why;
-    if (!jsonFile.writable(&why) || !junitFile.writable(&why) || !htmlFile.writable(&why)) {
+    const bool jsonReady = jsonFile.writable(&why);
+    const bool junitReady = junitFile.writable(jsonReady ? &why : nullptr);
+    const bool htmlReady = htmlFile.writable(jsonReady && junitReady ? &why : nullptr);
+    if (!jsonReady || !junitReady || !htmlReady) {
         printMessage(why);
+        // The reports that can be written say why; no JUnit report of an earlier suite is
+        // left to read as this one's.
+        measure::RunDocument refused;
+        refused.setTool("1.0", static_cast<int>(sizeof(void*) * 8));
+        refused.setFailure(utf8Text(why));
+        refused.setVerdict({measure::VerdictWord::error, {utf8Text(why)}});
+        junitFile.discard();
+        if (htmlReady && htmlFile.active()) htmlFile.write(settings.htmlPage(refused.document()), nullptr);
+        if (jsonReady) jsonFile.write(refused.text(), nullptr);
         return measure::exitStatusOf(measure::VerdictWord::error);
     }
     measure::RunDocument document;
     document.setTool("1.0", static_cast<int>(sizeof(void*) * 8));
 
     std::vector<DriverResult> drivers;
+    std::string noDriver; // why no driver was tested
     telOwned<telAsioDriverList> list = telCreate<telAsioDriverList>();
     const int32_t count = list ? list->numDrv() : 0;
+    const bool indexExists = settings.allDrivers || (settings.index >= 0 && settings.index < count);
     if (count < 1) {
-        print("No ASIO drivers found.");
-        document.setFailure("No ASIO drivers found.");
+        noDriver = "No ASIO drivers found.";
+        print(noDriver);
+        document.setFailure(noDriver);
     } else {
-        const int32_t selected =
-            settings.index < 0 ? 0 : (settings.index > count - 1 ? count - 1 : settings.index);
-        print("Installed ASIO Drivers: " + std::to_string(count) +
-              "; selected index=" + (settings.allDrivers ? std::string("all") : std::to_string(selected)));
-        for (int32_t index = settings.allDrivers ? 0 : selected;
-             index <= (settings.allDrivers ? count - 1 : selected); ++index)
-            drivers.push_back(runDriver(*list, index, settings));
-        if (settings.allDrivers) printTable(drivers);
+        print("Installed ASIO Drivers: " + std::to_string(count) + "; selected index=" +
+              (settings.allDrivers ? std::string("all") : std::to_string(settings.index)));
+        if (!indexExists) {
+            // The suite tests what was asked for or nothing: another driver's pass would
+            // read as this one's.
+            noDriver = "There is no driver at index " + std::to_string(settings.index) + ": " +
+                       (count == 1 ? std::string("1 driver is installed, index 0.")
+                                   : std::to_string(count) + " drivers are installed, indexes 0 to " +
+                                         std::to_string(count - 1) + ".");
+            print(noDriver);
+            document.setFailure(noDriver);
+        } else {
+            for (int32_t index = settings.allDrivers ? 0 : settings.index;
+                 index <= (settings.allDrivers ? count - 1 : settings.index); ++index)
+                drivers.push_back(runDriver(*list, index, settings));
+            if (settings.allDrivers) printTable(drivers);
+        }
     }
     telFree(list);
 
     // A suite cut short by a signal did not show that the driver conforms.
     const int signal = plat::interruptSignal();
     int status = suiteExitStatus(drivers, count > 0);
-    if (!settings.allDrivers && !drivers.empty()) {
-        const DriverResult& driver = drivers.front();
+    if (!settings.allDrivers && count > 0) {
         measure::DriverFacts facts;
-        facts.index = driver.index;
-        facts.description = driver.description;
-        facts.clsid = driver.clsid;
-        if (driver.identified) {
-            facts.name = driver.name;
-            facts.version = driver.version;
+        facts.requestedIndex = settings.index;
+        if (!drivers.empty()) {
+            const DriverResult& driver = drivers.front();
+            facts.index = driver.index;
+            facts.description = driver.description;
+            facts.clsid = driver.clsid;
+            if (driver.identified) {
+                facts.name = driver.name;
+                facts.version = driver.version;
+            }
+            if (driver.figures) document.setFigures(*driver.figures);
+            if (driver.notCreated) document.setFailure(driver.failure);
         }
         document.setDriver(facts);
-        if (driver.notCreated) document.setFailure(driver.failure);
     }
     document.setSection("conformance", conformanceSection(drivers, settings.allDrivers,
                                                           settings.timeLimitSeconds, settings.isolate));
@@ -228,13 +286,16 @@ int runConformanceSuite(const SuiteSettings& settings) {
     if (signal != 0)
         verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
     document.setVerdict(verdict);
-    const bool written = jsonFile.write(document.text(), &why) &&
-                         junitFile.write(junitReport(drivers), &why) &&
-                         (!htmlFile.active() || htmlFile.write(settings.htmlPage(document.document()), &why));
-    if (!written) {
-        printMessage(why);
-        verdict.add(measure::VerdictWord::error, utf8Text(why));
-    }
+    // Each report is written whatever became of the others.
+    std::vector<telText> unwritten(3);
+    jsonFile.write(document.text(), &unwritten[0]);
+    junitFile.write(junitReport(drivers, noDriver), &unwritten[1]);
+    if (htmlFile.active()) htmlFile.write(settings.htmlPage(document.document()), &unwritten[2]);
+    for (const telText& line : unwritten)
+        if (!line.empty()) {
+            printMessage(line);
+            verdict.add(measure::VerdictWord::error, utf8Text(line));
+        }
     return measure::exitStatusOf(verdict.word, signal);
 }
 

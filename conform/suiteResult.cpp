@@ -1,5 +1,6 @@
 #include "conform/suiteResult.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace conform {
@@ -15,9 +16,26 @@ json checksOf(const DriverResult& driver) {
             {{"id", report.id},
              {"result", resultName(report.outcome.result)},
              {"detail", report.outcome.detail},
+             {"faults", faultLines(report.outcome)},
              {"seconds", static_cast<double>(static_cast<int64_t>(report.seconds * 1000.0 + 0.5)) / 1000.0},
              {"resetsHonoured", report.resetsHonoured}});
     return checks;
+}
+
+int notRunCount(const std::vector<CheckReport>& reports) {
+    int count = 0;
+    for (const CheckReport& report : reports)
+        if (report.outcome.result == Result::skip && report.notRun) ++count;
+    return count;
+}
+
+// The class of a driver's checks: its description with every dot made an underscore
+// (a CI server splits a class name at its dots into packages), and its index, which
+// tells two drivers of one description apart.
+std::string className(const DriverResult& driver) {
+    std::string name = driver.description;
+    std::replace(name.begin(), name.end(), '.', '_');
+    return "conformance." + name + " (index " + std::to_string(driver.index) + ")";
 }
 
 void addCounts(json& section, const Tally& counts) {
@@ -133,7 +151,20 @@ std::vector<std::string> suiteReasons(const std::vector<DriverResult>& drivers, 
     return reasons;
 }
 
-std::string junitReport(const std::vector<DriverResult>& drivers) {
+std::string junitReport(const std::vector<DriverResult>& drivers, const std::string& noDriver) {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    if (drivers.empty()) {
+        // No driver was tested: the report still fails, with why.
+        const std::string why = xmlText(cleanUtf8(noDriver.empty() ? "no driver was tested" : noDriver));
+        return xml +
+               "<testsuites name=\"echoprobe conformance\" tests=\"1\" failures=\"0\" errors=\"1\" "
+               "skipped=\"0\" "
+               "time=\"0.000\">\n  <testsuite name=\"echoprobe conformance\" tests=\"1\" failures=\"0\" "
+               "errors=\"1\" skipped=\"0\" time=\"0.000\">\n    <testcase name=\"drivers\" "
+               "classname=\"conformance\" time=\"0.000\">\n      <error message=\"" +
+               why + "\" type=\"no driver\">" + why +
+               "</error>\n    </testcase>\n  </testsuite>\n</testsuites>\n";
+    }
     std::vector<CheckReport> every;
     for (const DriverResult& driver : drivers)
         every.insert(every.end(), driver.reports.begin(), driver.reports.end());
@@ -141,20 +172,23 @@ std::string junitReport(const std::vector<DriverResult>& drivers) {
     for (const CheckReport& report : every)
         allSeconds += report.seconds;
     const Tally all = tally(every);
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    const int allErrors = notRunCount(every);
     xml += "<testsuites name=\"echoprobe conformance\" tests=\"" + std::to_string(all.total()) +
-           "\" failures=\"" + std::to_string(all.failed) + "\" errors=\"0\" skipped=\"" +
-           std::to_string(all.skipped) + "\" time=\"" + secondsAttribute(allSeconds) + "\">\n";
+           "\" failures=\"" + std::to_string(all.failed) + "\" errors=\"" + std::to_string(allErrors) +
+           "\" skipped=\"" + std::to_string(all.skipped - allErrors) + "\" time=\"" +
+           secondsAttribute(allSeconds) + "\">\n";
     for (const DriverResult& driver : drivers) {
         const Tally counts = tally(driver.reports);
+        const int errors = notRunCount(driver.reports);
         double seconds = 0;
         for (const CheckReport& report : driver.reports)
             seconds += report.seconds;
         const std::string suiteName = xmlText(cleanUtf8(driver.description));
+        const std::string classAttribute = xmlText(cleanUtf8(className(driver)));
         xml += "  <testsuite name=\"" + suiteName + "\" id=\"" + std::to_string(driver.index) +
                "\" tests=\"" + std::to_string(counts.total()) + "\" failures=\"" +
-               std::to_string(counts.failed) + "\" errors=\"0\" skipped=\"" + std::to_string(counts.skipped) +
-               "\" time=\"" + secondsAttribute(seconds) + "\">\n";
+               std::to_string(counts.failed) + "\" errors=\"" + std::to_string(errors) + "\" skipped=\"" +
+               std::to_string(counts.skipped - errors) + "\" time=\"" + secondsAttribute(seconds) + "\">\n";
         xml += "    <properties>\n      <property name=\"clsid\" value=\"" + xmlText(driver.clsid) + "\"/>\n";
         if (driver.identified)
             xml += "      <property name=\"driverName\" value=\"" + xmlText(cleanUtf8(driver.name)) +
@@ -163,7 +197,7 @@ std::string junitReport(const std::vector<DriverResult>& drivers) {
         xml += "    </properties>\n";
         for (const CheckReport& report : driver.reports) {
             const std::string detail = xmlText(cleanUtf8(report.outcome.detail));
-            xml += "    <testcase name=\"" + xmlText(report.id) + "\" classname=\"conformance." + suiteName +
+            xml += "    <testcase name=\"" + xmlText(report.id) + "\" classname=\"" + classAttribute +
                    "\" time=\"" + secondsAttribute(report.seconds) + "\"";
             switch (report.outcome.result) {
             case Result::pass:
@@ -173,12 +207,19 @@ std::string junitReport(const std::vector<DriverResult>& drivers) {
                 xml += ">\n      <system-out>warning: " + detail + "</system-out>\n    </testcase>\n";
                 break;
             case Result::skip:
-                xml += ">\n      <skipped message=\"" + detail + "\"/>\n    </testcase>\n";
+                xml += report.notRun ? ">\n      <error message=\"" + detail + "\" type=\"not run\">" +
+                                           detail + "</error>\n    </testcase>\n"
+                                     : ">\n      <skipped message=\"" + detail + "\"/>\n    </testcase>\n";
                 break;
-            case Result::fail:
-                xml += ">\n      <failure message=\"" + detail + "\" type=\"fail\">" + detail +
+            case Result::fail: {
+                std::string text;
+                for (const std::string& fault : faultLines(report.outcome))
+                    text += (text.empty() ? "" : "\n") + fault;
+                xml += ">\n      <failure message=\"" + detail + "\" type=\"fail\">" +
+                       xmlText(cleanUtf8(text.empty() ? report.outcome.detail : text)) +
                        "</failure>\n    </testcase>\n";
                 break;
+            }
             }
         }
         xml += "  </testsuite>\n";

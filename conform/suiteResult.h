@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "conform/outcome.h"
+#include "measure/runDocument.h"
 
 namespace conform {
 
@@ -19,8 +21,9 @@ struct DriverResult {
     std::string name; // the driver's own name, once some check initialised it
     int32_t version = 0;
     bool identified = false;
-    bool notCreated = false; // the driver could not be created at all
-    std::string failure;     // then why
+    bool notCreated = false;                     // the driver could not be created at all
+    std::string failure;                         // then why
+    std::optional<measure::FigureFacts> figures; // as the figures check read them
     std::vector<CheckReport> reports;
 };
 
@@ -40,8 +43,13 @@ nlohmann::json conformanceSection(const std::vector<DriverResult>& drivers, bool
 // index ("3: figures").
 std::vector<std::string> suiteReasons(const std::vector<DriverResult>& drivers, bool allDrivers);
 
-// A JUnit XML report: one testsuite per driver, one testcase per check, with a failure or
-// skipped element where the check did not pass (warnings pass, with the detail as output).
-std::string junitReport(const std::vector<DriverResult>& drivers);
+// A JUnit XML report: one testsuite per driver, one testcase per check, with a failure
+// element (its text every fault, one a line) for a failed check, an error element for
+// one that should have run and did not (interrupted, or what it needs failed before),
+// skipped for one skipped by choice or by the driver's nature; warnings pass, with the
+// detail as output. The class of a check is the driver's description without dots
+// (which CI servers read as packages) and its index. Without a driver, one test case
+// whose error is `noDriver`, the line that said why.
+std::string junitReport(const std::vector<DriverResult>& drivers, const std::string& noDriver = "");
 
 } // namespace conform

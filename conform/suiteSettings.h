@@ -17,7 +17,7 @@ struct SuiteSettings {
     bool allDrivers = false;                            // /index=all: every installed driver in turn
     int32_t index = 0;                                  // /index=N otherwise
     bool skipControlPanel = false;                      // /skipcp
-    int32_t timeLimitSeconds = defaultTimeLimitSeconds; // /timeout=S, per check
+    int32_t timeLimitSeconds = defaultTimeLimitSeconds; // /timeout=S, per driver call
     bool isolate = true;                                // /isolate=no runs every check in this process
     std::vector<std::string> checks;                    // /check=ID,...: only these (empty: every check)
     std::optional<std::u16string> jsonPath;             // /json=FILE
@@ -25,6 +25,9 @@ struct SuiteSettings {
     std::optional<std::u16string> htmlPath;             // /html=FILE
     // The HTML page of the suite's JSON document (the program's report writer).
     std::function<std::string(const nlohmann::json&)> htmlPage;
+    // What the driver list's entry `index` shows of a driver that could not be created
+    // (the program's /list), said with COM's answer.
+    std::function<std::string(int32_t index)> creationDiagnosis;
 };
 
 } // namespace conform

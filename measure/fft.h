@@ -4,6 +4,8 @@
 
 #include <complex>
 #include <cstddef>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace measure {
@@ -24,7 +26,8 @@ class Fft {
     void transform(std::vector<std::complex<double>>& data, bool inverse) const;
 
     size_t size_;
-    std::vector<double> twiddleRe_, twiddleIm_; // e^(-2 pi i k / size), k < size / 2
+    std::vector<double> twiddleRe_, twiddleIm_;        // of every stage, in the order the stages read them
+    std::vector<std::pair<uint32_t, uint32_t>> swaps_; // the bit-reversal permutation's exchanges
 };
 
 // Transforms of real sequences through a complex transform of half their length.

@@ -55,7 +55,7 @@ std::vector<double> fractionalDelayTaps(double fraction) {
 LatencyAnalyser::LatencyAnalyser(const LoopbackSignal& signal)
     : cycleLength_(signal.cycleLength), burstLength_(signal.burstLength), sinePeriod_(signal.sinePeriod),
       amplitude_(signal.amplitude), valid_(usablePlan(signal)), fft_(transformSize(signal)),
-      sequence_(signal.sequence) {
+      sequence_(signal.sequence), delayFit_(signal.burstLength) {
     if (!valid_) return;
     window_.assign(fft_.size(), 0.0);
     std::copy(sequence_.begin(), sequence_.end(), window_.begin());
@@ -188,6 +188,7 @@ void LatencyAnalyser::process() {
         }
         if (!progressed) break;
     }
+    fitPendingBursts(false);
     discardUnneeded();
 }
 
@@ -202,6 +203,10 @@ void LatencyAnalyser::discardUnneeded() {
     const int64_t lag = loopKnown_ && !result_.lags.empty() ? std::llround(median(result_.lags)) : 0;
     keepFrom = std::min(keepFrom, nextCheckCycle_ * cycleLength_ + lag);
     keepFrom = std::min(keepFrom, recordedEnd());
+    // A burst's segment reaches its margins before the burst.
+    keepFrom = std::min(keepFrom, nextWindow_ * cycleLength_ - delayFit_.burstOffset());
+    if (!pendingBursts_.empty())
+        keepFrom = std::min(keepFrom, pendingBursts_.front().inputStart - delayFit_.burstOffset());
     // Drop whole cycles at a time: erasing from the front moves what is kept.
     if (keepFrom - bufferStart_ < cycleLength_) return;
     buffer_.erase(buffer_.begin(), buffer_.begin() + (keepFrom - bufferStart_));
@@ -253,10 +258,15 @@ void LatencyAnalyser::searchWindow(int64_t window) {
         othersSquared += c(lag) * c(lag);
         ++others;
     }
-    if (energy <= 0.0 || peakValue == 0.0 || others == 0) return;
-    const double correlation = std::abs(peakValue) / std::sqrt(double(burstLength_) * energy);
-    const double othersRms = std::sqrt(othersSquared / double(others));
-    if (correlation < burstMinCorrelation || std::abs(peakValue) < burstMinPeakToRms * othersRms) return;
+    const double correlation =
+        energy > 0.0 ? std::abs(peakValue) / std::sqrt(double(burstLength_) * energy) : 0.0;
+    const double othersRms = others > 0 ? std::sqrt(othersSquared / double(others)) : 0.0;
+    if (peakValue == 0.0 || others == 0 || correlation < burstMinCorrelation ||
+        std::abs(peakValue) < burstMinPeakToRms * othersRms) {
+        // Before the first burst the loop's own travel; after it, a burst lost on the way.
+        if (loopKnown_) ++result_.burstsMissing;
+        return;
+    }
 
     // The first burst places the loop: whole cycles in which nothing came back before it.
     if (!loopKnown_) {
@@ -278,6 +288,7 @@ void LatencyAnalyser::searchWindow(int64_t window) {
     result_.lags.push_back(lag);
     result_.burstPositions.push_back(start + peak);
     cycleLags_.emplace_back(window - loopCycles_, lag);
+    pendingBursts_.push_back({start + peak, (window - loopCycles_) * cycleLength_, lagInWindow - double(peak)});
     if (result_.peakCorrelation.empty()) {
         result_.peakFirstLag = loopCycles_ * cycleLength_ + std::max<int64_t>(peak - reportedPeakReach, 0);
         for (int64_t lag = std::max<int64_t>(peak - reportedPeakReach, 0);
@@ -308,14 +319,19 @@ double LatencyAnalyser::checkBurst(int64_t begin, double fraction) {
             expected_[size_t(i)] = value;
         }
     }
-    double crossed = 0.0, squared = 0.0;
+    // The gain most samples show: the median ratio of what came to what was expected,
+    // where the expected burst is large. A least-squares gain would follow a dropout down
+    // and hide it in the residuals; the median holds while less than half the burst is
+    // disturbed, and when more is, the intact samples stray from it instead.
+    std::vector<double> ratios;
+    ratios.reserve(size_t(burstLength_));
     for (int64_t i = 0; i < burstLength_; ++i) {
         const float value = at(begin + i);
-        if (std::isnan(value)) continue;
-        crossed += value * expected_[size_t(i)];
-        squared += expected_[size_t(i)] * expected_[size_t(i)];
+        if (std::isnan(value) || std::abs(expected_[size_t(i)]) < 0.5) continue;
+        ratios.push_back(value / (amplitude_ * expected_[size_t(i)]));
     }
-    const double gain = squared > 0.0 ? crossed / (squared * amplitude_) : 0.0;
+    if (ratios.empty()) return 0.0;
+    const double gain = median(std::move(ratios));
     std::vector<double> residuals;
     residuals.reserve(size_t(burstLength_));
     for (int64_t i = 0; i < burstLength_; ++i) {
@@ -394,9 +410,45 @@ void LatencyAnalyser::noteGlitch(int64_t position) {
     result_.glitchSnapshots.push_back(std::move(snapshot));
 }
 
+// The delay of each found burst to a fraction of a sample, once its segment is in: the
+// received segment against the output's own signal over the same positions. A burst
+// whose segment reaches before the input kept, or touches unknown input, has none.
+void LatencyAnalyser::fitPendingBursts(bool finishing) {
+    const int64_t length = delayFit_.segmentLength(), offset = delayFit_.burstOffset();
+    LoopbackSignal reference;
+    reference.cycleLength = cycleLength_;
+    reference.burstLength = static_cast<int>(burstLength_);
+    reference.amplitude = amplitude_;
+    reference.sequence = sequence_;
+    segment_.resize(static_cast<size_t>(length));
+    while (!pendingBursts_.empty()) {
+        const PendingBurst burst = pendingBursts_.front();
+        const int64_t first = burst.inputStart - offset;
+        if (first + length > recordedEnd() && !finishing) return;
+        pendingBursts_.pop_front();
+        if (first < bufferStart_ || first + length > recordedEnd()) continue;
+        bool whole = true;
+        for (int64_t i = 0; i < length && whole; ++i) {
+            segment_[static_cast<size_t>(i)] = at(first + i);
+            whole = !std::isnan(segment_[static_cast<size_t>(i)]);
+        }
+        if (!whole) continue;
+        delayFit_.spectrum(segment_.data(), receivedSpectrum_);
+        for (int64_t i = 0; i < length; ++i)
+            segment_[static_cast<size_t>(i)] = reference.signalAt(burst.outputStart - offset + i);
+        delayFit_.spectrum(segment_.data(), referenceSpectrum_);
+        const DelayFit fit = delayFit_.fit(receivedSpectrum_, referenceSpectrum_, burst.guess);
+        if (!fit.ok) continue;
+        result_.preciseLags.push_back(double(burst.inputStart - burst.outputStart) + fit.delay);
+        result_.preciseErrors.push_back(fit.standardError);
+        result_.precisePositions.push_back(burst.inputStart);
+    }
+}
+
 // What is pending when the input ends (or jumps): the stretches of the cycles up to the
 // end of what was received, as far as it reached.
 void LatencyAnalyser::finishPending() {
+    fitPendingBursts(true);
     if (!started_ || !loopKnown_ || result_.lags.empty()) return;
     const int64_t lag = std::llround(median(result_.lags));
     while (nextCheckCycle_ * cycleLength_ + burstLength_ + sineMargin + lag < recordedEnd()) {
@@ -429,6 +481,13 @@ LatencyResult LatencyAnalyser::result() {
     const double gain = sineAmplitudes_.empty() ? median(std::move(magnitudes)) : median(sineAmplitudes_) / amplitude_;
     r.gainDb = gain > 0.0 ? 20.0 * std::log10(gain) : -std::numeric_limits<double>::infinity();
     r.inverted = 2 * negative > gains_.size();
+    if (r.lagAmbiguous) {
+        r.preciseLags.clear();
+        r.preciseErrors.clear();
+        r.precisePositions.clear();
+    }
+    const std::vector<double> times(r.precisePositions.begin(), r.precisePositions.end());
+    r.precise = roundTripFigures(r.preciseLags, r.preciseErrors, times);
     return r;
 }
 

@@ -11,8 +11,10 @@
 // input was received whole from q = 0 up to it; otherwise the round trip cannot be told
 // apart and is reported as such, never guessed.
 //
-// Integrity: every found burst is compared with the expected burst at its lag (a
-// dropout inside a burst shows as samples far from it), and every cycle's sine stretch,
+// Integrity: every found burst is compared with the expected burst at its lag and at the
+// gain most of its samples show (a dropout inside a burst shows as samples far from it),
+// a window without its burst once the loop was placed is a burst missing, and every
+// cycle's sine stretch,
 // output q mod S from N + 64 to S - 64, at the input positions one round trip later,
 // is checked for discontinuities (sineGlitches.h). Samples that are not numbers (NaN,
 // infinity) are glitches of their own and take part in nothing else. Input the host
@@ -32,6 +34,8 @@
 
 #include "measure/fft.h"
 #include "measure/loopbackSignal.h"
+#include "measure/roundTripFigures.h"
+#include "measure/subsampleDelay.h"
 
 namespace measure {
 
@@ -64,6 +68,9 @@ struct LatencyResult {
     int64_t burstsSent = 0;
     // Of those, the bursts whose correlation peak met both criteria above.
     int64_t burstsFound = 0;
+    // Windows searched after the first burst placed the loop in which no burst was found:
+    // bursts that were sent and did not come back.
+    int64_t burstsMissing = 0;
     // The round trip of each found burst in order, in samples, to a tenth of a sample:
     // the input position at which the burst's first sample arrived minus the output
     // position where it was played.
@@ -104,6 +111,14 @@ struct LatencyResult {
     int64_t unknownSamples = 0;
     // Times the positions jumped so far that the analysis started over.
     int64_t rebases = 0;
+
+    // The round trip to a small fraction of a sample (subsampleDelay.h): of each found
+    // burst whose segment was received whole, the delay, its standard error and the
+    // input position of the burst; and the figures over them (roundTripFigures.h).
+    // Empty while the lags are ambiguous. None of the figures above depends on them.
+    std::vector<double> preciseLags, preciseErrors;
+    std::vector<int64_t> precisePositions;
+    RoundTripFigures precise;
 };
 
 class LatencyAnalyser {
@@ -141,6 +156,7 @@ class LatencyAnalyser {
     void discardUnneeded();
     void finishPending();
     float at(int64_t position) const { return buffer_[static_cast<size_t>(position - bufferStart_)]; }
+    void fitPendingBursts(bool finishing);
 
     int64_t cycleLength_;
     int64_t burstLength_;
@@ -172,6 +188,17 @@ class LatencyAnalyser {
     std::vector<double> gains_;          // signed, per found burst
     std::vector<double> sineAmplitudes_; // of the sine stretches fitted
     std::deque<std::pair<int64_t, double>> cycleLags_; // cycle and lag of found bursts not yet checked
+
+    // Found bursts waiting for the rest of their segment before their delay is fitted.
+    struct PendingBurst {
+        int64_t inputStart;  // input position of the burst's whole-sample start
+        int64_t outputStart; // output position where it was played
+        double guess;        // the fraction found between samples
+    };
+    std::deque<PendingBurst> pendingBursts_;
+    SubsampleDelay delayFit_;
+    std::vector<double> segment_;
+    std::vector<std::complex<double>> receivedSpectrum_, referenceSpectrum_;
 };
 
 } // namespace measure

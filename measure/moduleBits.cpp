@@ -125,6 +125,17 @@ bool peExportsClassObject(const ReadAt& read, uint64_t fileSize, uint64_t option
     return false;
 }
 
+// Wine's marker in the space after the 64-byte DOS header of its built-in DLLs.
+bool hasWineMarker(const ReadAt& read, uint64_t fileSize) {
+    for (const char* marker : {"Wine builtin DLL", "Wine placeholder DLL"}) {
+        char text[24] = {};
+        const size_t length = std::strlen(marker);
+        if (readInside(read, fileSize, 0x40, text, length) && std::memcmp(text, marker, length) == 0)
+            return true;
+    }
+    return false;
+}
+
 // After "MZ": the 32-bit offset at 0x3C leads to "PE\0\0", the 20-byte file header (machine
 // first, optional header size at 16) and then the optional header, whose magic tells the width.
 ModuleBits peImage(const ReadAt& read, uint64_t fileSize) {
@@ -147,6 +158,7 @@ ModuleBits peImage(const ReadAt& read, uint64_t fileSize) {
     const uint64_t optionalHeader = header + 24;
     module.exportsClassObject = peExportsClassObject(read, fileSize, optionalHeader, bits, optionalHeaderSize,
                                                      optionalHeader + optionalHeaderSize, sectionCount);
+    module.wineBuiltin = hasWineMarker(read, fileSize);
     return module;
 }
 

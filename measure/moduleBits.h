@@ -25,6 +25,10 @@ struct ModuleBits {
     // from the PE export table, or from the ELF dynamic symbols. False when the format is
     // not recognised or its tables cannot be read.
     bool exportsClassObject = false;
+    // A Wine built-in DLL's PE file ("Wine builtin DLL" or "Wine placeholder DLL" right
+    // after the DOS header): Wine loads the module's code from its own library, so a
+    // placeholder's missing exports say nothing about the module.
+    bool wineBuiltin = false;
 };
 
 // Recognises a PE image ("MZ", the offset at 0x3C to "PE\0\0", the machine field, then

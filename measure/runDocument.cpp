@@ -71,6 +71,7 @@ json nullStats() {
         {"hostLoad", nullptr},
         {"measuredRate", nullptr},
         {"rateErrorPpm", nullptr},
+        {"lostTime", {{"pauses", nullptr}, {"ms", nullptr}, {"list", json::array()}}},
         {"messages", messages},
         {"outputReady", {{"wanted", nullptr}, {"calls", nullptr}, {"calledEverySwitch", nullptr}}},
     };
@@ -100,15 +101,22 @@ RunDocument::RunDocument() : f_json(json::object()) {
     f_json["figures"] = nullFigures();
     f_json["channels"] = json::array();
     f_json["notices"] = json::array();
-    f_json["run"] = {{"seconds", nullptr}, {"stoppedBy", nullptr}, {"signal", nullptr}};
+    f_json["run"] = {{"seconds", nullptr},
+                     {"stoppedBy", nullptr},
+                     {"signal", nullptr},
+                     {"calls", {{"start", nullptr}, {"stop", nullptr}, {"disposeBuffers", nullptr}}}};
     f_json["stats"] = nullStats();
-    f_json["machine"] = {{"probed", nullptr}, {"stalls", nullptr}, {"longestStallMs", nullptr},
-                         {"lateSwitchesInStalls", nullptr}};
+    f_json["machine"] = {{"probed", nullptr},           {"stalls", nullptr},
+                         {"longestStallMs", nullptr},   {"lateSwitchesInStalls", nullptr},
+                         {"lostTimeInStalls", nullptr}, {"missingSwitchesInStalls", nullptr},
+                         {"ownStalls", nullptr},        {"stallThresholdUs", nullptr},
+                         {"notJudged", nullptr}};
     f_json["host"] = {{"lostSwitchRecords", nullptr}, {"lostInputBlocks", nullptr}, {"lostInputFrames", nullptr},
                       {"analysisMissing", nullptr}};
     for (const char* section : {"latency", "recording", "probe", "drivers", "conformance", "sweep", "runs"})
         f_json[section] = nullptr;
     f_json["failure"] = nullptr;
+    f_json["failureAt"] = nullptr;
     f_json["verdict"] = nullptr;
     f_json["reasons"] = json::array();
 }
@@ -159,7 +167,11 @@ void RunDocument::addNotice(const std::string& notice) { f_json["notices"].push_
 void RunDocument::setRun(const RunFigures& run) {
     f_json["run"] = {{"seconds", number(run.seconds, 3)},
                      {"stoppedBy", run.stoppedBy},
-                     {"signal", run.signal != 0 ? json(run.signal) : json(nullptr)}};
+                     {"signal", run.signal != 0 ? json(run.signal) : json(nullptr)},
+                     {"calls",
+                      {{"start", optionalNumber(run.calls.start, 3)},
+                       {"stop", optionalNumber(run.calls.stop, 3)},
+                       {"disposeBuffers", optionalNumber(run.calls.disposeBuffers, 3)}}}};
 }
 
 void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
@@ -177,6 +189,9 @@ void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
     messages["other"] = other;
     messages["sampleRateChanged"] = m.rateChanges;
 
+    json lostTime = json::array();
+    for (const LostTimeAt& pause : s.lostTime)
+        lostTime.push_back({{"atSeconds", number(pause.atSeconds, 3)}, {"ms", number(pause.ms, 1)}});
     auto interval = [&s](double value) { return s.intervalsKnown ? number(value, 1) : json(nullptr); };
     auto host = [&s](double value, int decimals) { return s.hostTimeKnown ? number(value, decimals) : json(nullptr); };
     f_json["stats"] = {
@@ -200,19 +215,27 @@ void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
         {"hostLoad", host(s.hostLoad, 5)},
         {"measuredRate", optionalNumber(s.measuredRate, 2)},
         {"rateErrorPpm", optionalNumber(s.rateErrorPpm, 1)},
+        {"lostTime", {{"pauses", s.lostTimePauses}, {"ms", number(s.lostTimeMs, 1)}, {"list", lostTime}}},
         {"messages", messages},
         {"outputReady",
          {{"wanted", m.outputReadyWanted},
           {"calls", m.outputReadyCalls},
-          {"calledEverySwitch", m.outputReadyWanted ? m.outputReadyCalls == s.switches : m.outputReadyCalls == 0}}},
+          {"calledEverySwitch",
+           m.outputReadyWanted ? m.outputReadyCalls == s.switches : m.outputReadyCalls == 0}}},
     };
 }
 
 void RunDocument::setMachine(const MachineFacts& m) {
-    f_json["machine"] = {{"probed", m.probed},
-                         {"stalls", m.probed ? json(m.stalls) : json(nullptr)},
-                         {"longestStallMs", m.probed ? number(m.longestStallMs, 2) : json(nullptr)},
-                         {"lateSwitchesInStalls", m.probed ? json(m.lateSwitchesInStalls) : json(nullptr)}};
+    f_json["machine"] = {
+        {"probed", m.probed},
+        {"stalls", m.probed ? json(m.stalls) : json(nullptr)},
+        {"longestStallMs", m.probed ? number(m.longestStallMs, 2) : json(nullptr)},
+        {"lateSwitchesInStalls", m.probed ? json(m.lateSwitchesInStalls) : json(nullptr)},
+        {"lostTimeInStalls", m.probed ? json(m.lostTimeInStalls) : json(nullptr)},
+        {"missingSwitchesInStalls", m.probed ? json(m.missingSwitchesInStalls) : json(nullptr)},
+        {"ownStalls", m.probed ? json(m.ownStalls) : json(nullptr)},
+        {"stallThresholdUs", m.stallThresholdUs > 0 ? number(m.stallThresholdUs, 1) : json(nullptr)},
+        {"notJudged", m.notJudgedWhy.empty() ? json(nullptr) : json(m.notJudgedWhy)}};
 }
 
 void RunDocument::setHost(const HostFacts& h, uint64_t lostSwitchRecords) {
@@ -235,6 +258,7 @@ void RunDocument::setLatency(const LatencyFacts& l) {
         {"input", l.input},
         {"bursts", r.burstsFound},
         {"burstsSent", r.burstsSent},
+        {"burstsMissing", r.burstsMissing},
         {"measuredSamples", samples(r.lagMedian)},
         {"min", samples(r.lagMin)},
         {"max", samples(r.lagMax)},
@@ -253,6 +277,20 @@ void RunDocument::setLatency(const LatencyFacts& l) {
         {"unknownSamples", r.unknownSamples},
         {"rebases", r.rebases},
     };
+    // The round trip to a fraction of a sample, with its 95 % interval and trend.
+    const RoundTripFigures& p = r.precise;
+    f_json["latency"]["precise"] =
+        placed && p.bursts > 0
+            ? json{{"samples", number(p.mean, 4)},
+                   {"halfWidth95", number(p.halfWidth95, 4)},
+                   {"text", roundTripText(p)},
+                   {"spread", number(p.spread, 4)},
+                   {"change", number(p.change, 4)},
+                   {"changeHalfWidth95", number(p.changeHalfWidth95, 4)},
+                   {"changing", p.changing},
+                   {"bursts", p.bursts},
+                   {"bandHz", {number(fitBandLow * l.sampleRate, 0), number(fitBandHigh * l.sampleRate, 0)}}}
+            : json(nullptr);
 }
 
 void RunDocument::setRecording(const RecordingFacts& r) {

@@ -81,6 +81,7 @@ struct RunFigures {
     double seconds = 0;
     std::string stoppedBy;
     int signal = 0; // the signal that stopped it, 0 for none
+    CallTimes calls;
 };
 
 class RunDocument {

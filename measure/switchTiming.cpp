@@ -61,12 +61,23 @@ void countInterval(std::vector<uint64_t>& histogram, std::map<int64_t, uint64_t>
 
 } // namespace
 
+namespace {
+
+double periodOf(int32_t bufferSize, double rate) {
+    return bufferSize > 0 && sensibleRate(rate) ? static_cast<double>(bufferSize) * 1e9 / rate : 0.0;
+}
+
+} // namespace
+
 SwitchTiming::SwitchTiming(int32_t bufferSize, double reportedRate)
     : bufferSize_(bufferSize), reportedRate_(reportedRate),
-      intervalHistogram_(static_cast<size_t>(histogramMicroseconds), 0) {
+      intervalHistogram_(static_cast<size_t>(histogramMicroseconds), 0),
+      lostTime_(periodOf(bufferSize, reportedRate), bufferSize) {
     if (bufferSize > 0 && sensibleRate(reportedRate)) {
         periodNs_ = static_cast<double>(bufferSize) * 1e9 / reportedRate;
         lateThresholdNs_ = 1.5e9 * static_cast<double>(bufferSize) / reportedRate;
+        cutBinMinimum_ =
+            std::max<uint32_t>(1, static_cast<uint32_t>(std::min(0.5 * rateBinNs / *periodNs_, 1e6)));
     }
     const double limit = sensibleRate(reportedRate) ? jumpLimitSeconds * reportedRate : double(1 << 20);
     jumpLimitSamples_ = static_cast<int64_t>(std::min(limit, 1e15));
@@ -82,6 +93,7 @@ void SwitchTiming::add(const SwitchRecord& record) {
     if (!record.positionValid) ++positionless_;
 
     std::optional<int64_t> intervalNs;
+    bool continuous = false, late = false;
     if (record.hostLostBefore > 0) {
         // Switches the host could not note lie between this one and the previous: nothing
         // is judged across them, and the rate fit starts a new stretch.
@@ -90,9 +102,9 @@ void SwitchTiming::add(const SwitchRecord& record) {
         breakRateStretch();
         if (!isHalfIndex(record.half)) ++halfErrors_;
     } else if (switches_ > 0) {
-        addContinuity(record);
+        continuous = addContinuity(record);
         intervalNs = saturatingDifference(record.entryNs, previous_.entryNs);
-        addInterval(*intervalNs, record.entryNs);
+        late = addInterval(*intervalNs, record.entryNs);
     } else if (!isHalfIndex(record.half)) {
         ++halfErrors_;
     }
@@ -104,6 +116,7 @@ void SwitchTiming::add(const SwitchRecord& record) {
     if (switches_ == 0 || hostNs > hostMaxNs_) hostMaxNs_ = hostNs;
 
     addToTimeline(record, hostNs, intervalNs);
+    followLostTime(record, continuous, late);
     addRatePoint(record);
     previous_ = record;
     ++switches_;
@@ -113,7 +126,7 @@ void SwitchTiming::addEvent(int64_t atNs, SwitchEventKind kind, int64_t value) {
     if (events_.size() < maxEvents) events_.push_back({atNs, kind, value});
 }
 
-void SwitchTiming::addContinuity(const SwitchRecord& record) {
+bool SwitchTiming::addContinuity(const SwitchRecord& record) {
     const bool bothValid = previous_.positionValid && record.positionValid;
     const int64_t d = bothValid ? saturatingDifference(record.position, previous_.position) : 0;
     bool jumped = false;
@@ -142,34 +155,38 @@ void SwitchTiming::addContinuity(const SwitchRecord& record) {
         breakRateStretch();
     }
 
+    const bool continuous = bothValid && d == bufferSize_;
     if (!isHalfIndex(record.half)) {
         ++halfErrors_;
-        return;
+        return continuous;
     }
     // The halves alternate once per buffer the position moved: an odd number of whole
     // buffers must flip the half, an even number (a repeat included) must keep it.
     if (!bothValid || jumped || !isHalfIndex(previous_.half) || bufferSize_ <= 0 || d < 0 || d % bufferSize_ != 0)
-        return;
+        return continuous;
     const bool oddBuffers = (d / bufferSize_) % 2 != 0;
     const bool changed = record.half != previous_.half;
     if (oddBuffers != changed) {
         ++halfErrors_;
         addEvent(record.entryNs, SwitchEventKind::halfError, record.half);
     }
+    return continuous;
 }
 
-void SwitchTiming::addInterval(int64_t intervalNs, int64_t endNs) {
+bool SwitchTiming::addInterval(int64_t intervalNs, int64_t endNs) {
     if (intervals_ == 0 || intervalNs < intervalMinNs_) intervalMinNs_ = intervalNs;
     if (intervals_ == 0 || intervalNs > intervalMaxNs_) intervalMaxNs_ = intervalNs;
     intervalSumNs_ = saturatingSum(intervalSumNs_, intervalNs);
     ++intervals_;
-    if (lateThresholdNs_ && static_cast<double>(intervalNs) > *lateThresholdNs_) {
+    const bool late = lateThresholdNs_ && static_cast<double>(intervalNs) > *lateThresholdNs_;
+    if (late) {
         ++late_;
         if (lateIntervals_.size() < maxLateIntervals)
             lateIntervals_.push_back({saturatingDifference(endNs, intervalNs), endNs});
         addEvent(endNs, SwitchEventKind::late, roundedMicroseconds(intervalNs));
     }
     countInterval(intervalHistogram_, longIntervals_, intervalNs);
+    return late;
 }
 
 void SwitchTiming::addToTimeline(const SwitchRecord& record, int64_t hostNs, std::optional<int64_t> intervalNs) {
@@ -203,31 +220,82 @@ void SwitchTiming::RateFit::add(double x, double y) {
     comomentXY += dx * (y - meanY);
 }
 
+void SwitchTiming::RateFit::merge(const RateFit& other) {
+    if (other.count == 0) return;
+    if (count == 0) {
+        *this = other;
+        return;
+    }
+    const double n1 = static_cast<double>(count), n2 = static_cast<double>(other.count);
+    const double n = n1 + n2;
+    const double dx = other.meanX - meanX, dy = other.meanY - meanY;
+    comomentXX += other.comomentXX + dx * dx * n1 * n2 / n;
+    comomentXY += other.comomentXY + dx * dy * n1 * n2 / n;
+    meanX += dx * n2 / n;
+    meanY += dy * n2 / n;
+    count += other.count;
+}
+
 namespace {
 constexpr uint64_t minimumStretchPoints = 3;
 } // namespace
 
-void SwitchTiming::breakRateStretch() {
-    if (binHasPoint_) {
-        stretch_.add(binX_, binY_);
-        binHasPoint_ = false;
-    }
+void SwitchTiming::pool(const RateFit& stretch) {
     // Within a stretch the comoments are the sums of squares about its own means: adding
     // them up fits one slope with an intercept per stretch. A stretch of fewer than three
     // 100 ms points says nothing of the clock: the positions broke too soon, and its two
     // earliest switches may both be late (a driver that falls behind between its gaps).
-    if (stretch_.count >= minimumStretchPoints) {
-        pooledXX_ += stretch_.comomentXX;
-        pooledXY_ += stretch_.comomentXY;
-        pooledPoints_ += stretch_.count;
+    if (stretch.count < minimumStretchPoints) return;
+    pooledXX_ += stretch.comomentXX;
+    pooledXY_ += stretch.comomentXY;
+    pooledPoints_ += stretch.count;
+}
+
+void SwitchTiming::breakRateStretch() {
+    if (afterCandidate_) {
+        // A pause not yet told: what came after it is left out.
+        afterCandidate_ = false;
+        pendingFit_ = RateFit{};
+        binHasPoint_ = false;
     }
+    closeBin(stretch_, false);
+    pool(stretch_);
     stretch_ = RateFit{};
     stretchStarted_ = false;
 }
 
+void SwitchTiming::closeBin(RateFit& into, bool cut) {
+    if (!binHasPoint_) return;
+    // A bin a pause cut short holds too few switches for its earliest to be on time: with
+    // fewer than half a bin's worth it is left out (a driver that pauses often would
+    // otherwise have every stretch end, or begin, on a late point).
+    if (!(cut || binCut_) || binSwitches_ >= cutBinMinimum_) into.add(binX_, binY_);
+    binHasPoint_ = false;
+}
+
+void SwitchTiming::followLostTime(const SwitchRecord& record, bool continuous, bool late) {
+    const LostTimeTracker::Step step = lostTime_.add(record.entryNs, record.position, continuous, late);
+    if (afterCandidate_ && step.settled != LostTimeTracker::Outcome::none) {
+        afterCandidate_ = false;
+        if (step.settled == LostTimeTracker::Outcome::lost) {
+            pool(stretch_);
+            stretch_ = pendingFit_;
+        } else {
+            stretch_.merge(pendingFit_);
+        }
+        pendingFit_ = RateFit{};
+    }
+    if (step.candidate) {
+        // The open bin's point lies before this late switch; its own begins a new one.
+        closeBin(openFit(), true);
+        nextBinCut_ = true;
+        afterCandidate_ = true;
+    }
+}
+
 void SwitchTiming::addRatePoint(const SwitchRecord& record) {
     constexpr int64_t settleNs = 500'000'000;
-    constexpr int64_t binNs = 100'000'000;
+    constexpr int64_t binNs = rateBinNs;
     if (!record.positionValid || saturatingDifference(record.entryNs, firstEntryNs_) < settleNs) return;
 
     if (!rateStarted_) {
@@ -245,10 +313,13 @@ void SwitchTiming::addRatePoint(const SwitchRecord& record) {
     // and a stretch use it, so a rate that is a little off does not matter.
     const double lag = sensibleRate(reportedRate_) ? x - y / reportedRate_ : 0.0;
     const int64_t bin = sinceOrigin / binNs;
-    if (binHasPoint_ && bin != binIndex_) {
-        stretch_.add(binX_, binY_);
-        binHasPoint_ = false;
+    if (binHasPoint_ && bin != binIndex_) closeBin(openFit(), false);
+    if (!binHasPoint_) {
+        binSwitches_ = 0;
+        binCut_ = nextBinCut_;
+        nextBinCut_ = false;
     }
+    ++binSwitches_;
     if (!binHasPoint_ || lag < binLag_) {
         binIndex_ = bin;
         binHasPoint_ = true;
@@ -292,8 +363,8 @@ SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const 
     s.switches = switches_;
     const int64_t startup =
         switches_ > 0 ? std::clamp<int64_t>(saturatingDifference(firstEntryNs_, runStartNs), 0, startupForgivenNs) : 0;
-    s.expectedSwitches =
-        expectedSwitchCount(saturatingDifference(runEndNs, runStartNs) - startup, reportedRate_, bufferSize_);
+    const int64_t countedNs = saturatingDifference(runEndNs, runStartNs) - startup;
+    s.expectedSwitches = expectedSwitchCount(countedNs, reportedRate_, bufferSize_);
     s.gaps = gaps_;
     s.samplesLost = samplesLost_;
     s.repeats = repeats_;
@@ -344,8 +415,10 @@ SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const 
     }
 
     constexpr int64_t minimumSpanNs = 100'000'000;
+    // What came after a pause that cannot be told yet is left out.
     RateFit last = stretch_;
-    if (binHasPoint_) last.add(binX_, binY_); // the bin still open
+    if (binHasPoint_ && !afterCandidate_ && (!binCut_ || binSwitches_ >= cutBinMinimum_))
+        last.add(binX_, binY_); // the bin still open
     if (last.count < minimumStretchPoints) last = RateFit{};
     const double xx = pooledXX_ + last.comomentXX;
     const double xy = pooledXY_ + last.comomentXY;
@@ -354,8 +427,33 @@ SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const 
         const double rate = xy / xx;
         s.measuredRate = rate;
         if (sensibleRate(reportedRate_)) s.rateErrorPpm = (rate / reportedRate_ - 1.0) * 1e6;
+        s.expectedByDriverClock = expectedSwitchCount(countedNs, rate, bufferSize_);
+    }
+
+    if (bufferSize_ > 0)
+        s.gapBuffers = static_cast<uint64_t>(std::max<int64_t>(samplesLost_, 0) / bufferSize_);
+    s.lostTimePauses = lostTime_.count();
+    s.lostTimeMs = static_cast<double>(lostTime_.totalLostNs()) / 1e6;
+    if (periodNs_)
+        s.lostTimeBuffers = static_cast<uint64_t>(std::llround(double(lostTime_.totalLostNs()) / *periodNs_));
+    for (const LostTime& pause : lostTime_.pauses()) {
+        if (s.lostTime.size() >= maxListedLostTime) break;
+        s.lostTime.push_back({static_cast<double>(saturatingDifference(pause.fromNs, runStartNs)) / 1e9,
+                              static_cast<double>(pause.lostNs) / 1e6});
     }
     return s;
+}
+
+std::vector<LateInterval> SwitchTiming::lostTimeIntervals() const {
+    std::vector<LateInterval> intervals;
+    for (const LostTime& pause : lostTime_.pauses())
+        intervals.push_back({pause.fromNs, pause.lastNs});
+    return intervals;
+}
+
+std::optional<int64_t> SwitchTiming::firstEntryNs() const {
+    if (switches_ == 0) return std::nullopt;
+    return firstEntryNs_;
 }
 
 } // namespace measure

@@ -13,6 +13,8 @@
 #include <optional>
 #include <vector>
 
+#include "measure/lostTime.h"
+
 namespace measure {
 
 // What the host noted about one buffer switch.
@@ -56,6 +58,12 @@ struct SwitchEvent {
     int64_t value = 0; // samples lost, the step of a jump, the late interval in µs, records lost
 };
 
+// A pause that lost time, as the summary lists it.
+struct LostTimeAt {
+    double atSeconds = 0; // the last switch before the pause, from the run's start
+    double ms = 0;        // the time lost
+};
+
 // One 100 ms stretch of the run (by the entry of its switches).
 struct TimelineBin {
     uint32_t switches = 0;
@@ -82,6 +90,15 @@ struct SwitchSummary {
     uint64_t halfErrors = 0;    // half index not 0 or 1, or its parity contradicts d
     uint64_t positionless = 0;  // switches that came without a usable position
     uint64_t hostLostRecords = 0; // switches the host could not note (nothing is judged across them)
+    uint64_t gapBuffers = 0;      // the buffers the gaps skipped: samplesLost / B
+
+    // Pauses after which the positions went on by one buffer although the time of more
+    // had passed (lostTime.h): how many, all the time they lost and the buffers it holds,
+    // and the first maxListedLostTime of them.
+    uint64_t lostTimePauses = 0;
+    double lostTimeMs = 0;
+    uint64_t lostTimeBuffers = 0;
+    std::vector<LostTimeAt> lostTime;
 
     SwitchIntervals intervalUs; // with the quiet time from the last switch to the run's end
     // True when that quiet time counts as an interval (longer than a buffer period).
@@ -93,14 +110,19 @@ struct SwitchSummary {
 
     // The rate the positions advance at against the host clock, from 0.5 s after the first
     // switch: the least-squares slope through the earliest switch of every 100 ms, with
-    // every stretch between discontinuities of the positions (gaps, jumps, repeats, a host
-    // loss) fitted with an intercept of its own; stretches of fewer than three such points
-    // are left out (empty when none is left). A callback can come late, never early, so
-    // the earliest ones trace the driver's clock, and a stall of the machine (late
-    // callbacks that then follow in a burst) does not bend the line.
+    // every steady stretch (between discontinuities of the positions: gaps, jumps,
+    // repeats, a host loss; and pauses that lost time) fitted with an intercept of its
+    // own; stretches of fewer than three such points are left out (empty when none is
+    // left). A callback can come late, never early, so the earliest ones trace the
+    // driver's clock, and a stall of the machine (late callbacks that then follow in a
+    // burst) does not bend the line.
     std::optional<double> measuredRate;
     std::optional<double> rateErrorPpm; // (measured / reported − 1) × 10^6
+    // expectedSwitches at the measured rate: what the driver's own clock calls for.
+    std::optional<uint64_t> expectedByDriverClock;
 };
+
+inline constexpr size_t maxListedLostTime = 100;
 
 // The time a driver may take from its start to its first switch before the switches it
 // did not deliver meanwhile count as missing: starting a stream thread and filling the
@@ -129,6 +151,11 @@ class SwitchTiming {
     const std::vector<TimelineBin>& timeline() const { return timeline_; }
     // The first maxEvents events of the run in order.
     const std::vector<SwitchEvent>& events() const { return events_; }
+    // The pauses that lost time, each from the switch before it to its last late switch,
+    // in order (the first LostTimeTracker::maxListed of them).
+    std::vector<LateInterval> lostTimeIntervals() const;
+    // The steady clock of the first switch; empty before it.
+    std::optional<int64_t> firstEntryNs() const;
     // The buffer period and the late threshold in nanoseconds; empty for nonsense figures.
     std::optional<double> periodNs() const { return periodNs_; }
     std::optional<double> lateThresholdNs() const { return lateThresholdNs_; }
@@ -148,8 +175,10 @@ class SwitchTiming {
     static constexpr double jumpLimitSeconds = 4.0;
 
   private:
-    void addContinuity(const SwitchRecord& record);
-    void addInterval(int64_t intervalNs, int64_t endNs);
+    // Each returns whether the switch is one buffer after the previous (both with
+    // positions), and whether its interval was late.
+    bool addContinuity(const SwitchRecord& record);
+    bool addInterval(int64_t intervalNs, int64_t endNs);
     void addToTimeline(const SwitchRecord& record, int64_t hostNs, std::optional<int64_t> intervalNs);
     void addRatePoint(const SwitchRecord& record);
     void addEvent(int64_t atNs, SwitchEventKind kind, int64_t value);
@@ -161,7 +190,19 @@ class SwitchTiming {
         uint64_t count = 0;
         double meanX = 0, meanY = 0, comomentXX = 0, comomentXY = 0;
         void add(double x, double y);
+        // Both sets of points as one.
+        void merge(const RateFit& other);
     };
+    // Adds a finished stretch's sums to the pooled ones when it is long enough.
+    void pool(const RateFit& stretch);
+    // The rate fit follows the lost-time tracker: the points after a candidate wait apart
+    // until it is settled, then join the stretch (the driver caught up) or begin one of
+    // their own (the time was lost).
+    void followLostTime(const SwitchRecord& record, bool continuous, bool late);
+    RateFit& openFit() { return afterCandidate_ ? pendingFit_ : stretch_; }
+    // Adds the open bin's point to `into`; `cut`: a pause ends the bin here.
+    void closeBin(RateFit& into, bool cut);
+    static constexpr int64_t rateBinNs = 100'000'000;
     double intervalPercentile99(const std::vector<uint64_t>& histogram, const std::map<int64_t, uint64_t>& longer,
                                 uint64_t intervals) const;
 
@@ -206,7 +247,13 @@ class SwitchTiming {
     bool binHasPoint_ = false;
     int64_t binEntryNs_ = 0;
     double binX_ = 0, binY_ = 0, binLag_ = 0;
+    uint32_t binSwitches_ = 0;
+    bool binCut_ = false, nextBinCut_ = false; // the bin began (the next one begins) at a pause
+    uint32_t cutBinMinimum_ = 1;               // half a bin's switches
     RateFit stretch_;
+    bool afterCandidate_ = false; // the points go to pendingFit_ until the candidate is settled
+    RateFit pendingFit_;
+    LostTimeTracker lostTime_;
     double pooledXX_ = 0, pooledXY_ = 0;
     uint64_t pooledPoints_ = 0;
     bool fitSpanStarted_ = false;

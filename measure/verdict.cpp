@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 namespace measure {
 
@@ -13,10 +14,43 @@ std::string formatted(const char* format, double value) {
     return text;
 }
 
-// The late switches the machine does not explain, and whether they are beyond what is
-// forgiven.
-bool tooManyLate(uint64_t late, uint64_t switches) {
+bool beyondForgiven(uint64_t late, uint64_t switches) {
     return late > lateSwitchesForgiven && static_cast<double>(late) > lateShareForgiven * static_cast<double>(switches);
+}
+
+// "75.0 ms lost at 1.20 s without a position gap", or for several pauses their sum and the
+// first one.
+std::string lostTimeReason(const SwitchSummary& s) {
+    const std::string when = s.lostTime.empty() ? "" : formatted(" at %.2f s", s.lostTime.front().atSeconds);
+    if (s.lostTimePauses == 1)
+        return formatted("%.1f ms lost", s.lostTimeMs) + when + " without a position gap";
+    return formatted("%.1f ms lost in ", s.lostTimeMs) + std::to_string(s.lostTimePauses) +
+           " pauses without a position gap, the first" + when;
+}
+
+// Every late switch is what a listener hears as a dropout, and a pause that lost time one
+// whose time never came back: a driver fault, unless the machine's stalls explain it.
+// Those the machine explains are not judged; when the probe could not resolve stalls of
+// the run's period, none can be.
+void judgeLateness(const RunFacts& facts, Verdict& verdict) {
+    const SwitchSummary& s = facts.stats;
+    const MachineFacts& m = facts.machine;
+    const uint64_t late = s.intervalUs.late;
+    if (!m.probed) {
+        const std::string why = m.notJudgedWhy.empty() ? "the machine's stalls could not be resolved" : m.notJudgedWhy;
+        if (late > 0)
+            verdict.add(VerdictWord::inconclusive,
+                        counted(late, "late switch", "late switches") + " not judged: " + why);
+        if (s.lostTimePauses > 0) verdict.add(VerdictWord::inconclusive, lostTimeReason(s));
+        return;
+    }
+    const uint64_t explained = std::min(m.lateSwitchesInStalls, late);
+    if (late > explained)
+        verdict.add(VerdictWord::fail, counted(late - explained, "late switch", "late switches"));
+    if (s.lostTimePauses > m.lostTimeInStalls) verdict.add(VerdictWord::fail, lostTimeReason(s));
+    if (beyondForgiven(explained, s.switches))
+        verdict.add(VerdictWord::inconclusive,
+                    counted(explained, "late switch", "late switches") + " fell in stalls of the machine");
 }
 
 void judgeSwitches(const RunFacts& facts, Verdict& verdict) {
@@ -25,13 +59,13 @@ void judgeSwitches(const RunFacts& facts, Verdict& verdict) {
     if (s.switches == 0) {
         verdict.add(fail, "no buffer switch came");
     } else {
-        // The host's own losses were switches the driver did deliver.
-        const uint64_t seen = s.switches + s.hostLostRecords;
-        const uint64_t forgiven = std::max<uint64_t>(
-            missingSwitchesForgiven, static_cast<uint64_t>(missingShareForgiven * double(s.expectedSwitches)));
-        if (seen + forgiven < s.expectedSwitches)
-            verdict.add(fail, counted(s.expectedSwitches - seen, "switch", "switches") + " missing (" +
-                                  std::to_string(seen) + " of " + std::to_string(s.expectedSwitches) + " expected)");
+        const uint64_t missing = missingSwitches(s);
+        const uint64_t unexplained = missing - std::min(facts.machine.missingSwitchesInStalls, missing);
+        if (unexplained > missingSwitchesForgivenIn(s))
+            verdict.add(fail, counted(unexplained, "switch", "switches") + " missing (" +
+                                  std::to_string(s.switches + s.hostLostRecords) + " of " +
+                                  std::to_string(s.expectedByDriverClock.value_or(s.expectedSwitches)) +
+                                  " expected)");
     }
     if (s.gaps > 0) verdict.add(fail, counted(s.gaps, "gap", "gaps"));
     if (s.repeats > 0) verdict.add(fail, counted(s.repeats, "repeated buffer", "repeated buffers"));
@@ -39,19 +73,18 @@ void judgeSwitches(const RunFacts& facts, Verdict& verdict) {
     if (s.shortSteps > 0) verdict.add(fail, counted(s.shortSteps, "short step", "short steps"));
     if (s.positionJumps > 0) verdict.add(fail, counted(s.positionJumps, "position jump", "position jumps"));
     if (s.halfErrors > 0) verdict.add(fail, counted(s.halfErrors, "half error", "half errors"));
-
-    // Late switches most of whose lateness fell into a stall of the machine are the
-    // machine's: they make the run inconclusive, not the driver failed.
-    const uint64_t late = s.intervalUs.late;
-    const uint64_t machines = std::min(facts.machine.lateSwitchesInStalls, late);
-    if (tooManyLate(late - machines, s.switches))
-        verdict.add(fail, counted(late - machines, "late switch", "late switches"));
-    else if (tooManyLate(late, s.switches))
-        verdict.add(VerdictWord::inconclusive,
-                    counted(machines, "late switch", "late switches") + " fell in stalls of the machine");
-
+    judgeLateness(facts, verdict);
     if (s.rateErrorPpm && std::fabs(*s.rateErrorPpm) > rateErrorForgivenPpm)
         verdict.add(fail, formatted("rate off by %.0f ppm", *s.rateErrorPpm));
+}
+
+void judgeCalls(const CallTimes& calls, Verdict& verdict) {
+    const std::pair<const char*, std::optional<double>> timed[] = {
+        {"start", calls.start}, {"stop", calls.stop}, {"disposeBuffers", calls.disposeBuffers}};
+    for (const auto& [name, seconds] : timed)
+        if (seconds && *seconds > longCallSeconds)
+            verdict.add(VerdictWord::fail,
+                        std::string("the driver's ") + name + formatted(" took %.1f s", *seconds));
 }
 
 // What could not be checked.
@@ -89,6 +122,11 @@ void judgeLatency(const LatencyResult& latency, Verdict& verdict) {
     } else if (!latency.lagConsistent) {
         verdict.add(fail, "the round trip changed between bursts");
     }
+    // Once the loop was found, every burst sent comes back: one that did not was lost on
+    // the way (a dropout that swallowed it).
+    if (latency.burstsFound > 0 && latency.burstsMissing > 0)
+        verdict.add(fail, std::to_string(latency.burstsMissing) + " of " +
+                              std::to_string(latency.burstsSent) + " bursts did not come back");
     if (latency.glitches > 0) verdict.add(fail, counted(static_cast<uint64_t>(latency.glitches), "glitch", "glitches"));
 }
 
@@ -130,6 +168,25 @@ int exitStatusOf(VerdictWord word, int signal) {
     return 2;
 }
 
+uint64_t missingSwitches(const SwitchSummary& s) {
+    // The host's own losses were switches the driver did deliver.
+    const uint64_t accounted = s.switches + s.hostLostRecords + s.gapBuffers + s.lostTimeBuffers;
+    const uint64_t expected = s.expectedByDriverClock.value_or(s.expectedSwitches);
+    return expected > accounted ? expected - accounted : 0;
+}
+
+uint64_t missingSwitchesForgivenIn(const SwitchSummary& s) {
+    if (s.expectedByDriverClock) return missingSwitchesForgiven;
+    return missingSwitchesForgiven +
+           static_cast<uint64_t>(
+               std::ceil(rateErrorForgivenPpm * 1e-6 * static_cast<double>(s.expectedSwitches)));
+}
+
+bool machineStallsWeigh(const SwitchSummary& s, const MachineFacts& m) {
+    return m.probed && m.lateSwitchesInStalls > 0 &&
+           beyondForgiven(std::min(m.lateSwitchesInStalls, s.intervalUs.late), s.switches);
+}
+
 std::string counted(uint64_t count, const std::string& singular, const std::string& plural) {
     return std::to_string(count) + " " + (count == 1 ? singular : plural);
 }
@@ -140,6 +197,7 @@ Verdict judgeRun(const RunFacts& facts) {
     if (facts.resetRequests > 0)
         verdict.add(VerdictWord::fail, counted(facts.resetRequests, "reset request", "reset requests"));
     if (facts.stopFailure) verdict.add(VerdictWord::fail, "the driver's stop failed with error code " + *facts.stopFailure);
+    judgeCalls(facts.calls, verdict);
     if (facts.latency) judgeLatency(*facts.latency, verdict);
     judgeCoverage(facts, verdict);
     for (const std::string& failure : facts.outputFailures)

@@ -42,10 +42,19 @@ int exitStatusOf(VerdictWord word, int signal = 0);
 // What the machine did while the run went on: stalls of a probe thread at the driver's
 // priority, and the late switches most of whose lateness fell into one.
 struct MachineFacts {
-    bool probed = false;        // the probe ran and could resolve short stalls
+    bool probed = false;        // the probe resolved the stalls that matter at this run's period
     uint64_t stalls = 0;
     double longestStallMs = 0;
     uint64_t lateSwitchesInStalls = 0;
+    uint64_t lostTimeInStalls = 0; // pauses that lost time whose late switches all fell in stalls
+    // Switches missing at the run's ends (a first switch after the start-up allowance,
+    // switches still due when the run stopped) whose due time fell mostly in stalls.
+    uint64_t missingSwitchesInStalls = 0;
+    uint64_t ownStalls = 0;     // stalls the process's own threads (the driver's) caused
+    double stallThresholdUs = 0; // a wake-up later than this was a stall
+    // Why the probe, which ran, could not judge: its late switches are then neither the
+    // driver's nor the machine's (inconclusive). Empty when it judged or did not run.
+    std::string notJudgedWhy;
 };
 
 // What the host itself lost: records and input blocks it had no room for, and input
@@ -57,6 +66,12 @@ struct HostFacts {
     std::optional<std::string> analysisMissing; // why a loopback measurement could not run
 };
 
+// How long the driver's start, stop and disposeBuffers took, in seconds; empty for a
+// call that was not made (or not timed).
+struct CallTimes {
+    std::optional<double> start, stop, disposeBuffers;
+};
+
 struct RunFacts {
     SwitchSummary stats;
     double seconds = 0; // from start to stop
@@ -65,29 +80,47 @@ struct RunFacts {
     std::optional<LatencyResult> latency;   // a loopback measurement, when one ran
     MachineFacts machine;
     HostFacts host;
+    CallTimes calls;
     std::vector<std::string> outputFailures; // outputs asked for that could not be completed
     int interruptSignal = 0;                 // a signal that ended the run early
 };
 
-// Late switches are forgiven up to this many, and up to this share of all switches: a
-// shared machine preempts a program now and then.
+// Late switches the machine explains could not be judged: up to this many, and this share
+// of all switches, leave the rest of the run to judge; more make it inconclusive.
 inline constexpr uint64_t lateSwitchesForgiven = 2;
 inline constexpr double lateShareForgiven = 0.001;
 // The largest deviation of the measured rate from the reported one that passes.
 inline constexpr double rateErrorForgivenPpm = 1000.0;
-// Switches missing against the run's length that are forgiven: a period at each end of
-// the run, and a rate error within what passes.
+// Switches missing against the run's length that the count cannot tell from none: the
+// run's count is whole periods, and a switch due as the run stopped may be cut off by the
+// stop. Without a measured rate the driver's clock may also run slow by what the rate
+// check forgives.
 inline constexpr uint64_t missingSwitchesForgiven = 2;
-inline constexpr double missingShareForgiven = 0.01;
+// A start, stop or disposeBuffers that takes longer is a fault: a host that makes the
+// call from its user interface freezes for as long.
+inline constexpr double longCallSeconds = 1.0;
 
-// fail: no switch came, fewer switches than the run's length calls for, any gap, repeat,
-// backward or short step, position jump or half error, late switches beyond what is
-// forgiven that the machine does not explain, a rate off by more than 1000 ppm, a reset
-// request, a failed stop; for a loopback measurement: no burst came back, the round trip
-// changed by a sample or more, glitches.
+// The switches missing against the run's length at the driver's own clock (the measured
+// rate, else the reported one), besides those the gaps skipped and the pauses lost
+// (each its own finding).
+uint64_t missingSwitches(const SwitchSummary& stats);
+// How many of them are forgiven.
+uint64_t missingSwitchesForgivenIn(const SwitchSummary& stats);
+// Whether the late switches the machine explains weigh in the verdict: beyond what is
+// forgiven, they make the run inconclusive.
+bool machineStallsWeigh(const SwitchSummary& stats, const MachineFacts& machine);
+
+// fail: no switch came, switches missing beyond what is forgiven that the machine does not
+// explain, any gap, repeat, backward or short step, position jump or half error, any late
+// switch or pause that lost time that the machine does not explain, a rate off by more
+// than 1000 ppm, a reset request, a failed stop, a start, stop or disposeBuffers that took
+// over a second; for a loopback measurement: no burst came back, a burst missing once the
+// loop was found, the round trip changed by a sample or more, glitches.
 // inconclusive: no sample positions (continuity and rate unchecked), a run too short to
-// measure the rate, the host's own losses, late switches the machine explains, a round
-// trip that cannot be told apart, a loopback that could not be analysed.
+// measure the rate, the host's own losses, late switches the machine explains beyond
+// what is forgiven, late switches when the machine probe could not resolve stalls of the
+// run's period, a round trip that cannot be told apart, a loopback that could not be
+// analysed.
 // error: an output that could not be completed. interrupted: a signal.
 Verdict judgeRun(const RunFacts& facts);
 

@@ -66,6 +66,23 @@ std::u16string lastFileError();
 // Pushes what was written to standard output out at once (the status line).
 void flushStdOutput();
 
+// True when standard output is a terminal (a console on Windows), where a live line can
+// be rewritten in place; false for a file, a pipe or a closed standard output.
+bool standardOutputIsTerminal();
+
+// A key that two paths share exactly when they name the same file: an existing file by
+// its device and file number (so a hard or symbolic link, another spelling, a relative
+// and an absolute path all meet), a file yet to be made by its folder's and its own
+// name (without regard to case on Windows). Only for comparing.
+std::u16string fileIdentity(const std::u16string& path);
+
+// The file the system's loader takes for a module named in the registry: a name with a
+// folder as it stands when it exists at all, a bare name looked up where the loader looks
+// (Windows: the program's folder, the system folders, the current folder and PATH;
+// POSIX: as dlopen, LD_LIBRARY_PATH, the folders of /etc/ld.so.conf and the system
+// library folders). Empty when there is no such file.
+std::u16string findModule(const std::u16string& name);
+
 // Writes one line to standard error, in 8-bit text with the platform's line end
 // (warnings that must stay out of the program's output). Failures are ignored.
 void writeErrorLine(const std::u16string& text);
@@ -108,6 +125,29 @@ int64_t steadyNanoseconds();
 // Sleeps until the steady clock reads `deadlineNs`, as precisely as the system allows
 // (on Windows the system timer runs at 1 ms for the caller while it sleeps).
 void sleepUntilNs(int64_t deadlineNs);
+
+// Sleeps one thread until steady-clock deadlines as precisely as the system allows: on
+// Windows a high-resolution waitable timer where the system has one, else a waitable
+// timer with the system timer at 1 ms while the sleeper lives; on POSIX the monotonic
+// clock's absolute sleep. For the thread that made it.
+class PreciseSleeper {
+  public:
+    PreciseSleeper();
+    ~PreciseSleeper();
+    PreciseSleeper(const PreciseSleeper&) = delete;
+    PreciseSleeper& operator=(const PreciseSleeper&) = delete;
+    void sleepUntilNs(int64_t deadlineNs);
+
+  private:
+    Handle f_timer = invalidHandle;
+    bool f_coarse = false; // Windows: no high-resolution timer, the system timer raised to 1 ms
+};
+
+// Nanoseconds of processor time the whole process (every thread), or the calling thread,
+// has used so far; -1 where the system does not count it to the microsecond (Windows
+// counts its cycles, Wine only clock ticks of 10 ms).
+int64_t processCpuNanoseconds();
+int64_t threadCpuNanoseconds();
 
 // The Windows SYSTEMTIME record.
 struct CalendarTime {

@@ -56,6 +56,61 @@ TickedRange linearRange(double low, double high, int maxIntervals, double paddin
     return range;
 }
 
+namespace {
+
+// The next nice step below `step` (1, 2 or 5 × 10^k).
+double smallerStep(double step) {
+    const double power = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+    const double factor = step / power;
+    if (factor > 4.5) return 2 * power;
+    if (factor > 1.5) return power;
+    return power / 2;
+}
+
+} // namespace
+
+TickedRange exactRange(double low, double high, int maxIntervals) {
+    if (!std::isfinite(low) || !std::isfinite(high)) low = 0, high = 1;
+    if (low > high) std::swap(low, high);
+    if (low == high) high = low + (low == 0 ? 1 : std::fabs(low) * 0.1);
+    if (maxIntervals < 1) maxIntervals = 1;
+    const double span = high - low;
+    TickedRange range;
+    range.min = low;
+    range.max = high;
+    range.step = niceStep(span, maxIntervals);
+    // The step that covers the whole span may be coarser than the ticks inside need:
+    // 20.05 s takes steps of 2 s (ten of them fit), not of 5 s.
+    while (std::floor(span / smallerStep(range.step) + 1e-9) <= maxIntervals)
+        range.step = smallerStep(range.step);
+    const double first = std::ceil(low / range.step - 1e-9);
+    for (double k = first;; ++k) {
+        double tick = k * range.step;
+        if (tick > high + range.step * 1e-9) break;
+        if (std::fabs(tick) < range.step * 1e-9) tick = 0;
+        range.ticks.push_back(tick);
+    }
+    return range;
+}
+
+TickedRange powerOfTwoRange(double low, double high, int maxTicks) {
+    if (!(low > 0) || !std::isfinite(low)) low = 1;
+    if (!std::isfinite(high) || high < low) high = low;
+    const double first = std::floor(std::log2(low) + 1e-9);
+    double last = std::ceil(std::log2(high) - 1e-9);
+    if (last <= first) last = first + 1;
+    TickedRange range;
+    range.min = std::exp2(first);
+    range.max = std::exp2(last);
+    range.step = 1; // whole numbers: the labels need no decimals
+    int every = 1;
+    while ((last - first) / every + 1 > std::max(maxTicks, 2))
+        every *= 2;
+    for (double exponent = first; exponent <= last; exponent += every)
+        range.ticks.push_back(std::exp2(exponent));
+    return range;
+}
+
 TickedRange logRange(double low, double high) {
     if (!(low > 0) || !std::isfinite(low)) low = 1;
     if (!std::isfinite(high) || high < low) high = low;

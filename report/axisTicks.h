@@ -23,6 +23,17 @@ double niceStep(double span, int maxIntervals);
 // that fraction on each side first, so marks at the extremes are not cut by the frame.
 TickedRange linearRange(double low, double high, int maxIntervals, double padding = 0);
 
+// An axis that ends exactly where the data ends (a run's time: a 20 s run's axis ends at
+// 20 s, not at the next step): the range is low … high itself, with ticks at the
+// multiples of a nice step inside it, as fine as `maxIntervals` steps allow.
+TickedRange exactRange(double low, double high, int maxIntervals);
+
+// A logarithmic axis of sizes that double (buffer sizes): from the power of two at or
+// below `low` to the one at or above `high`, a tick at every power of two, so that 32,
+// 64, 128 … stand evenly apart; every second or fourth one when there would be more
+// than `maxTicks`. Values that are not positive count as 1.
+TickedRange powerOfTwoRange(double low, double high, int maxTicks = 12);
+
 // Decades for a logarithmic axis: from the power of ten at or below `low` to the one at
 // or above `high`, ticks at every power of ten (low must be positive, else 1 is used).
 TickedRange logRange(double low, double high);

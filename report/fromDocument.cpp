@@ -1,5 +1,7 @@
 #include "report/fromDocument.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 
 namespace report {
@@ -88,7 +90,8 @@ void takeFigures(const json& document, ReportData& data) {
     for (const json& channel : channels) {
         ChannelFacts facts;
         facts.input = valueOr<std::string>(channel, "direction", "input") == "input";
-        facts.index = valueOr<int32_t>(channel, "channel", 0);
+        // The document numbers channels from 0, as the driver does; people count from 1.
+        facts.number = valueOr<int32_t>(channel, "channel", 0) + 1;
         facts.name = valueOr<std::string>(channel, "name", "");
         facts.sampleType = valueOr<std::string>(channel, "typeText", "");
         facts.group = valueOr<int32_t>(channel, "group", 0);
@@ -138,10 +141,72 @@ void takeSweep(const json& document, ReportData& data) {
         facts.lateSwitches = valueOr<uint64_t>(stats, "late", 0);
         facts.longestIntervalUs = valueOr<double>(member(stats, "intervalUs"), "max", 0.0);
         facts.hostLoad = valueOr<double>(stats, "hostLoad", 0.0);
-        facts.verdict = outcomeOf(member(row, "verdict")).value_or(Outcome::error);
+        facts.verdict = outcomeOf(member(row, "verdict"));
         facts.reasons = texts(member(row, "reasons"));
         data.sweep.push_back(facts);
     }
+}
+
+// The probe's findings: rates by name ("44100"), clock sources, buffer sizes and features.
+void takeProbe(const json& document, ReportData& data) {
+    const json& probe = member(document, "probe");
+    if (!probe.is_object()) return;
+    ProbeFacts facts;
+    if (const json& rates = member(probe, "rates"); rates.is_object())
+        for (const auto& [name, possible] : rates.items())
+            if (possible.is_boolean())
+                facts.rates.push_back({std::strtod(name.c_str(), nullptr), possible.get<bool>()});
+    std::sort(facts.rates.begin(), facts.rates.end());
+    if (const json& clocks = member(probe, "clockSources"); clocks.is_array()) {
+        facts.clocks.emplace();
+        for (const json& clock : clocks)
+            facts.clocks->push_back(
+                {valueOr<int32_t>(clock, "index", 0), valueOr<std::string>(clock, "name", ""),
+                 valueOr<int32_t>(clock, "channel", -1), valueOr<int32_t>(clock, "group", -1),
+                 valueOr<bool>(clock, "current", false)});
+    }
+    if (const json& sizes = member(probe, "bufferSizes"); sizes.is_object()) {
+        ProbeFacts::Sizes rule;
+        rule.min = valueOr<int32_t>(sizes, "min", 0);
+        rule.max = valueOr<int32_t>(sizes, "max", 0);
+        rule.preferred = valueOr<int32_t>(sizes, "preferred", 0);
+        rule.granularity = valueOr<int32_t>(sizes, "granularity", 0);
+        rule.legalCount = valueOr<uint64_t>(sizes, "legalCount", 0);
+        const json& legal = member(sizes, "legal");
+        if (legal.is_string()) rule.legal = legal.get<std::string>();
+        if (legal.is_array())
+            for (const json& size : legal)
+                if (size.is_number_integer())
+                    rule.legal += (rule.legal.empty() ? "" : ", ") + std::to_string(size.get<int64_t>());
+        rule.createdMin = valueAt<bool>(sizes, "createdMin");
+        rule.createdMax = valueAt<bool>(sizes, "createdMax");
+        facts.sizes = rule;
+    }
+    const json& features = member(probe, "features");
+    if (const json& future = member(features, "future"); future.is_object())
+        for (const auto& [name, answered] : future.items())
+            if (answered.is_boolean()) facts.future.push_back({name, answered.get<bool>()});
+    if (const json& asked = member(features, "messagesAsked"); asked.is_object())
+        for (const auto& [name, count] : asked.items())
+            if (count.is_number() && count.get<double>() >= 0)
+                facts.messagesAsked.push_back({name, count.get<uint64_t>()});
+    facts.outputReady = valueAt<bool>(features, "outputReady");
+    data.probe = std::move(facts);
+}
+
+// When a run that crashed or hung ended (written by its supervising parent).
+void takeFailureMoment(const json& document, ReportData& data) {
+    const json& moment = member(document, "failureAt");
+    if (!moment.is_object()) return;
+    FailureMoment facts;
+    facts.seconds = valueAt<double>(moment, "seconds");
+    facts.switchesCounted = valueAt<uint64_t>(moment, "switchesCounted");
+    facts.countedAtSeconds = valueAt<double>(moment, "countedAtSeconds");
+    if (const json& setting = member(moment, "sweepSetting"); setting.is_object())
+        facts.setting =
+            SweepSetting{valueOr<double>(setting, "rate", 0.0), valueOr<int32_t>(setting, "buffer", 0),
+                         valueOr<int32_t>(setting, "number", 0), valueOr<int32_t>(setting, "count", 0)};
+    data.failureAt = facts;
 }
 
 std::vector<ConformanceCheck> checksOf(const json& list) {
@@ -157,6 +222,7 @@ std::vector<ConformanceCheck> checksOf(const json& list) {
                                           : CheckResult::fail;
         facts.detail = valueOr<std::string>(check, "detail", "");
         facts.seconds = valueOr<double>(check, "seconds", 0.0);
+        facts.faults = texts(member(check, "faults"));
         checks.push_back(facts);
     }
     return checks;
@@ -171,6 +237,8 @@ void takeConformance(const json& document, ReportData& data) {
             facts.driver = std::to_string(valueOr<int32_t>(driver, "index", 0)) + ": " +
                            valueOr<std::string>(driver, "description", "");
             facts.checks = checksOf(member(driver, "checks"));
+            facts.index = valueOr<int32_t>(driver, "index", 0);
+            facts.failure = valueAt<std::string>(driver, "failure");
             data.conformance.push_back(facts);
         }
         return;
@@ -195,8 +263,14 @@ ReportData reportDataFromDocument(const json& document) {
     if (const std::optional<std::string> failure = valueAt<std::string>(document, "failure");
         failure && data.reasons.empty())
         data.reasons.push_back(*failure);
+    data.runSeconds = valueAt<double>(member(document, "run"), "seconds");
+    data.machineProbed = valueAt<bool>(member(document, "machine"), "probed");
+    takeFailureMoment(document, data);
+    // A run that crashed or hung lasted until it ended.
+    if (data.failureAt && data.failureAt->seconds) data.runSeconds = data.failureAt->seconds;
     takeLatency(document, data);
     takeSweep(document, data);
+    takeProbe(document, data);
     takeConformance(document, data);
     return data;
 }

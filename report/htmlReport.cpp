@@ -29,6 +29,8 @@ td.number{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
 .verdict-cell.pass,.check.pass{color:#006b4f}.verdict-cell.fail,.verdict-cell.error,.check.fail{color:#a34700;font-weight:600}
 .check.warn,.verdict-cell.inconclusive,.verdict-cell.interrupted{color:#8a5f00}.check.skip{color:#666666}
 .refused{color:#a34700}table.sweep{font-size:0.78em}table.sweep td.verdict-cell{min-width:9em}
+.cell-scroll{max-height:4.3em;overflow-y:auto}.failure-moment{margin:6px 0 0}.note{color:#444444}
+tr.faults td{border-top:none}ol.faults{margin:2px 0 0;padding-left:22px}
 figure.plot-figure{margin:14px 0 22px;break-inside:avoid;page-break-inside:avoid}
 figure.plot-figure h3{margin:0 0 4px}
 svg.plot{display:block;max-width:100%;height:auto}
@@ -36,7 +38,8 @@ figcaption{font-size:0.88em;color:#333333;max-width:720px}
 footer{margin-top:30px;color:#666666;font-size:0.85em}
 @media print{body{max-width:none;font-size:11pt;padding:0}
 *{-webkit-print-color-adjust:exact;print-color-adjust:exact}
-h2{break-after:avoid;page-break-after:avoid}tr{break-inside:avoid}}
+h2{break-after:avoid;page-break-after:avoid}tr{break-inside:avoid}
+.cell-scroll{max-height:none;overflow:visible}}
 )";
 
 const char* outcomeSymbol(Outcome outcome) {
@@ -55,20 +58,6 @@ const char* outcomeSymbol(Outcome outcome) {
     return "";
 }
 
-const char* checkSymbol(CheckResult result) {
-    switch (result) {
-    case CheckResult::pass:
-        return "✓";
-    case CheckResult::fail:
-        return "✗";
-    case CheckResult::warn:
-        return "!";
-    case CheckResult::skip:
-        return "–";
-    }
-    return "";
-}
-
 std::string factRow(const std::string& label, const std::string& key, const std::string& value) {
     return "<tr><th>" + label + "</th><td data-key=\"" + key + "\">" + value + "</td></tr>";
 }
@@ -77,6 +66,34 @@ std::string samplesAndMs(int32_t samples, double rate) {
     std::string text = std::to_string(samples) + " samples";
     if (rate > 0) text += " (" + fixedNumber(samples * 1000.0 / rate, 3) + " ms)";
     return text;
+}
+
+// "The run ended at setting 2 of 4 (48000 Hz, 256 samples), 0.53 s after that setting
+// started; 96 switches had been counted by 0.50 s."
+std::string failureMomentLine(const FailureMoment& moment) {
+    std::string attributes, text = "The run ended";
+    if (moment.setting) {
+        text += " at " + settingText(*moment.setting);
+        attributes += " data-rate=\"" + compactNumber(moment.setting->rate) + "\" data-buffer=\"" +
+                      std::to_string(moment.setting->buffer) + "\"";
+    }
+    const char* started = moment.setting ? "that setting" : "the driver";
+    if (moment.seconds) {
+        text += ", " + fixedNumber(*moment.seconds, 2) + " s after " + started + " started";
+        attributes += " data-seconds=\"" + compactNumber(*moment.seconds, 6) + "\"";
+    } else {
+        text += moment.setting ? ", before that setting started" : " before the driver was started";
+    }
+    if (moment.switchesCounted && moment.countedAtSeconds) {
+        const uint64_t count = *moment.switchesCounted;
+        text += "; " + (count == 0 ? std::string("no switch") : std::to_string(count)) +
+                (count == 1   ? " switch"
+                 : count == 0 ? ""
+                              : " switches") +
+                " had been counted by " + fixedNumber(*moment.countedAtSeconds, 2) + " s";
+        attributes += " data-switches=\"" + std::to_string(count) + "\"";
+    }
+    return "<p class=\"failure-moment\"" + attributes + ">" + escapeMarkup(text) + ".</p>";
 }
 
 std::string verdictSection(const ReportData& data) {
@@ -91,6 +108,7 @@ std::string verdictSection(const ReportData& data) {
             out += "<li>" + escapeMarkup(reason) + "</li>";
         out += "</ul>";
     }
+    if (data.failureAt) out += failureMomentLine(*data.failureAt);
     return out + "</section>";
 }
 
@@ -107,7 +125,7 @@ std::string channelsTable(const std::vector<ChannelFacts>& channels) {
     std::string out = "<h3>Channels</h3><table class=\"channels\"><thead><tr><th>Channel</th><th>Name</th>"
                       "<th>Sample type</th><th>Group</th><th>Active</th></tr></thead><tbody>";
     for (const ChannelFacts& channel : channels)
-        out += std::string("<tr><td>") + (channel.input ? "In " : "Out ") + std::to_string(channel.index) +
+        out += std::string("<tr><td>") + (channel.input ? "In " : "Out ") + std::to_string(channel.number) +
                "</td><td>" + escapeMarkup(channel.name) + "</td><td>" + escapeMarkup(channel.sampleType) +
                "</td><td class=\"number\">" + std::to_string(channel.group) + "</td><td>" +
                (channel.active ? "yes" : "no") + "</td></tr>";
@@ -115,6 +133,14 @@ std::string channelsTable(const std::vector<ChannelFacts>& channels) {
 }
 
 } // namespace
+
+std::string settingText(const SweepSetting& setting) {
+    std::string text = "setting ";
+    if (setting.number > 0 && setting.count > 0)
+        text += std::to_string(setting.number) + " of " + std::to_string(setting.count) + " (";
+    text += compactNumber(setting.rate) + " Hz, " + std::to_string(setting.buffer) + " samples";
+    return setting.number > 0 && setting.count > 0 ? text + ")" : text;
+}
 
 std::string plotFigure(const std::string& title, const SvgPlot& plot, const std::string& caption) {
     return "<figure class=\"plot-figure\"><h3>" + escapeMarkup(title) + "</h3>" + plot.svg() +
@@ -164,32 +190,6 @@ std::string driverSection(const ReportData& data) {
     return out + channelsTable(data.channels) + "</section>";
 }
 
-std::string conformanceSection(const std::vector<ConformanceDriver>& drivers) {
-    if (drivers.empty()) return "";
-    std::string out = "<section id=\"conformance\"><h2>Conformance checks</h2>";
-    for (const ConformanceDriver& driver : drivers) {
-        size_t counts[4] = {};
-        for (const ConformanceCheck& check : driver.checks)
-            ++counts[size_t(check.result)];
-        out += "<h3>" + escapeMarkup(driver.driver) + "</h3><p>" + std::to_string(counts[0]) + " passed, " +
-               std::to_string(counts[1]) + " failed, " + std::to_string(counts[2]) + " warned, " +
-               std::to_string(counts[3]) + " skipped.</p>";
-        out +=
-            "<table class=\"conformance\" data-driver=\"" + escapeMarkup(driver.driver) +
-            "\"><thead><tr><th>Check</th><th>Result</th><th>Detail</th><th>Time (s)</th></tr></thead><tbody>";
-        for (const ConformanceCheck& check : driver.checks) {
-            const char* result = checkResultName(check.result);
-            out += "<tr data-check=\"" + escapeMarkup(check.id) + "\" data-result=\"" + result +
-                   "\"><td><code>" + escapeMarkup(check.id) + "</code></td><td class=\"check " + result +
-                   "\">" + checkSymbol(check.result) + " " + result + "</td><td>" +
-                   escapeMarkup(check.detail) + "</td><td class=\"number\">" + fixedNumber(check.seconds, 3) +
-                   "</td></tr>";
-        }
-        out += "</tbody></table>";
-    }
-    return out + "</section>";
-}
-
 std::string renderHtmlReport(const ReportData& data) {
     std::string title = "echoprobe report";
     if (data.driver) title += ": " + data.driver->description;
@@ -198,9 +198,11 @@ std::string renderHtmlReport(const ReportData& data) {
                        escapeMarkup(title) + "</title><style>" + styleSheet + "</style></head><body>\n";
     page += headerSection(data);
     page += driverSection(data);
-    if (data.timing) page += timingSection(*data.timing);
-    if (data.latency) page += latencySection(*data.latency);
-    page += sweepSection(data.sweep);
+    if (data.probe) page += probeSection(*data.probe);
+    if (data.timing) page += timingSection(data);
+    if (data.latency) page += latencySection(*data.latency, data.runSeconds);
+    page += sweepSection(data.sweep, data.failureAt ? data.failureAt->setting : std::nullopt,
+                         data.reasons.empty() ? std::string() : data.reasons.front());
     page += conformanceSection(data.conformance);
     page += "<footer>Written by echoprobe";
     if (!data.tool.version.empty()) page += " " + escapeMarkup(data.tool.version);

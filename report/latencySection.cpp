@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 
 #include "report/axisTicks.h"
 #include "report/markup.h"
@@ -83,7 +84,7 @@ std::string correlationPlot(const LatencyData& latency) {
         "dashed line is the lag found between the samples.");
 }
 
-std::string roundTripPlot(const LatencyData& latency) {
+std::string roundTripPlot(const LatencyData& latency, const std::optional<double>& runSeconds) {
     if (latency.bursts.empty()) return "";
     std::vector<Point> points;
     double low = double(latency.reportedSamples), high = double(latency.reportedSamples), end = 0;
@@ -94,7 +95,9 @@ std::string roundTripPlot(const LatencyData& latency) {
         end = std::max(end, burst.t);
     }
     std::stable_sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.x < b.x; });
-    const TickedRange xRange = linearRange(0, std::max(end, 1.0), 10);
+    // Over the whole run where its length is known; the bursts go on to its end.
+    const TickedRange xRange =
+        exactRange(0, std::max(runSeconds && *runSeconds > end ? *runSeconds : end, 1.0), 10);
     const TickedRange yRange = linearRange(low, high, 6, 0.05);
     const auto [fewest, most] =
         std::minmax_element(latency.bursts.begin(), latency.bursts.end(),
@@ -148,7 +151,8 @@ std::string glitchPlot(const GlitchSnapshot& snapshot, size_t number) {
     SvgPlot plot(name, title, description, axisFromRange(xRange, "Input position", "samples"),
                  axisFromRange(yRange, "Sample value", "full scale"));
     const int columns = SvgPlot::columns();
-    plot.line(decimateMinMax(expected, xRange.min, xRange.max, columns), Colour::blue, "expected", true);
+    plot.line(decimateMinMax(expected, xRange.min, xRange.max, columns), Colour::blue, "expected",
+              Dash::dashed);
     plot.line(decimateMinMax(recorded, xRange.min, xRange.max, columns), Colour::vermillion, "recorded");
     const int64_t offset = snapshot.position - snapshot.windowStart;
     if (offset >= 0 && size_t(offset) < snapshot.recorded.size())
@@ -164,9 +168,9 @@ std::string glitchPlot(const GlitchSnapshot& snapshot, size_t number) {
 
 } // namespace
 
-std::string latencySection(const LatencyData& latency) {
+std::string latencySection(const LatencyData& latency, const std::optional<double>& runSeconds) {
     std::string out = "<section id=\"latency\"><h2>Round trip through the loopback</h2>" +
-                      figuresTable(latency) + correlationPlot(latency) + roundTripPlot(latency);
+                      figuresTable(latency) + correlationPlot(latency) + roundTripPlot(latency, runSeconds);
     for (size_t i = 0; i < latency.glitchSnapshots.size() && i < glitchPlots; ++i)
         out += glitchPlot(latency.glitchSnapshots[i], i + 1);
     if (latency.glitchSnapshots.size() > glitchPlots)

@@ -128,7 +128,10 @@ std::string fixedNumber(double value, int decimals) {
     if (!std::isfinite(value)) return nonFinite(value);
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.*f", decimals < 0 ? 0 : decimals, value);
-    return buffer;
+    std::string text = buffer;
+    // A value that rounds to zero is written without a sign: "0.00", never "-0.00".
+    if (text[0] == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
+    return text;
 }
 
 std::string pixel(double value) {

@@ -16,7 +16,8 @@ std::string escapeMarkup(std::string_view text);
 // Not a number and infinities are written as "nan", "inf" and "-inf".
 std::string compactNumber(double value, int significant = 9);
 
-// A number with exactly `decimals` digits after the point: "14.500".
+// A number with exactly `decimals` digits after the point: "14.500"; one that rounds to
+// zero has no sign ("0.00" for -0.001).
 std::string fixedNumber(double value, int decimals);
 
 // A pixel coordinate: at most one decimal, no trailing zero.

@@ -58,6 +58,12 @@ const char* eventKindName(EventKind kind) {
     return "gap";
 }
 
+std::optional<EventKind> eventKindNamed(const std::string& name) {
+    for (size_t k = 0; k < eventKindCount; ++k)
+        if (name == eventKindName(EventKind(k))) return EventKind(k);
+    return std::nullopt;
+}
+
 const char* eventKindLabel(EventKind kind) {
     switch (kind) {
     case EventKind::gap:

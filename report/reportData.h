@@ -10,6 +10,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace report {
@@ -39,7 +40,7 @@ struct DriverFigures {
 };
 
 struct ChannelFacts {
-    int32_t index = 0; // number within its direction
+    int32_t number = 0; // number within its direction, from 1 as the tool names channels everywhere
     bool input = true;
     std::string name;
     std::string sampleType; // the sample format as the console names it
@@ -145,8 +146,51 @@ struct SweepRow {
     uint64_t switches = 0, expectedSwitches = 0, lateSwitches = 0;
     double longestIntervalUs = 0;
     double hostLoad = 0; // 0.01 = 1 %
-    Outcome verdict = Outcome::pass;
+    // The setting's verdict; none for a setting the driver refused, which did not run.
+    std::optional<Outcome> verdict = Outcome::pass;
     std::vector<std::string> reasons;
+};
+
+// Where a setting stands in its sweep: "setting 2 of 8".
+struct SweepSetting {
+    double rate = 0;
+    int32_t buffer = 0;
+    int32_t number = 0, count = 0; // from 1; 0 when not known
+};
+
+// When a run that crashed or hung ended, as its supervising parent saw it.
+struct FailureMoment {
+    // Seconds from the driver's start (in a sweep: the start of the setting that ran)
+    // to the end; missing when the driver had not been started.
+    std::optional<double> seconds;
+    // The switches the run had counted, and when it had counted them (the run counts
+    // ten times a second: those of the last moments before the end are not among them).
+    std::optional<uint64_t> switchesCounted;
+    std::optional<double> countedAtSeconds;
+    std::optional<SweepSetting> setting; // the sweep's setting that was running
+};
+
+// What /probe found the driver supports.
+struct ProbeClock {
+    int32_t index = 0;
+    std::string name;
+    int32_t channel = -1, group = -1;
+    bool current = false;
+};
+struct ProbeFacts {
+    std::vector<std::pair<double, bool>> rates; // every standard rate, ascending: can the driver run at it
+    std::optional<std::vector<ProbeClock>> clocks;
+    // The buffer sizes: missing when the driver did not say.
+    struct Sizes {
+        int32_t min = 0, max = 0, preferred = 0, granularity = 0;
+        std::string legal; // "32, 64, 128" or the rule when there are many
+        uint64_t legalCount = 0;
+        std::optional<bool> createdMin, createdMax; // createBuffers took the smallest / largest
+    };
+    std::optional<Sizes> sizes;
+    std::vector<std::pair<std::string, bool>> future;            // optional features: answered or not
+    std::vector<std::pair<std::string, uint64_t>> messagesAsked; // what the driver asked the host
+    std::optional<bool> outputReady;
 };
 
 enum class CheckResult { pass, fail, warn, skip };
@@ -156,11 +200,16 @@ struct ConformanceCheck {
     CheckResult result = CheckResult::pass;
     std::string detail;
     double seconds = 0;
+    std::vector<std::string> faults; // every fault the check saw, first first (may be empty)
 };
 
 struct ConformanceDriver {
     std::string driver; // how the report names the driver
     std::vector<ConformanceCheck> checks;
+    // Set for the suite over every driver: its place in the list, and why it could not
+    // be created when it could not.
+    std::optional<int32_t> index;
+    std::optional<std::string> failure;
 };
 
 struct ReportData {
@@ -171,15 +220,22 @@ struct ReportData {
     std::optional<Outcome> verdict;
     std::vector<std::string> reasons;
     std::vector<SummaryLine> summary;
+    std::optional<double> runSeconds; // the run's length, where the time axes end
+    // Whether the machine probe could resolve the machine's stalls; missing when not known.
+    std::optional<bool> machineProbed;
+    std::optional<FailureMoment> failureAt; // a run that crashed or hung
     std::optional<TimingData> timing;
     std::optional<LatencyData> latency;
     std::vector<SweepRow> sweep;
+    std::optional<ProbeFacts> probe;
     std::vector<ConformanceDriver> conformance;
 };
 
 // The words the report and its data attributes use: "pass", "late-switch", "warn".
 const char* outcomeName(Outcome outcome);
 const char* eventKindName(EventKind kind);
+// The kind of that name; missing for a name that is none.
+std::optional<EventKind> eventKindNamed(const std::string& name);
 const char* checkResultName(CheckResult result);
 
 } // namespace report

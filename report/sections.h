@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,14 +20,25 @@ std::string plotFigure(const std::string& title, const SvgPlot& plot, const std:
 Colour eventColour(EventKind kind);
 Shape eventShape(EventKind kind);
 const char* eventKindLabel(EventKind kind);
+// "setting 2 of 8 (48000 Hz, 256 samples)".
+std::string settingText(const SweepSetting& setting);
+
 // "1 gap", "3 late switches".
 std::string countedEvents(uint64_t count, EventKind kind);
 
 std::string headerSection(const ReportData& data);
 std::string driverSection(const ReportData& data);
-std::string timingSection(const TimingData& timing);
-std::string latencySection(const LatencyData& latency);
-std::string sweepSection(const std::vector<SweepRow>& rows);
+// The run's timing plots and events: data.timing, over the run's length where it is
+// known, without the machine's stalls where the probe could not resolve them, and up
+// to where a run that crashed or hung ended.
+std::string timingSection(const ReportData& data);
+// The time axis ends at the run's length where it is known.
+std::string latencySection(const LatencyData& latency, const std::optional<double>& runSeconds);
+// A sweep's rows; `crashed`: the setting that was running when the run crashed or hung
+// (it has no row), with the line that says so.
+std::string sweepSection(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed = {},
+                         const std::string& crashLine = {});
+std::string probeSection(const ProbeFacts& probe);
 std::string conformanceSection(const std::vector<ConformanceDriver>& drivers);
 
 } // namespace report

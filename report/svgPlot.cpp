@@ -18,6 +18,7 @@ Axis axisFromRange(const TickedRange& range, std::string label, std::string unit
     axis.ticks = range.ticks;
     axis.step = range.step;
     axis.scale = scale;
+    axis.compactLabels = scale == Scale::log;
     return axis;
 }
 
@@ -58,16 +59,35 @@ bool strokedShape(Shape shape) {
     return shape == Shape::cross || shape == Shape::plus;
 }
 
-std::string shapeElement(Shape shape, Colour colour, double x, double y, const std::string& extra) {
+const char* dashArray(Dash dash) {
+    switch (dash) {
+    case Dash::solid:
+        return "";
+    case Dash::dashed:
+        return "5 3";
+    case Dash::dotted:
+        return "1.5 3";
+    case Dash::dashDotted:
+        return "7 3 1.5 3";
+    }
+    return "";
+}
+
+std::string shapeElement(Shape shape, Colour colour, double x, double y, const std::string& extra,
+                         bool hollow = false, double size = 1) {
     std::string out = "<path";
     out += extra;
-    out += " transform=\"translate(" + pixel(x) + "," + pixel(y) + ")\" d=\"";
+    out += " transform=\"translate(" + pixel(x) + "," + pixel(y) + ")";
+    if (size != 1) out += " scale(" + pixel(size) + ")";
+    out += "\" d=\"";
     out += shapePath(shape);
     out += "\"";
-    if (strokedShape(shape)) {
+    if (strokedShape(shape) || hollow) {
         out += " fill=\"none\" stroke=\"";
         out += colourCode(colour);
-        out += "\" stroke-width=\"2\"";
+        out += "\" stroke-width=\"";
+        out += pixel((strokedShape(shape) ? 2 : 1.6) / size);
+        out += "\"";
     } else {
         out += " fill=\"";
         out += colourCode(colour);
@@ -131,12 +151,12 @@ void SvgPlot::band(std::vector<RangePoint> ranges, Colour colour, std::string le
     layers_.push_back(std::move(layer));
 }
 
-void SvgPlot::line(std::vector<Point> points, Colour colour, std::string legend, bool dashed) {
+void SvgPlot::line(std::vector<Point> points, Colour colour, std::string legend, Dash dash) {
     Layer layer;
     layer.kind = LayerKind::line;
     layer.colour = colour;
     layer.legend = std::move(legend);
-    layer.dashed = dashed;
+    layer.dash = dash;
     layer.points = std::move(points);
     layers_.push_back(std::move(layer));
 }
@@ -150,13 +170,16 @@ void SvgPlot::columnsOf(std::vector<Column> columns, Colour colour, std::string 
     layers_.push_back(std::move(layer));
 }
 
-void SvgPlot::marks(std::vector<Mark> marks, Colour colour, Shape shape, std::string legend, int lane) {
+void SvgPlot::marks(std::vector<Mark> marks, Colour colour, Shape shape, std::string legend, int lane,
+                    bool hollow, double size) {
     Layer layer;
     layer.kind = LayerKind::marks;
     layer.colour = colour;
     layer.shape = shape;
     layer.legend = std::move(legend);
     layer.lane = lane;
+    layer.hollow = hollow;
+    layer.size = size > 0 ? size : 1;
     layer.marks = std::move(marks);
     layers_.push_back(std::move(layer));
 }
@@ -252,7 +275,6 @@ double SvgPlot::toY(const Geometry& g, double y) const {
 
 void SvgPlot::axes(std::string& out, const Geometry& g) const {
     const double bottom = g.top + g.height, right = g.left + g.width;
-    const bool logY = y_.scale == Scale::log;
     out += "<g class=\"axes\" stroke=\"";
     out += axisColour;
     out += "\" shape-rendering=\"crispEdges\"><path fill=\"none\" d=\"M" + pixel(g.left - 0.5) + " " +
@@ -261,12 +283,12 @@ void SvgPlot::axes(std::string& out, const Geometry& g) const {
     for (double tick : x_.ticks) {
         const double px = toX(g, tick);
         out += "<text x=\"" + pixel(px) + "\" y=\"" + pixel(bottom + 16) + "\" text-anchor=\"middle\">" +
-               escapeMarkup(tickLabel(tick, x_.step, x_.scale == Scale::log)) + "</text>";
+               escapeMarkup(tickLabel(tick, x_.step, x_.compactLabels)) + "</text>";
     }
     for (double tick : y_.ticks) {
         const double py = toY(g, tick);
         out += "<text x=\"" + pixel(g.left - 7) + "\" y=\"" + pixel(py + 4) + "\" text-anchor=\"end\">" +
-               escapeMarkup(tickLabel(tick, y_.step, logY)) + "</text>";
+               escapeMarkup(tickLabel(tick, y_.step, y_.compactLabels)) + "</text>";
     }
     out += "</g><g class=\"tick-marks\" stroke=\"";
     out += axisColour;
@@ -303,13 +325,18 @@ void SvgPlot::legend(std::string& out, const Geometry& g) const {
                    (layer.kind == LayerKind::band ? "0.35" : "0.75") + "\"/>";
             break;
         case LayerKind::marks:
-            out += shapeElement(layer.shape, layer.colour, left + legendSwatch / 2, middle, "") + "/>";
+            out += shapeElement(layer.shape, layer.colour, left + legendSwatch / 2, middle, "", layer.hollow,
+                                std::min(layer.size, 1.4)) +
+                   "/>";
             break;
-        default:
+        default: {
+            const char* dash =
+                layer.kind == LayerKind::line ? dashArray(layer.dash) : dashArray(Dash::dashed);
             out += "<path d=\"M" + pixel(left) + " " + pixel(middle) + "h" + pixel(legendSwatch) +
                    "\" stroke=\"" + code + "\" stroke-width=\"2\"" +
-                   (layer.dashed || layer.kind != LayerKind::line ? " stroke-dasharray=\"5 3\"" : "") + "/>";
+                   (*dash != 0 ? std::string(" stroke-dasharray=\"") + dash + "\"" : std::string()) + "/>";
             break;
+        }
         }
         out += "<text x=\"" + pixel(left + legendSwatch + 6) + "\" y=\"" + pixel(middle + 4) + "\">" +
                escapeMarkup(layer.legend) + "</text>";
@@ -392,7 +419,8 @@ std::string SvgPlot::svg() const {
             out += "<path class=\"line\" fill=\"none\" stroke=\"";
             out += code;
             out += "\" stroke-width=\"1.6\" stroke-linejoin=\"round\"";
-            if (layer.dashed) out += " stroke-dasharray=\"5 3\"";
+            if (layer.dash != Dash::solid)
+                out += std::string(" stroke-dasharray=\"") + dashArray(layer.dash) + "\"";
             out += " d=\"" + d + "\"/>";
             break;
         }
@@ -430,7 +458,8 @@ std::string SvgPlot::svg() const {
         for (const Mark& mark : layer.marks) {
             const double py = layer.lane >= 0 ? g.top + laneTop + laneStep * layer.lane : toY(g, mark.y);
             out += shapeElement(layer.shape, layer.colour, toX(g, mark.x), py,
-                                " class=\"mark\"" + (mark.attributes.empty() ? "" : " " + mark.attributes));
+                                " class=\"mark\"" + (mark.attributes.empty() ? "" : " " + mark.attributes),
+                                layer.hollow, layer.size);
             if (mark.tip.empty()) {
                 out += "/>";
             } else {

@@ -25,6 +25,9 @@ enum class Shape { circle, square, triangle, triangleDown, diamond, cross, plus,
 const char* colourCode(Colour colour);
 
 enum class Scale { linear, log };
+// How a line is drawn: lines of several series that lie on top of each other stay
+// apart when their dashes differ.
+enum class Dash { solid, dashed, dotted, dashDotted };
 
 struct Axis {
     std::string label; // "Interval"
@@ -33,9 +36,12 @@ struct Axis {
     std::vector<double> ticks;
     double step = 1; // for the tick labels' decimals
     Scale scale = Scale::linear;
+    // Tick labels of 1000 and more as "1k", "2.5M" (counts on a log axis); sizes such as
+    // 1024 are written whole.
+    bool compactLabels = false;
 };
 
-// An axis over a ticked range.
+// An axis over a ticked range; a log axis writes large labels compactly.
 Axis axisFromRange(const TickedRange& range, std::string label, std::string unit,
                    Scale scale = Scale::linear);
 
@@ -69,11 +75,14 @@ class SvgPlot {
     void describe(std::string description) { description_ = std::move(description); }
 
     void band(std::vector<RangePoint> ranges, Colour colour, std::string legend);
-    void line(std::vector<Point> points, Colour colour, std::string legend, bool dashed = false);
+    void line(std::vector<Point> points, Colour colour, std::string legend, Dash dash = Dash::solid);
     void columnsOf(std::vector<Column> columns, Colour colour, std::string legend);
     // Marks at their points; with lane ≥ 0 the marks stand in that row at the top of the
-    // plot area, whatever their y (events along a time axis).
-    void marks(std::vector<Mark> marks, Colour colour, Shape shape, std::string legend, int lane = -1);
+    // plot area, whatever their y (events along a time axis). Hollow marks are drawn as
+    // outlines, and with sizes of their own (1: the usual) marks of several series at one
+    // point all stay visible.
+    void marks(std::vector<Mark> marks, Colour colour, Shape shape, std::string legend, int lane = -1,
+               bool hollow = false, double size = 1);
     void horizontalRule(double y, Colour colour, std::string legend);
     void verticalRule(double x, Colour colour, std::string legend);
 
@@ -89,7 +98,9 @@ class SvgPlot {
         Colour colour = Colour::black;
         Shape shape = Shape::circle;
         std::string legend;
-        bool dashed = false;
+        Dash dash = Dash::solid;
+        bool hollow = false;
+        double size = 1;
         int lane = -1;
         double value = 0; // of a rule
         std::vector<RangePoint> ranges;

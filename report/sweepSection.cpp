@@ -1,5 +1,12 @@
 // A sweep over rates and buffer sizes: the round trip against the buffer size for each
 // rate, one table row per setting, and the smallest size that passed at each rate.
+//
+// Both axes of the plot are logarithmic in powers of two, so sizes from 32 to 2048
+// stand evenly apart. Rates whose round trips coincide (the same number of samples at
+// every rate) stay apart by their outlined shapes and their lines' dashes. A failed
+// setting is crossed out where it is drawn; a setting with no round trip to draw (the
+// driver refused it, it failed before a burst came back, the run ended in it) has a
+// mark in a row along the top at its size.
 #include <algorithm>
 #include <iterator>
 #include <map>
@@ -17,39 +24,93 @@ constexpr Colour rateColours[] = {Colour::blue,   Colour::vermillion, Colour::gr
                                   Colour::purple, Colour::skyBlue,    Colour::black, Colour::yellow};
 constexpr Shape rateShapes[] = {Shape::circle,       Shape::square, Shape::triangle, Shape::diamond,
                                 Shape::triangleDown, Shape::star,   Shape::cross,    Shape::plus};
+constexpr Dash rateDashes[] = {Dash::solid, Dash::dashed, Dash::dotted, Dash::dashDotted};
+// The marks of the first rates are drawn larger, so that at a point where several
+// rates' round trips coincide each outline stays in sight around the next.
+constexpr double rateMarkSizes[] = {1.9, 1.4, 1.0, 0.75};
 
 std::string rateText(double rate) {
     return compactNumber(rate) + " Hz";
 }
 
-std::string roundTripPlot(const std::vector<SweepRow>& rows) {
+// The word of a row's verdict column: "refused" for a setting the driver did not take.
+std::string verdictWord(const SweepRow& row) {
+    if (!row.accepted) return "refused";
+    return row.verdict ? outcomeName(*row.verdict) : "none";
+}
+
+std::string settingAttributes(double rate, int32_t buffer) {
+    return "data-rate=\"" + compactNumber(rate) + "\" data-buffer=\"" + std::to_string(buffer) + "\"";
+}
+
+// The marks in the row along the top: settings with no round trip to draw.
+struct UnplottedKind {
+    const char* kind;
+    const char* legend;
+    Colour colour;
+    Shape shape;
+};
+constexpr UnplottedKind refusedKind{"refused", "refused", Colour::grey, Shape::square};
+constexpr UnplottedKind failedKind{"failed", "failed, no round trip", Colour::vermillion, Shape::cross};
+constexpr UnplottedKind crashedKind{"crashed", "the run ended here", Colour::black, Shape::star};
+
+Mark unplottedMark(double rate, int32_t buffer, const char* kind, const std::string& what) {
+    return {double(buffer), 0, std::string("data-kind=\"") + kind + "\" " + settingAttributes(rate, buffer),
+            rateText(rate) + ", " + std::to_string(buffer) + " samples: " + what};
+}
+
+std::string roundTripPlot(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed) {
     std::map<double, std::vector<const SweepRow*>> byRate;
     double low = 0, high = 0, smallest = 0, largest = 0;
     bool any = false;
+    const auto widen = [&](double buffer) {
+        smallest = std::min(smallest, buffer);
+        largest = std::max(largest, buffer);
+    };
     for (const SweepRow& row : rows) {
         if (!row.accepted || !row.roundTripSamples) continue;
         byRate[row.rate].push_back(&row);
-        const double buffer = double(row.buffer);
         if (!any) {
             low = high = *row.roundTripSamples;
-            smallest = largest = buffer;
+            smallest = largest = double(row.buffer);
             any = true;
         }
         low = std::min(low, *row.roundTripSamples);
         high = std::max(high, *row.roundTripSamples);
-        smallest = std::min(smallest, buffer);
-        largest = std::max(largest, buffer);
+        widen(double(row.buffer));
     }
     if (!any) return "";
-    const TickedRange xRange = linearRange(std::min(0.0, smallest), largest * 1.04, 8);
-    const TickedRange yRange = linearRange(std::min(0.0, low), high * 1.04, 6);
-    Axis x{"Buffer size", "samples", xRange.min, xRange.max, xRange.ticks, xRange.step, Scale::linear};
-    Axis y{"Measured round trip", "samples",   yRange.min,   yRange.max,
-           yRange.ticks,          yRange.step, Scale::linear};
 
-    std::string description = "Measured round trip against buffer size";
+    // The settings with nothing to draw at a round trip, by kind.
+    std::vector<Mark> refused, failed, ended;
+    for (const SweepRow& row : rows) {
+        if (row.buffer <= 0 || (row.accepted && row.roundTripSamples)) continue;
+        widen(double(row.buffer));
+        if (!row.accepted)
+            refused.push_back(
+                unplottedMark(row.rate, row.buffer, refusedKind.kind, "refused: " + row.refusal));
+        else if (row.verdict == Outcome::fail)
+            failed.push_back(
+                unplottedMark(row.rate, row.buffer, failedKind.kind,
+                              "failed" + (row.reasons.empty() ? "" : ": " + row.reasons.front())));
+    }
+    if (crashed && crashed->buffer > 0) {
+        widen(double(crashed->buffer));
+        ended.push_back(
+            unplottedMark(crashed->rate, crashed->buffer, crashedKind.kind, "the run ended here"));
+    }
+
+    const TickedRange xRange = powerOfTwoRange(smallest, largest);
+    // Room above the highest round trip for the row of marks along the top.
+    const TickedRange yRange = powerOfTwoRange(low * 0.85, high * 1.25);
+    Axis x = axisFromRange(xRange, "Buffer size", "samples", Scale::log);
+    Axis y = axisFromRange(yRange, "Measured round trip", "samples", Scale::log);
+    x.compactLabels = y.compactLabels = false;
+
+    std::string description = "Measured round trip against buffer size, both on logarithmic scales";
     size_t index = 0;
     SvgPlot plot("sweep-round-trip", "Round trip against buffer size", "", x, y);
+    std::vector<Mark> crossed;
     for (auto& [rate, settings] : byRate) {
         std::sort(settings.begin(), settings.end(),
                   [](const SweepRow* a, const SweepRow* b) { return a->buffer < b->buffer; });
@@ -57,69 +118,107 @@ std::string roundTripPlot(const std::vector<SweepRow>& rows) {
         std::vector<Mark> marks;
         description += std::string(index == 0 ? ": " : "; ") + "at " + rateText(rate);
         for (const SweepRow* row : settings) {
+            const std::string word = verdictWord(*row);
+            const std::string where = settingAttributes(rate, row->buffer) + " data-round-trip=\"" +
+                                      compactNumber(*row->roundTripSamples) + "\"";
+            const std::string tip = rateText(rate) + ", " + std::to_string(row->buffer) +
+                                    " samples: round trip " + compactNumber(*row->roundTripSamples) +
+                                    " samples, " + word;
             line.push_back({double(row->buffer), *row->roundTripSamples});
             marks.push_back(
-                {double(row->buffer), *row->roundTripSamples,
-                 "data-rate=\"" + compactNumber(rate) + "\" data-buffer=\"" + std::to_string(row->buffer) +
-                     "\" data-round-trip=\"" + compactNumber(*row->roundTripSamples) + "\" data-verdict=\"" +
-                     outcomeName(row->verdict) + "\"",
-                 rateText(rate) + ", " + std::to_string(row->buffer) + " samples: round trip " +
-                     compactNumber(*row->roundTripSamples) + " samples, " + outcomeName(row->verdict)});
-            description += " " + std::to_string(row->buffer) + " → " + compactNumber(*row->roundTripSamples);
+                {double(row->buffer), *row->roundTripSamples, where + " data-verdict=\"" + word + "\"", tip});
+            if (row->verdict == Outcome::fail)
+                crossed.push_back({double(row->buffer), *row->roundTripSamples,
+                                   std::string("data-kind=\"") + failedKind.kind + "\" " + where, tip});
+            description += " " + std::to_string(row->buffer) + " → " + compactNumber(*row->roundTripSamples) +
+                           (row->verdict == Outcome::fail ? " (failed)" : "");
         }
         const Colour colour = rateColours[index % std::size(rateColours)];
-        plot.line(std::move(line), colour, "");
-        plot.marks(std::move(marks), colour, rateShapes[index % std::size(rateShapes)], rateText(rate));
+        plot.line(std::move(line), colour, "", rateDashes[index % std::size(rateDashes)]);
+        plot.marks(std::move(marks), colour, rateShapes[index % std::size(rateShapes)], rateText(rate), -1,
+                   true, rateMarkSizes[std::min(index, std::size(rateMarkSizes) - 1)]);
         ++index;
     }
-    plot.describe(description + " (samples).");
+    description += " (samples).";
+    if (!crossed.empty()) {
+        description += " " + std::to_string(crossed.size()) +
+                       (crossed.size() == 1 ? " setting" : " settings") + " failed.";
+        plot.marks(std::move(crossed), Colour::vermillion, Shape::cross, "failed");
+    }
+    int lane = 0;
+    for (auto [kind, marks] : {std::pair{&refusedKind, &refused}, std::pair{&failedKind, &failed},
+                               std::pair{&crashedKind, &ended}}) {
+        if (marks->empty()) continue;
+        description += " " + std::string(kind->legend) + ": " + std::to_string(marks->size()) +
+                       (marks->size() == 1 ? " setting" : " settings") + ", marked along the top.";
+        plot.marks(std::move(*marks), kind->colour, kind->shape, kind->legend, lane++);
+    }
+    plot.describe(description);
     return plotFigure(
         "Round trip against buffer size", plot,
-        "One line per rate, one mark per setting that ran with a loopback. A driver with a fixed "
-        "number of buffers in flight gives straight lines; a setting that bends the line added "
-        "or dropped a buffer of its own.");
+        "One line per rate, one outlined mark per setting that ran with a loopback; both axes double "
+        "at every grid line. A driver with a fixed number of buffers in flight gives lines that rise "
+        "evenly with the size; a setting that bends its line added or dropped a buffer of its own. "
+        "A cross marks a setting that failed; the marks along the top are settings with no round "
+        "trip to draw.");
 }
 
 std::string optionalSamples(const std::optional<double>& value) {
     return value ? compactNumber(*value) : std::string("–");
 }
 
-std::string sweepTable(const std::vector<SweepRow>& rows) {
+// The verdict and its reasons, in a cell of a few lines that scrolls for the rest.
+std::string verdictCell(const std::string& word, const std::string& cssWord,
+                        const std::vector<std::string>& reasons) {
+    std::string text = word;
+    for (size_t i = 0; i < reasons.size(); ++i)
+        text += (i ? ", " : ": ") + reasons[i];
+    return "<td class=\"verdict-cell " + cssWord + "\"><div class=\"cell-scroll\" tabindex=\"0\" title=\"" +
+           escapeMarkup(text) + "\">" + escapeMarkup(text) + "</div></td>";
+}
+
+std::string sweepTable(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed,
+                       const std::string& crashLine) {
     std::string out =
         "<table class=\"sweep\"><thead><tr><th>Rate (Hz)</th><th>Buffer</th><th>Reported in + out</th>"
-        "<th>Round trip</th><th>Unreported</th><th>Switches / expected</th><th>Late</th>"
+        "<th>Round trip</th><th>Left out</th><th>Switches / expected</th><th>Late</th>"
         "<th>Longest interval (µs)</th><th>Host load</th><th>Verdict</th></tr></thead><tbody>";
     for (const SweepRow& row : rows) {
-        out += "<tr data-rate=\"" + compactNumber(row.rate) + "\" data-buffer=\"" +
-               std::to_string(row.buffer) + "\"";
+        const std::string word = verdictWord(row);
+        out += "<tr " + settingAttributes(row.rate, row.buffer);
         if (row.accepted && row.roundTripSamples)
             out += " data-round-trip=\"" + compactNumber(*row.roundTripSamples) + "\"";
         out += " data-accepted=\"" + std::string(row.accepted ? "true" : "false") + "\" data-verdict=\"" +
-               outcomeName(row.verdict) + "\">";
+               word + "\">";
         out += "<td class=\"number\">" + compactNumber(row.rate) + "</td><td class=\"number\">" +
                std::to_string(row.buffer) + "</td>";
         if (!row.accepted) {
-            out += "<td colspan=\"7\" class=\"refused\">refused: " + escapeMarkup(row.refusal) + "</td>";
-        } else {
-            out += "<td class=\"number\">" + std::to_string(row.inputLatency) + " + " +
-                   std::to_string(row.outputLatency) + "</td><td class=\"number\" data-key=\"round-trip\">" +
-                   optionalSamples(row.roundTripSamples) +
-                   (row.roundTripMs ? " (" + fixedNumber(*row.roundTripMs, 3) + " ms)" : std::string()) +
-                   "</td><td class=\"number\">" + optionalSamples(row.unreportedSamples) +
-                   "</td><td class=\"number\">" + std::to_string(row.switches) + " / " +
-                   std::to_string(row.expectedSwitches) + "</td><td class=\"number\">" +
-                   std::to_string(row.lateSwitches) + "</td><td class=\"number\">" +
-                   fixedNumber(row.longestIntervalUs, 1) + "</td><td class=\"number\">" +
-                   fixedNumber(row.hostLoad * 100, 2) + " %</td>";
+            out += "<td colspan=\"7\" class=\"refused\">not run: the driver refused the setting</td>";
+            out += verdictCell(word, "refused", {row.refusal});
+            out += "</tr>";
+            continue;
         }
-        out += std::string("<td class=\"verdict-cell ") + outcomeName(row.verdict) + "\">" +
-               outcomeName(row.verdict);
-        if (!row.reasons.empty()) {
-            out += ": ";
-            for (size_t i = 0; i < row.reasons.size(); ++i)
-                out += (i ? ", " : "") + escapeMarkup(row.reasons[i]);
-        }
-        out += "</td></tr>";
+        out += "<td class=\"number\">" + std::to_string(row.inputLatency) + " + " +
+               std::to_string(row.outputLatency) + "</td><td class=\"number\" data-key=\"round-trip\">" +
+               optionalSamples(row.roundTripSamples) +
+               (row.roundTripMs ? " (" + fixedNumber(*row.roundTripMs, 3) + " ms)" : std::string()) +
+               "</td><td class=\"number\">" + optionalSamples(row.unreportedSamples) +
+               "</td><td class=\"number\">" + std::to_string(row.switches) + " / " +
+               std::to_string(row.expectedSwitches) + "</td><td class=\"number\">" +
+               std::to_string(row.lateSwitches) + "</td><td class=\"number\">" +
+               fixedNumber(row.longestIntervalUs, 1) + "</td><td class=\"number\">" +
+               fixedNumber(row.hostLoad * 100, 2) + " %</td>";
+        out += verdictCell(word, word, row.reasons) + "</tr>";
+    }
+    if (crashed) {
+        out += "<tr " + settingAttributes(crashed->rate, crashed->buffer) +
+               " data-accepted=\"true\" data-verdict=\"fail\" data-crashed=\"true\"><td class=\"number\">" +
+               compactNumber(crashed->rate) + "</td><td class=\"number\">" + std::to_string(crashed->buffer) +
+               "</td><td colspan=\"7\" class=\"refused\">the run ended in this setting</td>" +
+               verdictCell("fail", "fail",
+                           crashLine.empty() ? std::vector<std::string>{}
+                                             : std::vector<std::string>{crashLine}) +
+               "</tr>";
     }
     return out + "</tbody></table>";
 }
@@ -145,10 +244,11 @@ std::string smallestPassing(const std::vector<SweepRow>& rows) {
 
 } // namespace
 
-std::string sweepSection(const std::vector<SweepRow>& rows) {
-    if (rows.empty()) return "";
-    return "<section id=\"sweep\"><h2>Sweep over rates and buffer sizes</h2>" + roundTripPlot(rows) +
-           sweepTable(rows) + smallestPassing(rows) + "</section>";
+std::string sweepSection(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed,
+                         const std::string& crashLine) {
+    if (rows.empty() && !crashed) return "";
+    return "<section id=\"sweep\"><h2>Sweep over rates and buffer sizes</h2>" + roundTripPlot(rows, crashed) +
+           sweepTable(rows, crashed, crashLine) + (rows.empty() ? "" : smallestPassing(rows)) + "</section>";
 }
 
 } // namespace report

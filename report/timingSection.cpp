@@ -1,8 +1,11 @@
 // The callback timing of a run: the histogram of intervals, the intervals over time with
-// every event marked at its time, and the host's time per switch against the period.
+// every event marked at its time, and the host's time per switch against the period. The
+// time axes end where the run ended; the machine's stalls are left out where the probe
+// could not resolve them.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 
 #include "report/axisTicks.h"
 #include "report/markup.h"
@@ -17,12 +20,36 @@ constexpr double eventMergePixels = 8;
 // Rows of the event table; the totals count every event.
 constexpr size_t eventTableRows = 40;
 
-double runEnd(const TimingData& timing) {
+// How the section shows the run: up to where, with or without the machine's stalls, and
+// where a run that crashed or hung ended.
+struct View {
     double end = 0;
-    if (!timing.timeline.empty()) end = timing.timeline.back().t + timing.binSeconds;
-    for (const TimingEvent& event : timing.events)
-        end = std::max(end, event.t);
-    return end;
+    bool stallsShown = true;
+    std::optional<double> failedAt;
+
+    bool shows(const TimingEvent& event) const {
+        return stallsShown || event.kind != EventKind::machineStall;
+    }
+    uint64_t total(const TimingData& timing, EventKind kind) const {
+        return kind == EventKind::machineStall && !stallsShown ? 0 : timing.eventTotals[size_t(kind)];
+    }
+};
+
+View viewOf(const ReportData& data) {
+    const TimingData& timing = *data.timing;
+    View view;
+    // The run's length where it is known; else as far as its data reaches.
+    if (data.runSeconds && *data.runSeconds > 0) {
+        view.end = *data.runSeconds;
+    } else {
+        if (!timing.timeline.empty()) view.end = timing.timeline.back().t + timing.binSeconds;
+        for (const TimingEvent& event : timing.events)
+            view.end = std::max(view.end, event.t);
+    }
+    view.end = std::max(view.end, timing.binSeconds);
+    view.stallsShown = data.machineProbed.value_or(true);
+    if (data.failureAt) view.failedAt = data.failureAt->seconds;
+    return view;
 }
 
 // The top of an axis of intervals: above the late threshold, but a stall of seconds
@@ -142,7 +169,8 @@ std::vector<Mark> eventMarks(const std::vector<const TimingEvent*>& events, doub
     return marks;
 }
 
-std::string intervalTimeline(const TimingData& timing, double end) {
+std::string intervalTimeline(const TimingData& timing, const View& view) {
+    const double end = view.end;
     std::vector<RangePoint> ranges;
     std::vector<Point> means;
     double largest = 0;
@@ -155,7 +183,7 @@ std::string intervalTimeline(const TimingData& timing, double end) {
     }
     if (ranges.empty() && timing.events.empty()) return "";
 
-    const TickedRange xRange = linearRange(0, std::max(end, timing.binSeconds), 10);
+    const TickedRange xRange = exactRange(0, end, 10);
     const double top = intervalAxisTop(timing, largest);
     const TickedRange yRange = linearRange(0, top, 6);
     std::string description = "Callback intervals over " + compactNumber(end, 4) +
@@ -172,6 +200,7 @@ std::string intervalTimeline(const TimingData& timing, double end) {
     if (timing.periodUs > 0) plot.horizontalRule(timing.periodUs, Colour::black, "period");
     if (timing.lateThresholdUs > 0)
         plot.horizontalRule(timing.lateThresholdUs, Colour::vermillion, "late threshold");
+    if (view.failedAt) plot.verticalRule(*view.failedAt, Colour::purple, "the run ended");
 
     int lane = 0;
     std::string marked;
@@ -179,11 +208,11 @@ std::string intervalTimeline(const TimingData& timing, double end) {
         const EventKind kind = EventKind(k);
         std::vector<const TimingEvent*> ofKind;
         for (const TimingEvent& event : timing.events)
-            if (event.kind == kind) ofKind.push_back(&event);
+            if (event.kind == kind && view.shows(event)) ofKind.push_back(&event);
         if (ofKind.empty()) continue;
         std::stable_sort(ofKind.begin(), ofKind.end(),
                          [](const TimingEvent* a, const TimingEvent* b) { return a->t < b->t; });
-        const uint64_t total = std::max<uint64_t>(timing.eventTotals[k], ofKind.size());
+        const uint64_t total = std::max<uint64_t>(view.total(timing, kind), ofKind.size());
         plot.marks(eventMarks(ofKind, xRange.min, xRange.max, columns * 2.0), eventColour(kind),
                    eventShape(kind), std::string(eventKindLabel(kind)) + " (" + std::to_string(total) + ")",
                    lane++);
@@ -198,7 +227,8 @@ std::string intervalTimeline(const TimingData& timing, double end) {
                       "late switch. Marks along the top show where each event happened.");
 }
 
-std::string hostTime(const TimingData& timing, double end) {
+std::string hostTime(const TimingData& timing, const View& view) {
+    const double end = view.end;
     std::vector<Point> means, maxima;
     double lowest = 0, largest = 0;
     for (const TimelineBin& bin : timing.timeline) {
@@ -210,7 +240,7 @@ std::string hostTime(const TimingData& timing, double end) {
         largest = std::max(largest, bin.hostMaxUs);
     }
     if (means.empty()) return "";
-    const TickedRange xRange = linearRange(0, std::max(end, timing.binSeconds), 10);
+    const TickedRange xRange = exactRange(0, end, 10);
     const TickedRange yRange = logRange(lowest > 0 ? lowest : 1, std::max(largest, timing.periodUs) * 1.01);
     const std::string description =
         "Host time per buffer switch over " + compactNumber(end, 4) + " s, mean and maximum of every " +
@@ -222,34 +252,59 @@ std::string hostTime(const TimingData& timing, double end) {
     plot.line(decimateMinMax(maxima, xRange.min, xRange.max, columns), Colour::orange, "max per bin");
     plot.line(decimateMinMax(means, xRange.min, xRange.max, columns), Colour::blue, "mean per bin");
     if (timing.periodUs > 0) plot.horizontalRule(timing.periodUs, Colour::black, "period");
+    if (view.failedAt) plot.verticalRule(*view.failedAt, Colour::purple, "the run ended");
     return plotFigure(
         "Host time per switch", plot,
         "The tool's own time inside each callback (logarithmic scale). While it stays well below "
         "the period line the host is not the cause of a late switch.");
 }
 
-std::string eventTable(const TimingData& timing) {
+// The events the table lists: the driver's in time order, then the machine's stalls, so
+// that a flood of stalls never hides a late switch.
+std::vector<const TimingEvent*> listedEvents(const TimingData& timing, const View& view) {
+    std::vector<const TimingEvent*> listed;
+    for (const TimingEvent& event : timing.events)
+        if (event.kind != EventKind::machineStall) listed.push_back(&event);
+    for (const TimingEvent& event : timing.events)
+        if (event.kind == EventKind::machineStall && view.shows(event)) listed.push_back(&event);
+    const auto driverFirst = [](const TimingEvent* a, const TimingEvent* b) {
+        const bool aStall = a->kind == EventKind::machineStall, bStall = b->kind == EventKind::machineStall;
+        return aStall != bStall ? bStall : a->t < b->t;
+    };
+    std::stable_sort(listed.begin(), listed.end(), driverFirst);
+    return listed;
+}
+
+std::string eventTable(const TimingData& timing, const View& view) {
     uint64_t total = 0;
-    for (uint64_t count : timing.eventTotals)
-        total += count;
-    if (total == 0 && timing.events.empty()) return "";
+    for (size_t k = 0; k < eventKindCount; ++k)
+        total += view.total(timing, EventKind(k));
+    const std::vector<const TimingEvent*> listed = listedEvents(timing, view);
+    if (total == 0 && listed.empty()) return "";
     std::string out = "<h3>Events</h3><p class=\"totals\">";
     bool first = true;
     for (size_t k = 0; k < eventKindCount; ++k) {
-        if (timing.eventTotals[k] == 0) continue;
+        const uint64_t count = view.total(timing, EventKind(k));
+        if (count == 0) continue;
         out += std::string(first ? "" : ", ") + "<span data-kind=\"" + eventKindName(EventKind(k)) +
-               "\" data-total=\"" + std::to_string(timing.eventTotals[k]) + "\">" +
-               countedEvents(timing.eventTotals[k], EventKind(k)) + "</span>";
+               "\" data-total=\"" + std::to_string(count) + "\">" + countedEvents(count, EventKind(k)) +
+               "</span>";
         first = false;
     }
     out += first ? "No events counted." : ".";
-    if (timing.events.size() > eventTableRows)
+    const bool stalls = std::any_of(listed.begin(), listed.end(),
+                                    [](const TimingEvent* e) { return e->kind == EventKind::machineStall; });
+    const bool driverEvents = !listed.empty() && listed.front()->kind != EventKind::machineStall;
+    if (listed.size() > eventTableRows)
         out += " The table lists the first " + std::to_string(eventTableRows) + " of " +
-               std::to_string(timing.events.size()) + " kept.";
+               std::to_string(listed.size()) + " kept" +
+               (stalls && driverEvents ? ", the driver's events before the machine's stalls." : ".");
+    else if (stalls && driverEvents)
+        out += " The driver's events come first, then the machine's stalls.";
     out += "</p><table class=\"events\"><thead><tr><th>Time "
            "(s)</th><th>Event</th><th>Detail</th></tr></thead><tbody>";
-    for (size_t i = 0; i < timing.events.size() && i < eventTableRows; ++i) {
-        const TimingEvent& event = timing.events[i];
+    for (size_t i = 0; i < listed.size() && i < eventTableRows; ++i) {
+        const TimingEvent& event = *listed[i];
         out += std::string("<tr data-kind=\"") + eventKindName(event.kind) + "\" data-t=\"" +
                compactNumber(event.t) + "\"><td class=\"number\">" + fixedNumber(event.t, 3) + "</td><td>" +
                eventKindLabel(event.kind) + "</td><td>" + escapeMarkup(event.detail) + "</td></tr>";
@@ -258,14 +313,34 @@ std::string eventTable(const TimingData& timing) {
     return out;
 }
 
+// What the reader must know about the machine's stalls before reading the plots.
+std::string stallNote(const ReportData& data, const View& view) {
+    if (!view.stallsShown)
+        return "<p class=\"note\" data-note=\"stalls-unresolved\">The machine probe could not resolve "
+               "stalls on this machine: none is drawn, and no late switch could be checked against "
+               "them.</p>";
+    if (data.failureAt && !data.machineProbed)
+        return "<p class=\"note\" data-note=\"stalls-unknown\">The machine's stalls are not known: the run "
+               "ended before they were read.</p>";
+    return "";
+}
+
 } // namespace
 
-std::string timingSection(const TimingData& timing) {
-    const double end = runEnd(timing);
-    std::string body = intervalHistogram(timing) + intervalTimeline(timing, end) + hostTime(timing, end) +
-                       eventTable(timing);
+std::string timingSection(const ReportData& data) {
+    if (!data.timing) return "";
+    const TimingData& timing = *data.timing;
+    const View view = viewOf(data);
+    std::string body = intervalHistogram(timing) + intervalTimeline(timing, view) + hostTime(timing, view) +
+                       eventTable(timing, view);
     if (body.empty()) return "";
-    return "<section id=\"timing\"><h2>Buffer switch timing</h2>" + body + "</section>";
+    std::string heading = "Buffer switch timing";
+    if (data.failureAt && data.failureAt->setting)
+        heading += " of " + settingText(*data.failureAt->setting) + ", until the run ended";
+    else if (data.failureAt)
+        heading += " until the run ended";
+    return "<section id=\"timing\"><h2>" + escapeMarkup(heading) + "</h2>" + stallNote(data, view) + body +
+           "</section>";
 }
 
 } // namespace report

@@ -1,5 +1,6 @@
 #include "testdriver/configLists.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 
@@ -101,6 +102,73 @@ std::vector<RateBufferSizes> parseBufferSizesByRate(const std::string& text) {
         limits.push_back({*rate, static_cast<int32_t>(*min), static_cast<int32_t>(*max)});
     }
     return limits;
+}
+
+namespace {
+
+// A decimal number at the front of `text` (strtod's form without exponent letters,
+// which would take a following 'i'), advancing it; nothing without digits.
+std::optional<double> leadingDecimal(std::string& text, bool signRequired) {
+    size_t end = 0;
+    if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
+    else if (signRequired) return std::nullopt;
+    const size_t digits = end;
+    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.'))
+        ++end;
+    if (end == digits) return std::nullopt;
+    const std::optional<double> value = parseDecimal(text.substr(0, end));
+    text.erase(0, end);
+    return value;
+}
+
+std::optional<WirePath> parseWirePath(const std::string& entry) {
+    std::string rest = trimmed(entry);
+    WirePath path;
+    const size_t colon = rest.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    const std::optional<int64_t> from = parseInteger(rest.substr(0, colon));
+    rest.erase(0, colon + 1);
+    size_t digits = 0;
+    while (digits < rest.size() && std::isdigit(static_cast<unsigned char>(rest[digits])))
+        ++digits;
+    const std::optional<int64_t> to = digits > 0 ? parseInteger(rest.substr(0, digits)) : std::nullopt;
+    rest.erase(0, digits);
+    if (!from || !to || *from < 1 || *to < 1 || *from > maxChannels || *to > maxChannels) return std::nullopt;
+    path.from = static_cast<int32_t>(*from);
+    path.to = static_cast<int32_t>(*to);
+    if (!rest.empty() && rest[0] == '@') {
+        rest.erase(0, 1);
+        path.delay = leadingDecimal(rest, false);
+        if (!path.delay || *path.delay < 0 || *path.delay > maxWireDelay) return std::nullopt;
+    }
+    if (!rest.empty() && (rest[0] == '+' || rest[0] == '-')) {
+        path.gainDb = leadingDecimal(rest, true);
+        if (!path.gainDb) return std::nullopt;
+    }
+    if (!rest.empty() && rest[0] == '~') {
+        rest.erase(0, 1);
+        path.drift = leadingDecimal(rest, false);
+        if (!path.drift) return std::nullopt;
+    }
+    if (!rest.empty() && rest[0] == 'i') {
+        path.invert = true;
+        rest.erase(0, 1);
+    }
+    if (!rest.empty()) return std::nullopt;
+    return path;
+}
+
+} // namespace
+
+std::optional<std::vector<WirePath>> parseWireMap(const std::string& text) {
+    std::vector<WirePath> paths;
+    for (const std::string& entry : entries(text)) {
+        const std::optional<WirePath> path = parseWirePath(entry);
+        if (!path) return std::nullopt;
+        paths.push_back(*path);
+    }
+    if (paths.empty()) return std::nullopt;
+    return paths;
 }
 
 bool rawValueIsText(const std::string& bytes) {

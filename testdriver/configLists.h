@@ -25,6 +25,12 @@ std::vector<ClockSourceEntry> parseClockSources(const std::string& text);
 // max < min are skipped.
 std::vector<RateBufferSizes> parseBufferSizesByRate(const std::string& text);
 
+// Comma-separated paths `OUT:IN[@DELAY][±GAIN][~DRIFT][i]` (WireMap): channels from 1,
+// the delay in samples beyond the driver's two buffers, the gain in dB with its sign,
+// the drift in samples per minute with its sign, `i` to invert. Nothing when any entry
+// is malformed.
+std::optional<std::vector<WirePath>> parseWireMap(const std::string& text);
+
 // Whether a value's raw bytes are a short string rather than a dword: both are 4 bytes
 // for a three-character string, which ends in a zero byte after printable characters.
 bool rawValueIsText(const std::string& bytes);

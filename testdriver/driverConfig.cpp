@@ -1,6 +1,7 @@
 #include "testdriver/driverConfig.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -121,6 +122,8 @@ void readContractFaults(plat::RegKey key, ContractFaults& contract) {
         if (readInt(key, flag.name, value)) contract.*flag.flag = value != 0;
     readInt(key, "StopLateSwitches", contract.stopLateSwitches);
     if (readInt(key, "TimeInfoFlags", value)) contract.timeInfoFlags = static_cast<uint32_t>(value);
+    if (readInt(key, "TimeInfoRate", value)) contract.timeInfoRate = static_cast<double>(value);
+    readInt(key, "StopInsideCallback", contract.stopInsideCallbackMs);
     readInt(key, "NeedsHostSupport", contract.needsHostSupport);
 }
 
@@ -154,8 +157,14 @@ void readStreamFaults(plat::RegKey key, StreamFaults& faults) {
     readInt(key, "RateChangeAt", faults.rateChangeAt);
     readInt(key, "StallAt", faults.stallAt);
     readInt(key, "StallMs", faults.stallMs);
+    int32_t losesTime = 0;
+    if (readInt(key, "StallLosesTime", losesTime)) faults.stallLosesTime = losesTime != 0;
     readInt(key, "CrashAt", faults.crashAt);
     readInt(key, "CallbackCostUs", faults.callbackCostMicros);
+    readIntegerList(key, "HoldAt", faults.holdAt);
+    readInt(key, "HoldMs", faults.holdMs);
+    int32_t busy = 0;
+    if (readInt(key, "HoldBusy", busy)) faults.holdBusy = busy == 1;
     // A dword, or a string of selectors (a three-character string is as long as a dword).
     std::string bytes;
     if (readRaw(key, "MessageSelector", bytes)) {
@@ -189,6 +198,21 @@ void readWire(plat::RegKey key, WireConfig& wire) {
     int32_t flag = 0;
     if (readInt(key, "WireInvert", flag)) wire.invert = flag != 0;
     readIntegerList(key, "WireDropoutAt", wire.dropoutAt);
+    // A dword of whole samples per minute, or a decimal number such as "-0.5".
+    if (readRaw(key, "WireDriftSamples", bytes)) {
+        int32_t whole = 0;
+        if (bytes.size() == 4 && !rawValueIsText(bytes) && readInt(key, "WireDriftSamples", whole))
+            wire.drift = whole;
+        else
+            readDecimal(key, "WireDriftSamples", wire.drift);
+        if (!std::isfinite(wire.drift)) wire.drift = 0.0;
+    }
+    text.clear();
+    readString(key, "WireMap", text);
+    if (!text.empty()) {
+        wire.mapGiven = true;
+        if (const auto map = parseWireMap(text)) wire.map = *map;
+    }
 }
 
 } // namespace

@@ -72,11 +72,22 @@ struct StreamFaults {
     int32_t rateChangeAt = -1;
     int32_t stallAt = -1;  // from this switch on nothing is delivered for stallMs
     int32_t stallMs = 0;   // 0 or less: until the stream is stopped
+    bool stallLosesTime = false; // after the stall the schedule goes on from then, not caught up
     int32_t crashAt = -1;  // the stream's thread crashes before this switch
     int32_t callbackCostMicros = 0; // the driver's own work after every switch
+    std::vector<int32_t> holdAt;    // switches the stream's thread holds back for holdMs
+    int32_t holdMs = 0;
+    bool holdBusy = false; // hold by busy-waiting on its processor instead of sleeping
 };
 
-// The loopback cable from one output to one input.
+// One path of a channel map (WireMap); what it leaves unset is the single wire's.
+struct WirePath {
+    int32_t from = 0, to = 0; // 1-based output and input
+    std::optional<double> delay, gainDb, drift;
+    bool invert = false; // inverts (on top of WireInvert)
+};
+
+// The loopback cable from one output to one input, or a map of such paths.
 struct WireConfig {
     int32_t from = 0;  // 1-based output channel; 0: off
     int32_t to = 0;    // 1-based input channel; 0: off
@@ -85,6 +96,9 @@ struct WireConfig {
     bool invert = false;
     std::optional<double> noiseDb; // RMS relative to full scale
     std::vector<int32_t> dropoutAt;
+    double drift = 0.0;          // samples the delay grows by per minute of stream
+    std::vector<WirePath> map;   // WireMap: replaces from and to when given
+    bool mapGiven = false;       // a WireMap was set (a malformed one leaves `map` empty)
 };
 
 // Faults of the host-driver contract: each breaks one promise hosts rely on, so that a
@@ -107,6 +121,11 @@ struct ContractFaults {
     bool stopWaitsForOutputReady = false; // stop waits for an outputReady that never comes
     int32_t needsHostSupport = 0;       // createBuffers refuses a host that does not support this selector
     bool silentAfterRecreate = false;   // objects made after one was released deliver no switch
+
+    // The rate the time-info records carry (empty: the current rate).
+    std::optional<double> timeInfoRate;
+    // stop returns while a callback is held inside this many milliseconds (0: off).
+    int32_t stopInsideCallbackMs = 0;
 };
 
 // Most samples WireDelay may add.

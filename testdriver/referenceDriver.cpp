@@ -187,16 +187,21 @@ ASIOError ReferenceDriver::startStream() {
     if (!config_.capturePath.empty() && config_.captureLimit > 0 &&
         recorder_.prepare(buffers_, sampleRate_.load(), config_.captureLimit))
         setup.recorder = &recorder_;
-    if (wire_.prepare(buffers_, config_.wire, config_.faults.seed)) setup.wire = &wire_;
+    if (wire_.prepare(buffers_, config_.wire, config_.faults.seed, sampleRate_.load())) setup.wire = &wire_;
     setup.plan = SwitchPlan(config_.faults, config_.wire.dropoutAt, buffers_.frames());
     setup.jitterMicros = std::min(config_.faults.jitterMicros, maxJitterMicros);
     setup.paceFactor = 1.0 + std::max(config_.faults.rateErrorPpm, minRateErrorPpm) / 1e6;
     setup.seed = config_.faults.seed;
     setup.timeInfoFlags = config_.contract.timeInfoFlags;
+    setup.timeInfoRate = config_.contract.timeInfoRate;
     setup.stallAt = config_.faults.stallAt;
     setup.stallMs = config_.faults.stallMs;
+    setup.stallLosesTime = config_.faults.stallLosesTime;
     setup.crashAt = config_.faults.crashAt;
     setup.callbackCostMicros = config_.faults.callbackCostMicros;
+    setup.holdAt = config_.faults.holdAt;
+    setup.holdMs = config_.faults.holdMs;
+    setup.holdBusy = config_.faults.holdBusy;
     return engine_.start(std::move(setup)) ? ASE_OK : ASE_NotPresent;
 }
 
@@ -218,7 +223,7 @@ ASIOError ReferenceDriver::stop() {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (contract.stopLateSwitches > 0 && engine_.running() && !engine_.windingDown())
             engine_.windDown(contract.stopLateSwitches);
-        else
+        else if (!(contract.stopInsideCallbackMs > 0 && returnInsideCallback()))
             endStream();
     }
     journal(statusText("stop", status));
@@ -331,8 +336,32 @@ ASIOError ReferenceDriver::setClockSource(int32_t reference) {
     return ASE_OK;
 }
 
+// StopInsideCallback: stop has the next call the host makes from inside a callback held
+// there, and returns while it is; the stream ends after that switch by itself.
+bool ReferenceDriver::returnInsideCallback() {
+    if (!engine_.running() || engine_.windingDown()) return false;
+    holdRequested_.store(true);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (!held_.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    if (!held_.load()) {
+        holdRequested_.store(false); // the host calls nothing from its callbacks: a plain stop
+        return false;
+    }
+    engine_.windDown(0);
+    held_.store(false);
+    return true;
+}
+
+void ReferenceDriver::holdInsideCallback() {
+    if (!engine_.onStreamThread() || !holdRequested_.exchange(false)) return;
+    held_.store(true);
+    sleepMillis(config_.contract.stopInsideCallbackMs);
+}
+
 ASIOError ReferenceDriver::getSamplePosition(ASIOSamples* sPos, ASIOTimeStamp* tStamp) {
     faults_.enter(DriverCall::getSamplePosition);
+    holdInsideCallback();
     throwIfAsked(FailPoint::getSamplePosition);
     if (config_.fails(FailPoint::getSamplePosition)) return config_.failCode;
     if (!sPos || !tStamp) return ASE_InvalidParameter;
@@ -465,6 +494,7 @@ ASIOError ReferenceDriver::future(int32_t selector, void*) {
 
 ASIOError ReferenceDriver::outputReady() {
     faults_.enter(DriverCall::outputReady);
+    holdInsideCallback();
     engine_.countOutputReady();
     return config_.wantsOutputReady ? ASE_OK : ASE_NotPresent;
 }

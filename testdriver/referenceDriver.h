@@ -70,6 +70,10 @@ class ReferenceDriver final : public IASIO {
     void journal(const std::string& line) const;
     // Starts the CallbackAfter calls with the callbacks handed over last.
     void startLingering() const;
+    // StopInsideCallback: true when stop may return now, a callback held inside.
+    bool returnInsideCallback();
+    // In a call the host makes from inside a callback: held there when stop asked.
+    void holdInsideCallback();
 
     const plat::Guid clsid_;
     const DriverConfig config_;
@@ -91,6 +95,7 @@ class ReferenceDriver final : public IASIO {
     bool stalled_ = false;         // "started" without a stream
     bool disposedWhileRunning_ = false;
     bool startedSinceCreate_ = false;
+    std::atomic<bool> holdRequested_{false}, held_{false}; // StopInsideCallback
     std::chrono::steady_clock::time_point buffersCreatedAt_{};
     BufferSet buffers_;
     CaptureRecorder recorder_;

@@ -63,6 +63,7 @@ void StreamEngine::stop() {
     if (!thread_.joinable()) return;
     stopRequested_.store(true, std::memory_order_release);
     thread_.join();
+    streamThread_.store(std::thread::id{});
 }
 
 void StreamEngine::windDown(int32_t switches) {
@@ -88,11 +89,25 @@ bool StreamEngine::waitUntil(Clock::time_point until) {
     }
 }
 
+bool StreamEngine::hold() {
+    const Clock::time_point until = Clock::now() + std::chrono::milliseconds(std::max(setup_.holdMs, 0));
+    if (!setup_.holdBusy) return waitUntil(until);
+    // A driver busy on its own processor at its own priority: nothing else of that
+    // priority runs there meanwhile.
+    while (Clock::now() < until)
+        if (stopRequested_.load(std::memory_order_acquire)) return false;
+    return true;
+}
+
 // Slot n is due one (paced) buffer period after slot n - 1, on an absolute schedule, so
 // sleeping late once, or a jittered delivery, does not shift every later slot.
 void StreamEngine::run() {
+    streamThread_.store(std::this_thread::get_id());
     // Like a sound card's driver thread: its switches must not wait behind other work.
     plat::raiseThreadToAudioPriority();
+    // A driver that busy-waits keeps its thread on one processor, as drivers that pin
+    // their thread do: what it holds up there stays held up.
+    if (setup_.holdBusy && !setup_.holdAt.empty()) plat::pinThreadToProcessor(0);
     const int32_t frames = setup_.buffers->frames();
     PseudoRandom jitter(setup_.seed, jitterStream);
     Clock::time_point deadline = Clock::now();
@@ -125,7 +140,14 @@ void StreamEngine::run() {
             const auto until = setup_.stallMs > 0 ? Clock::now() + std::chrono::milliseconds(setup_.stallMs)
                                                   : Clock::time_point::max();
             if (!waitUntil(until)) break;
+            // A device whose positions count the periods it processed: the time of the
+            // stall is lost, the schedule goes on from now.
+            if (setup_.stallLosesTime) deadline = Clock::now();
         }
+        if (std::find(setup_.holdAt.begin(), setup_.holdAt.end(), static_cast<int32_t>(slot)) !=
+                setup_.holdAt.end() &&
+            !hold())
+            break;
 
         const int32_t left = slotsLeft_.load(std::memory_order_acquire);
         if (left == 0) break;
@@ -196,11 +218,10 @@ void StreamEngine::runSlot(uint32_t slot, double rate) {
 
 void StreamEngine::fillInputs(int32_t half, int64_t position, bool wireDropout) {
     const int32_t frames = setup_.buffers->frames();
-    const ChannelBuffer* wired = setup_.wire ? setup_.wire->inputBuffer() : nullptr;
+    if (setup_.wire && wireDropout) ++counts_.dropouts;
     for (const ChannelBuffer& buffer : setup_.buffers->inputs()) {
-        if (&buffer == wired) {
-            setup_.wire->fillInput(half, position, wireDropout);
-            if (wireDropout) ++counts_.dropouts;
+        if (setup_.wire && setup_.wire->feeds(buffer)) {
+            setup_.wire->fillInput(buffer, half, position, wireDropout);
         } else {
             fillInputSignal(buffer.halves[half], buffer.type, buffer.channel, position, frames);
         }
@@ -226,7 +247,7 @@ void StreamEngine::deliver(int32_t half, int64_t position, double rate, Clock::t
         const ASIOSamples samplePosition = splitWords(position);
         std::memcpy(&time.timeInfo.systemTime, &systemTime, sizeof systemTime);
         std::memcpy(&time.timeInfo.samplePosition, &samplePosition, sizeof samplePosition);
-        time.timeInfo.sampleRate = rate;
+        time.timeInfo.sampleRate = setup_.timeInfoRate.value_or(rate);
         time.timeInfo.flags = setup_.timeInfoFlags;
         host.bufferSwitchTimeInfo(&time, half, 1);
     } else if (host.bufferSwitch) {

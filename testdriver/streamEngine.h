@@ -8,7 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "asio/asioTypes.h"
 #include "testdriver/bufferSet.h"
@@ -45,9 +47,14 @@ struct StreamSetup {
     uint32_t seed = 1;
     int32_t stallAt = -1; // the stream stalls before this slot…
     int32_t stallMs = 0;  // …for this long; 0 or less: until stopped
+    bool stallLosesTime = false; // …and then goes on from the present, its positions by one buffer
     int32_t crashAt = -1; // the stream's thread crashes before this slot
     int32_t callbackCostMicros = 0; // the driver's own work after every switch; 0: none
+    std::vector<int32_t> holdAt;    // the stream holds these slots back for holdMs…
+    int32_t holdMs = 0;
+    bool holdBusy = false; // …busy-waiting on its processor, or sleeping
     uint32_t timeInfoFlags = kSystemTimeValid | kSamplePositionValid; // of the time-info records
+    std::optional<double> timeInfoRate; // the records' rate; empty: the current rate
 };
 
 class StreamEngine {
@@ -65,7 +72,7 @@ class StreamEngine {
     bool windingDown() const { return running() && slotsLeft_.load() >= 0; }
     // True while fewer outputReady calls than delivered switches came since start.
     bool outputReadyBehind() const { return outputReadyCalls_.load() < switches_.load(); }
-    bool onStreamThread() const { return thread_.get_id() == std::this_thread::get_id(); }
+    bool onStreamThread() const { return streamThread_.load() == std::this_thread::get_id(); }
 
     // Sample position of the current slot and the system time of its switch, in
     // nanoseconds of the steady clock. Any thread.
@@ -83,6 +90,8 @@ class StreamEngine {
     void run();
     // Sleeps until `until` in short steps; false as soon as stop is requested.
     bool waitUntil(Clock::time_point until);
+    // Holds the slot back for holdMs: spinning on the processor, or sleeping.
+    bool hold();
     void runSlot(uint32_t slot, double rate);
     // A slot the driver was too late for: its position passes, nothing is delivered.
     void skipSlot(uint32_t slot);
@@ -93,6 +102,9 @@ class StreamEngine {
     void measure(Clock::duration elapsed, double periodSeconds);
 
     std::thread thread_;
+    // The stream thread's id, set by the thread itself: thread_ is still being assigned
+    // on the starting thread while the new thread already calls back.
+    std::atomic<std::thread::id> streamThread_{};
     std::atomic<bool> stopRequested_{false};
     std::atomic<int32_t> slotsLeft_{-1}; // switches still to deliver while winding down; -1: not
     std::atomic<int64_t> position_{0};

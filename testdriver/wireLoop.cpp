@@ -1,10 +1,10 @@
 #include "testdriver/wireLoop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
-#include <numbers>
 
 #include "testdriver/captureFormat.h"
 #include "testdriver/sampleFormat.h"
@@ -13,11 +13,11 @@ namespace refdrv {
 
 namespace {
 
-// Taps on each side of the fractional-delay filter.
-constexpr int fractionReach = 16;
-
 // Marks a delay-line slot that holds no output yet.
 constexpr int64_t unwritten = std::numeric_limits<int64_t>::min();
+
+// A drift moves the delay for at most this long, so the delay lines stay bounded.
+constexpr double driftMinutes = 60.0;
 
 // The buffer of 1-based channel `number` in `list`, or null.
 const ChannelBuffer* findChannel(const std::vector<ChannelBuffer>& list, int32_t number) {
@@ -28,86 +28,126 @@ const ChannelBuffer* findChannel(const std::vector<ChannelBuffer>& list, int32_t
 
 } // namespace
 
-bool WireLoop::prepare(const BufferSet& buffers, const WireConfig& config, uint32_t seed) {
-    output_ = findChannel(buffers.outputs(), config.from);
-    input_ = findChannel(buffers.inputs(), config.to);
-    values_.reset();
-    positions_.reset();
-    if (!output_ || !input_) {
-        output_ = input_ = nullptr;
-        return false;
-    }
+bool WireLoop::prepare(const BufferSet& buffers, const WireConfig& config, uint32_t seed, double sampleRate) {
+    lines_.clear();
+    paths_.clear();
     frames_ = buffers.frames();
-    const double extra = config.delay;
-    delay_ = 2 * int64_t{frames_} + static_cast<int64_t>(std::floor(extra));
-    const double fraction = extra - std::floor(extra);
-    fractionTaps_.clear();
-    // The filter reaches fractionReach samples ahead, which must already have been
-    // written: a fraction needs at least that many samples of delay.
-    if (fraction > 0.0 && extra >= fractionReach) {
-        for (int j = -fractionReach; j <= fractionReach; ++j) {
-            const double x = j - fraction;
-            const double sinc = std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
-            const double n = (x + fractionReach + 1) / (2.0 * fractionReach + 2);
-            fractionTaps_.push_back(sinc * (0.42 - 0.5 * std::cos(2 * std::numbers::pi * n) +
-                                            0.08 * std::cos(4 * std::numbers::pi * n)));
+    std::vector<WirePath> wanted = config.map;
+    if (!config.mapGiven) wanted = {WirePath{config.from, config.to, {}, {}, {}, false}};
+    const double samplesPerMinute = 60.0 * (sampleRate > 0.0 ? sampleRate : 48000.0);
+    double longest = 0.0;
+    for (const WirePath& want : wanted) {
+        const ChannelBuffer* output = findChannel(buffers.outputs(), want.from);
+        const ChannelBuffer* input = findChannel(buffers.inputs(), want.to);
+        if (!output || !input) {
+            paths_.clear();
+            lines_.clear();
+            return false;
         }
+        Path path;
+        auto line = std::find_if(lines_.begin(), lines_.end(),
+                                 [output](const Line& l) { return l.output == output; });
+        path.line = static_cast<size_t>(line - lines_.begin());
+        if (line == lines_.end()) lines_.push_back(Line{output, nullptr, nullptr});
+        path.input = input;
+        const double extra = want.delay.value_or(config.delay);
+        path.extra = extra < 0 || !(extra == extra) ? 0.0 : std::min<double>(extra, maxWireDelay);
+        const double drift = want.drift.value_or(config.drift);
+        path.driftPerSample = std::isfinite(drift) ? drift / samplesPerMinute : 0.0;
+        path.driftUntil = driftMinutes * samplesPerMinute;
+        const bool invert = config.invert != want.invert;
+        path.gain = std::pow(10.0, want.gainDb.value_or(config.gainDb) / 20.0) * (invert ? -1.0 : 1.0);
+        longest = std::max(longest, path.extra + std::abs(drift) * driftMinutes);
+        setDelay(path, path.extra);
+        paths_.push_back(path);
     }
-    length_ = delay_ + 2 * int64_t{frames_} + fractionReach + 1;
-    values_.reset(new (std::nothrow) double[static_cast<size_t>(length_)]);
-    positions_.reset(new (std::nothrow) int64_t[static_cast<size_t>(length_)]);
-    if (!values_ || !positions_) {
-        output_ = input_ = nullptr;
-        return false;
+    length_ = 2 * int64_t{frames_} + static_cast<int64_t>(std::ceil(longest)) + 2 * int64_t{frames_} +
+              fractionReach + 1;
+    for (Line& line : lines_) {
+        line.values.reset(new (std::nothrow) double[static_cast<size_t>(length_)]);
+        line.positions.reset(new (std::nothrow) int64_t[static_cast<size_t>(length_)]);
+        if (!line.values || !line.positions) {
+            paths_.clear();
+            lines_.clear();
+            return false;
+        }
+        std::fill(line.positions.get(), line.positions.get() + length_, unwritten);
     }
-    for (int64_t i = 0; i < length_; ++i)
-        positions_[i] = unwritten;
-    gain_ = std::pow(10.0, config.gainDb / 20.0) * (config.invert ? -1.0 : 1.0);
+    mix_.assign(static_cast<size_t>(std::max(frames_, 0)), 0.0);
     noisePeak_ = config.noiseDb ? std::sqrt(3.0) * std::pow(10.0, *config.noiseDb / 20.0) : 0.0;
     noise_ = PseudoRandom(seed, wireNoiseStream);
     return true;
 }
 
-size_t WireLoop::slotOf(int64_t position) const {
-    const int64_t slot = position % length_;
-    return static_cast<size_t>(slot < 0 ? slot + length_ : slot);
+// The filter reaches fractionReach samples ahead, which must already have been written:
+// a fraction needs at least that many samples of delay beyond the buffers.
+void WireLoop::setDelay(Path& path, double extra) noexcept {
+    extra = std::clamp(extra, 0.0, double(maxWireDelay));
+    if (extra == path.tapsExtra) return;
+    path.tapsExtra = extra;
+    path.whole = 2 * int64_t{frames_} + static_cast<int64_t>(std::floor(extra));
+    const double fraction = extra - std::floor(extra);
+    path.fractional = fraction > 0.0 && extra >= fractionReach;
+    if (path.fractional) wireFractionTaps(fraction, path.taps.data());
 }
 
-void WireLoop::fillInput(int32_t half, int64_t position, bool dropout) noexcept {
-    if (!input_) return;
-    uint8_t* target = input_->halves[half];
+bool WireLoop::feeds(const ChannelBuffer& buffer) const {
+    for (const Path& path : paths_)
+        if (path.input == &buffer) return true;
+    return false;
+}
+
+double WireLoop::written(const Line& line, int64_t source) const noexcept {
+    int64_t slot = source % length_;
+    if (slot < 0) slot += length_;
+    return line.positions[slot] == source ? line.values[slot] : 0.0;
+}
+
+void WireLoop::fillInput(const ChannelBuffer& buffer, int32_t half, int64_t position, bool dropout) noexcept {
+    uint8_t* target = buffer.halves[half];
     if (dropout) {
-        std::memset(target, 0, input_->bytes);
+        std::memset(target, 0, buffer.bytes);
         return;
     }
-    const int width = capture::sampleTypeBytes(input_->type);
-    auto written = [this](int64_t source) {
-        const size_t slot = slotOf(source);
-        return positions_[slot] == source ? values_[slot] : 0.0;
-    };
-    for (int32_t s = 0; s < frames_; ++s) {
-        const int64_t source = position + s - delay_;
-        double value = 0.0;
-        if (fractionTaps_.empty()) {
-            value = written(source);
-        } else {
-            for (int j = -fractionReach; j <= fractionReach; ++j)
-                value += fractionTaps_[static_cast<size_t>(j + fractionReach)] * written(source - j);
+    std::fill(mix_.begin(), mix_.end(), 0.0);
+    for (Path& path : paths_) {
+        if (path.input != &buffer) continue;
+        // A drifting path's delay for this block: it moves with the position, for at most
+        // an hour.
+        if (path.driftPerSample != 0.0)
+            setDelay(path, path.extra + path.driftPerSample * std::min(double(std::max<int64_t>(position, 0)),
+                                                                       path.driftUntil));
+        const Line& line = lines_[path.line];
+        for (int32_t s = 0; s < frames_; ++s) {
+            const int64_t source = position + s - path.whole;
+            double value = 0.0;
+            if (!path.fractional) {
+                value = written(line, source);
+            } else {
+                for (int j = -fractionReach; j <= fractionReach; ++j)
+                    value += path.taps[static_cast<size_t>(j + fractionReach)] * written(line, source - j);
+            }
+            mix_[static_cast<size_t>(s)] += value * path.gain;
         }
-        value *= gain_;
+    }
+    const int width = capture::sampleTypeBytes(buffer.type);
+    for (int32_t s = 0; s < frames_; ++s) {
+        double value = mix_[static_cast<size_t>(s)];
         if (noisePeak_ > 0.0) value += noisePeak_ * noise_.symmetric();
-        if (!encodeSample(target + s * width, input_->type, value)) target[s] = 0;
+        if (!encodeSample(target + s * width, buffer.type, value)) target[s] = 0;
     }
 }
 
 void WireLoop::takeOutput(int32_t half, int64_t position) noexcept {
-    if (!output_) return;
-    const uint8_t* source = output_->halves[half];
-    const int width = capture::sampleTypeBytes(output_->type);
-    for (int32_t s = 0; s < frames_; ++s) {
-        const size_t slot = slotOf(position + s);
-        values_[slot] = decodeSample(source + s * width, output_->type);
-        positions_[slot] = position + s;
+    for (Line& line : lines_) {
+        const uint8_t* source = line.output->halves[half];
+        const int width = capture::sampleTypeBytes(line.output->type);
+        for (int32_t s = 0; s < frames_; ++s) {
+            int64_t slot = (position + s) % length_;
+            if (slot < 0) slot += length_;
+            line.values[slot] = decodeSample(source + s * width, line.output->type);
+            line.positions[slot] = position + s;
+        }
     }
 }
 

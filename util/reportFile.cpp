@@ -22,10 +22,14 @@ bool writeWholeFile(const telText& path, const std::string& text, plat::Disposit
 
 } // namespace
 
+void removeStaleOutput(const std::optional<telText>& path) {
+    if (path && plat::pathKind(*path) == plat::PathKind::file) plat::removeFile(*path);
+}
+
 reportFile::reportFile(const std::optional<telText>& path, const char16_t* what) : f_what(what) {
     if (!path) return;
     f_path = *path;
-    f_partialPath = f_path + u".partial";
+    f_partialPath = f_path + partialSuffix;
     f_active = true;
 }
 
@@ -75,4 +79,8 @@ bool reportFile::write(const std::string& text, telText* why) {
     }
     if (!ok && why != nullptr) *why = failureLine(reason);
     return ok;
+}
+
+void reportFile::discard() {
+    if (f_active) removeStaleOutput(f_path);
 }

@@ -12,6 +12,14 @@
 
 #include "core/telTypes.h"
 
+// What a report's name is followed by while it is being written.
+inline constexpr const char16_t* partialSuffix = u".partial";
+
+// Removes an output file left from an earlier run where this run writes none (a refused
+// run, a recording that never began), so no stale file reads as this run's. Only a plain
+// file is removed: a folder, a device or a pipe is left as it is.
+void removeStaleOutput(const std::optional<telText>& path);
+
 class reportFile {
   public:
     // `what` names the report in messages: "JSON", "JUnit". Without a path nothing is
@@ -24,6 +32,8 @@ class reportFile {
     bool writable(telText* why);
     // Writes the report; false, and the line that says why, when it cannot be.
     bool write(const std::string& text, telText* why);
+    // Removes a report of an earlier run at the place, for a run that writes none.
+    void discard();
 
   private:
     telText failureLine(const telText& reason) const;

@@ -72,3 +72,9 @@ bool htmlFile::write(const nlohmann::json& document, telText* why) {
 std::string htmlOfDocument(const nlohmann::json& document) {
     return report::renderHtmlReport(dataOf(document));
 }
+
+std::string htmlOfDocumentAndTiming(const nlohmann::json& document, const report::TimingData* timing) {
+    report::ReportData data = dataOf(document);
+    if (timing != nullptr && !timing->timeline.empty()) data.timing = *timing;
+    return report::renderHtmlReport(data);
+}

@@ -36,3 +36,6 @@ class htmlFile {
 
 // The page for a document alone (the suite, a run that ended without its plots).
 std::string htmlOfDocument(const nlohmann::json& document);
+// The same with the timing plots' data a run that crashed or hung passed on as it went
+// (none: nullptr, or no timeline).
+std::string htmlOfDocumentAndTiming(const nlohmann::json& document, const report::TimingData* timing);

@@ -54,38 +54,64 @@ double secondsFrom(int64_t originNs, int64_t atNs) {
     return static_cast<double>(atNs - originNs) / 1e9;
 }
 
+constexpr double binSeconds = static_cast<double>(measure::SwitchTiming::timelineBinNs) / 1e9;
+
 } // namespace
 
-report::TimingData timingPlotData(const measure::SwitchTiming& timing, const measure::SwitchSummary& summary,
-                                  int64_t originNs, const std::vector<measure::Stall>& stalls) {
+report::TimingData timingPlotFrame(const measure::SwitchTiming& timing) {
     report::TimingData data;
     data.periodUs = timing.periodNs().value_or(0.0) / 1000.0;
     data.lateThresholdUs = timing.lateThresholdNs().value_or(0.0) / 1000.0;
-    data.binSeconds = static_cast<double>(measure::SwitchTiming::timelineBinNs) / 1e9;
+    data.binSeconds = binSeconds;
+    return data;
+}
+
+report::TimelineBin timelineBinOf(const measure::TimelineBin& bin, size_t index) {
+    report::TimelineBin entry;
+    entry.t = static_cast<double>(index) * binSeconds;
+    entry.switches = bin.switches;
+    entry.intervals = bin.intervals;
+    if (bin.intervals > 0) {
+        entry.intervalMinUs = bin.intervalMinUs;
+        entry.intervalMaxUs = bin.intervalMaxUs;
+        entry.intervalMeanUs = bin.intervalSumUs / bin.intervals;
+    }
+    if (bin.switches > 0) {
+        entry.hostMaxUs = bin.hostMaxUs;
+        entry.hostMeanUs = bin.hostSumUs / bin.switches;
+    }
+    return entry;
+}
+
+report::TimingEvent timingEventOf(const measure::SwitchEvent& event, int64_t originNs) {
+    return {secondsFrom(originNs, event.atNs), kindOf(event.kind), detailOf(event)};
+}
+
+std::array<uint64_t, report::eventKindCount> eventTotalsOf(const measure::SwitchSummary& summary) {
+    std::array<uint64_t, report::eventKindCount> totals{};
+    totals[size_t(report::EventKind::gap)] = summary.gaps;
+    totals[size_t(report::EventKind::repeat)] = summary.repeats;
+    totals[size_t(report::EventKind::backwardStep)] = summary.backwards;
+    totals[size_t(report::EventKind::shortStep)] = summary.shortSteps;
+    totals[size_t(report::EventKind::halfError)] = summary.halfErrors;
+    totals[size_t(report::EventKind::lateSwitch)] = summary.intervalUs.late;
+    totals[size_t(report::EventKind::hostLoss)] = summary.hostLostRecords;
+    totals[size_t(report::EventKind::positionRebase)] = summary.positionJumps;
+    return totals;
+}
+
+report::TimingData timingPlotData(const measure::SwitchTiming& timing, const measure::SwitchSummary& summary,
+                                  int64_t originNs, const std::vector<measure::Stall>& stalls) {
+    report::TimingData data = timingPlotFrame(timing);
     const std::vector<measure::TimelineBin>& bins = timing.timeline();
     data.timeline.reserve(bins.size());
-    for (size_t i = 0; i < bins.size(); ++i) {
-        const measure::TimelineBin& bin = bins[i];
-        report::TimelineBin entry;
-        entry.t = static_cast<double>(i) * data.binSeconds;
-        entry.switches = bin.switches;
-        entry.intervals = bin.intervals;
-        if (bin.intervals > 0) {
-            entry.intervalMinUs = bin.intervalMinUs;
-            entry.intervalMaxUs = bin.intervalMaxUs;
-            entry.intervalMeanUs = bin.intervalSumUs / bin.intervals;
-        }
-        if (bin.switches > 0) {
-            entry.hostMaxUs = bin.hostMaxUs;
-            entry.hostMeanUs = bin.hostSumUs / bin.switches;
-        }
-        data.timeline.push_back(entry);
-    }
+    for (size_t i = 0; i < bins.size(); ++i)
+        data.timeline.push_back(timelineBinOf(bins[i], i));
     data.intervalCounts = timing.intervalHistogram();
     data.longIntervals = timing.longIntervals();
 
     for (const measure::SwitchEvent& event : timing.events())
-        data.events.push_back({secondsFrom(originNs, event.atNs), kindOf(event.kind), detailOf(event)});
+        data.events.push_back(timingEventOf(event, originNs));
     // The machine's stalls that could make a switch late: half a buffer or longer.
     uint64_t stallsShown = 0;
     for (const measure::Stall& stall : stalls) {
@@ -100,16 +126,8 @@ report::TimingData timingPlotData(const measure::SwitchTiming& timing, const mea
     std::stable_sort(data.events.begin(), data.events.end(),
                      [](const report::TimingEvent& a, const report::TimingEvent& b) { return a.t < b.t; });
 
-    auto& totals = data.eventTotals;
-    totals[size_t(report::EventKind::gap)] = summary.gaps;
-    totals[size_t(report::EventKind::repeat)] = summary.repeats;
-    totals[size_t(report::EventKind::backwardStep)] = summary.backwards;
-    totals[size_t(report::EventKind::shortStep)] = summary.shortSteps;
-    totals[size_t(report::EventKind::halfError)] = summary.halfErrors;
-    totals[size_t(report::EventKind::lateSwitch)] = summary.intervalUs.late;
-    totals[size_t(report::EventKind::hostLoss)] = summary.hostLostRecords;
-    totals[size_t(report::EventKind::positionRebase)] = summary.positionJumps;
-    totals[size_t(report::EventKind::machineStall)] = stallsShown;
+    data.eventTotals = eventTotalsOf(summary);
+    data.eventTotals[size_t(report::EventKind::machineStall)] = stallsShown;
     return data;
 }
 

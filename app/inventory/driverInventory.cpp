@@ -59,6 +59,10 @@ bool findServer(const std::string& clsid, plat::RegView view, std::string& modul
     return read;
 }
 
+bool isBareName(const std::string& module) {
+    return !module.empty() && module.find_first_of("\\/:") == std::string::npos;
+}
+
 // What stands in the way of a listed driver, if anything. A module of another bitness
 // than its registry view is a broken registration; one of the other bitness than this
 // program, in this program's view, is a driver this build cannot load.
@@ -69,20 +73,26 @@ void judgeModule(inventoryEntry& entry) {
         entry.problem = "the class id cannot be parsed";
         return;
     }
-    entry.moduleExists = !entry.module.empty() && plat::pathExists(plat::fromNarrow(entry.module));
+    // A bare name (as registration tools write it) is where the loader finds it.
+    entry.modulePath = plat::toNarrow(plat::findModule(plat::fromNarrow(entry.module)));
+    entry.moduleExists = !entry.modulePath.empty();
     if (!entry.moduleExists) {
-        entry.problem = "the module file is missing";
+        entry.problem = isBareName(entry.module) ? "the module file is missing: the loader finds " +
+                                                       entry.module + " in none of the folders it searches"
+                                                 : "the module file is missing";
         return;
     }
-    const measure::ModuleBits module = measure::moduleBitsOfFile(entry.module);
+    const measure::ModuleBits module = measure::moduleBitsOfFile(entry.modulePath);
     entry.moduleBits = module.bits;
+    entry.wineBuiltin = module.wineBuiltin;
     if (module.bits == 0) {
         entry.problem = "the module is neither a Windows DLL nor a shared library";
         return;
     }
     const int viewBits = entry.view == plat::RegView::bits64 ? 64 : 32;
     if (entry.moduleBits == viewBits) {
-        if (!module.exportsClassObject) entry.problem = "the module does not export DllGetClassObject: it is no driver";
+        if (!module.exportsClassObject && !module.wineBuiltin)
+            entry.problem = "the module does not export DllGetClassObject: it is no driver";
         return;
     }
     const std::string built = "the module is built for " + std::to_string(entry.moduleBits) + "-bit programs";
@@ -119,21 +129,29 @@ telText entryLine(const inventoryEntry& entry, bool ownView) {
     text += plat::fromNarrow(entry.keyName);
     if (!entry.index) return text + u": " + plat::fromNarrow(entry.problem);
     text += u", class " + plat::fromNarrow(entry.clsid) + u", module " + plat::fromNarrow(entry.module);
-    if (entry.moduleBits != 0) text += u" (" + decimalText(entry.moduleBits) + u"-bit)";
+    if (!entry.modulePath.empty() && entry.modulePath != entry.module)
+        text += u", found as " + plat::fromNarrow(entry.modulePath);
+    if (entry.moduleBits != 0)
+        text += u" (" + decimalText(entry.moduleBits) + u"-bit" +
+                (entry.wineBuiltin ? u", a Wine built-in" : u"") + u")";
     return text + u": " + (entry.problem.empty() ? telText(u"ready") : plat::fromNarrow(entry.problem));
 }
 
 nlohmann::json entryJson(const inventoryEntry& entry) {
     auto text = [](const std::string& value) { return utf8Text(plat::fromNarrow(value)); };
-    return {{"index", entry.index ? nlohmann::json(*entry.index) : nlohmann::json(nullptr)},
-            {"name", text(entry.keyName)},
-            {"description", text(entry.description)},
-            {"clsid", entry.clsid.empty() ? nlohmann::json(nullptr) : nlohmann::json(text(entry.clsid))},
-            {"module", entry.module.empty() ? nlohmann::json(nullptr) : nlohmann::json(text(entry.module))},
-            {"moduleExists", entry.moduleExists},
-            {"moduleBits", entry.moduleBits != 0 ? nlohmann::json(entry.moduleBits) : nlohmann::json(nullptr)},
-            {"view", viewName(entry.view)},
-            {"problem", entry.problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(text(entry.problem))}};
+    return {
+        {"index", entry.index ? nlohmann::json(*entry.index) : nlohmann::json(nullptr)},
+        {"name", text(entry.keyName)},
+        {"description", text(entry.description)},
+        {"clsid", entry.clsid.empty() ? nlohmann::json(nullptr) : nlohmann::json(text(entry.clsid))},
+        {"module", entry.module.empty() ? nlohmann::json(nullptr) : nlohmann::json(text(entry.module))},
+        {"modulePath",
+         entry.modulePath.empty() ? nlohmann::json(nullptr) : nlohmann::json(text(entry.modulePath))},
+        {"moduleExists", entry.moduleExists},
+        {"wineBuiltin", entry.wineBuiltin},
+        {"moduleBits", entry.moduleBits != 0 ? nlohmann::json(entry.moduleBits) : nlohmann::json(nullptr)},
+        {"view", viewName(entry.view)},
+        {"problem", entry.problem.empty() ? nlohmann::json(nullptr) : nlohmann::json(text(entry.problem))}};
 }
 
 } // namespace
@@ -172,6 +190,20 @@ std::vector<inventoryEntry> takeInventory(plat::RegView view) {
     }
     plat::regCloseKey(asioKey);
     return entries;
+}
+
+std::string creationDiagnosis(int32_t listIndex) {
+    for (const inventoryEntry& entry : takeInventory(plat::ownRegistryView())) {
+        if (entry.index != listIndex) continue;
+        std::string module = entry.module;
+        if (!entry.modulePath.empty() && entry.modulePath != entry.module)
+            module += ", found as " + entry.modulePath;
+        if (entry.moduleBits != 0) module += ", " + std::to_string(entry.moduleBits) + "-bit";
+        return entry.problem.empty()
+                   ? "its module looks ready (" + module + "), so the creation itself failed"
+                   : entry.problem + " (module " + module + ")";
+    }
+    return {};
 }
 
 void printDriverInventory(telAsioDriverList& list, int32_t requestedIndex, runJson& json) {

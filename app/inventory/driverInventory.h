@@ -18,9 +18,11 @@ struct inventoryEntry {
     std::string keyName;          // the subkey's name (8-bit)
     std::string description;
     std::string clsid;            // the text registered; empty when none could be read
-    std::string module;           // the server module's path; empty when none
+    std::string module;           // the server module as registered; empty when none
+    std::string modulePath;       // the file the loader takes for it; empty when none
     bool moduleExists = false;
     int moduleBits = 0;           // 32, 64, or 0 when not known
+    bool wineBuiltin = false;     // a Wine built-in DLL's placeholder: Wine loads its code
     plat::RegView view = plat::RegView::bits64;
     std::string problem;          // empty when nothing stands in the way
 };
@@ -28,6 +30,12 @@ struct inventoryEntry {
 // The keys under the driver key of one registry view, in enumeration order, each
 // judged the way the driver list judges it.
 std::vector<inventoryEntry> takeInventory(plat::RegView view);
+
+// What /list says of the driver at `listIndex` of this program's driver list, for a
+// creation that failed: what stands in its module's way, or that the module looks ready
+// (so the driver's own creation failed), with the module. Empty when there is no such
+// entry.
+std::string creationDiagnosis(int32_t listIndex);
 
 // Prints the count line (as the run does), then the inventory, and puts it into the
 // JSON report.

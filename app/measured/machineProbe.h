@@ -1,14 +1,17 @@
 // The machine's own stalls during a measured run: on every processor a thread at the
-// priority the driver's thread asks for wakes every millisecond and notes when it woke
-// late, as real-time latency testers do. A stall on the processor the driver's thread
-// was on holds the driver back just as much, whatever the driver does. The stalls tell
-// late switches the machine caused from those the driver caused
-// (measure/machineStalls.h).
+// priority the driver's thread asks for wakes every quarter of the run's buffer period
+// (at most every millisecond) and notes when it woke late, as real-time latency testers
+// do. A stall on the processor the driver's thread was on holds the driver back just as
+// much, whatever the driver does. At every wake-up the thread reads the process's
+// processor time: a stall during which the process's other threads (the driver's) kept
+// a processor busy is the driver's own, not the machine's. The stalls tell late switches
+// the machine caused from those the driver caused (measure/machineStalls.h).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,39 +19,47 @@
 
 class machineProbe {
   public:
-    // Each thread wakes this often; a wake-up later than the stall threshold is a stall.
-    static constexpr int64_t periodNs = 1'000'000;
-    static constexpr int64_t stallThresholdNs = 500'000;
-    // The probe says nothing when it cannot resolve short stalls: its median wake-up
-    // lateness is above this (a system timer that is too coarse).
-    static constexpr int64_t usableMedianNs = 250'000;
     static constexpr unsigned maxProcessors = 16;
+    // Room for this many stalls on each processor: an hour of a stall every 30 ms.
+    static constexpr size_t defaultCapacity = size_t{1} << 17;
 
-    // Room for `capacity` stalls on each processor.
-    explicit machineProbe(size_t capacity = 8192);
+    // For a run whose buffer period is periodNs.
+    explicit machineProbe(double periodNs, size_t capacity = defaultCapacity);
     ~machineProbe();
 
     void start();
     void stop();
+    bool ran() const { return f_startNs != 0; }
 
-    // After stop: the times at least one processor was stalled, in time order, overlaps
-    // merged; how many stalls there were, the longest, and whether the probe resolved
-    // them at all.
+    // After stop: the machine's stalls (not the process's own) at which at least one
+    // processor was held up, in time order, overlaps merged; how many there were and the
+    // longest; how many stalls the process's own threads caused.
     std::vector<measure::Stall> stalls() const;
     uint64_t stallCount() const;
     double longestStallMs() const;
-    bool resolves() const;
+    uint64_t ownStallCount() const;
+    const measure::ProbePlan& plan() const { return f_plan; }
+    // Why the stalls cannot judge the run's late switches; empty when they can.
+    std::string whyNotJudged() const;
 
   private:
     struct processorProbe {
-        std::vector<measure::Stall> stalls; // reserved up front: the loop never allocates
-        std::vector<uint32_t> latenessHistogram; // wake-up lateness in 10 µs steps, for the median
-        uint64_t count = 0;
-        int64_t longestNs = 0;
+        explicit processorProbe(const measure::ProbePlan& plan, size_t capacity)
+            : log(plan.stallThresholdNs, capacity) {}
+        measure::StallLog log;
+        std::vector<uint32_t> latenessHistogram; // wake-up lateness in 1 µs steps, for the median
+        std::atomic<int64_t> cpuNs{0};           // this thread's processor time as of its last wake-up
+        std::atomic<bool> started{false};
         std::thread thread;
     };
     void run(processorProbe& probe, unsigned cpu);
+    int64_t probesCpuNs() const;
+    int64_t medianLatenessNs() const;
 
+    measure::ProbePlan f_plan;
+    double f_periodNs;
+    int64_t f_startNs = 0;
+    bool f_threadsFailed = false;
     std::vector<std::unique_ptr<processorProbe>> f_probes;
     std::atomic<bool> f_stopping{false};
 };

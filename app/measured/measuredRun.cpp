@@ -3,9 +3,11 @@
 #include "app/html/plotData.h"
 
 #include <chrono>
+#include <cmath>
 
 #include "app/measured/fileSink.h"
 #include "app/supervised/childLink.h"
+#include "app/supervised/runProgress.h"
 #include "app/report.h"
 #include "asio/leftInMemory.h"
 #include "app/measured/sampleEncode.h"
@@ -62,7 +64,7 @@ bool measuredRun::prepare(telAsioDriver& driver, measuringBP& processor, telText
     processor.beginRun();
     f_timing = std::make_unique<measure::SwitchTiming>(driver.bufActualSize(), driver.sampleRate());
     f_probe = std::make_unique<switchProbe>();
-    f_machine = std::make_unique<machineProbe>();
+    f_machine = std::make_unique<machineProbe>(f_timing->periodNs().value_or(0.0));
     processor.watchSwitches(f_probe.get());
     if (f_options.latency && !prepareLatency(driver, processor, failure)) return false;
     return prepareTap(driver, processor, failure);
@@ -171,19 +173,80 @@ bool measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor, telT
 }
 
 void measuredRun::started() {
-    f_startNs = steadyNanoseconds();
-    if (f_timing) f_timing->setOrigin(f_startNs);
     if (f_machine) f_machine->start();
+    f_startCallNs = f_startNs = steadyNanoseconds();
+    if (f_timing) f_timing->setOrigin(f_startNs);
+}
+
+// A driver whose start takes a while has delivered nothing meanwhile: the run counts
+// from the start's return.
+void measuredRun::startReturned() {
+    f_startNs = steadyNanoseconds();
+    f_calls.start = static_cast<double>(f_startNs - f_startCallNs) / 1e9;
+    if (f_timing) f_timing->setOrigin(f_startNs);
+}
+
+// The pauses that lost time whose late switches all fell in stalls of the machine.
+uint64_t measuredRun::pausesInStalls(const std::vector<measure::Stall>& stalls, double periodNs) const {
+    const std::vector<measure::LateInterval> late = f_timing->lateIntervals(f_stopNs);
+    uint64_t explained = 0;
+    for (const measure::LateInterval& pause : f_timing->lostTimeIntervals()) {
+        std::vector<measure::LateInterval> within;
+        for (const measure::LateInterval& interval : late)
+            if (interval.endNs > pause.startNs && interval.endNs <= pause.endNs) within.push_back(interval);
+        if (!within.empty() && measure::lateIntervalsInStalls(within, stalls, periodNs) == within.size())
+            ++explained;
+    }
+    return explained;
+}
+
+// Switches missing at the run's ends could not come while the machine stalled: those
+// due after the start-up allowance before a first switch that came late, and those still
+// due when the run stopped (the run's last ones). Each end's are the machine's when its
+// stalls cover at least half the time from their being due to the switch or the stop.
+uint64_t measuredRun::missingSwitchesInStalls(const measure::SwitchSummary& stats,
+                                              const std::vector<measure::Stall>& stalls,
+                                              double periodNs) const {
+    const uint64_t missing = measure::missingSwitches(stats);
+    const std::optional<int64_t> first = f_timing->firstEntryNs();
+    if (missing == 0 || !first || periodNs <= 0) return 0;
+    uint64_t explained = 0, leading = 0;
+    const int64_t allowed = f_startNs + measure::startupForgivenNs;
+    if (*first > allowed) {
+        leading = std::min(missing, static_cast<uint64_t>(double(*first - allowed) / periodNs));
+        if (leading > 0 && measure::lateIntervalsInStalls({{allowed, *first}}, stalls, 0.0) == 1)
+            explained += leading;
+    }
+    const uint64_t trailing = missing - leading;
+    if (trailing > 0) {
+        const int64_t from =
+            std::max<int64_t>(f_stopNs - std::llround(double(trailing + 1) * periodNs), *first);
+        if (measure::lateIntervalsInStalls({{from, f_stopNs}}, stalls, 0.0) == 1) explained += trailing;
+    }
+    return explained;
 }
 
 void measuredRun::stopping() { f_stopNs = steadyNanoseconds(); }
 
+void measuredRun::stopReturned() {
+    f_stopReturnedNs = steadyNanoseconds();
+    f_calls.stop = static_cast<double>(f_stopReturnedNs - f_stopNs) / 1e9;
+}
+
+void measuredRun::disposed() {
+    if (f_stopReturnedNs != 0)
+        f_calls.disposeBuffers = static_cast<double>(steadyNanoseconds() - f_stopReturnedNs) / 1e9;
+}
+
 statusLoopLimits measuredRun::loopLimits() {
     statusLoopLimits limits;
     if (f_options.seconds) limits.seconds = static_cast<uint32_t>(*f_options.seconds);
-    limits.eachPass = [this] {
+    // A supervising parent hears how far the run got, and with /html what it measured.
+    auto progress = std::make_shared<runProgress>(f_options.htmlPath.has_value());
+    limits.eachPass = [this, progress] {
         if (f_processor) f_processor->fillTone();
         if (f_probe) f_probe->drain(*f_timing);
+        if (f_timing) progress->tell(*f_timing, f_startNs, steadyNanoseconds());
     };
     return limits;
 }
@@ -209,17 +272,31 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
     findings.messages.outputReadyCalls = processor.outputReadyCalls();
     if (stopStatus != ASE_OK) findings.stopFailure = utf8Text(hexCodeText(stopStatus));
 
-    if (f_machine && f_timing && f_machine->resolves()) {
-        findings.machine.probed = true;
+    findings.calls = f_calls;
+
+    // The machine's stalls, where the probe resolved those that matter at this period;
+    // otherwise none are judged or drawn.
+    std::vector<measure::Stall> stalls;
+    if (f_machine && f_timing && f_machine->ran()) {
+        findings.machine.notJudgedWhy = f_machine->whyNotJudged();
+        findings.machine.probed = findings.machine.notJudgedWhy.empty();
+        findings.machine.stallThresholdUs = static_cast<double>(f_machine->plan().stallThresholdNs) / 1e3;
+    }
+    if (findings.machine.probed) {
+        stalls = f_machine->stalls();
+        const double periodNs = f_timing->periodNs().value_or(0.0);
         findings.machine.stalls = f_machine->stallCount();
+        findings.machine.ownStalls = f_machine->ownStallCount();
         findings.machine.longestStallMs = f_machine->longestStallMs();
-        findings.machine.lateSwitchesInStalls = measure::lateIntervalsInStalls(
-            f_timing->lateIntervals(f_stopNs), f_machine->stalls(), f_timing->periodNs().value_or(0.0));
+        findings.machine.lateSwitchesInStalls =
+            measure::lateIntervalsInStalls(f_timing->lateIntervals(f_stopNs), stalls, periodNs);
+        findings.machine.lostTimeInStalls = pausesInStalls(stalls, periodNs);
+        findings.machine.missingSwitchesInStalls = missingSwitchesInStalls(findings.stats, stalls, periodNs);
     }
 
     if (f_options.htmlPath && f_timing)
-        findings.timingPlots = std::make_shared<const report::TimingData>(timingPlotData(
-            *f_timing, findings.stats, f_startNs, f_machine ? f_machine->stalls() : std::vector<measure::Stall>{}));
+        findings.timingPlots =
+            std::make_shared<const report::TimingData>(timingPlotData(*f_timing, findings.stats, f_startNs, stalls));
 
     findings.host.analysisMissing = f_analysisMissing;
     if (f_tap) {
@@ -262,6 +339,7 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
     if (findings.latency) facts.latency = findings.latency->result;
     facts.machine = findings.machine;
     facts.host = findings.host;
+    facts.calls = findings.calls;
     if (findings.recording && !findings.recording->written)
         facts.outputFailures.push_back("the recording could not be completed: " + findings.recording->error);
     // A signal that ended a timed run before its time; one that ends a run without a time

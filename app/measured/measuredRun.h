@@ -30,6 +30,7 @@ struct runFindings {
     measure::MachineFacts machine;
     measure::HostFacts host;
     std::optional<std::string> stopFailure; // the driver's stop code, when its stop failed
+    measure::CallTimes calls;               // how long start, stop and disposeBuffers took
     std::optional<measure::LatencyFacts> latency;
     std::optional<measure::RecordingFacts> recording;
     telText recordingPath; // as given on the command line
@@ -53,9 +54,14 @@ class measuredRun {
     // input can be had, is left out with a line (the run is then inconclusive).
     bool prepare(telAsioDriver& driver, measuringBP& processor, telText* failure);
 
-    // Just before the driver is started, and just before it is stopped.
+    // Just before the driver is started, once its start returned (the run counts from
+    // there; without it, from just before the start), just before it is stopped, once its
+    // stop returned, and once its buffers were disposed of. The calls are timed.
     void started();
+    void startReturned();
     void stopping();
+    void stopReturned();
+    void disposed();
     // The time limit and the per-pass bookkeeping of the status loop.
     statusLoopLimits loopLimits();
     // After the driver stopped (or refused to): collects everything and judges.
@@ -65,6 +71,9 @@ class measuredRun {
   private:
     bool prepareLatency(telAsioDriver& driver, measuringBP& processor, telText* failure);
     bool prepareTap(telAsioDriver& driver, measuringBP& processor, telText* failure);
+    uint64_t pausesInStalls(const std::vector<measure::Stall>& stalls, double periodNs) const;
+    uint64_t missingSwitchesInStalls(const measure::SwitchSummary& stats,
+                                     const std::vector<measure::Stall>& stalls, double periodNs) const;
 
     const programOptions& f_options;
     // The driver and processor the parts were handed to, so that they are taken back
@@ -84,8 +93,11 @@ class measuredRun {
     std::optional<std::string> f_recordPath;
     uint16_t f_recordedChannels = 0;
     int32_t f_channelsLeftOut = 0;
+    int64_t f_startCallNs = 0;
     int64_t f_startNs = 0;
     int64_t f_stopNs = 0;
+    int64_t f_stopReturnedNs = 0;
+    measure::CallTimes f_calls;
 };
 
 // The health summary, the round trip and the recording in the report's style.

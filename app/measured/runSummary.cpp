@@ -4,6 +4,9 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "app/measured/measuredRun.h"
 #include "util/telUtils.h"
@@ -127,6 +130,33 @@ void printRecording(const measure::RecordingFacts& r, const telText& path) {
     if (r.full) printLine("Recording", "stopped at its frame limit");
 }
 
+// "Lost time : 100.0 ms at 1.003 s without a position gap", or every pause (the first
+// five) with the sum.
+void printLostTime(const measure::SwitchSummary& s) {
+    std::string where;
+    for (size_t i = 0; i < s.lostTime.size() && i < 5; ++i) {
+        char pause[64];
+        std::snprintf(pause, sizeof pause, "%s%.1f ms at %.3f s", i == 0 ? "" : ", ", s.lostTime[i].ms,
+                      s.lostTime[i].atSeconds);
+        where += pause;
+    }
+    if (s.lostTimePauses > 5) where += ", ...";
+    if (s.lostTimePauses == 1)
+        printLine("Lost time", "%s without a position gap", where.c_str());
+    else
+        printLine("Lost time", "%.1f ms in %" PRIu64 " pauses without a position gap: %s", s.lostTimeMs,
+                  s.lostTimePauses, where.c_str());
+}
+
+// The driver calls that took longer than a host can wait without freezing.
+void printLongCalls(const measure::CallTimes& calls) {
+    const std::pair<const char*, std::optional<double>> timed[] = {
+        {"start", calls.start}, {"stop", calls.stop}, {"disposeBuffers", calls.disposeBuffers}};
+    for (const auto& [name, seconds] : timed)
+        if (seconds && *seconds > measure::longCallSeconds)
+            printLine("Calls", "the driver's %s took %.3f s", name, *seconds);
+}
+
 void summarise(const runFindings& findings) {
     const measure::SwitchSummary& s = findings.stats;
     printLine("Run", "%.3f s, stopped by %s", findings.seconds, stopCauseName(findings.cause));
@@ -152,6 +182,7 @@ void summarise(const runFindings& findings) {
                   100.0 * s.hostLoad);
     else
         printLine("Host time", "none (no switch)");
+    if (s.lostTimePauses > 0) printLostTime(s);
     if (s.measuredRate)
         printLine("Rate", "measured=%.2f Hz, error=%.1f ppm", *s.measuredRate, s.rateErrorPpm.value_or(0.0));
     else if (s.switches > 0 && s.positionless == s.switches)
@@ -177,19 +208,27 @@ void summarise(const runFindings& findings) {
                   findings.toneShortages, findings.toneShortages == 1 ? "" : "s");
     if (findings.stopFailure)
         printLine("Stop", "the driver's stop failed, error code=%s", findings.stopFailure->c_str());
+    printLongCalls(findings.calls);
     if (s.hostLostRecords > 0 || findings.host.lostInputBlocks > 0)
         printLine("Host",
                   "lost %" PRIu64 " switch records and %" PRIu64 " input blocks (%" PRIu64
                   " frames): the program fell behind, not the driver",
                   s.hostLostRecords, findings.host.lostInputBlocks, findings.host.lostInputFrames);
     // The machine's stalls are said where they weigh in the verdict: late switches
-    // beyond what is forgiven, some of which fell in them.
-    if (findings.machine.lateSwitchesInStalls > 0 && s.intervalUs.late > measure::lateSwitchesForgiven &&
-        static_cast<double>(s.intervalUs.late) > measure::lateShareForgiven * static_cast<double>(s.switches))
+    // beyond what is forgiven fell in them, or the driver was late while a stall of its
+    // own threads held the probe back. A probe that could not judge says so always.
+    const measure::MachineFacts& machine = findings.machine;
+    if (!machine.notJudgedWhy.empty())
+        printLine("Machine", "stalls not judged: %s", machine.notJudgedWhy.c_str());
+    if (measure::machineStallsWeigh(s, machine))
         printLine("Machine", "%" PRIu64 " stall%s of up to %.1f ms; %" PRIu64 " late switch%s fell in them",
-                  findings.machine.stalls, findings.machine.stalls == 1 ? "" : "s",
-                  findings.machine.longestStallMs, findings.machine.lateSwitchesInStalls,
-                  findings.machine.lateSwitchesInStalls == 1 ? "" : "es");
+                  machine.stalls, machine.stalls == 1 ? "" : "s", machine.longestStallMs,
+                  machine.lateSwitchesInStalls, machine.lateSwitchesInStalls == 1 ? "" : "es");
+    if (machine.ownStalls > 0 && s.intervalUs.late > 0)
+        printLine("Machine",
+                  "%" PRIu64 " stall%s of the probe came from the process's own threads (the driver's busy on "
+                  "its processor), not the machine",
+                  machine.ownStalls, machine.ownStalls == 1 ? "" : "s");
     if (findings.latency) printLatency(*findings.latency);
     if (findings.recording) printRecording(*findings.recording, findings.recordingPath);
 }

@@ -126,6 +126,14 @@ void tellParentEnding() {
     if (const telDriverCallObserver observer = driverCallObserver()) observer(telDriverCall::unload, true);
 }
 
+void tellParentMeasured(const nlohmann::json& progress) {
+    send(progress);
+}
+
+void tellParentSetting(double rate, int32_t buffer, size_t number, size_t count) {
+    send({{"setting", {{"rate", rate}, {"buffer", buffer}, {"number", number}, {"count", count}}}});
+}
+
 int parentStopSignal() {
     std::atomic<int32_t>* slot = stopSlot(sharedBlock);
     return slot != nullptr ? slot->load(std::memory_order_acquire) : 0;

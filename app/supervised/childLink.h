@@ -1,13 +1,17 @@
 // The measured run's side of its supervision: when this program was started by its own
 // supervising parent (with /supervised), it tells the parent, line by line on the
 // channel the platform gave it, what the parent needs should the run die or hang:
-// the JSON document as far as it is known, that the driver was started, and the shape
-// of the recording being written. The parent may ask it to stop (a signal the parent
-// received) through the shared block. Nothing here runs on the callback path.
+// the JSON document as far as it is known, that the driver was started, the shape of the
+// recording being written, how far the measured run got (with its timing plots' data for
+// an HTML report) and which setting of a sweep is running. The parent may ask it to stop
+// (a signal the parent received) through the shared block. Nothing here runs on the
+// callback path.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include <nlohmann/json.hpp>
 
 #include "measure/wavFile.h"
 
@@ -30,6 +34,10 @@ bool supervisedWithoutBanner();
 void tellParentDocument(const std::string& documentText);
 void tellParentStarted();
 void tellParentRecording(const std::string& pathUtf8, const measure::WavPlan& plan);
+// How far a measured run got, told ten times a second (see runProgress.h).
+void tellParentMeasured(const nlohmann::json& progress);
+// The setting of a sweep that is about to run: the `number`-th of `count`.
+void tellParentSetting(double rate, int32_t buffer, size_t number, size_t count);
 // The program is done and its process ends: what remains is the exit, where a driver
 // module's own tear-down runs. It counts as the host thread's call `unload`, so the
 // parent times it as any driver call; it never returns in the beacon's eyes.

@@ -1,10 +1,12 @@
 #include "app/supervised/supervisedRun.h"
 
 #include <chrono>
+#include <cmath>
 #include <optional>
 #include <string>
 
 #include "app/html/htmlFile.h"
+#include "app/html/timingRelay.h"
 #include "app/measured/measuredRun.h"
 #include "app/options.h"
 #include "app/supervised/childLink.h"
@@ -22,6 +24,26 @@ namespace {
 
 using json = nlohmann::json;
 
+// How far the run got: a sweep's next setting starts afresh, the driver's start and the
+// measured run's progress are noted with the moment they were told.
+void takeProgress(const json& message, supervisedOutcome& outcome) {
+    const auto now = std::chrono::steady_clock::now();
+    if (const auto setting = message.find("setting"); setting != message.end() && setting->is_object()) {
+        outcome.setting = *setting;
+        outcome.startedAt.reset();
+        outcome.measured.reset();
+        outcome.timing.reset();
+    }
+    if (message.contains("started")) outcome.startedAt = now;
+    if (const auto measured = message.find("measured"); measured != message.end() && measured->is_object())
+        outcome.measured = supervisedOutcome::progress{measured->value("seconds", 0.0),
+                                                       measured->value("switches", uint64_t{0}), now};
+    if (const auto timing = message.find("timing"); timing != message.end()) {
+        if (!outcome.timing) outcome.timing = std::make_shared<report::TimingData>();
+        applyTimingNews(*outcome.timing, *timing);
+    }
+}
+
 // Takes every whole line the child sent (what is left is the start of a line).
 void takeNews(std::string& received, supervisedOutcome& outcome, std::string& toolFailure) {
     for (size_t end; (end = received.find('\n')) != std::string::npos; received.erase(0, end + 1)) {
@@ -33,7 +55,30 @@ void takeNews(std::string& received, supervisedOutcome& outcome, std::string& to
         if (message.contains("ending")) outcome.ending = true;
         if (message.contains("toolFailure") && message["toolFailure"].is_string())
             toolFailure = message["toolFailure"].get<std::string>();
+        takeProgress(message, outcome);
     }
+}
+
+json roundedSeconds(double seconds) {
+    return std::round(seconds * 1000.0) / 1000.0;
+}
+
+// When the run ended, from what the child last told: the seconds since the driver (or
+// the sweep's setting) started, the switches counted by then, and the setting.
+json failureMoment(const supervisedOutcome& outcome, std::chrono::steady_clock::time_point endedAt) {
+    const auto since = [&](std::chrono::steady_clock::time_point then) {
+        return std::chrono::duration<double>(endedAt - then).count();
+    };
+    json seconds = nullptr;
+    if (outcome.measured)
+        seconds = roundedSeconds(outcome.measured->seconds + since(outcome.measured->toldAt));
+    else if (outcome.startedAt)
+        seconds = roundedSeconds(since(*outcome.startedAt));
+    return {
+        {"seconds", seconds},
+        {"switchesCounted", outcome.measured ? json(outcome.measured->switches) : json(nullptr)},
+        {"countedAtSeconds", outcome.measured ? roundedSeconds(outcome.measured->seconds) : json(nullptr)},
+        {"sweepSetting", outcome.setting ? *outcome.setting : json(nullptr)}};
 }
 
 // A recording the child was writing when it ended: the header is patched to the
@@ -108,9 +153,10 @@ telText valueOf(const char16_t* name) {
 json supervisedOutcome::document() const {
     json document = told ? *told : measure::RunDocument().document();
     if (failureLine.empty()) return document;
-    // What the child could not finish: the failure and the verdict of that call's failure.
+    // What the child could not finish: the failure, when it came, and the verdict it brings.
     if (recording) document["recording"] = *recording;
     document["failure"] = failureLine;
+    document["failureAt"] = failureAt;
     document["verdict"] = measure::verdictName(verdictWord());
     document["reasons"] = json::array({failureLine});
     return document;
@@ -206,6 +252,7 @@ supervisedOutcome superviseRun(std::vector<telText> arguments, int32_t timeLimit
         outcome.exitCode = static_cast<int>(end.code);
         return outcome;
     }
+    outcome.failureAt = failureMoment(outcome, std::chrono::steady_clock::now());
     if (outcome.failureLine.empty())
         outcome.failureLine =
             "The run ended: the driver " +
@@ -252,7 +299,9 @@ int runSupervised() {
     if (htmlPath) {
         reportFile file(htmlPath, u"HTML");
         telText why;
-        if (!file.writable(&why) || !file.write(htmlOfDocument(document), &why)) printMessage(why);
+        if (!file.writable(&why) ||
+            !file.write(htmlOfDocumentAndTiming(document, outcome.timing.get()), &why))
+            printMessage(why);
     }
     if (jsonPath) {
         reportFile file(jsonPath, u"JSON");

@@ -11,6 +11,8 @@
 // with it), and a child a repeated Ctrl+C ended outright was interrupted.
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +21,7 @@
 
 #include "core/telTypes.h"
 #include "measure/verdict.h"
+#include "report/reportData.h"
 
 // Whether the command line asks for a supervised run: a measuring run (/seconds, /json,
 // /latency, /record, /sweep, /html) that is not itself the child, not /isolate=no, not the suite,
@@ -47,6 +50,20 @@ struct supervisedOutcome {
     bool driverStarted = false;              // the child had started the driver
     std::optional<nlohmann::json> told;      // the child's JSON document as far as it told it
     std::optional<nlohmann::json> recording; // the recording's facts, for a file this parent had to close
+    // How far the run got, as the child last told it: which setting of a sweep ran, when
+    // the driver (or that setting) started, the seconds and switches counted by then, and
+    // the timing plots' data gathered so far (with /html). On a crash or hang, `failureAt`
+    // says when the run ended: the document's key of that name.
+    struct progress {
+        double seconds = 0;
+        uint64_t switches = 0;
+        std::chrono::steady_clock::time_point toldAt;
+    };
+    std::optional<nlohmann::json> setting;
+    std::optional<std::chrono::steady_clock::time_point> startedAt;
+    std::optional<progress> measured;
+    std::shared_ptr<report::TimingData> timing;
+    nlohmann::json failureAt;
 
     // The run's verdict: the child's own; fail for a crash or a hang (the driver's fault,
     // whenever it came); error for a failure of this program's own code; interrupted for

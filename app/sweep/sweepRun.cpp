@@ -76,9 +76,7 @@ sweepRow refusedRow(const setting& at, const std::string& refusal) {
 
 // The live line that says which setting runs, rewritten in place; a blank one clears it.
 void liveLine(const std::string& text) {
-    statusLoopPorts ports = platformStatusLoopPorts();
-    ports.writeStatus(
-        plat::fromNarrow(text + std::string(text.size() < 79 ? 79 - text.size() : 0, ' ') + "\r"));
+    writeLiveLine(plat::fromNarrow(text + std::string(text.size() < 79 ? 79 - text.size() : 0, ' ') + "\r"));
 }
 
 // What a callback that never left the processor's wait is.
@@ -155,11 +153,13 @@ class sweeper {
                 {"start answered " + conform::statusText(status) + (said.empty() ? "" : ": " + said)}};
             return row;
         }
-        if (!f_started) tellParentStarted();
+        measured.startReturned();
+        // Every setting's start: a run that ends in this setting is timed from it.
+        tellParentStarted();
         f_started = true;
         statusLoopLimits limits = measured.loopLimits();
         limits.statusLead = plat::fromNarrow(lead + ": ");
-        const stopCause cause = runStatusLoop(f_driver, platformStatusLoopPorts(), limits);
+        const stopCause cause = runStatusLoop(f_driver, measuringStatusLoopPorts(), limits);
         measured.stopping();
         const ASIOError stopStatus = f_driver.stop(telTrue);
         if (stopStatus != ASE_OK) {
@@ -209,9 +209,7 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
     size_t rates = 0;
     for (size_t i = 0; i < settings.size(); ++i)
         rates += i == 0 || settings[i].rate != settings[i - 1].rate;
-    print("Sweep: " + std::to_string(settings.size()) + " settings at " + std::to_string(rates) +
-          (rates == 1 ? " rate, " : " rates, ") + std::to_string(*options.seconds) +
-          " s each. Press SPACE to end it early.");
+    print(sweepPlanLine(settings.size(), rates, *options.seconds));
     print("");
     print(sweepHeaderLine());
 
@@ -225,6 +223,7 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
             break;
         }
         liveLine(lead);
+        tellParentSetting(at.rate, at.buffer, i + 1, settings.size());
         sweepRow row = at.refusal.empty() ? sweep.run(at, lead) : refusedRow(at, at.refusal);
         liveLine("");
         print(sweepRowLine(row));

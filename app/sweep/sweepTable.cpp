@@ -51,6 +51,12 @@ void roundTripColumns(const measure::LatencyFacts& latency, std::string& roundTr
 
 } // namespace
 
+std::string sweepPlanLine(size_t settings, size_t rates, int64_t seconds) {
+    return "Sweep: " + std::to_string(settings) + (settings == 1 ? " setting at " : " settings at ") +
+           std::to_string(rates) + (rates == 1 ? " rate, " : " rates, ") + std::to_string(seconds) +
+           " s each. Press SPACE to end it early.";
+}
+
 std::string sweepHeaderLine() {
     return columns("Rate", "Buffer", "Reported", "Round trip", "Left out", "Switches", "Late", "Longest",
                    "Load", "Verdict");

@@ -2,10 +2,15 @@
 // from the same rows, so the two always say the same).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "app/sweep/sweepRow.h"
+
+// "Sweep: 8 settings at 2 rates, 2 s each. Press SPACE to end it early."
+std::string sweepPlanLine(size_t settings, size_t rates, int64_t seconds);
 
 // "    Rate  Buffer  Reported  Round trip ..." and the row of one setting, aligned with it.
 std::string sweepHeaderLine();

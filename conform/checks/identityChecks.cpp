@@ -27,6 +27,8 @@ bool terminated(const char* field, size_t size) {
 Outcome checkCreateRelease(CheckContext& context) {
     CreateReleaseObservation seen;
     for (int32_t i = 0; i < creations; ++i) {
+        context.stage("creation " + std::to_string(i + 1) + " of " + std::to_string(creations) +
+                      " (create, init, release)");
         DriverSession session(context.clsid, &context.tally);
         DriverIdentity identity;
         identity.createStatus = context.create(session);
@@ -46,6 +48,7 @@ Outcome checkCreateRelease(CheckContext& context) {
         if (!identity.initialised) break; // the driver's own fault line says it; more would repeat it
     }
     {
+        context.stage("the creation without init (create, release)");
         DriverSession bare(context.clsid, &context.tally);
         seen.bareCreateStatus = context.create(bare);
     }
@@ -64,6 +67,7 @@ Outcome checkFigures(CheckContext& context) {
     seen.createStatus = session.createBuffers(session.allChannels(), seen.createdSize);
     if (seen.createStatus == ASE_OK)
         seen.latenciesStatus = session.getLatencies(seen.inputLatency, seen.outputLatency);
+    context.figures = figureFacts(seen);
     return judgeFigures(seen);
 }
 

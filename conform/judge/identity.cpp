@@ -81,6 +81,27 @@ Outcome judgeCreateRelease(const CreateReleaseObservation& seen) {
                             ", " + rateText(first->rate) + " Hz; created and released once without init");
 }
 
+std::optional<measure::FigureFacts> figureFacts(const FiguresObservation& seen) {
+    if (seen.channelsStatus != ASE_OK || seen.sizesStatus != ASE_OK || seen.rateStatus != ASE_OK ||
+        seen.createStatus != ASE_OK || seen.latenciesStatus != ASE_OK)
+        return std::nullopt;
+    measure::FigureFacts facts;
+    facts.asioVersion = 2; // the interface the host speaks
+    facts.reportedInputs = seen.inputs;
+    facts.reportedOutputs = seen.outputs;
+    facts.inputs = seen.inputs > 0 ? seen.inputs : 0;
+    facts.outputs = seen.outputs > 0 ? seen.outputs : 0;
+    facts.bufferMin = seen.sizes.min;
+    facts.bufferMax = seen.sizes.max;
+    facts.bufferPreferred = seen.sizes.preferred;
+    facts.granularity = seen.sizes.granularity;
+    facts.bufferActual = seen.createdSize;
+    facts.sampleRate = seen.rate;
+    facts.inputLatency = seen.inputLatency;
+    facts.outputLatency = seen.outputLatency;
+    return facts;
+}
+
 Outcome judgeFigures(const FiguresObservation& seen) {
     Findings findings;
     if (seen.channelsStatus != ASE_OK)

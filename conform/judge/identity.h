@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "asio/asioTypes.h"
 #include "conform/outcome.h"
 #include "measure/bufferSizes.h"
+#include "measure/runDocument.h"
 
 namespace conform {
 
@@ -48,6 +50,10 @@ struct FiguresObservation {
     ASIOError latenciesStatus = ASE_OK; // getLatencies after createBuffers
     int32_t inputLatency = 0, outputLatency = 0;
 };
+
+// The figures as the run document holds them; none unless every call answered 0 (the
+// document says null for what is not known, never 0).
+std::optional<measure::FigureFacts> figureFacts(const FiguresObservation& seen);
 
 // At least one channel; min ≤ preferred ≤ max with sizes that follow the granularity
 // (-1: powers of two, above 0: steps above min; 0 with min ≠ max warns, as hosts read it

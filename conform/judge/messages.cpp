@@ -108,6 +108,19 @@ Outcome judgeResetCycle(const ResetCycleObservation& seen) {
                             "ran every time");
 }
 
+Outcome judgeResetRequests(const Outcome& outcome, int honoured) {
+    if (honoured <= 0 || outcome.result == Result::skip) return outcome;
+    const std::string count = counted(static_cast<uint64_t>(honoured), "reset request", "reset requests");
+    if (honoured >= 2)
+        return withFault(outcome, count +
+                                      " without a cause, honoured: the driver asked again after the host's "
+                                      "full reset and never settled");
+    Outcome result = outcome;
+    result.detail += "; " + count + " without a cause honoured";
+    if (result.result == Result::pass) result.result = Result::warn;
+    return result;
+}
+
 Outcome judgeControlPanel(const ControlPanelObservation& seen) {
     if (seen.skipped) return skipped("skipped with /skipcp");
     if (seen.status == ASE_OK) return passed("returned 0 after " + secondsText(seen.took));

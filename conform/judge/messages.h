@@ -56,6 +56,12 @@ struct ResetCycleObservation {
 // works, and the driver runs every time.
 Outcome judgeResetCycle(const ResetCycleObservation& seen);
 
+// A check's outcome with the reset requests the host honoured during it. No check
+// changes anything a driver would need a reset for while its callbacks are live, so each
+// request came without a cause: one warns (a pass becomes a warning), a second fails the
+// check, since the driver asked again after the host's full reset and never settled.
+Outcome judgeResetRequests(const Outcome& outcome, int honoured);
+
 struct ControlPanelObservation {
     bool skipped = false; // /skipcp
     ASIOError status = ASE_OK;

@@ -1,11 +1,14 @@
 #include "conform/judge/stream.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
 
 #include "conform/texts.h"
+#include "measure/switchTiming.h"
+#include "measure/verdict.h"
 
 namespace conform {
 
@@ -75,9 +78,31 @@ SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t siz
             found.timeFault = "the system time went back at " + switchText(i);
     }
     found.threads = static_cast<int>(threads.size());
+    found.longestBegin = longestBegin;
+    found.longestEnd = longestEnd;
     found.meanInterval = slopeOf(notes.begin() + static_cast<std::ptrdiff_t>(longestBegin),
                                  notes.begin() + static_cast<std::ptrdiff_t>(longestEnd));
     return found;
+}
+
+std::optional<StreamRate> streamRate(const std::vector<SwitchNote>& notes, int32_t size, double rate) {
+    const SwitchFindings found = examineSwitches(notes, size);
+    if (found.longestEnd <= found.longestBegin) return std::nullopt;
+    measure::SwitchTiming timing(size, rate);
+    for (size_t i = found.longestBegin; i < found.longestEnd; ++i) {
+        const SwitchNote& note = notes[i];
+        measure::SwitchRecord record;
+        record.entryNs = note.hostBegin;
+        record.exitNs = note.hostEnd;
+        record.position = note.position;
+        record.positionValid = note.positionKnown;
+        record.half = note.half;
+        timing.add(record);
+    }
+    const measure::SwitchSummary summary =
+        timing.summary(notes[found.longestBegin].hostBegin, notes[found.longestEnd - 1].hostEnd);
+    if (!summary.measuredRate || !summary.rateErrorPpm) return std::nullopt;
+    return StreamRate{*summary.measuredRate, *summary.rateErrorPpm};
 }
 
 std::string runFault(const RunTrace& run, uint32_t wanted, bool exactSteps) {
@@ -102,7 +127,7 @@ std::string runFault(const RunTrace& run, uint32_t wanted, bool exactSteps) {
 Outcome judgeStartStop(const StartStopObservation& seen) {
     if (seen.createStatus != ASE_OK) return failed("createBuffers answered " + statusText(seen.createStatus));
     Findings findings;
-    double firstDelay = 0, longestStop = 0;
+    double firstDelay = 0, longestStop = 0, longestStart = 0;
     for (size_t i = 0; i < seen.cycles.size(); ++i) {
         const StartStopCycle& cycle = seen.cycles[i];
         const std::string which = "cycle " + std::to_string(i + 1) + ": ";
@@ -110,27 +135,39 @@ Outcome judgeStartStop(const StartStopObservation& seen) {
             findings.fault(which + "start answered " + statusText(cycle.startStatus));
             continue;
         }
-        if (!cycle.firstSwitchAt || *cycle.firstSwitchAt - cycle.startCalledAt > 1.0)
-            findings.fault(which + "no switch within 1 s of start");
+        // Counted from start's return: a start that takes its time is a finding of its own.
+        const double startTook = cycle.startReturnedAt - cycle.startCalledAt;
+        if (startTook > longestStart) longestStart = startTook;
+        if (startTook > slowCallSeconds)
+            findings.warning(which + "start took " + secondsText(startTook) + " (a host waits for it)");
+        if (!cycle.firstSwitchAt || *cycle.firstSwitchAt - cycle.startReturnedAt > 1.0)
+            findings.fault(which + "no switch within 1 s of start's return");
         else if (i == 0)
-            firstDelay = *cycle.firstSwitchAt - cycle.startCalledAt;
+            firstDelay = std::max(0.0, *cycle.firstSwitchAt - cycle.startReturnedAt);
         if (cycle.stopStatus != ASE_OK)
             findings.fault(which + "stop answered " + statusText(cycle.stopStatus));
+        if (cycle.insideAtStop > 0)
+            findings.fault(which + "stop returned at " + secondsText(cycle.stopReturnedAt) + " while " +
+                           counted(cycle.insideAtStop, "callback was", "callbacks were") +
+                           " still inside (returned " + millisecondsText(cycle.insideFor) + " later)");
         if (cycle.switchesAfterStop > 0)
             findings.fault(which + "stop returned at " + secondsText(cycle.stopReturnedAt) + ", " +
                            counted(cycle.switchesAfterStop, "callback", "callbacks") + " began after it");
         if (cycle.positionStatus == ASE_OK && cycle.positionLater != cycle.positionAfterStop)
             findings.fault(which + "the position moved from " + std::to_string(cycle.positionAfterStop) +
                            " to " + std::to_string(cycle.positionLater) + " after stop");
+        if (cycle.stopTook > slowCallSeconds)
+            findings.warning(which + "stop took " + secondsText(cycle.stopTook) + " (a host waits for it)");
         if (cycle.stopTook > longestStop) longestStop = cycle.stopTook;
     }
     if (seen.switchesDuringCreate > 0)
         findings.warning(counted(seen.switchesDuringCreate, "callback", "callbacks") +
                          " came during createBuffers (hosts that hold a lock there hang)");
-    return findings.outcome(std::to_string(seen.cycles.size()) + " start/stop cycles: first switch " +
-                            millisecondsText(firstDelay) + " after start, stop took at most " +
+    return findings.outcome(std::to_string(seen.cycles.size()) + " start/stop cycles: start took at most " +
+                            millisecondsText(longestStart) + ", first switch " +
+                            millisecondsText(firstDelay) + " after it returned, stop took at most " +
                             millisecondsText(longestStop) +
-                            ", nothing began after it; positions stood still");
+                            ", nothing was inside or began after it; positions stood still");
 }
 
 Outcome judgeCallOrder(const CallOrderObservation& seen) {
@@ -190,6 +227,22 @@ Outcome judgeReleaseRunning(const ReleaseRunningObservation& seen) {
                   secondsText(seen.watched) + " after it");
 }
 
+namespace {
+
+// "rate 48110.58 Hz, +2304 ppm off 48000 Hz"
+std::string paceText(const StreamRate& rate, double reported) {
+    char text[160];
+    std::snprintf(text, sizeof text, "rate %.2f Hz, %+.0f ppm off %s Hz", rate.measured, rate.errorPpm,
+                  rateText(reported).c_str());
+    return text;
+}
+
+} // namespace
+
+bool rateWithinLimit(const StreamRate& rate) {
+    return std::fabs(rate.errorPpm) <= measure::rateErrorForgivenPpm;
+}
+
 Outcome judgeSwitchSequence(const SwitchSequenceObservation& seen) {
     const RunTrace& run = seen.run;
     const std::string fault = runFault(run, 3, false);
@@ -202,15 +255,37 @@ Outcome judgeSwitchSequence(const SwitchSequenceObservation& seen) {
     if (!found.stepFault.empty()) findings.fault(found.stepFault);
     if (!found.timeFault.empty()) findings.fault(found.timeFault);
     const double period = seen.rate > 0 ? run.size / seen.rate : 0;
-    const double offPercent = period > 0 ? (found.meanInterval / period - 1.0) * 100.0 : 0;
-    char figures[160];
-    std::snprintf(figures, sizeof figures, "mean interval %.3f ms, %+.2f %% off the period %.3f ms",
-                  found.meanInterval * 1000.0, offPercent, period * 1000.0);
-    if (!(std::fabs(offPercent) <= 1.0)) findings.fault(figures);
+    char figures[200];
+    std::snprintf(figures, sizeof figures, "mean interval %.3f ms (period %.3f ms)",
+                  found.meanInterval * 1000.0, period * 1000.0);
+    std::string pace = "the rate could not be measured";
+    if (const std::optional<StreamRate> rate = streamRate(run.notes, run.size, seen.rate)) {
+        pace = paceText(*rate, seen.rate);
+        if (!rateWithinLimit(*rate)) {
+            const std::optional<StreamRate> again =
+                seen.again ? streamRate(seen.again->notes, seen.again->size, seen.rate) : std::nullopt;
+            const std::string second =
+                again ? "; measured again: " + paceText(*again, seen.rate) : std::string();
+            if (again && rateWithinLimit(*again)) {
+                pace = paceText(*again, seen.rate) + " (measured again: first " + pace + ")";
+            } else {
+                char limit[64];
+                std::snprintf(limit, sizeof limit, " (at most %.0f allowed)", measure::rateErrorForgivenPpm);
+                findings.fault(pace + limit + second);
+            }
+        }
+    } else if (found.longestEnd - found.longestBegin < run.notes.size()) {
+        // The driver's reset requests cut the run short: their own judgement says so.
+        pace += " between resets";
+    } else if (!findings.anyFault()) {
+        // Nothing else broke the positions: the stream did not run long enough to tell.
+        findings.fault(pace + ": " + counted(found.switches, "switch", "switches") + " in " +
+                       secondsText(run.waited));
+    }
     return findings.outcome(counted(found.switches, "switch", "switches") + " in " + secondsText(run.waited) +
                             " from " + counted(static_cast<uint64_t>(found.threads), "thread", "threads") +
                             ": halves alternate, positions step by " + std::to_string(run.size) + ", " +
-                            figures);
+                            figures + ", " + pace);
 }
 
 Outcome judgeSamplePosition(const SamplePositionObservation& seen) {
@@ -261,6 +336,7 @@ Outcome judgeTimeInfo(const TimeInfoObservation& seen) {
     if (!usesTimeInfo && saysCan) findings.fault("calls bufferSwitch with time info offered, but " + answer);
     if (found.nullRecords > 0)
         findings.fault(counted(found.nullRecords, "time record was", "time records were") + " null");
+    uint32_t rateFlagged = 0;
     for (const SwitchNote& note : seen.run.notes) {
         if (!note.timeInfo || note.nullRecord) continue;
         const uint32_t wanted = kSamplePositionValid | kSystemTimeValid;
@@ -269,16 +345,20 @@ Outcome judgeTimeInfo(const TimeInfoObservation& seen) {
                            ": sample position and system time not both valid");
             break;
         }
+        // The rate means something only where the record flags it valid.
+        if ((note.recordFlags & kSampleRateValid) == 0) continue;
+        ++rateFlagged;
         if (seen.rateStatus == ASE_OK && note.recordRate != seen.rate) {
-            findings.fault("a time record gave " + rateText(note.recordRate) + " Hz, getSampleRate " +
-                           rateText(seen.rate) + " Hz");
+            findings.fault("a time record flagged its rate valid and gave " + rateText(note.recordRate) +
+                           " Hz, getSampleRate " + rateText(seen.rate) + " Hz");
             break;
         }
     }
     if (!usesTimeInfo) return findings.outcome("calls bufferSwitch, and " + answer);
+    const std::string rate =
+        rateFlagged > 0 ? "at " + rateText(seen.rate) + " Hz" : "their rate not flagged valid";
     return findings.outcome(counted(found.timeInfoSwitches, "time record", "time records") +
-                            " with valid position and system time at " + rateText(seen.rate) + " Hz; " +
-                            answer);
+                            " with valid position and system time, " + rate + "; " + answer);
 }
 
 Outcome judgeOutputReady(const OutputReadyObservation& seen) {

@@ -37,8 +37,18 @@ struct SwitchFindings {
     double meanInterval = 0;
     int threads = 0; // threads that called back
     uint32_t timeInfoSwitches = 0, nullRecords = 0;
+    size_t longestBegin = 0, longestEnd = 0; // the notes of the longest stream
 };
 SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t size);
+
+// The rate the positions of the notes' longest stream advanced at against the host's
+// clock, fitted as a measured run fits it (measure::SwitchTiming), and its error
+// against `rate`; empty when the stream was too short or broken to fit.
+struct StreamRate {
+    double measured = 0;
+    double errorPpm = 0;
+};
+std::optional<StreamRate> streamRate(const std::vector<SwitchNote>& notes, int32_t size, double rate);
 
 // "" when the run was created, started and brought at least `wanted` switches whose
 // positions step by exactly one buffer (`exactSteps`) or at least advance; otherwise
@@ -47,11 +57,14 @@ std::string runFault(const RunTrace& run, uint32_t wanted, bool exactSteps);
 
 struct StartStopCycle {
     ASIOError startStatus = ASE_OK;
-    double startCalledAt = 0;            // seconds since the check began
+    double startCalledAt = 0; // seconds since the check began
+    double startReturnedAt = 0;
     std::optional<double> firstSwitchAt; // the cycle's first switch
     ASIOError stopStatus = ASE_OK;
     double stopReturnedAt = 0;
     double stopTook = 0;
+    uint32_t insideAtStop = 0;         // switches begun before stop returned that had not returned yet
+    double insideFor = 0;              // how long after stop returned the last of them returned
     uint32_t switchesAfterStop = 0;    // switches that began after stop returned
     ASIOError positionStatus = ASE_OK; // getSamplePosition after stop, twice
     int64_t positionAfterStop = 0, positionLater = 0;
@@ -63,9 +76,14 @@ struct StartStopObservation {
     std::vector<StartStopCycle> cycles;
 };
 
-// The first callback within a second of start (callbacks before start returns are
-// allowed); stop succeeds; no callback begins after stop returned; positions stand still
-// after stop; every cycle alike. Callbacks during createBuffers warn.
+// Calls a host makes from its window's thread that take longer than this freeze it
+// noticeably: a start or stop that slow warns.
+inline constexpr double slowCallSeconds = 2.0;
+
+// The first callback within a second of start's return (callbacks before it returns
+// are allowed); stop succeeds; no callback is still inside when stop returns, and none
+// begins after; positions stand still after stop; every cycle alike. Callbacks during
+// createBuffers, and a start or stop that takes longer than slowCallSeconds, warn.
 Outcome judgeStartStop(const StartStopObservation& seen);
 
 struct CallOrderObservation {
@@ -113,11 +131,19 @@ Outcome judgeReleaseRunning(const ReleaseRunningObservation& seen);
 struct SwitchSequenceObservation {
     RunTrace run;
     double rate = 0; // getSampleRate before start
+    // The same stream's switches of a second stretch as long, taken when the run's rate
+    // was off: a stall of the machine can bend a fit this short, a wrong clock is off in
+    // both.
+    std::optional<RunTrace> again;
 };
 
+// Whether a rate error is within the measured run's limit.
+bool rateWithinLimit(const StreamRate& rate);
+
 // Over the run: halves alternate 0/1, no switch overlaps another, positions step by
-// exactly one buffer, the system time never goes back, and the mean interval is within
-// 1 % of the period.
+// exactly one buffer, the system time never goes back, and the rate the positions
+// advance at is the reported one within the measured run's limit (1000 ppm), in the run
+// or, when it was off there, in the stretch measured again.
 Outcome judgeSwitchSequence(const SwitchSequenceObservation& seen);
 
 struct PositionRead {
@@ -148,8 +174,8 @@ struct TimeInfoObservation {
 };
 
 // With time info offered: non-null records flagged with valid position and system
-// time, at the rate getSampleRate reports; kAsioCanTimeInfo agrees with which callback
-// the driver uses.
+// time, and where a record flags its rate valid, the rate getSampleRate reports;
+// kAsioCanTimeInfo agrees with which callback the driver uses.
 Outcome judgeTimeInfo(const TimeInfoObservation& seen);
 
 struct OutputReadyObservation {

@@ -87,9 +87,33 @@ int64_t steadyNanoseconds() {
 }
 
 void sleepUntilNs(int64_t deadlineNs) {
-    timespec deadline{static_cast<time_t>(deadlineNs / 1'000'000'000), static_cast<long>(deadlineNs % 1'000'000'000)};
+    timespec deadline{static_cast<time_t>(deadlineNs / 1'000'000'000),
+                      static_cast<long>(deadlineNs % 1'000'000'000)};
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) == EINTR) {
     }
+}
+
+PreciseSleeper::PreciseSleeper() = default;
+PreciseSleeper::~PreciseSleeper() = default;
+void PreciseSleeper::sleepUntilNs(int64_t deadlineNs) {
+    plat::sleepUntilNs(deadlineNs);
+}
+
+namespace {
+
+int64_t cpuClockNanoseconds(clockid_t clock) {
+    timespec used{};
+    if (clock_gettime(clock, &used) != 0) return -1;
+    return static_cast<int64_t>(used.tv_sec) * 1'000'000'000 + used.tv_nsec;
+}
+
+} // namespace
+
+int64_t processCpuNanoseconds() {
+    return cpuClockNanoseconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+int64_t threadCpuNanoseconds() {
+    return cpuClockNanoseconds(CLOCK_THREAD_CPUTIME_ID);
 }
 
 bool raiseThreadToAudioPriority() {

@@ -146,4 +146,8 @@ bool inputEnded() {
     return inputAtEnd;
 }
 
+bool standardOutputIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+
 } // namespace plat

@@ -86,6 +86,13 @@ bool inputEnded() {
     return false;
 }
 
+// A console answers GetConsoleMode; a file, a pipe or no handle does not.
+bool standardOutputIsTerminal() {
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return output != nullptr && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode) != 0;
+}
+
 // A program started without a console gets no handles, and printing then goes to
 // message boxes; no descriptor numbers are reused as they are on POSIX.
 void guardStandardStreams() {}

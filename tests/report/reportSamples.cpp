@@ -1,10 +1,15 @@
 // Writes one HTML report of each kind from synthetic runs whose truth is known, and for
 // each the expectations the browser check holds it to (one argument a line):
-//   timing       a 20 s run with a gap, a repeat and a late switch at known switches
-//   latency      a loopback run with a known round trip and two glitches
+//   timing       a 20 s run with a gap, a repeat and a late switch at known switches, and
+//                stalls of the machine before them all
+//   unprobed     a run whose machine probe could not resolve stalls: none is drawn
+//   latency      a loopback run with a known round trip, two glitches and a gain of
+//                -0.001 dB
 //   sweep        two rates × twelve buffer sizes, round trip = 2 buffers + 96 samples,
-//                the smallest sizes failing and one setting refused
-//   conformance  the check tables of two drivers
+//                the smallest sizes failing with long reasons and one setting refused
+//   conformance  the suite over three drivers, read from its JSON document: one could not
+//                be created, one check lists its faults
+//   probe        what /probe found, read from its JSON document
 //   hour         an hour's run with thousands of events, for the size limit
 //
 // reportSamples FOLDER
@@ -19,6 +24,9 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "report/fromDocument.h"
 #include "report/htmlReport.h"
 #include "report/markup.h"
 #include "tests/report/syntheticRuns.h"
@@ -52,6 +60,15 @@ bool timingSample(const std::string& folder) {
     const std::vector<Special> specials = {
         {500, EventKind::gap}, {1200, EventKind::repeat}, {2000, EventKind::lateSwitch}};
     data.timing = simulateTiming(20, specials, 1);
+    // Stalls of the machine all through the first three seconds: listed after the
+    // driver's events all the same.
+    for (int i = 0; i < 30; ++i)
+        data.timing->events.push_back({0.1 * i, EventKind::machineStall, "stalled 4.0 ms"});
+    std::stable_sort(data.timing->events.begin(), data.timing->events.end(),
+                     [](const TimingEvent& a, const TimingEvent& b) { return a.t < b.t; });
+    data.timing->eventTotals[size_t(EventKind::machineStall)] = 30;
+    data.runSeconds = 20.02; // as a run measures its 20 s
+    data.machineProbed = true;
     data.verdict = Outcome::fail;
     data.reasons = {"1 gap", "1 repeat"};
     data.summary = {
@@ -63,8 +80,31 @@ bool timingSample(const std::string& folder) {
         "--verdict=fail",   "--plot=intervals-histogram", "--plot=intervals-timeline",
         "--plot=host-time", "--no-plot=correlation",      "--no-plot=sweep-round-trip"};
     for (const TimingEvent& event : data.timing->events)
-        expect.push_back(std::string("--mark=") + eventKindName(event.kind) + "@" + at(event.t));
+        if (event.kind != EventKind::machineStall)
+            expect.push_back(std::string("--mark=") + eventKindName(event.kind) + "@" + at(event.t));
+    for (const char* plot : {"intervals-timeline", "host-time"})
+        expect.push_back(std::string("--axis-ends=") + plot + "@20.02~0.0001");
+    expect.push_back("--mark=machine-stall@0");
+    expect.push_back("--first-event=gap");
     return writeSample(folder, "timing", data, expect);
+}
+
+bool unprobedSample(const std::string& folder) {
+    ReportData data = baseReport("echoprobe /index=1 /seconds=5 /skipcp /html=unprobed.html");
+    data.timing = simulateTiming(5, {{400, EventKind::lateSwitch}}, 4);
+    for (int i = 0; i < 200; ++i)
+        data.timing->events.push_back({0.025 * i, EventKind::machineStall, "stalled 3.0 ms"});
+    std::stable_sort(data.timing->events.begin(), data.timing->events.end(),
+                     [](const TimingEvent& a, const TimingEvent& b) { return a.t < b.t; });
+    data.timing->eventTotals[size_t(EventKind::machineStall)] = 200;
+    data.runSeconds = 5.01;
+    data.machineProbed = false;
+    data.verdict = Outcome::fail;
+    data.reasons = {"1 late switch"};
+    return writeSample(
+        folder, "unprobed", data,
+        {"--verdict=fail", "--no-mark=machine-stall", "--note=stalls-unresolved", "--first-event=late-switch",
+         "--mark=late-switch@" + at(400 * periodUs / 1e6 + 1.6 * periodUs / 1e6), "--no-text=machine stall"});
 }
 
 bool latencySample(const std::string& folder) {
@@ -102,7 +142,9 @@ bool latencySample(const std::string& folder) {
     latency.reportedSamples = 600;
     latency.unreportedSamples = 96;
     latency.glitches = 2;
+    latency.gainDb = -0.001;
     data.latency = latency;
+    data.runSeconds = 10.0;
     data.verdict = Outcome::fail;
     data.reasons = {"2 glitches"};
     data.summary = {
@@ -112,7 +154,8 @@ bool latencySample(const std::string& folder) {
     return writeSample(folder, "latency", data,
                        {"--verdict=fail", "--plot=correlation", "--plot=round-trips", "--plot=glitch-1",
                         "--plot=glitch-2", "--plot=intervals-timeline", "--mark=glitch@3.2",
-                        "--mark=glitch@7.45"});
+                        "--mark=glitch@7.45", "--fact=gain~0.00 dB, not inverted", "--no-text=-0.00",
+                        "--axis-ends=round-trips@10~0.0001"});
 }
 
 bool sweepSample(const std::string& folder) {
@@ -125,8 +168,8 @@ bool sweepSample(const std::string& folder) {
             row.buffer = size;
             if (sweepRate == 44100 && size == 2048) {
                 row.accepted = false;
-                row.refusal = "createBuffers failed (-997)";
-                row.verdict = Outcome::error;
+                row.refusal = "createBuffers answered -997";
+                row.verdict.reset();
                 data.sweep.push_back(row);
                 continue;
             }
@@ -141,7 +184,10 @@ bool sweepSample(const std::string& folder) {
             row.longestIntervalUs = size / sweepRate * 1e6 * (dropping ? 2.4 : 1.02);
             row.hostLoad = 150 / (size / sweepRate * 1e6);
             row.verdict = dropping ? Outcome::fail : Outcome::pass;
-            if (dropping) row.reasons = {"12 gaps", "40 late switches"};
+            if (dropping)
+                row.reasons = {"452 switches missing (259 of 711 expected)", "258 gaps", "219 late switches",
+                               "202 glitches",
+                               "the rate could not be measured: the positions broke 258 times in 2.1 s"};
             data.sweep.push_back(row);
         }
     }
@@ -149,36 +195,87 @@ bool sweepSample(const std::string& folder) {
     data.reasons = {"4 of 23 settings failed", "1 setting refused"};
     return writeSample(
         folder, "sweep", data,
-        {"--verdict=fail", "--plot=sweep-round-trip", "--sweep-matches-table", "--no-plot=host-time"});
+        {"--verdict=fail", "--plot=sweep-round-trip", "--sweep-matches-table", "--no-plot=host-time",
+         "--sweep-row=44100/2048=refused", "--sweep-row=48000/32=fail", "--sweep-row=48000/64=pass",
+         "--sweep-mark=refused@44100/2048", "--sweep-mark=failed@48000/32", "--sweep-mark=failed@44100/48",
+         "--sweep-point=44100/32/160", "--sweep-point=48000/2048/4192", "--max-row-height=sweep@64"});
 }
 
 bool conformanceSample(const std::string& folder) {
-    ReportData data;
-    data.tool = {"1.4.0", 64, "2026-12-07 14:00 (synthetic data)",
-                 "echoprobe /conform /html=conformance.html"};
+    using nlohmann::json;
     const char* ids[] = {"init-twice",          "buffer-size-legal",     "rates-listed",
                          "start-stop-start",    "dispose-while-running", "latencies-after-rate-change",
                          "callback-after-stop", "output-ready"};
-    for (int d = 0; d < 2; ++d) {
-        ConformanceDriver driver;
-        driver.driver = d == 0 ? "Echoprobe Reference" : "Echoprobe Reference Loopback";
-        for (size_t i = 0; i < std::size(ids); ++i) {
-            const CheckResult result = d == 1 && i == 6   ? CheckResult::fail
-                                       : d == 0 && i == 7 ? CheckResult::skip
-                                       : i == 5           ? CheckResult::warn
-                                                          : CheckResult::pass;
-            driver.checks.push_back({ids[i], result,
-                                     result == CheckResult::fail ? "a callback came 12 ms after stop" : "",
-                                     0.05 * double(i + 1)});
+    const char* names[] = {"Echoprobe Reference", "Unloadable", "Echoprobe Reference Loopback"};
+    json drivers = json::array();
+    for (int d = 0; d < 3; ++d) {
+        json checks = json::array();
+        for (size_t i = 0; d != 1 && i < std::size(ids); ++i) {
+            const char* result = d == 2 && i == 6   ? "fail"
+                                 : d == 0 && i == 7 ? "skip"
+                                 : i == 5           ? "warn"
+                                                    : "pass";
+            json check = {
+                {"id", ids[i]}, {"result", result}, {"detail", ""}, {"seconds", 0.05 * double(i + 1)}};
+            if (d == 2 && i == 6) {
+                check["detail"] = "a callback came 12 ms after stop; 2 more faults";
+                check["faults"] = {"a callback came 12 ms after stop", "a callback came 25 ms after stop",
+                                   "outputReady came after stop"};
+            }
+            checks.push_back(check);
         }
-        data.conformance.push_back(driver);
+        drivers.push_back({{"index", d},
+                           {"description", names[d]},
+                           {"failure", d == 1 ? json("The driver could not be created, error code=0x80004005")
+                                              : json(nullptr)},
+                           {"checks", checks}});
     }
-    data.verdict = Outcome::fail;
-    data.reasons = {"1 check failed"};
+    ReportData data = reportDataFromDocument({{"conformance", {{"drivers", drivers}}},
+                                              {"verdict", "fail"},
+                                              {"reasons", {"1: create-release", "2: callback-after-stop"}}});
+    data.tool = {"1.4.0", 64, "2026-12-07 14:00 (synthetic data)",
+                 "echoprobe /conform /index=all /html=conformance.html"};
     return writeSample(folder, "conformance", data,
-                       {"--verdict=fail", "--check=Echoprobe Reference Loopback:callback-after-stop=fail",
-                        "--check=Echoprobe Reference:callback-after-stop=pass",
-                        "--check=Echoprobe Reference:output-ready=skip", "--no-plot=intervals-timeline"});
+                       {"--verdict=fail", "--check=2: Echoprobe Reference Loopback:callback-after-stop=fail",
+                        "--check=0: Echoprobe Reference:callback-after-stop=pass",
+                        "--check=0: Echoprobe Reference:output-ready=skip", "--no-plot=intervals-timeline",
+                        "--drivers=3", "--faults=2: Echoprobe Reference Loopback:callback-after-stop=3"});
+}
+
+bool probeSample(const std::string& folder) {
+    using nlohmann::json;
+    json rates = json::object();
+    for (double rate : {8000.0, 44100.0, 48000.0, 96000.0, 192000.0, 384000.0})
+        rates[compactNumber(rate)] = rate >= 44100 && rate <= 192000;
+    const json probe = {
+        {"rates", rates},
+        {"clockSources",
+         {{{"index", 0}, {"name", "Internal"}, {"channel", -1}, {"group", -1}, {"current", false}},
+          {{"index", 1}, {"name", "Word Clock"}, {"channel", -1}, {"group", 1}, {"current", true}}}},
+        {"bufferSizes",
+         {{"min", 32},
+          {"max", 4096},
+          {"preferred", 256},
+          {"granularity", -1},
+          {"legal", {32, 64, 128, 256, 512, 1024, 2048, 4096}},
+          {"legalCount", 8},
+          {"createdMin", true},
+          {"createdMax", true}}},
+        {"features",
+         {{"future", {{"canTimeInfo", true}, {"canTimeCode", true}, {"canInputMonitor", false}}},
+          {"messagesAsked", {{"selectorSupported", 2}, {"supportsTimeInfo", 2}}},
+          {"outputReady", false}}}};
+    ReportData data = reportDataFromDocument({{"probe", probe}});
+    const ReportData base = baseReport("echoprobe /index=1 /probe /skipcp /html=probe.html");
+    data.tool = base.tool;
+    data.driver = base.driver;
+    data.figures = base.figures;
+    data.channels = base.channels;
+    return writeSample(folder, "probe", data,
+                       {"--fact=rates~44100, 48000, 96000, 192000 Hz; not 8000, 384000 Hz",
+                        "--fact=legal-sizes~8: 32, 64", "--fact=created~the smallest: yes; the largest: yes",
+                        "--fact=features~answers canTimeCode, canTimeInfo; not canInputMonitor",
+                        "--fact=output-ready~not wanted", "--no-plot=intervals-timeline"});
 }
 
 bool hourSample(const std::string& folder) {
@@ -200,8 +297,9 @@ int main(int argc, char** argv) {
     const std::string folder = argv[1];
     std::error_code error;
     std::filesystem::create_directories(folder, error);
-    const bool written = timingSample(folder) && latencySample(folder) && sweepSample(folder) &&
-                         conformanceSample(folder) && hourSample(folder);
+    const bool written = timingSample(folder) && unprobedSample(folder) && latencySample(folder) &&
+                         sweepSample(folder) && conformanceSample(folder) && probeSample(folder) &&
+                         hourSample(folder);
     if (!written) {
         std::fprintf(stderr, "reportSamples: cannot write the reports into %s\n", folder.c_str());
         return 1;

@@ -94,14 +94,17 @@ TEST_F(MeasuredPartsTest, TheHostsLossesAreCountedSilenceAndJumpsAreReBases) {
     waitUntilDrained(tap);
     position += 48000 * 60; // a minute ahead: a re-base
     capture(tap, 9);
+    waitUntilDrained(tap);
+    position -= 48000 * 120; // a minute behind where it began: a re-base too, not an overlap
+    capture(tap, 10);
     consumer.finish();
     const recordingResult& r = consumer.recording();
     EXPECT_TRUE(r.written);
     EXPECT_EQ(r.lostFrames, 2u * frames);
     EXPECT_EQ(r.overlapFrames, uint64_t{frames});
-    EXPECT_EQ(r.rebases, 1u);
+    EXPECT_EQ(r.rebases, 2u);
     EXPECT_EQ(r.driverGapFrames, 0u);
-    EXPECT_EQ(blocks(file), (std::vector<int16_t>{1, 2, 3, 4, 0, 0, 7, 9}));
+    EXPECT_EQ(blocks(file), (std::vector<int16_t>{1, 2, 3, 4, 0, 0, 7, 9, 10}));
 
     // Blocks lost at the very end, which no later block reports, are silence too.
     std::vector<uint8_t> last;
@@ -124,10 +127,14 @@ TEST(SwitchProbe, ALossIsCarriedToTheNextRecord) {
     EXPECT_EQ(probe.drain(timing), 4u);
     probe.record({6 * 6'250'000, 6 * 6'250'000, 6 * 300, true, 0});
     probe.drain(timing);
-    const measure::SwitchSummary s = timing.summary(0, 7 * 6'250'000);
+    // The loss is told once: the records after go on as ever, a gap among them a gap.
+    probe.record({7 * 6'250'000, 7 * 6'250'000, 7 * 300, true, 1});
+    probe.record({9 * 6'250'000, 9 * 6'250'000, 9 * 300, true, 1});
+    probe.drain(timing);
+    const measure::SwitchSummary s = timing.summary(0, 10 * 6'250'000);
     EXPECT_EQ(s.hostLostRecords, 2u);
-    EXPECT_EQ(s.gaps, 0u) << "the host's loss was taken for the driver's gap";
-    EXPECT_EQ(s.intervalUs.late, 0u);
+    EXPECT_EQ(s.gaps, 1u) << "the host's loss was taken for the driver's gap, or hid the driver's own";
+    EXPECT_EQ(s.intervalUs.late, 1u);
 
     probe.countMessage(kAsioResetRequest);
     probe.countMessage(kAsioResetRequest);

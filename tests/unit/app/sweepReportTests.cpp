@@ -70,6 +70,9 @@ TEST(SweepReport, TableAndReportReadTheSameRows) {
               "Smallest buffer that passed: 44100 Hz: 256 samples; 48000 Hz: 128 samples");
     EXPECT_EQ(smallestPassingLine({ranRow(44100, 128, 288, 9, W::fail)}),
               "Smallest buffer that passed: 44100 Hz: none");
+
+    EXPECT_EQ(sweepPlanLine(1, 1, 2), "Sweep: 1 setting at 1 rate, 2 s each. Press SPACE to end it early.");
+    EXPECT_EQ(sweepPlanLine(8, 2, 1), "Sweep: 8 settings at 2 rates, 1 s each. Press SPACE to end it early.");
 }
 
 TEST(SweepReport, ADocumentCutShortGivesWhatItHolds) {

@@ -1,5 +1,6 @@
 // The call beacon as a parent reads it: the call the host thread is in, innermost first,
-// a call another thread is in, and nothing once every call returned.
+// a call another thread is in, and nothing once every call returned; the host thread's
+// progress.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -43,6 +44,9 @@ TEST(CallBeacon, NamesTheCallEachThreadIsIn) {
         return 0;
     });
     const CallBeaconReading after = readCallBeacon(block);
+    // The host thread's waits beat without a call.
+    beatCallBeacon();
+    const CallBeaconReading beaten = readCallBeacon(block);
     CallBeaconReading next;
     callDriver(telDriverCall::disposeBuffers, 0, ignoreThrow, [&] {
         next = readCallBeacon(block);
@@ -68,4 +72,7 @@ TEST(CallBeacon, NamesTheCallEachThreadIsIn) {
     EXPECT_EQ(after.hostCall, telDriverCall::none);
     EXPECT_EQ(after.otherCall, telDriverCall::none);
     EXPECT_EQ(after.callsBegun, 3u);
+    // The host thread's progress: its two calls, not the other thread's, and its beat.
+    EXPECT_EQ(after.hostProgress, 2u);
+    EXPECT_EQ(beaten.hostProgress, 3u);
 }

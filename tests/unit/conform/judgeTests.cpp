@@ -10,35 +10,12 @@
 #include "conform/judge/rates.h"
 #include "conform/judge/stream.h"
 #include "conform/judge/supervision.h"
+#include "tests/unit/conform/switchNotes.h"
 
 using namespace conform;
+using namespace conform::testing;
 
 namespace {
-
-// `count` switches of `size` samples, one every `period` seconds on one thread.
-std::vector<SwitchNote> steadySwitches(int count, int32_t size, double period) {
-    std::vector<SwitchNote> notes;
-    for (int i = 0; i < count; ++i) {
-        SwitchNote note;
-        note.half = i % 2;
-        note.position = static_cast<int64_t>(i) * size;
-        note.positionKnown = true;
-        note.systemTime = static_cast<int64_t>(i * period * 1e9);
-        note.systemTimeKnown = true;
-        note.hostBegin = 1'000'000'000 + static_cast<int64_t>(i * period * 1e9);
-        note.thread = 7;
-        notes.push_back(note);
-    }
-    return notes;
-}
-
-RunTrace runOf(std::vector<SwitchNote> notes, int32_t size) {
-    RunTrace run;
-    run.size = size;
-    run.notes = std::move(notes);
-    run.waited = 1.0;
-    return run;
-}
 
 FiguresObservation soundFigures() {
     FiguresObservation seen;
@@ -177,6 +154,12 @@ TEST(ConformBufferSizes, SizesToTryAreLegalAndTheIllegalOneIsNot) {
     EXPECT_EQ(sizesToTry({64, 2048, 256, 0}), std::vector<int32_t>{256});
 }
 
+TEST(ConformBufferSizes, EveryPlannedSizeIsTried) {
+    // Min, preferred, max and the eight sizes spread between them.
+    EXPECT_EQ(sizesToTry({64, 2048, 256, 1}),
+              (std::vector<int32_t>{64, 256, 284, 504, 725, 945, 1166, 1386, 1607, 1827, 2048}));
+}
+
 TEST(ConformBufferSizes, AnAcceptedIllegalSizeMustReallyRun) {
     BufferSizesObservation seen;
     seen.rule = {64, 512, 256, 1};
@@ -230,32 +213,60 @@ TEST(ConformSwitches, AHonouredResetStartsAStreamOfItsOwn) {
     EXPECT_EQ(runFault(runOf(notes, 256), 3, false), "");
 }
 
-TEST(ConformSwitches, OneLateSwitchHardlyMovesTheMeanInterval) {
-    const double period = 256 / 48000.0;
-    std::vector<SwitchNote> notes = steadySwitches(375, 256, period);
-    notes.back().hostBegin += 20'000'000; // the host was held up 20 ms at the very end
-    SwitchSequenceObservation seen{runOf(notes, 256), 48000};
-    EXPECT_EQ(judgeSwitchSequence(seen).result, Result::pass) << judgeSwitchSequence(seen).detail;
-    // A driver that runs 2 % fast is caught.
-    seen.run = runOf(steadySwitches(375, 256, period * 0.98), 256);
-    EXPECT_NE(judgeSwitchSequence(seen).detail.find("-2.00 % off the period 5.333 ms"), std::string::npos);
+TEST(ConformBufferSizes, ABadRequestMustBeRefusedAndLeaveNothingRunning) {
+    BadCreateObservation seen;
+    seen.requests = {{"0 channels", ASE_InvalidParameter, 0}, {"output -1", ASE_InvalidParameter, 0}};
+    EXPECT_EQ(judgeBadCreate(seen).result, Result::pass);
+    // One switch after a refused request: something was left running.
+    seen.requests[1].switchesAfter = 1;
+    EXPECT_EQ(judgeBadCreate(seen).result, Result::fail);
+    seen.requests[1].switchesAfter = 0;
+    seen.requests[0].status = ASE_OK;
+    EXPECT_EQ(judgeBadCreate(seen).result, Result::fail);
+    seen.requests[0].status = ASE_InvalidParameter;
+    seen.goodAfter = ASE_InvalidMode;
+    EXPECT_EQ(judgeBadCreate(seen).result, Result::fail);
 }
 
-TEST(ConformStartStop, CallbacksAfterStopAndDuringCreateBuffers) {
-    StartStopCycle cycle;
-    cycle.startCalledAt = 1.0;
-    cycle.firstSwitchAt = 1.004;
-    cycle.stopReturnedAt = 1.204;
-    StartStopObservation seen{ASE_OK, 0, {cycle, cycle, cycle}};
-    EXPECT_EQ(judgeStartStop(seen).result, Result::pass);
-    seen.cycles[0].switchesAfterStop = 3;
-    EXPECT_EQ(judgeStartStop(seen).detail, "cycle 1: stop returned at 1.204 s, 3 callbacks began after it");
-    seen.cycles[0].switchesAfterStop = 0;
-    seen.cycles[1].firstSwitchAt.reset();
-    EXPECT_EQ(judgeStartStop(seen).detail, "cycle 2: no switch within 1 s of start");
-    seen.cycles[1].firstSwitchAt = 0.99; // before start returned: allowed
-    seen.switchesDuringCreate = 2;
-    EXPECT_EQ(judgeStartStop(seen).result, Result::warn);
+TEST(ConformBufferSizes, PositionsThatStandStillDoNotAdvance) {
+    std::vector<SwitchNote> notes = steadySwitches(4, 256, 0.005);
+    EXPECT_EQ(runFault(runOf(notes, 256), 3, false), "");
+    notes[2].position = notes[1].position; // two switches at one position
+    EXPECT_NE(runFault(runOf(notes, 256), 3, false), "");
+    EXPECT_EQ(judgeChannelSubsets({{"one input only", true, runOf(notes, 256)}}).result, Result::fail);
+}
+
+TEST(ConformClockSources, OneCurrentAmongDistinctSources) {
+    ClockSourcesObservation seen;
+    seen.sources = {{0, true, true, "Internal"}, {1, false, true, "Word clock"}};
+    seen.outOfRangeIndex = 2;
+    seen.setOutOfRangeStatus = ASE_InvalidParameter;
+    EXPECT_EQ(judgeClockSources(seen).result, Result::pass);
+    const auto with = [&](auto change) {
+        ClockSourcesObservation changed = seen;
+        change(changed);
+        return judgeClockSources(changed).result;
+    };
+    EXPECT_EQ(with([](auto& o) { o.sources[1].current = true; }), Result::fail);  // two current
+    EXPECT_EQ(with([](auto& o) { o.sources[0].current = false; }), Result::fail); // none current
+    EXPECT_EQ(with([](auto& o) { o.sources[1].index = 0; }), Result::fail);       // one index twice
+    EXPECT_EQ(with([](auto& o) { o.sources[1].nameTerminated = false; }), Result::fail);
+    EXPECT_EQ(with([](auto& o) { o.setCurrentStatus = ASE_NotPresent; }), Result::fail);
+    EXPECT_EQ(with([](auto& o) { o.setOutOfRangeStatus = ASE_OK; }), Result::fail);
+    EXPECT_EQ(with([](auto& o) { o.sources.clear(); }), Result::fail);
+    EXPECT_EQ(with([](auto& o) { o.status = ASE_NotPresent; }), Result::fail);
+}
+
+TEST(ConformFigures, TheDocumentGetsFiguresOnlyWhenEveryCallAnswered) {
+    const std::optional<measure::FigureFacts> facts = figureFacts(soundFigures());
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->inputs, 2);
+    EXPECT_EQ(facts->bufferActual, 256);
+    EXPECT_EQ(facts->sampleRate, 48000);
+    EXPECT_EQ(facts->outputLatency, 512);
+    FiguresObservation refused = soundFigures();
+    refused.latenciesStatus = ASE_NotPresent;
+    EXPECT_FALSE(figureFacts(refused));
 }
 
 TEST(ConformSamplePosition, AReadIsJudgedAgainstTheCallbacksAroundIt) {
@@ -272,27 +283,6 @@ TEST(ConformSamplePosition, AReadIsJudgedAgainstTheCallbacksAroundIt) {
     seen.running.clear();
     seen.beforeStartLater.position = 1470;
     EXPECT_EQ(judgeSamplePosition(seen).detail, "before start the position moved from 0 to 1470");
-}
-
-TEST(ConformTimeInfo, WhatTheDriverSaysMustMatchWhatItDoes) {
-    TimeInfoObservation seen;
-    seen.rate = 48000;
-    seen.canTimeInfo = ASE_InvalidParameter;
-    seen.run = runOf(steadySwitches(5, 256, 0.005), 256);
-    EXPECT_EQ(judgeTimeInfo(seen).result, Result::pass);
-    seen.canTimeInfo = ASE_SUCCESS;
-    EXPECT_EQ(
-        judgeTimeInfo(seen).detail,
-        "calls bufferSwitch with time info offered, but kAsioCanTimeInfo answered success (0x3F4847A0)");
-    for (SwitchNote& note : seen.run.notes) {
-        note.timeInfo = true;
-        note.recordFlags = 3;
-        note.recordRate = 44100;
-    }
-    EXPECT_EQ(judgeTimeInfo(seen).detail, "a time record gave 44100 Hz, getSampleRate 48000 Hz");
-    seen.canTimeInfo = ASE_NotPresent;
-    EXPECT_EQ(judgeTimeInfo(seen).detail,
-              "calls bufferSwitchTimeInfo, but kAsioCanTimeInfo answered NotPresent (-1000); 1 more fault");
 }
 
 TEST(ConformMessages, SelectorsAndAMinimalHost) {

@@ -5,19 +5,37 @@
 #include "conform/caseResult.h"
 #include "conform/suiteResult.h"
 #include "conform/texts.h"
+#include "measure/runDocument.h"
 
 using namespace conform;
 
 namespace {
+
+Outcome outcomeOf(Result result, const std::string& detail) {
+    switch (result) {
+    case Result::fail:
+        return failed(detail);
+    case Result::warn:
+        return warned(detail);
+    case Result::skip:
+        return skipped(detail);
+    default:
+        return passed(detail);
+    }
+}
 
 DriverResult driverWith(std::vector<Result> results) {
     DriverResult driver;
     driver.description = "Card & <Co> \"A\"";
     driver.clsid = "{X}";
     int n = 0;
-    for (Result result : results)
-        driver.reports.push_back(
-            {"check-" + std::to_string(n++), {result, "seen: a < b & \x01tab\t"}, 0.25, 0});
+    for (Result result : results) {
+        CheckReport report;
+        report.id = "check-" + std::to_string(n++);
+        report.outcome = outcomeOf(result, "seen: a < b & \x01tab\t");
+        report.seconds = 0.25;
+        driver.reports.push_back(report);
+    }
     return driver;
 }
 
@@ -25,7 +43,10 @@ DriverResult driverWith(std::vector<Result> results) {
 
 TEST(ConformReports, ACaseResultCrossesTheChannelIntact) {
     CaseResult sent;
-    sent.report = {"start-stop", {Result::warn, "stop took 2 s \xff"}, 1.5, 2};
+    sent.report.id = "start-stop";
+    sent.report.outcome = warned("stop took 2 s \xff");
+    sent.report.seconds = 1.5;
+    sent.report.resetsHonoured = 2;
     sent.created = sent.initialised = true;
     sent.createStatus = 0;
     sent.driverName = "Card";
@@ -42,7 +63,34 @@ TEST(ConformReports, ACaseResultCrossesTheChannelIntact) {
     EXPECT_EQ(got->report.resetsHonoured, 2);
     EXPECT_TRUE(got->created && got->initialised);
     EXPECT_EQ(got->driverVersion, 7);
+    EXPECT_FALSE(got->figures);
+    EXPECT_EQ(got->barred, telDriverCall::none);
     EXPECT_FALSE(readCaseResult("no result\n{\"id\": \"x\"}\n"));
+
+    // Every fault, the figures read and a call the check stopped at cross too.
+    CaseResult full;
+    full.report.outcome = withFault(failed("first"), "second");
+    full.report.outcome.faultsLeftOut = 4;
+    full.figures = measure::FigureFacts{};
+    full.figures->bufferActual = 256;
+    full.figures->sampleRate = 48000;
+    full.barred = telDriverCall::start;
+    const std::optional<CaseResult> back = readCaseResult(caseResultLine(full));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->report.outcome.faults, (std::vector<std::string>{"first", "second"}));
+    EXPECT_EQ(back->report.outcome.faultsLeftOut, 4u);
+    ASSERT_TRUE(back->figures);
+    EXPECT_EQ(back->figures->bufferActual, 256);
+    EXPECT_EQ(back->figures->sampleRate, 48000);
+    EXPECT_EQ(back->barred, telDriverCall::start);
+}
+
+TEST(ConformReports, TheStepACheckIsInCrossesToo) {
+    EXPECT_EQ(readCaseStage(""), "");
+    const std::string received = caseStageLine("creation 1 of 3") + "driver noise\n" +
+                                 caseStageLine("the creation without init") + caseResultLine(CaseResult{});
+    EXPECT_EQ(readCaseStage(received), "the creation without init");
+    EXPECT_TRUE(readCaseResult(received));
 }
 
 TEST(ConformReports, SummaryAndExitStatus) {
@@ -92,14 +140,55 @@ TEST(ConformReports, JUnitIsWellFormedWithEverythingEscaped) {
     EXPECT_NE(xml.find("<testsuite name=\"Card &amp; &lt;Co&gt; &quot;A&quot;\" id=\"0\" tests=\"4\""),
               std::string::npos);
     EXPECT_NE(
-        xml.find("<testcase name=\"check-0\" classname=\"conformance.Card &amp; &lt;Co&gt; &quot;A&quot;\" "
-                 "time=\"0.250\"/>"),
+        xml.find("<testcase name=\"check-0\" classname=\"conformance.Card &amp; &lt;Co&gt; &quot;A&quot; "
+                 "(index 0)\" time=\"0.250\"/>"),
         std::string::npos);
     EXPECT_NE(xml.find("<failure message=\"seen: a &lt; b &amp; tab\t\" type=\"fail\">"), std::string::npos);
     EXPECT_NE(xml.find("<skipped message=\"seen: a &lt; b &amp; tab\t\"/>"), std::string::npos);
     EXPECT_NE(xml.find("<system-out>warning: seen:"), std::string::npos);
     EXPECT_EQ(xml.find('\x01'), std::string::npos); // a control character XML cannot hold
     EXPECT_EQ(xml.substr(xml.size() - 14), "</testsuites>\n");
+}
+
+TEST(ConformReports, EveryFaultIsListedInTheJsonAndTheJUnitReport) {
+    DriverResult driver = driverWith({Result::pass, Result::fail});
+    Findings findings;
+    findings.fault("cycle 1: stop returned early");
+    findings.fault("cycle 2: <none>");
+    driver.reports[1].outcome = findings.outcome("");
+    const nlohmann::json section = conformanceSection({driver}, false, 20, true);
+    EXPECT_EQ(section["checks"][0]["faults"], nlohmann::json::array());
+    EXPECT_EQ(section["checks"][1]["faults"],
+              nlohmann::json::array({"cycle 1: stop returned early", "cycle 2: <none>"}));
+    const std::string xml = junitReport({driver});
+    EXPECT_NE(xml.find("type=\"fail\">cycle 1: stop returned early\ncycle 2: &lt;none&gt;</failure>"),
+              std::string::npos);
+}
+
+TEST(ConformReports, JUnitTellsDriversApartAndNeverPassesWhatDidNotRun) {
+    DriverResult first = driverWith({Result::pass, Result::skip, Result::skip});
+    first.description = "USB Audio 2.0";
+    first.index = 3;
+    first.reports[1].outcome = skipped("skipped with /skipcp");
+    first.reports[2].outcome = skipped("interrupted");
+    first.reports[2].notRun = true;
+    DriverResult second = first;
+    second.index = 4;
+    const std::string xml = junitReport({first, second});
+    // No dot in a class name, which CI servers split into packages; the index tells the two apart.
+    EXPECT_NE(xml.find("classname=\"conformance.USB Audio 2_0 (index 3)\""), std::string::npos);
+    EXPECT_NE(xml.find("classname=\"conformance.USB Audio 2_0 (index 4)\""), std::string::npos);
+    // A check that did not run is an error; one skipped by choice stays skipped.
+    EXPECT_NE(xml.find("<testsuites name=\"echoprobe conformance\" tests=\"6\" failures=\"0\" errors=\"2\" "
+                       "skipped=\"2\""),
+              std::string::npos);
+    EXPECT_NE(xml.find("<error message=\"interrupted\" type=\"not run\">"), std::string::npos);
+    EXPECT_NE(xml.find("<skipped message=\"skipped with /skipcp\"/>"), std::string::npos);
+
+    // Without a driver the report is not empty: one test case errs with why.
+    const std::string none = junitReport({}, "No ASIO drivers found.");
+    EXPECT_NE(none.find("tests=\"1\" failures=\"0\" errors=\"1\""), std::string::npos);
+    EXPECT_NE(none.find("<error message=\"No ASIO drivers found.\" type=\"no driver\">"), std::string::npos);
 }
 
 TEST(ConformReports, DriverTextBackToTheConsole) {

@@ -146,6 +146,7 @@ TEST(LatencyAnalysis, LongLoopsArePlacedAndNeverGuessed) {
         EXPECT_TRUE(r.lagConsistent);
         EXPECT_EQ(r.lagMedian, delay);
         EXPECT_EQ(r.glitches, 0);
+        EXPECT_EQ(r.burstsMissing, 0) << "the windows before the first burst are the loop's own travel";
     }
     // The first cycle's input lost: a loop of 1000 cannot be told from one of 25000.
     const std::vector<float> input = loopInput(signal, loopOf(1000), lengthFor(signal, 4));
@@ -219,6 +220,55 @@ TEST(LatencyAnalysis, EachDisturbanceIsOneGlitchAtItsPlace) {
         ASSERT_EQ(r.glitchSnapshots.size(), 1u);
         EXPECT_EQ(r.glitchSnapshots[0].position, r.glitchPositions[0]);
     }
+}
+
+// Dropouts of a block inside a burst, at its start, in its middle and at its end, alone
+// and all three in one burst (a fifth of it): each is one glitch where it is. A gain fitted
+// to all the burst's samples would follow three dropouts down and hide them in its
+// residuals. A dropout that swallows a burst whole leaves it missing, which the loop found
+// otherwise tells.
+TEST(LatencyAnalysis, DropoutsInABurstAreEachFoundAndASwallowedBurstIsMissing) {
+    const LoopbackSignal signal = signalFor(48000);
+    const int64_t s = signal.cycleLength, delay = 641, block = 300;
+    const int64_t burst = 2 * s + delay; // the third cycle's burst as it comes back
+    const int64_t start = burst, middle = burst + 1800, end = burst + signal.burstLength - block;
+    struct Case {
+        const char* what;
+        std::vector<int64_t> dropouts; // first position of each dropped block
+    };
+    const Case cases[] = {
+        {"start", {start}}, {"middle", {middle}}, {"end", {end}}, {"all three", {start, middle, end}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Loop loop = loopOf(delay, 0.8, 0.001);
+        const std::vector<int64_t> dropouts = c.dropouts;
+        loop.disturb = [dropouts, block](int64_t p, double v) {
+            for (int64_t from : dropouts)
+                if (p >= from && p < from + block) return 0.0;
+            return v;
+        };
+        const LatencyResult r = analyse(signal, loopInput(signal, loop, lengthFor(signal, 4)), size_t(block));
+        EXPECT_EQ(r.burstsFound, 4);
+        EXPECT_EQ(r.burstsMissing, 0);
+        EXPECT_EQ(r.lagMedian, delay);
+        ASSERT_EQ(r.glitchPositions.size(), c.dropouts.size());
+        for (size_t i = 0; i < c.dropouts.size(); ++i) {
+            EXPECT_GE(r.glitchPositions[i], c.dropouts[i]);
+            EXPECT_LT(r.glitchPositions[i], c.dropouts[i] + block);
+        }
+    }
+
+    // Thirteen blocks from just before the burst to just after it: nothing of it came back.
+    Loop swallowed = loopOf(delay, 0.8, 0.001);
+    swallowed.disturb = [=](int64_t p, double v) {
+        return p >= burst - 100 && p < burst + 13 * block ? 0.0 : v;
+    };
+    const LatencyResult r =
+        analyse(signal, loopInput(signal, swallowed, lengthFor(signal, 4)), size_t(block));
+    EXPECT_EQ(r.burstsSent, 4);
+    EXPECT_EQ(r.burstsFound, 3);
+    EXPECT_EQ(r.burstsMissing, 1);
+    EXPECT_TRUE(r.lagConsistent);
 }
 
 // Input the host lost is neither silence nor a glitch; the analysis starts over after

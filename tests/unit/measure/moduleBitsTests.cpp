@@ -159,3 +159,26 @@ TEST(ModuleBits, DamagedHeadersAreNotRecognised) {
     const measure::ReadAt refusing = [](uint64_t, void*, size_t) { return false; };
     expectBits(measure::moduleBits(refusing, pe.size()), 0, "", "");
 }
+
+// A Wine built-in DLL's file carries Wine's marker after the DOS header and (as a
+// placeholder) no exports: it is told apart from a DLL without the entry point, and
+// only by the whole marker at its place.
+TEST(ModuleBits, WineBuiltinPlaceholdersAreRecognised) {
+    auto marked = [](const char* marker, size_t at) {
+        Bytes bytes = peImage(0x8664, 0x20B);
+        std::memcpy(&bytes[at], marker, std::strlen(marker));
+        return bytes;
+    };
+    for (const char* marker : {"Wine placeholder DLL", "Wine builtin DLL"}) {
+        SCOPED_TRACE(marker);
+        const Bytes file = marked(marker, 0x40);
+        const ModuleBits found = bitsOf(file);
+        expectBits(found, 64, "PE", "AMD64");
+        EXPECT_TRUE(found.wineBuiltin);
+        EXPECT_FALSE(found.exportsClassObject);
+    }
+    EXPECT_FALSE(bitsOf(peImage(0x8664, 0x20B)).wineBuiltin);
+    EXPECT_FALSE(bitsOf(marked("Wine placeholder DLL", 0x41)).wineBuiltin);
+    EXPECT_FALSE(bitsOf(marked("Wine placeholder", 0x40)).wineBuiltin);
+    EXPECT_FALSE(bitsOf(elfFile(2, 1, 62)).wineBuiltin);
+}

@@ -37,12 +37,17 @@ TEST(RunDocument, OneSchemaOnEveryPath) {
     RunDocument ran;
     ran.setDriver({0, 0, "reference", "{...}", "Echoprobe Reference", 3, ""});
     ran.setFigures({});
-    ran.setRun({4.0, "time limit", 0});
+    ran.setRun({4.0, "time limit", 0, {}});
     SwitchSummary stats;
     stats.switches = 640;
     stats.intervalsKnown = stats.hostTimeKnown = true;
     ran.setStats(stats, {});
-    ran.setMachine({true, 2, 3.5, 1});
+    MachineFacts machine;
+    machine.probed = true;
+    machine.stalls = 2;
+    machine.longestStallMs = 3.5;
+    machine.lateSwitchesInStalls = 1;
+    ran.setMachine(machine);
     ran.setHost({}, 0);
     ran.setVerdict({});
 
@@ -71,6 +76,14 @@ TEST(RunDocument, LatencyFiguresKeepTheirSignAndNoNumberIsNull) {
     EXPECT_EQ(latency["unreportedSamples"], -203.5);
     EXPECT_EQ(latency["measuredMs"], 14.51);
     EXPECT_TRUE(latency["gainDb"].is_null());
+    EXPECT_TRUE(latency["precise"].is_null()); // no burst was fitted
+
+    facts.result.precise = roundTripFigures({696.371, 696.369}, {0.001, 0.001}, {0, 24000});
+    document.setLatency(facts);
+    const json& precise = document.document()["latency"]["precise"];
+    EXPECT_EQ(precise["samples"], 696.37);
+    EXPECT_EQ(precise["text"], "696.37 ± 0.02");
+    EXPECT_EQ(precise["bandHz"], json({1500, 19200}));
 
     facts.result.lagAmbiguous = true;
     document.setLatency(facts);

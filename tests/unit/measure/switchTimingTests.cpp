@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <utility>
@@ -340,4 +341,114 @@ TEST(SwitchTiming, DiscontinuitiesAreCountedAsWhatTheyAreAndLeaveTheRateExact) {
     // The timeline holds a bin per 100 ms up to the last switch.
     ASSERT_EQ(timing.timeline().size(), 25u);
     EXPECT_EQ(timing.timeline()[6].switches, 16u - 1); // switch 100 (at 625 ms) never came
+}
+
+namespace {
+
+// Three seconds of 300-sample buffers at 48 kHz, each switch late by a random 0 to 400 µs,
+// with `pause` applied to the switch times: it gets the due time of switch k and says when
+// the switch comes.
+SwitchSummary runWith(const std::function<int64_t(int64_t k, int64_t dueNs)>& pause, int32_t bufferSize = 300,
+                      int64_t seconds = 3) {
+    const double periodNs = bufferSize * 1e9 / 48000;
+    std::mt19937_64 random(77);
+    SwitchTiming timing(bufferSize, 48000);
+    const int64_t startNs = 50 * secondNs;
+    timing.setOrigin(startNs);
+    int64_t k = 0;
+    for (;; ++k) {
+        const int64_t dueNs = std::llround(double(k) * periodNs);
+        const int64_t atNs = pause(k, dueNs) + static_cast<int64_t>(random() % 400'001);
+        if (atNs > seconds * secondNs) break;
+        timing.add(switchAt(startNs + atNs, k * bufferSize, static_cast<int32_t>(k % 2)));
+    }
+    return timing.summary(startNs, startNs + seconds * secondNs);
+}
+
+} // namespace
+
+// A driver that stops for 50 ms at 1 s: one that catches up afterwards (a burst of the
+// switches due meanwhile) lost no time; one whose schedule goes on from where it was lost
+// 50 ms, said once, and the rate through the steady stretches either side is still the
+// driver's clock (a line through the step would read it some thousands of ppm slow).
+TEST(SwitchTiming, APauseThatLostTimeIsToldFromOneThatCaughtUp) {
+    constexpr int64_t fromNs = secondNs, pauseNs = 50 * msNs;
+    const SwitchSummary caughtUp = runWith([](int64_t, int64_t due) {
+        return due >= fromNs && due < fromNs + pauseNs ? fromNs + pauseNs + (due - fromNs) / 100 : due;
+    });
+    EXPECT_EQ(caughtUp.intervalUs.late, 1u);
+    EXPECT_EQ(caughtUp.lostTimePauses, 0u);
+    EXPECT_EQ(caughtUp.lostTimeBuffers, 0u);
+    ASSERT_TRUE(caughtUp.rateErrorPpm);
+    EXPECT_NEAR(*caughtUp.rateErrorPpm, 0, 20);
+
+    // A catch-up that takes 60 ms and is itself held up once by a late switch in its middle
+    // is still a catch-up.
+    const SwitchSummary slowCatchUp = runWith([](int64_t k, int64_t due) {
+        if (due < fromNs || due >= fromNs + 150 * msNs) return due;
+        return fromNs + pauseNs + (due - fromNs) / 2 + (k >= 164 ? 15 * msNs : 0);
+    });
+    EXPECT_GE(slowCatchUp.intervalUs.late, 2u);
+    EXPECT_EQ(slowCatchUp.lostTimePauses, 0u);
+
+    // The pause comes before the switch due at 1 s and every later one.
+    const SwitchSummary lost =
+        runWith([](int64_t, int64_t due) { return due >= fromNs ? due + pauseNs : due; });
+    EXPECT_EQ(lost.intervalUs.late, 1u);
+    ASSERT_EQ(lost.lostTimePauses, 1u);
+    EXPECT_NEAR(lost.lostTimeMs, 50, 0.5);
+    EXPECT_EQ(lost.lostTimeBuffers, 8u); // 50 ms of 6.25 ms buffers
+    ASSERT_EQ(lost.lostTime.size(), 1u);
+    EXPECT_NEAR(lost.lostTime[0].atSeconds, 1.0, 0.007) << "the pause began after the switch before it";
+    EXPECT_EQ(lost.gaps, 0u);
+    ASSERT_TRUE(lost.rateErrorPpm && lost.expectedByDriverClock);
+    EXPECT_NEAR(*lost.rateErrorPpm, 0, 20);
+    // What the driver's clock calls for, less what the pause lost, is what came.
+    EXPECT_NEAR(double(*lost.expectedByDriverClock), double(lost.switches + lost.lostTimeBuffers), 1.0);
+}
+
+// A driver that skips a period every 300 ms, as one whose host skips cycles: each pause is
+// told, with the time it lost, at a small buffer too, and the rate stays the clock's;
+// switches that are merely late by more than half a period and the next one early are no
+// pause.
+TEST(SwitchTiming, RepeatedPausesAreEachToldAndJitterIsNone) {
+    for (int32_t size : {64, 300}) {
+        SCOPED_TRACE(std::to_string(size) + " samples");
+        const int64_t periodNs = std::llround(size * 1e9 / 48000);
+        const SwitchSummary s =
+            runWith([periodNs](int64_t, int64_t due) { return due + (due / (300 * msNs)) * periodNs; }, size);
+        EXPECT_EQ(s.lostTimePauses, 9u); // at 0.3, 0.6, ... 2.7 s; the one at 3 s lies past the end
+        EXPECT_NEAR(s.lostTimeMs, 9 * periodNs / 1e6, 9 * 0.45);
+        // Stretches of 300 ms with 400 µs of jitter: within 200 ppm, where one line through
+        // the steps reads the clock 2 % slow.
+        ASSERT_TRUE(s.rateErrorPpm);
+        EXPECT_NEAR(*s.rateErrorPpm, 0, 200);
+    }
+    // Every 20th switch 0.8 periods late, caught up by the next.
+    const SwitchSummary jittery =
+        runWith([](int64_t k, int64_t due) { return k % 20 == 5 ? due + 5 * msNs : due; });
+    EXPECT_GT(jittery.intervalUs.late, 20u);
+    EXPECT_EQ(jittery.lostTimePauses, 0u);
+}
+
+// The rate fit keeps a steady stretch of three 100 ms points and leaves out one of two,
+// whose slope says nothing of the clock (here a driver that fell behind in it).
+TEST(SwitchTiming, RateFitsStretchesOfThreePointsAndLeavesOutShorterOnes) {
+    // Buffers of 100 ms: each switch is its own point. A gap ends each stretch.
+    struct Point {
+        int64_t ms, position;
+    };
+    const std::vector<Point> points = {
+        {0, 0},                                     // before the fit begins
+        {500, 24000},  {600, 28800},  {700, 33600}, // three points at 48 kHz
+        {840, 43200},  {980, 48000},                // two 140 ms apart: left out
+        {1100, 62400}, {1240, 67200},               // two more, still open at the end
+    };
+    SwitchTiming timing(4800, 48000);
+    for (const Point& p : points)
+        timing.add(switchAt(p.ms * msNs, p.position, int32_t(p.position / 4800 % 2)));
+    const SwitchSummary s = timing.summary(0, 1300 * msNs);
+    EXPECT_EQ(s.gaps, 3u);
+    ASSERT_TRUE(s.measuredRate);
+    EXPECT_NEAR(*s.measuredRate, 48000, 1e-6);
 }

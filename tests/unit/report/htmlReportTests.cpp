@@ -110,7 +110,10 @@ TEST(HtmlReport, PlotsAppearOnlyWithTheirDataAndEveryTextIsEscaped) {
     refused.accepted = false;
     refused.refusal = hostile;
     data.sweep.push_back(refused);
-    data.conformance.push_back({hostile, {{hostile, CheckResult::warn, hostile, 0.5}}});
+    ConformanceDriver suite;
+    suite.driver = hostile;
+    suite.checks.push_back({hostile, CheckResult::warn, hostile, 0.5, {hostile, hostile}});
+    data.conformance.push_back(suite);
     const std::string page = renderHtmlReport(data);
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_EQ(page.find("\" onload"), std::string::npos);

@@ -59,6 +59,49 @@ TEST(AxisTicks, StepsAreOneTwoOrFiveAndTicksCoverTheData) {
     EXPECT_EQ(tickLabel(1000, 10, true), "1k");
 }
 
+// A time axis ends where the run ended, with ticks at nice steps inside it; a run a
+// hair over 20 s keeps steps of 2 s and does not reach out to 25 s.
+TEST(AxisTicks, ATimeAxisEndsAtTheRunsEnd) {
+    struct Case {
+        double high;
+        double step, lastTick;
+    };
+    const Case cases[] = {{20.0, 2, 20},     {20.04, 2, 20},     {20.000000000000004, 2, 20},
+                          {2.522, 0.5, 2.5}, {0.535, 0.05, 0.5}, {3600.2, 500, 3500},
+                          {19.99, 2, 18}};
+    for (const Case& c : cases) {
+        const TickedRange range = exactRange(0, c.high, 10);
+        EXPECT_EQ(range.min, 0);
+        EXPECT_EQ(range.max, c.high);
+        EXPECT_DOUBLE_EQ(range.step, c.step) << c.high;
+        EXPECT_LE(range.ticks.size(), 11u) << c.high;
+        EXPECT_EQ(range.ticks.front(), 0);
+        EXPECT_NEAR(range.ticks.back(), c.lastTick, 1e-9) << c.high;
+    }
+    // The old range rounded out to the next step: what a 20 s run's axis must not do.
+    EXPECT_EQ(linearRange(0, 20.04, 10).max, 25);
+}
+
+// Buffer sizes on a log axis: every power of two a tick, evenly apart, sizes between
+// them (48, 300) inside; a wide span thins the ticks to every second power.
+TEST(AxisTicks, PowersOfTwoStandEvenlyApart) {
+    const TickedRange sizes = powerOfTwoRange(48, 2048);
+    EXPECT_EQ(sizes.ticks, (std::vector<double>{32, 64, 128, 256, 512, 1024, 2048}));
+    EXPECT_EQ(sizes.min, 32);
+    EXPECT_EQ(sizes.max, 2048);
+    const TickedRange exact = powerOfTwoRange(64, 256);
+    EXPECT_EQ(exact.ticks, (std::vector<double>{64, 128, 256}));
+    const TickedRange one = powerOfTwoRange(300, 300);
+    EXPECT_EQ(one.min, 256);
+    EXPECT_EQ(one.max, 512);
+    const TickedRange wide = powerOfTwoRange(16, 1 << 20);
+    EXPECT_EQ(wide.min, 16);
+    EXPECT_EQ(wide.max, 1 << 20);
+    EXPECT_LE(wide.ticks.size(), 12u);
+    EXPECT_EQ(wide.ticks[1], 64);
+    EXPECT_EQ(tickLabel(1024, sizes.step), "1024");
+}
+
 TEST(Decimation, EveryColumnKeepsItsExtremesWithinTheBudget) {
     // An hour of 100 ms bins: a slow wave with noise, one spike up and one dip.
     std::vector<Point> series;
@@ -123,6 +166,9 @@ TEST(Markup, TextIsEscapedAndNumbersAreCompact) {
     EXPECT_EQ(compactNumber(NAN), "nan");
     EXPECT_EQ(compactNumber(123456789012.0), "123456789012");
     EXPECT_EQ(fixedNumber(14.5, 3), "14.500");
+    EXPECT_EQ(fixedNumber(-0.001, 2), "0.00"); // a gain of -0.001 dB
+    EXPECT_EQ(fixedNumber(-0.0, 1), "0.0");
+    EXPECT_EQ(fixedNumber(-0.006, 2), "-0.01");
     EXPECT_EQ(pixel(12.345), "12.3");
     EXPECT_EQ(pixel(7.0), "7");
 }

@@ -1,0 +1,190 @@
+// What the command line may ask: a switch that would do nothing in the run asked for,
+// an unknown one beside the new switches, a check that does not exist and two outputs in
+// one file are refused before anything runs; the original switches alone read as always.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/options.h"
+#include "platform/platform.h"
+#include "util/telUtils.h"
+
+namespace {
+
+std::vector<telText> printed;
+void collect(const telText& line) {
+    printed.push_back(line);
+}
+
+class OptionsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        printed.clear();
+        configureLog(u"<none>", collect, 0, -1, 0, -1, -1, telFalse, -1);
+    }
+    void TearDown() override {
+        configureLog(u"<none>", nullptr, 1, -1, 0, -1, -1, telFalse, -1);
+        setArgumentsForTesting({});
+    }
+
+    programOptions read(const std::vector<telText>& switches) {
+        std::vector<telText> arguments{u"echoprobe"};
+        arguments.insert(arguments.end(), switches.begin(), switches.end());
+        setArgumentsForTesting(arguments);
+        printed.clear();
+        return readOptions();
+    }
+};
+
+std::string shown(const std::vector<telText>& switches) {
+    std::string text;
+    for (const telText& one : switches)
+        text += plat::toUtf8(one) + " ";
+    return text;
+}
+
+bool anyLineHas(const std::vector<telText>& lines, const telText& part) {
+    for (const telText& line : lines)
+        if (line.find(part) != telText::npos) return true;
+    return false;
+}
+
+} // namespace
+
+TEST_F(OptionsTest, ASwitchThatWouldDoNothingInTheRunAskedForIsRefused) {
+    struct Case {
+        std::vector<telText> switches;
+        bool refused;
+    } cases[] = {
+        // The suite's own switches belong to the suite.
+        {{u"/junit=a.xml"}, true},
+        {{u"/conform", u"/junit=a.xml"}, false},
+        {{u"/check=figures"}, true},
+        {{u"/conform", u"/check=figures"}, false},
+        // A time limit and the choice of a process of its own need a watched process.
+        {{u"/timeout=5"}, true},
+        {{u"/isolate=no"}, true},
+        {{u"/seconds=2", u"/timeout=5"}, false},
+        {{u"/latency", u"/timeout=5"}, false},
+        {{u"/seconds=2", u"/isolate=no"}, false},
+        {{u"/sweep", u"/isolate=no"}, false},
+        {{u"/conform", u"/timeout=5"}, false},
+        {{u"/conform", u"/isolate=no", u"/timeout=5"}, true},
+        {{u"/seconds=2", u"/isolate=no", u"/timeout=5"}, true},
+        {{u"/stats", u"/isolate=no"}, true},
+        {{u"/probe", u"/timeout=5"}, true},
+        {{u"/list", u"/isolate=yes"}, true},
+        {{u"/index=all", u"/seconds=2", u"/timeout=5"}, false},
+        {{u"/index=all", u"/seconds=2", u"/isolate=no"}, true},
+        // What a run of another kind would leave out.
+        {{u"/conform", u"/seconds=2"}, true},
+        {{u"/conform", u"/record=x.wav"}, true},
+        {{u"/conform", u"/buffer=128"}, true},
+        {{u"/conform", u"/list"}, true},
+        {{u"/conform", u"/probe"}, true},
+        {{u"/list", u"/probe"}, true},
+        {{u"/list", u"/rate=48000"}, true},
+        {{u"/list", u"/json=a.json"}, false},
+        {{u"/probe", u"/latency"}, true},
+        {{u"/probe", u"/stats"}, true},
+        {{u"/probe", u"/buffer=128", u"/rate=48000"}, false},
+        {{u"/sweep", u"/stats"}, true},
+        {{u"/sweep", u"/latency", u"/buffer=128"}, false},
+        {{u"/seconds=2", u"/stats", u"/latency", u"/record=x.wav"}, false},
+        {{u"/index=all", u"/seconds=2", u"/list"}, true},
+        // A switch that takes no value given one.
+        {{u"/sweep=5"}, true},
+        {{u"/list=yes"}, true},
+        {{u"/sweep"}, false},
+        // The control panel's check alone, skipped: nothing would be checked.
+        {{u"/conform", u"/check=control-panel", u"/skipcp"}, true},
+        {{u"/conform", u"/check=control-panel,figures", u"/skipcp"}, false},
+        {{u"/conform", u"/check=control-panel"}, false},
+        // The original switches go with everything.
+        {{u"/conform", u"/nosine", u"/noloop", u"/skipcp", u"/index=1"}, false},
+    };
+    for (const Case& c : cases) {
+        const programOptions options = read(c.switches);
+        EXPECT_EQ(options.usageError, c.refused) << shown(c.switches);
+        EXPECT_EQ(options.usageErrors.size() == 1, c.refused)
+            << shown(c.switches) << "one line for one fault";
+    }
+    // A refused /junit makes the exit status tell, as /json and /record do.
+    EXPECT_TRUE(read({u"/junit=a.xml"}).judged());
+}
+
+TEST_F(OptionsTest, AnUnknownSwitchBesideANewOneStopsTheRun) {
+    const programOptions typo = read({u"/jsn=run.json", u"/seconds=2"});
+    EXPECT_TRUE(typo.usageError);
+    ASSERT_EQ(typo.usageErrors.size(), 1u);
+    EXPECT_EQ(typo.usageErrors[0], u"unknown switch /jsn=run.json (did you mean /json?)");
+    EXPECT_TRUE(typo.judged());
+
+    const programOptions far = read({u"/conform", u"/frobnicate"});
+    ASSERT_EQ(far.usageErrors.size(), 1u);
+    EXPECT_EQ(far.usageErrors[0], u"unknown switch /frobnicate");
+
+    // Beside the original switches alone it is a warning, as it always was.
+    for (const std::vector<telText>& original :
+         {std::vector<telText>{u"/foo"}, {u"/skipcp", u"/jsn=run.json"}, {u"/index=1", u"/nosine", u"/x"}}) {
+        const programOptions options = read(original);
+        EXPECT_FALSE(options.usageError) << shown(original);
+        EXPECT_TRUE(printed.empty()) << shown(original);
+    }
+}
+
+TEST_F(OptionsTest, AWrongCheckIdIsNamedWithTheIdsThereAre) {
+    const programOptions options = read({u"/conform", u"/check=figures,nope,start-stop,bad"});
+    EXPECT_TRUE(options.usageError);
+    EXPECT_TRUE(options.checks.empty());
+    ASSERT_EQ(options.usageErrors.size(), 1u);
+    const telText& line = options.usageErrors[0];
+    EXPECT_NE(line.find(u"\"nope\", \"bad\""), telText::npos) << plat::toUtf8(line);
+    EXPECT_EQ(line.find(u"\"figures\""), telText::npos) << plat::toUtf8(line);
+    for (const char16_t* id : {u"create-release", u"switch-sequence", u"control-panel"})
+        EXPECT_NE(line.find(id), telText::npos) << plat::toUtf8(line);
+
+    const programOptions good = read({u"/conform", u"/check=figures,start-stop"});
+    EXPECT_FALSE(good.usageError);
+    EXPECT_EQ(good.checks, (std::vector<std::string>{"figures", "start-stop"}));
+}
+
+TEST_F(OptionsTest, TwoOutputsInOneFileAreRefused) {
+    namespace fs = std::filesystem;
+    const fs::path folder =
+        fs::temp_directory_path() / ("echoprobe-outputs-" + std::to_string(plat::currentThreadId()));
+    fs::remove_all(folder);
+    fs::create_directories(folder / "sub");
+    std::ofstream(folder / "old.json") << "{}";
+    auto at = [&](const fs::path& path) { return path.u16string(); };
+    struct Case {
+        std::vector<telText> switches;
+        bool refused;
+    } cases[] = {
+        {{u"/seconds=1", u"/json=" + at(folder / "run.json"), u"/html=" + at(folder / "run.json")}, true},
+        {{u"/seconds=1", u"/json=" + at(folder / "old.json"),
+          u"/record=" + at(folder / "sub" / ".." / "old.json")},
+         true},
+        {{u"/seconds=1", u"/json=" + at(folder / "run.json"), u"/html=" + at(folder / "run.json.partial")},
+         true},
+        {{u"/seconds=1", u"/record=" + at(folder / "run.json.partial"), u"/json=" + at(folder / "run.json")},
+         true},
+        {{u"/conform", u"/junit=" + at(folder / "run.json"), u"/json=" + at(folder / "." / "run.json")},
+         true},
+        {{u"/seconds=1", u"/json=" + at(folder / "run.json"), u"/html=" + at(folder / "run.html"),
+          u"/record=" + at(folder / "run.wav")},
+         false},
+        {{u"/seconds=1", u"/json=" + at(folder / "run.json"), u"/html=" + at(folder / "sub" / "run.json")},
+         false},
+    };
+    for (const Case& c : cases) {
+        const programOptions options = read(c.switches);
+        EXPECT_EQ(options.usageError, c.refused) << shown(c.switches);
+        EXPECT_EQ(anyLineHas(options.usageErrors, u"give each output a file of its own"), c.refused)
+            << shown(c.switches);
+    }
+    fs::remove_all(folder);
+}
