@@ -27,6 +27,10 @@ struct CallBeaconReading {
     // driver made on it, are not: the outer call has not returned). While it stands
     // still the host thread is stuck, in hostCall or outside any.
     uint32_t hostProgress = 0;
+    // Which call of the host thread `hostCall` belongs to: the count of calls begun when
+    // the host thread entered its outermost call. While it stays the same, that one call
+    // has not returned, whatever other threads call meanwhile.
+    uint32_t hostCallSerial = 0;
 };
 
 // In the child: prepares `block` and makes it the driver-call observer's target; the

@@ -107,13 +107,14 @@ bool passes(const DriverResult& driver) {
 
 int suiteExitStatus(const std::vector<DriverResult>& drivers, bool anyInstalled) {
     if (!anyInstalled || drivers.empty()) return 2;
-    bool anyCreated = false, anyFault = false;
+    // A driver's fault outweighs one that could not be created, as in every verdict.
+    bool anyFault = false, anyNotCreated = false;
     for (const DriverResult& driver : drivers) {
-        anyCreated = anyCreated || !driver.notCreated;
-        anyFault = anyFault || !passes(driver);
+        anyNotCreated = anyNotCreated || driver.notCreated;
+        anyFault = anyFault || (!driver.notCreated && !passes(driver));
     }
-    if (!anyCreated) return 2;
-    return anyFault ? 1 : 0;
+    if (anyFault) return 1;
+    return anyNotCreated ? 2 : 0;
 }
 
 json conformanceSection(const std::vector<DriverResult>& drivers, bool allDrivers, int32_t timeLimitSeconds,
@@ -135,7 +136,9 @@ json conformanceSection(const std::vector<DriverResult>& drivers, bool allDriver
                       {"name", driver.identified ? json(driver.name) : json(nullptr)},
                       {"version", driver.identified ? json(driver.version) : json(nullptr)},
                       {"failure", driver.notCreated ? json(driver.failure) : json(nullptr)},
-                      {"verdict", passes(driver) ? "pass" : "fail"},
+                      {"verdict", driver.notCreated ? "error"
+                                  : passes(driver)  ? "pass"
+                                                    : "fail"},
                       {"reasons", failedIds(driver)},
                       {"checks", checksOf(driver)}};
         addCounts(entry, tally(driver.reports));

@@ -205,6 +205,10 @@ bool spaceKeyDown();
 // True once Ctrl+C (SIGINT, SIGTERM, SIGHUP, SIGQUIT, console control event) has been
 // received after prepareConsole. A second one does not end the process; a third does.
 bool interruptRequested();
+// From now on no interrupt ends the process by itself, however many come: each is an
+// interrupt request only. For a supervisor, which passes the request on to its child,
+// times the child's every driver call and ends when the child has.
+void holdThroughInterrupts();
 // The number of the first such signal (Windows: 2 for Ctrl+C, 21 for Ctrl+Break, 1 for
 // the console window closing); 0 when none came.
 int interruptSignal();

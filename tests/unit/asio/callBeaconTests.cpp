@@ -47,7 +47,21 @@ TEST(CallBeacon, NamesTheCallEachThreadIsIn) {
     // The host thread's waits beat without a call.
     beatCallBeacon();
     const CallBeaconReading beaten = readCallBeacon(block);
+    CallBeaconReading next;
+    callDriver(telDriverCall::disposeBuffers, 0, ignoreThrow, [&] {
+        next = readCallBeacon(block);
+        return 0;
+    });
     installCallBeacon(nullptr);
+
+    // One outermost call of the host thread keeps its serial while calls nest in it and
+    // other threads call; the next one has another.
+    EXPECT_NE(inside.hostCallSerial, 0u);
+    EXPECT_EQ(nested.hostCallSerial, inside.hostCallSerial);
+    EXPECT_EQ(withOther.hostCallSerial, inside.hostCallSerial);
+    EXPECT_GT(withOther.callsBegun, inside.callsBegun);
+    EXPECT_EQ(next.hostCall, telDriverCall::disposeBuffers);
+    EXPECT_NE(next.hostCallSerial, inside.hostCallSerial);
 
     EXPECT_TRUE(inside.valid);
     EXPECT_EQ(inside.hostCall, telDriverCall::stop);
