@@ -149,6 +149,18 @@ class PreciseSleeper {
 int64_t processCpuNanoseconds();
 int64_t threadCpuNanoseconds();
 
+// One thread's processor time as any thread reads it (the machine probe leaves out what
+// the program's own analysis thread used). Made by the thread itself; `known` false where
+// the system cannot tell it. Read as threadCpuNanoseconds counts it (-1: unknown), and
+// released once no thread reads it any more.
+struct ThreadCpuClock {
+    bool known = false;
+    intptr_t id = 0;
+};
+ThreadCpuClock callingThreadCpuClock();
+int64_t threadCpuNanoseconds(const ThreadCpuClock& clock);
+void releaseThreadCpuClock(const ThreadCpuClock& clock);
+
 // The Windows SYSTEMTIME record.
 struct CalendarTime {
     uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;

@@ -35,7 +35,26 @@ inputConsumer::inputConsumer(inputTap& tap, std::vector<size_t> recordSlots,
 inputConsumer::~inputConsumer() { finish(); }
 
 void inputConsumer::start() {
-    f_thread = std::thread([this] { run(); });
+    f_thread = std::thread([this] {
+        f_clock->clock = plat::callingThreadCpuClock();
+        f_clock->known.store(f_clock->clock.known, std::memory_order_release);
+        run();
+    });
+}
+
+inputConsumer::threadClock::~threadClock() {
+    if (known.load()) plat::releaseThreadCpuClock(clock);
+}
+
+std::function<int64_t()> inputConsumer::cpuTimeReader() const {
+    return [clock = f_clock] {
+        if (!clock->known.load(std::memory_order_acquire)) return int64_t{0};
+        // Once the thread has ended its clock may no longer be read: its last reading stands.
+        const int64_t now = plat::threadCpuNanoseconds(clock->clock);
+        if (now < 0) return clock->last.load(std::memory_order_relaxed);
+        clock->last.store(now, std::memory_order_relaxed);
+        return now;
+    };
 }
 
 void inputConsumer::finish() {
@@ -69,6 +88,22 @@ void inputConsumer::finish() {
     }
 }
 
+void inputConsumer::analyseChannelMap(const measure::ChannelSignals& signals,
+                                      std::vector<int> expectedOutput) {
+    const size_t inputs = f_tap.types().size();
+    f_map = std::make_unique<measure::ChannelMapAnalyser>(signals, static_cast<int>(inputs),
+                                                          std::move(expectedOutput));
+    f_inputs.assign(inputs, std::vector<float>(static_cast<size_t>(std::max(f_tap.frames(), 0))));
+    f_inputPointers.clear();
+    for (const std::vector<float>& input : f_inputs)
+        f_inputPointers.push_back(input.data());
+}
+
+std::optional<measure::ChannelMapResult> inputConsumer::channelMap() {
+    if (!f_map) return std::nullopt;
+    return f_map->result();
+}
+
 measure::LatencyResult inputConsumer::latency() {
     return f_analyser ? f_analyser->result() : measure::LatencyResult{};
 }
@@ -95,7 +130,7 @@ void inputConsumer::take(const tapBlockHeader& header) {
     const int64_t step = position - (f_nextPosition + lost);
     const bool rebased = f_started && (step > f_jumpLimit || step < -f_jumpLimit);
     if (f_writer) record(header, position, rebased);
-    if (f_analyser) analyse(header, rebased);
+    if (f_analyser || f_map) analyse(header, rebased);
     if (!f_started || rebased) {
         f_started = true;
         f_nextPosition = position;
@@ -135,11 +170,22 @@ void inputConsumer::record(const tapBlockHeader& header, int64_t position, bool 
 }
 
 void inputConsumer::analyse(const tapBlockHeader& header, bool rebased) {
-    if (rebased) f_analyser->rebase(header.sinceOrigin - static_cast<int64_t>(header.lostBefore));
+    const int64_t lostFrom = header.sinceOrigin - static_cast<int64_t>(header.lostBefore);
+    if (f_map) {
+        if (rebased) f_map->rebase(lostFrom);
+        if (header.lostBefore > 0) f_map->addLoss(lostFrom, static_cast<size_t>(header.lostBefore));
+        const size_t frames = std::min(static_cast<size_t>(std::max(header.frames, 0)),
+                                       f_inputs.empty() ? size_t{0} : f_inputs[0].size());
+        for (size_t slot = 0; slot < f_inputs.size(); ++slot)
+            if (!measure::decodeSamples(f_tap.types()[slot], f_tap.channelData(slot), frames,
+                                        f_inputs[slot].data()))
+                std::fill(f_inputs[slot].begin(), f_inputs[slot].end(), 0.0f);
+        f_map->addInput(header.sinceOrigin, f_inputPointers.data(), frames);
+        return;
+    }
+    if (rebased) f_analyser->rebase(lostFrom);
     // What the ring lost lies just before this block: unknown, not silence.
-    if (header.lostBefore > 0)
-        f_analyser->addLoss(header.sinceOrigin - static_cast<int64_t>(header.lostBefore),
-                            static_cast<size_t>(header.lostBefore));
+    if (header.lostBefore > 0) f_analyser->addLoss(lostFrom, static_cast<size_t>(header.lostBefore));
     const size_t slot = *f_latencySlot;
     if (!measure::decodeSamples(f_tap.types()[slot], f_tap.channelData(slot), f_samples.size(), f_samples.data()))
         return;

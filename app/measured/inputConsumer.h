@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -16,8 +17,10 @@
 #include <vector>
 
 #include "app/measured/inputTap.h"
+#include "measure/channelMap/channelMap.h"
 #include "measure/latencyAnalysis.h"
 #include "measure/wavFile.h"
+#include "platform/platform.h"
 
 // What became of a recording.
 struct recordingResult {
@@ -45,13 +48,23 @@ class inputConsumer {
                   const std::optional<measure::LoopbackSignal>& signal, double sampleRate);
     ~inputConsumer();
 
+    // Every channel of the tap (slot i: input i + 1) feeds a channel map of these signals
+    // instead of a single pair's analysis; `expectedOutput` per input (wiring.h). Before
+    // start().
+    void analyseChannelMap(const measure::ChannelSignals& signals, std::vector<int> expectedOutput);
+
     void start();
+    // The thread's processor time so far, read from any thread (0 until it runs), for
+    // the machine probe to leave out.
+    std::function<int64_t()> cpuTimeReader() const;
     // Takes what is left in the ring, then ends the thread; the results are ready then.
     void finish();
 
     const recordingResult& recording() const { return f_recording; }
     bool analysing() const { return f_analyser != nullptr; }
     measure::LatencyResult latency();
+    // The channel map, when one was analysed; after finish().
+    std::optional<measure::ChannelMapResult> channelMap();
 
   private:
     void run();
@@ -65,7 +78,18 @@ class inputConsumer {
     measure::WavPlan f_plan;
     std::optional<size_t> f_latencySlot;
     std::unique_ptr<measure::LatencyAnalyser> f_analyser;
+    std::unique_ptr<measure::ChannelMapAnalyser> f_map;
+    std::vector<std::vector<float>> f_inputs; // a block of every input, decoded for the map
+    std::vector<const float*> f_inputPointers;
 
+    // The thread's processor-time clock, made by the thread as it begins.
+    struct threadClock {
+        std::atomic<bool> known{false};
+        plat::ThreadCpuClock clock;
+        std::atomic<int64_t> last{0};
+        ~threadClock();
+    };
+    std::shared_ptr<threadClock> f_clock = std::make_shared<threadClock>();
     std::thread f_thread;
     std::atomic<bool> f_stopping{false};
 

@@ -51,6 +51,7 @@ int64_t machineProbe::probesCpuNs() const {
     int64_t total = 0;
     for (const auto& probe : f_probes)
         total += probe->cpuNs.load(std::memory_order_relaxed);
+    if (f_leftOut) total += std::max<int64_t>(f_leftOut(), 0);
     return total;
 }
 

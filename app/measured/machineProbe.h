@@ -4,12 +4,14 @@
 // do. A stall on the processor the driver's thread was on holds the driver back just as
 // much, whatever the driver does. At every wake-up the thread reads the process's
 // processor time: a stall during which the process's other threads (the driver's) kept
-// a processor busy is the driver's own, not the machine's. The stalls tell late switches
+// a processor busy is the driver's own, not the machine's (the program's own analysis
+// thread is left out like the probes). The stalls tell late switches
 // the machine caused from those the driver caused (measure/machineStalls.h).
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -26,6 +28,12 @@ class machineProbe {
     // For a run whose buffer period is periodNs.
     explicit machineProbe(double periodNs, size_t capacity = defaultCapacity);
     ~machineProbe();
+
+    // The processor time of the program's own threads beside the probes (the input's
+    // analysis), which the probe leaves out of the process's as it leaves out its own:
+    // what they use is neither the driver's doing nor the machine's. Before start; called
+    // from every probe thread.
+    void leaveOut(std::function<int64_t()> cpuNs) { f_leftOut = std::move(cpuNs); }
 
     void start();
     void stop();
@@ -62,4 +70,5 @@ class machineProbe {
     bool f_threadsFailed = false;
     std::vector<std::unique_ptr<processorProbe>> f_probes;
     std::atomic<bool> f_stopping{false};
+    std::function<int64_t()> f_leftOut;
 };

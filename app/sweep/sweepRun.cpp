@@ -75,6 +75,7 @@ json ranRow(const setting& at, telAsioDriver& driver, const runFindings& finding
     measure::RunDocument document;
     document.setStats(findings.stats, findings.messages);
     if (findings.latency) document.setLatency(*findings.latency);
+    if (findings.channelMap) document.setChannelMap(*findings.channelMap);
     document.setVerdict(findings.verdict);
     const json& whole = document.document();
     return {{"rate", at.rate},
@@ -121,9 +122,11 @@ class sweeper {
             return refusedRow(at, "createBuffers answered " + conform::statusText(status));
         // The host layer's buffer set-up keeps to rates up to 96000 Hz; a higher rate the
         // driver can do is set again once the buffers exist.
-        if (f_driver.sampleRate() != at.rate)
+        if (f_driver.sampleRate() != at.rate) {
             if (const ASIOError status = f_driver.setSampleRate(at.rate); status != ASE_OK)
                 return refusedRow(at, "setSampleRate with buffers answered " + conform::statusText(status));
+            f_driver.readLatencies(); // those of the rate the setting measures
+        }
         if (f_driver.bufActualSize() != at.buffer)
             return refusedRow(at, "the buffers were made with " + std::to_string(f_driver.bufActualSize()) +
                                       " samples");

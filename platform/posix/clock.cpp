@@ -116,6 +116,18 @@ int64_t threadCpuNanoseconds() {
     return cpuClockNanoseconds(CLOCK_THREAD_CPUTIME_ID);
 }
 
+ThreadCpuClock callingThreadCpuClock() {
+    clockid_t id{};
+    if (pthread_getcpuclockid(pthread_self(), &id) != 0) return {};
+    return {true, static_cast<intptr_t>(id)};
+}
+
+int64_t threadCpuNanoseconds(const ThreadCpuClock& clock) {
+    return clock.known ? cpuClockNanoseconds(static_cast<clockid_t>(clock.id)) : -1;
+}
+
+void releaseThreadCpuClock(const ThreadCpuClock&) {}
+
 bool raiseThreadToAudioPriority() {
     sched_param parameter{};
     parameter.sched_priority = 10; // above ordinary threads, far below the system's own

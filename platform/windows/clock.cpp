@@ -157,6 +157,25 @@ int64_t threadCpuNanoseconds() {
     return nanosecondsOfCycles(answered, cycles);
 }
 
+ThreadCpuClock callingThreadCpuClock() {
+    HANDLE thread = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
+                         THREAD_QUERY_LIMITED_INFORMATION, FALSE, 0))
+        return {};
+    return {true, reinterpret_cast<intptr_t>(thread)};
+}
+
+int64_t threadCpuNanoseconds(const ThreadCpuClock& clock) {
+    if (!clock.known) return -1;
+    ULONG64 cycles = 0;
+    const BOOL answered = QueryThreadCycleTime(reinterpret_cast<HANDLE>(clock.id), &cycles);
+    return nanosecondsOfCycles(answered, cycles);
+}
+
+void releaseThreadCpuClock(const ThreadCpuClock& clock) {
+    if (clock.known) CloseHandle(reinterpret_cast<HANDLE>(clock.id));
+}
+
 bool raiseThreadToAudioPriority() {
     return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != 0;
 }
