@@ -150,10 +150,11 @@ struct DriverConfig {
     int32_t granularity = 1;
     std::vector<double> sampleRates{44100.0, 48000.0};
     double sampleRate = 44100.0;
-    // What getLatencies reports at buffers of latencyReferenceSize samples; each follows
+    // What getLatencies reports at buffers of latencyReferenceSize samples (by default one
+    // buffer in and two out, a report that holds its buffers at every size); each follows
     // the buffer size unless staleLatencies keeps it as it is at every size.
-    int32_t inputLatency = 256;
-    int32_t outputLatency = 512;
+    int32_t inputLatency = 300;
+    int32_t outputLatency = 600;
     bool staleLatencies = false;
     bool wantsOutputReady = true;
     bool timeInfoMode = false;
