@@ -63,6 +63,7 @@ void StreamEngine::stop() {
     if (!thread_.joinable()) return;
     stopRequested_.store(true, std::memory_order_release);
     thread_.join();
+    streamThread_.store(std::thread::id{});
 }
 
 void StreamEngine::windDown(int32_t switches) {
@@ -101,6 +102,7 @@ bool StreamEngine::hold() {
 // Slot n is due one (paced) buffer period after slot n - 1, on an absolute schedule, so
 // sleeping late once, or a jittered delivery, does not shift every later slot.
 void StreamEngine::run() {
+    streamThread_.store(std::this_thread::get_id());
     // Like a sound card's driver thread: its switches must not wait behind other work.
     plat::raiseThreadToAudioPriority();
     // A driver that busy-waits keeps its thread on one processor, as drivers that pin

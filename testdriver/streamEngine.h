@@ -72,7 +72,7 @@ class StreamEngine {
     bool windingDown() const { return running() && slotsLeft_.load() >= 0; }
     // True while fewer outputReady calls than delivered switches came since start.
     bool outputReadyBehind() const { return outputReadyCalls_.load() < switches_.load(); }
-    bool onStreamThread() const { return thread_.get_id() == std::this_thread::get_id(); }
+    bool onStreamThread() const { return streamThread_.load() == std::this_thread::get_id(); }
 
     // Sample position of the current slot and the system time of its switch, in
     // nanoseconds of the steady clock. Any thread.
@@ -102,6 +102,9 @@ class StreamEngine {
     void measure(Clock::duration elapsed, double periodSeconds);
 
     std::thread thread_;
+    // The stream thread's id, set by the thread itself: thread_ is still being assigned
+    // on the starting thread while the new thread already calls back.
+    std::atomic<std::thread::id> streamThread_{};
     std::atomic<bool> stopRequested_{false};
     std::atomic<int32_t> slotsLeft_{-1}; // switches still to deliver while winding down; -1: not
     std::atomic<int64_t> position_{0};
