@@ -149,7 +149,7 @@ struct MapPair {
 // What one input of a channel map hears: every output's level in it, with its floor.
 struct MapInput {
     int32_t input = 0;
-    int32_t expectedOutput = 0, heardOutput = 0; // 0: none
+    int32_t expectedOutput = 0, heardOutput = 0;           // 0: none
     std::vector<std::optional<double>> levelsDb, floorsDb; // per output, from output 1
 };
 
