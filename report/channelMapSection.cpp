@@ -1,7 +1,9 @@
 // A channel map (/latency=all): the level of every output in every input as a matrix,
 // inputs by outputs, and the round trip, gain and polarity of every pair heard.
 #include <cmath>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "report/markup.h"
 #include "report/sections.h"
@@ -11,11 +13,17 @@ namespace report {
 namespace {
 
 // A level as the matrix shows it: to a tenth of a dB, "below floor" under what the
-// measurement can tell from noise, "-" where it was not measured.
-std::string levelText(const std::optional<double>& level, const std::optional<double>& floor) {
-    if (!level) return "-";
-    if (floor && *level < *floor) return "below floor";
-    return fixedNumber(*level, 1);
+// measurement can tell from noise, "-" where it was not measured (NaN stands for a
+// level or floor not there).
+std::string levelText(double level, double floor) {
+    if (std::isnan(level)) return "-";
+    if (!std::isnan(floor) && level < floor) return "below floor";
+    return fixedNumber(level, 1);
+}
+
+double levelAt(const std::vector<std::optional<double>>& levels, int32_t output) {
+    const size_t at = static_cast<size_t>(output - 1);
+    return at < levels.size() ? levels[at].value_or(std::nan("")) : std::nan("");
 }
 
 std::string cellKey(int32_t input, int32_t output) {
@@ -30,16 +38,11 @@ std::string matrixTable(const ChannelMapData& map) {
     for (const MapInput& input : map.map) {
         out += "<tr><th>" + std::to_string(input.input) + "</th>";
         for (int32_t output = 1; output <= map.outputs; ++output) {
-            const size_t at = static_cast<size_t>(output - 1);
-            const std::optional<double> level =
-                at < input.levelsDb.size() ? input.levelsDb[at] : std::nullopt;
-            const std::optional<double> floor =
-                at < input.floorsDb.size() ? input.floorsDb[at] : std::nullopt;
             std::string classes;
             if (output == input.heardOutput) classes += " heard";
             if (output == input.expectedOutput) classes += " expected";
             out += "<td class=\"number" + classes + "\" data-key=\"" + cellKey(input.input, output) + "\">" +
-                   levelText(level, floor) + "</td>";
+                   levelText(levelAt(input.levelsDb, output), levelAt(input.floorsDb, output)) + "</td>";
         }
         out += "</tr>";
     }
