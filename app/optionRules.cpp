@@ -55,7 +55,7 @@ const char16_t* kindSwitch(runKind kind, const programOptions& options) {
 // one of these switches (unless /isolate=no).
 bool measuresInChild() {
     return given(u"seconds") || given(u"json") || given(u"latency") || given(u"record") || given(u"sweep") ||
-           given(u"html");
+           given(u"html") || given(u"metrics") || given(u"junit");
 }
 
 // A file an output is written to; a report goes to its name with ".partial" first.
@@ -71,6 +71,7 @@ std::vector<outputFile> outputFiles(const programOptions& options) {
     if (options.recordPath) files.push_back({u"record", *options.recordPath, false});
     if (options.htmlPath) files.push_back({u"html", *options.htmlPath, true});
     if (options.junitPath) files.push_back({u"junit", *options.junitPath, true});
+    if (options.metricsPath) files.push_back({u"metrics", *options.metricsPath, true});
     return files;
 }
 
@@ -130,9 +131,9 @@ void refuseSwitchesWithoutEffect(programOptions& options) {
     else if (given(u"isolate") && !isolable)
         refuseSwitch(options, u"/isolate says where /conform's checks and a measuring run (/seconds, /json, "
                               u"/latency, /record, /sweep, /html) run; here it would change nothing.");
-    if (options.junitGiven && kind != runKind::conform)
-        refuseSwitch(options,
-                     u"/junit writes the results of /conform's checks; without /conform there are none.");
+    // What /list and /probe find is not judged: nothing to write as results or figures.
+    if (options.junitGiven && (kind == runKind::list || kind == runKind::probe)) nothingWith(u"junit");
+    if (options.metricsGiven && (kind == runKind::list || kind == runKind::probe)) nothingWith(u"metrics");
     if (given(u"check") && kind != runKind::conform)
         refuseSwitch(options, u"/check chooses which of /conform's checks run; without /conform none do.");
     const bool onlyControlPanel =

@@ -36,6 +36,7 @@ constexpr const char16_t* knownSwitches[] = {u"index",
                                              u"check",
                                              u"sweep",
                                              u"html",
+                                             u"metrics",
                                              u"supervised",
                                              conform::caseSwitch,
                                              plat::childEndsSwitch};
@@ -183,7 +184,8 @@ int32_t occurrences(const char16_t* name) {
 // with. A switch that takes a value may be given once: which of two would count is
 // not for the tool to guess.
 void readMeasuringSwitches(programOptions& options) {
-    for (const char16_t* name : {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"html"})
+    for (const char16_t* name :
+         {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"html", u"metrics"})
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     if (given(u"seconds")) {
@@ -206,6 +208,7 @@ void readMeasuringSwitches(programOptions& options) {
     options.sweep = given(u"sweep");
     if (options.sweep && !options.secondsGiven) options.seconds = sweepDefaultSeconds;
     readFileSwitch(options, u"html", u"report.html", options.htmlPath);
+    options.metricsGiven = readFileSwitch(options, u"metrics", u"echoprobe.prom", options.metricsPath);
 
     if (given(u"buffer")) {
         const telText value = valueOf(u"buffer");
@@ -271,6 +274,7 @@ void readConformanceSwitches(programOptions& options) {
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     options.conform = given(u"conform");
+    options.junitGiven = readFileSwitch(options, u"junit", u"conformance.xml", options.junitPath);
     // "/index=all" asks the suite, or timed measured runs, for every installed driver in
     // turn. A run of one driver reads the value as it always has (the number reader's
     // own way with letters), unless it measures: then "all" would quietly mean one.
@@ -312,7 +316,6 @@ void readConformanceSwitches(programOptions& options) {
         else
             refuseValue(options, u"isolate", valueOf(u"isolate"), u"yes or no");
     }
-    options.junitGiven = readFileSwitch(options, u"junit", u"conformance.xml", options.junitPath);
     if (given(u"check")) readCheckIds(options);
 }
 
@@ -336,14 +339,14 @@ void printFullUsage() {
     printMessage(u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] [/buffer=N] [/rate=R] [/seconds=N] [/stats]");
     printMessage(u"                 [/json=FILE] [/latency[=OUT,IN]] [/record=FILE.wav] [/html=FILE]");
-    printMessage(u"                 [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/metrics=FILE] [/junit=FILE] [/timeout=S] [/isolate=no]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /sweep [/buffer=N] [/rate=R] [/seconds=N]");
-    printMessage(
-        u"                 [/latency[=OUT,IN]] [/json=FILE] [/html=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/latency[=OUT,IN]] [/json=FILE] [/html=FILE] [/metrics=FILE]");
+    printMessage(u"                 [/junit=FILE] [/timeout=S] [/isolate=no]");
     printMessage(
         u"       echoprobe [/index=N] [/skipcp] /probe [/buffer=N] [/rate=R] [/json=FILE] [/html=FILE]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /conform [/check=ID,...] [/junit=FILE]");
-    printMessage(u"                 [/json=FILE] [/html=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/metrics=FILE] [/json=FILE] [/html=FILE] [/timeout=S] [/isolate=no]");
     printMessage(u"       echoprobe [/index=N] /list [/json=FILE]");
     printMessage(u"       echoprobe /help");
     printMessage(u"");
@@ -372,7 +375,10 @@ void printFullUsage() {
     printMessage(u"                   in seconds (default 20)");
     printMessage(u"         isolate - no: run every check, or the measuring run, in this process (a crash");
     printMessage(u"                   then ends the program)");
-    printMessage(u"         junit - write the checks' results to FILE as a JUnit XML report");
+    printMessage(u"         junit - write the results to FILE as a JUnit XML report: a case per check, per");
+    printMessage(u"                 class of finding of a run or per setting of a sweep");
+    printMessage(u"         metrics - write the run's figures to FILE in the text format Prometheus");
+    printMessage(u"                   scrapes (for the node exporter's textfile collector)");
     printMessage(u"         help - show this text");
     printMessage(u"");
     printMessage(u"         /index=all runs every installed driver in turn: with /conform, or with /seconds");
@@ -381,9 +387,10 @@ void printFullUsage() {
     printMessage(u"         not know, or one that would do nothing in the run asked for, stops the run with");
     printMessage(u"         a line that says why.");
     printMessage(u"");
-    printMessage(u"         With /seconds, /json, /record, /junit, /sweep or /conform the exit status tells");
-    printMessage(u"         the outcome: 0 pass, 1 fail or inconclusive, 2 error (the run could not be made");
-    printMessage(u"         as asked), 128+N stopped by signal N.");
+    printMessage(u"         With /seconds, /json, /record, /junit, /metrics, /sweep or /conform the exit");
+    printMessage(
+        u"         status tells the outcome: 0 pass, 1 fail or inconclusive, 2 error (the run could");
+    printMessage(u"         not be made as asked), 128+N stopped by signal N.");
     printMessage(u"");
 }
 
@@ -455,6 +462,7 @@ conform::SuiteSettings suiteSettings(const programOptions& options) {
     settings.checks = options.checks;
     settings.jsonPath = options.jsonPath;
     settings.junitPath = options.junitPath;
+    settings.metricsPath = options.metricsPath;
     settings.htmlPath = options.htmlPath;
     settings.htmlPage = htmlOfDocument;
     settings.creationDiagnosis = creationDiagnosis;

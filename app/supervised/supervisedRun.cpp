@@ -7,6 +7,7 @@
 
 #include "app/html/htmlFile.h"
 #include "app/html/timingRelay.h"
+#include "app/labReports.h"
 #include "app/options.h"
 #include "app/supervised/childLink.h"
 #include "asio/callBeacon.h"
@@ -249,15 +250,17 @@ supervisedOutcome superviseRun(std::vector<telText> arguments, int32_t timeLimit
 bool wantsSupervision() {
     if (argumentCount() == 0 || given(supervisedSwitch)) return false;
     const bool measuring = given(u"seconds") || given(u"json") || given(u"latency") || given(u"record") ||
-                           given(u"sweep") || given(u"html");
+                           given(u"sweep") || given(u"html") || given(u"metrics") || given(u"junit");
     return measuring && upperCaseText(valueOf(u"isolate")) != u"NO" && !given(u"conform") &&
            !given(u"list") && !given(u"probe") && !given(u"help") && !given(u"?") &&
            upperCaseText(valueOf(u"index")) != u"ALL";
 }
 
 int runSupervised() {
-    std::optional<telText> jsonPath, recordPath, htmlPath;
+    std::optional<telText> jsonPath, recordPath, htmlPath, metricsPath, junitPath;
     if (given(u"json") && !valueOf(u"json").empty()) jsonPath = valueOf(u"json");
+    if (given(u"metrics") && !valueOf(u"metrics").empty()) metricsPath = valueOf(u"metrics");
+    if (given(u"junit") && !valueOf(u"junit").empty()) junitPath = valueOf(u"junit");
     if (given(u"html") && !valueOf(u"html").empty()) htmlPath = valueOf(u"html");
     if (given(u"record") && !valueOf(u"record").empty()) recordPath = valueOf(u"record");
     std::vector<telText> arguments = plat::arguments();
@@ -288,9 +291,17 @@ int runSupervised() {
             !file.write(document.dump(2, ' ', false, json::error_handler_t::replace) + "\n", &why))
             printMessage(why);
     }
+    if (metricsPath || junitPath) {
+        labReports lab(metricsPath, junitPath,
+                       given(u"sweep") ? lab::RunMode::sweep : lab::RunMode::measured);
+        telText why;
+        if (!lab.writable(&why) || !lab.write(document, &why)) printMessage(why);
+    }
     printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS.");
     // A run that only measures (/latency alone) ends with 0 whatever happened, as it
     // would have on its own.
-    if (!given(u"seconds") && !given(u"json") && !given(u"record") && !given(u"sweep")) return 0;
+    if (!given(u"seconds") && !given(u"json") && !given(u"record") && !given(u"sweep") &&
+        !given(u"metrics") && !given(u"junit"))
+        return 0;
     return measure::exitStatusOf(outcome.verdictWord());
 }
