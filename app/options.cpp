@@ -274,14 +274,13 @@ void readConformanceSwitches(programOptions& options) {
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     options.conform = given(u"conform");
-    options.junitGiven = readFileSwitch(options, u"junit", u"conformance.xml", options.junitPath);
     // "/index=all" asks the suite, or timed measured runs, for every installed driver in
     // turn. A run of one driver reads the value as it always has (the number reader's
     // own way with letters), unless it measures: then "all" would quietly mean one.
     const bool everyDriver = upperCaseText(valueOf(u"index")) == u"ALL";
     options.allDrivers = everyDriver && (options.conform || options.secondsGiven || options.sweep);
     if (options.allDrivers) options.requestedIndex = 0;
-    if (everyDriver && !options.allDrivers && options.measures())
+    if (everyDriver && !options.allDrivers && (options.measures() || given(u"junit")))
         refuseSwitch(
             options,
             u"/index=all runs every installed driver in turn only with /seconds, /sweep or /conform.");
@@ -316,6 +315,7 @@ void readConformanceSwitches(programOptions& options) {
         else
             refuseValue(options, u"isolate", valueOf(u"isolate"), u"yes or no");
     }
+    options.junitGiven = readFileSwitch(options, u"junit", u"conformance.xml", options.junitPath);
     if (given(u"check")) readCheckIds(options);
 }
 
