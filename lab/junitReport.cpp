@@ -77,7 +77,7 @@ JunitSuite measuredSuite(const json& document, double unixSeconds) {
     const std::string verdict = textAt(document, {"verdict"});
     const std::string failure = textAt(document, {"failure"});
     const std::string cutShort = interruption(document);
-    const bool ran = nodeAt(document, {"stats"}).is_object();
+    const bool ran = numberAt(document, {"stats", "switches"}).has_value();
     suite.seconds = numberAt(document, {"run", "seconds"}).value_or(0.0);
     for (const auto& [key, value] :
          {std::pair{"rate", std::initializer_list<const char*>{"figures", "sampleRate"}},
