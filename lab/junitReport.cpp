@@ -88,8 +88,9 @@ JunitSuite measuredSuite(const json& document, double unixSeconds) {
     std::map<FindingClass, std::vector<std::string>> byClass;
     for (const std::string& reason : reasonsOf(document))
         if (reason != cutShort) byClass[classOfReason(reason)].push_back(reason);
-    const std::string notRun =
-        "not run: " + (failure.empty() ? (cutShort.empty() ? verdict : cutShort) : failure);
+    // A run that could not be made was not run; one that ended in a crash was not judged.
+    const std::string notRun = (verdict == "error" ? "not run: " : "not judged: ") +
+                               (failure.empty() ? (cutShort.empty() ? verdict : cutShort) : failure);
 
     for (const FindingClass finding : allFindingClasses) {
         JunitCase each;
