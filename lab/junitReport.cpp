@@ -79,11 +79,10 @@ JunitSuite measuredSuite(const json& document, double unixSeconds) {
     const std::string cutShort = interruption(document);
     const bool ran = numberAt(document, {"stats", "switches"}).has_value();
     suite.seconds = numberAt(document, {"run", "seconds"}).value_or(0.0);
-    for (const auto& [key, value] :
-         {std::pair{"rate", std::initializer_list<const char*>{"figures", "sampleRate"}},
-          {"buffer", {"figures", "bufferSizes", "actual"}}})
-        if (const std::string text = textAt(document, value); !text.empty())
-            suite.properties.push_back({key, text});
+    if (const std::string rate = textAt(document, {"figures", "sampleRate"}); !rate.empty())
+        suite.properties.push_back({"rate", rate});
+    if (const std::string buffer = textAt(document, {"figures", "bufferSizes", "actual"}); !buffer.empty())
+        suite.properties.push_back({"buffer", buffer});
 
     std::map<FindingClass, std::vector<std::string>> byClass;
     for (const std::string& reason : reasonsOf(document))
