@@ -44,6 +44,14 @@ bool isError(const std::string& verdict) {
     return verdict == "error" || verdict == "interrupted";
 }
 
+bool isVerdict(const std::string& word) {
+    return word == "pass" || word == "fail" || word == "inconclusive" || isError(word);
+}
+
+// What a run whose process ended before it told a verdict (and without a crash its
+// parent saw) is said to have done: it judged nothing, and never passes.
+constexpr const char* noVerdict = "the run ended without a verdict";
+
 // The reason the run was cut short by a signal, if it was.
 std::string interruption(const json& document) {
     for (const std::string& reason : reasonsOf(document))
@@ -74,10 +82,12 @@ std::string caseClass(const char* mode, const json& document) {
 // A measured run: a case per class of finding.
 JunitSuite measuredSuite(const json& document, double unixSeconds) {
     JunitSuite suite = driverSuite(document, unixSeconds);
-    const std::string verdict = textAt(document, {"verdict"});
-    const std::string failure = textAt(document, {"failure"});
+    const std::string told = textAt(document, {"verdict"});
+    const std::string verdict = isVerdict(told) ? told : "error";
+    std::string failure = textAt(document, {"failure"});
+    if (!isVerdict(told) && failure.empty()) failure = noVerdict;
     const std::string cutShort = interruption(document);
-    const bool ran = numberAt(document, {"stats", "switches"}).has_value();
+    const bool ran = isVerdict(told) && numberAt(document, {"stats", "switches"}).has_value();
     suite.seconds = numberAt(document, {"run", "seconds"}).value_or(0.0);
     if (const std::string rate = textAt(document, {"figures", "sampleRate"}); !rate.empty())
         suite.properties.push_back({"rate", rate});
@@ -88,7 +98,7 @@ JunitSuite measuredSuite(const json& document, double unixSeconds) {
     for (const std::string& reason : reasonsOf(document))
         if (reason != cutShort) byClass[classOfReason(reason)].push_back(reason);
     // A run that could not be made was not run; one that ended in a crash was not judged.
-    const std::string notRun = (verdict == "error" ? "not run: " : "not judged: ") +
+    const std::string notRun = (told == "error" ? "not run: " : "not judged: ") +
                                (failure.empty() ? (cutShort.empty() ? verdict : cutShort) : failure);
 
     for (const FindingClass finding : allFindingClasses) {
@@ -104,7 +114,7 @@ JunitSuite measuredSuite(const json& document, double unixSeconds) {
             if (!all.empty())
                 judged(each, isError(verdict) ? Outcome::error : Outcome::failure, verdict, all);
         } else if (!ran) {
-            judged(each, Outcome::error, verdict.empty() ? "error" : verdict, {notRun});
+            judged(each, Outcome::error, verdict, {notRun});
         } else if (!reasons.empty()) {
             judged(each, Outcome::failure, verdict == "inconclusive" ? verdict : "fail", reasons);
         } else if (finding == FindingClass::latency && !nodeAt(document, {"latency"}).is_object()) {
@@ -168,8 +178,11 @@ JunitSuite sweepSuite(const json& document, double unixSeconds) {
             ofSetting = ofSetting || reason.rfind(prefix, 0) == 0;
         if (!ofSetting) own.push_back(reason);
     }
+    if (!isVerdict(verdict)) own.push_back(noVerdict);
     if (settings.empty() && own.empty() && verdict != "pass") own.push_back("no setting was run");
-    if (!own.empty()) judged(run, isError(verdict) ? Outcome::error : Outcome::failure, verdict, own);
+    if (!own.empty())
+        judged(run, isError(verdict) || !isVerdict(verdict) ? Outcome::error : Outcome::failure,
+               isVerdict(verdict) ? verdict : "error", own);
     suite.cases.push_back(run);
     suite.cases.insert(suite.cases.end(), settings.begin(), settings.end());
     return suite;

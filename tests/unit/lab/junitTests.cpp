@@ -69,6 +69,16 @@ TEST(JUnit, WhatWasNotRunOrWasCutShortIsAnErrorNeverAPass) {
         EXPECT_EQ(outcomeOf(caseOf(failed, name)), "error") << name;
     EXPECT_NE(caseOf(failed, "timing").find("not run: Could not create selected driver"), std::string::npos);
     EXPECT_EQ(countsOf(failed), "tests=\"6\" failures=\"0\" errors=\"6\" skipped=\"0\"");
+
+    // A run whose process ended before it told a verdict judged nothing.
+    json untold = labtest::measuredRun("Loop");
+    untold["verdict"] = nullptr;
+    const std::string silent = lab::junitReport(untold, RunMode::measured, 0);
+    EXPECT_EQ(outcomeOf(caseOf(silent, "run")), "error");
+    EXPECT_EQ(outcomeOf(caseOf(silent, "timing")), "error");
+    json untoldSweep = labtest::sweepWithRefusal();
+    untoldSweep["verdict"] = nullptr;
+    EXPECT_EQ(outcomeOf(caseOf(lab::junitReport(untoldSweep, RunMode::sweep, 0), "run")), "error");
 }
 
 TEST(JUnit, ASweepHasACasePerSettingAndARefusedOneIsSkipped) {
