@@ -67,19 +67,15 @@ void printShutdown() {
     printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS.");
 }
 
-// One line that names an exception which escaped the work. Guarded, since printing
-// itself may fail the same way (a bad_alloc).
-void printUnexpectedFailure(std::exception_ptr failure) {
+// What an exception that escaped the work says of itself.
+std::string escapedText(std::exception_ptr failure) {
     try {
-        try {
-            std::rethrow_exception(failure);
-        } catch (const std::exception& error) {
-            printMessage(u"echoprobe: stopped by an unexpected failure: " + plat::fromNarrow(error.what()));
-        } catch (...) {
-            printMessage(u"echoprobe: stopped by an unexpected failure of unknown kind");
-        }
+        std::rethrow_exception(failure);
+    } catch (const std::exception& error) {
+        return error.what();
     } catch (...) {
     }
+    return "an exception of unknown kind";
 }
 
 // A driver call that threw instead of answering failed as that call: its line says so
@@ -153,9 +149,9 @@ bool initialise(telAsioDriver& driver, mainState& state) {
         }
     }
     if (initialiseDriver(driver, size, &failure)) {
-        // The host layer's buffer set-up keeps to rates up to 96000 Hz and sets 44100 Hz
+        // The plain run's buffer set-up keeps to rates up to 96000 Hz and sets 44100 Hz
         // otherwise; a higher rate that was asked for, and that the driver took, is set
-        // again, or the run would measure another rate than the one it names.
+        // again, or the run would run at another rate than the one it names.
         if (!state.options.sampleRate || driver.sampleRate() == *state.options.sampleRate) return true;
         const ASIOError status = driver.setSampleRate(*state.options.sampleRate);
         if (status == ASE_OK) return true;
@@ -321,6 +317,8 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
         state.failed(failure);
         return;
     }
+    // A measuring run sets the rate it runs at itself, above 96000 Hz too.
+    driver->keepRateForBuffers(state.options.measures());
     if (!initialise(*driver, state)) {
         if (plat::interruptRequested() && state.verdict.reasons.empty())
             state.interrupted("before the driver started");
@@ -429,17 +427,21 @@ int runMainBlock() {
             telFree(driverList);
         }
     } catch (...) {
-        // The processor and the list are freed by now; put the console back, say what
-        // happened, write the report and let the platform end the program as it ends
-        // any such failure.
+        // This program's own code failed (a driver call's exception never gets here). The
+        // processor and the list are freed by now, so the driver is let go: put the
+        // console back, say what failed, and end as any run that could not be made, with
+        // the reports written; never as a crash, which would read as the driver's.
         plat::restoreConsole();
-        printUnexpectedFailure(std::current_exception());
+        const std::string line = toolFailureLine(escapedText(std::current_exception()));
         try {
-            state.verdict.add(VerdictWord::error, "stopped by an unexpected failure");
+            printMessage(plat::fromNarrow(line));
+            state.json.failure(plat::fromNarrow(line));
+            state.verdict.add(VerdictWord::error, line);
             finishReport(state);
+            printShutdown();
         } catch (...) {
         }
-        throw;
+        return exitStatus(state);
     }
     finishReport(state);
     if ((options.stats && state.ran) || state.swept) printVerdict(state.verdict);
@@ -461,5 +463,8 @@ int echoprobeMain() {
     telAsioApiShutdown();
     telClassesShutdown();
     telUtilsShutdown();
+    // What follows is the process's exit, where a driver module's own tear-down runs: a
+    // supervising parent times it as a driver call.
+    tellParentEnding();
     return exitStatus;
 }

@@ -207,7 +207,7 @@ void readMeasuringSwitches(programOptions& options) {
     // A sweep runs every setting for a while of its own: 2 s unless /seconds says otherwise.
     options.sweep = given(u"sweep");
     if (options.sweep && !options.secondsGiven) options.seconds = sweepDefaultSeconds;
-    readFileSwitch(options, u"html", u"report.html", options.htmlPath);
+    options.htmlGiven = readFileSwitch(options, u"html", u"report.html", options.htmlPath);
     options.metricsGiven = readFileSwitch(options, u"metrics", u"echoprobe.prom", options.metricsPath);
 
     if (given(u"buffer")) {
@@ -227,6 +227,7 @@ void readMeasuringSwitches(programOptions& options) {
             refuseValue(options, u"rate", value, u"a sample rate in Hz above 0, such as 48000");
     }
     if (given(u"latency")) {
+        options.latencyGiven = true;
         const telText value = valueOf(u"latency");
         const std::optional<latencyChannels> channels =
             value.empty() ? std::optional<latencyChannels>(latencyChannels{}) : readLatencyChannels(value);
@@ -387,10 +388,9 @@ void printFullUsage() {
     printMessage(u"         not know, or one that would do nothing in the run asked for, stops the run with");
     printMessage(u"         a line that says why.");
     printMessage(u"");
-    printMessage(u"         With /seconds, /json, /record, /junit, /metrics, /sweep or /conform the exit");
-    printMessage(
-        u"         status tells the outcome: 0 pass, 1 fail or inconclusive, 2 error (the run could");
-    printMessage(u"         not be made as asked), 128+N stopped by signal N.");
+    printMessage(u"         With /seconds, /json, /latency, /record, /junit, /metrics, /sweep, /html or");
+    printMessage(u"         /conform the exit status tells the outcome: 0 pass, 1 fail or inconclusive, 2");
+    printMessage(u"         error (the run could not be made as asked), 128+N stopped by signal N.");
     printMessage(u"");
 }
 

@@ -56,11 +56,13 @@ struct programOptions {
     bool help = false;       // /help or /?: the full usage text, and nothing runs
     bool usageError = false; // a switch was given wrongly: its line and the usage were printed
     std::vector<telText> usageErrors; // the line of each switch given wrongly
-    // /json, /record, /junit or /metrics given at all (even wrongly): a script reads the run's
-    // outcome.
+    // A measuring switch, /junit, /metrics or /record given at all (even wrongly): a script
+    // reads the run's outcome.
     bool jsonGiven = false;
     bool recordGiven = false;
     bool junitGiven = false;
+    bool latencyGiven = false;
+    bool htmlGiven = false;
     bool metricsGiven = false;
 
     // True when the run needs the measuring processor rather than the plain one.
@@ -69,9 +71,11 @@ struct programOptions {
                (junitPath && !conform);
     }
     // True when the exit status tells the outcome (pass 0, fail or inconclusive 1, error
-    // 2, interrupted 128 + signal); otherwise every path ends with 0.
+    // 2, interrupted 128 + signal): with any measuring switch (/seconds, /json, /latency,
+    // /record, /sweep, /html), /junit, /metrics and the suite; otherwise every path ends with 0.
     bool judged() const {
-        return secondsGiven || jsonGiven || recordGiven || junitGiven || metricsGiven || conform || sweep;
+        return secondsGiven || jsonGiven || latencyGiven || recordGiven || sweep || htmlGiven || junitGiven ||
+               metricsGiven || conform;
     }
     // True when nothing is to be opened at all.
     bool stopsAfterOptions() const { return help || usageError; }

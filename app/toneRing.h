@@ -6,7 +6,9 @@
 // The ring holds half a second or more. Should it ever run dry (the thread that fills it
 // held up), the callback computes the samples it lacks itself, from the phases the
 // filler last published, exactly as the filler would have: the values are the same
-// either way, and the times it happened are counted.
+// either way, and the times it happened are counted. What the filler published is in
+// the ring before it is marked filled, so a filler held up between the two is no
+// shortage.
 #pragma once
 
 #include <atomic>
@@ -18,18 +20,27 @@ class toneRing {
     // Room for at least `samples` samples. The ring is filled at once, so its memory is
     // touched before any callback writes or reads it.
     explicit toneRing(size_t samples);
+    virtual ~toneRing() = default;
 
     // ---------------------------------------------------------------- filler side
-    // Computes samples until the ring is full again.
+    // Computes samples until the ring is full again, or a ring's worth of them at most:
+    // a filler far behind the callback catches up over several calls, and each call
+    // returns in bounded time.
     void fill();
 
     // ---------------------------------------------------------------- callback side
     // The next `count` tone samples into `target`. No allocation, no lock, no system call.
     void take(double* target, size_t count) noexcept;
 
-    // Takes that found the ring short and computed what it lacked.
+    // Takes that found the ring short: every one, whether it computed what it lacked or
+    // (never in practice: the phases could not be read) wrote silence.
     uint64_t dryTakes() const { return f_dryTakes.load(std::memory_order_relaxed); }
     size_t capacity() const { return f_mask + 1; }
+
+  protected:
+    // The filler has published the phases of a chunk and not yet marked its samples
+    // filled, where it may be pre-empted; tests hold it here.
+    virtual void publishedNotYetMarked() {}
 
   private:
     // The tone's phases after `index` samples.
@@ -43,6 +54,10 @@ class toneRing {
     // callback reads again while a publication is under way).
     bool readPublished(Phases& phases) const noexcept;
     void publish(const Phases& phases) noexcept;
+    // Copies the ring's samples from `from` up to `limit` (at most up to `end`) into
+    // `target`, which starts at sample `first`; where the copy stopped.
+    uint64_t copyOut(double* target, uint64_t first, uint64_t from, uint64_t limit,
+                     uint64_t end) const noexcept;
 
     std::unique_ptr<double[]> f_samples;
     size_t f_mask = 0;

@@ -24,6 +24,7 @@ struct BeaconBlock {
     std::atomic<uint32_t> callsBegun;
     std::atomic<uint32_t> hostProgress;
     std::atomic<uintptr_t> hostThread;
+    std::atomic<uint32_t> hostCallSerial; // callsBegun as the host thread's outermost call began
     BeaconThread threads[followedThreads];
 };
 
@@ -54,9 +55,14 @@ void noteCall(telDriverCall call, bool entering) noexcept {
     if (thread == nullptr) return; // a call that began before the beacon was installed
     const int32_t depth = thread->depth.load(std::memory_order_relaxed);
     if (entering) {
-        block->callsBegun.fetch_add(1, std::memory_order_relaxed);
-        if (key == block->hostThread.load(std::memory_order_relaxed))
+        const uint32_t serial = block->callsBegun.fetch_add(1, std::memory_order_relaxed) + 1;
+        // Only a call begun outside any other is progress: one the host thread makes from
+        // inside another (from a callback the driver made on the host's thread) is part
+        // of the call it is in, which has not returned.
+        if (depth == 0 && key == block->hostThread.load(std::memory_order_relaxed)) {
             block->hostProgress.fetch_add(1, std::memory_order_relaxed);
+            block->hostCallSerial.store(serial, std::memory_order_relaxed);
+        }
         if (depth < followedDepth)
             thread->calls[depth].store(static_cast<int32_t>(call), std::memory_order_relaxed);
         thread->depth.store(depth + 1, std::memory_order_release);
@@ -92,6 +98,7 @@ CallBeaconReading readCallBeacon(const void* raw) {
     if (block == nullptr || block->magic.load(std::memory_order_acquire) != beaconMagic) return reading;
     reading.valid = true;
     reading.callsBegun = block->callsBegun.load(std::memory_order_relaxed);
+    reading.hostCallSerial = block->hostCallSerial.load(std::memory_order_relaxed);
     reading.hostProgress = block->hostProgress.load(std::memory_order_relaxed);
     const uintptr_t host = block->hostThread.load(std::memory_order_relaxed);
     for (const BeaconThread& thread : block->threads) {
@@ -101,9 +108,11 @@ CallBeaconReading readCallBeacon(const void* raw) {
         const auto call = static_cast<telDriverCall>(
             thread.calls[depth < followedDepth ? depth - 1 : followedDepth - 1].load(
                 std::memory_order_relaxed));
-        if (key == host)
+        if (key == host) {
             reading.hostCall = call;
-        else if (reading.otherCall == telDriverCall::none)
+            reading.hostOuterCall =
+                static_cast<telDriverCall>(thread.calls[0].load(std::memory_order_relaxed));
+        } else if (reading.otherCall == telDriverCall::none)
             reading.otherCall = call;
     }
     return reading;

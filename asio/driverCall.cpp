@@ -11,7 +11,7 @@ constexpr const char* callNames[] = {
     "getDriverVersion", "getErrorMessage", "start",        "stop",          "getChannels",
     "getLatencies",   "getBufferSize",   "canSampleRate",  "getSampleRate", "setSampleRate",
     "getClockSources", "setClockSource", "getSamplePosition", "getChannelInfo", "createBuffers",
-    "disposeBuffers", "controlPanel",    "future",         "outputReady",
+    "disposeBuffers", "controlPanel",    "future",         "outputReady",   "unload",
 };
 
 } // namespace

@@ -34,6 +34,9 @@ enum class telDriverCall : int32_t {
     controlPanel = 21,
     future = 22,
     outputReady = 23,
+    // The driver's module let go as the program ends: COM's end (Windows unloads the
+    // module there) and the process's exit, where a module's own tear-down runs.
+    unload = 24,
 };
 
 // "getChannelInfo", "create", ...; "none" for none and for values outside the list.

@@ -188,8 +188,10 @@ ASIOError telAsioDriver::readDriverFigures() {
 
     if (getBufferSize(f_minBufSize, f_maxBufSize, f_preferredBufSize, f_granularity) != ASE_OK) return -1;
 
-    double rate = sampleRate();
-    if (!(rate >= 1.0 && rate <= 96000.0) && setSampleRate(44100.0) != ASE_OK) return -5;
+    if (!f_keepRate) {
+        const double rate = sampleRate();
+        if (!(rate >= 1.0 && rate <= 96000.0) && setSampleRate(44100.0) != ASE_OK) return -5;
+    }
 
     f_postOutput = toTelBool(outputReady() == ASE_OK);
     return ASE_OK;

@@ -101,6 +101,11 @@ class telAsioDriver : public telObject {
     // driver reference. False when a callback was still inside after the wait: the
     // former processor may then still be in use and must not be freed.
     bool setBufferProcessor(telAsioBufferProcessor* processor);
+    // The rate buffers are made at. By default the buffers' set-up keeps to rates from 1 to
+    // 96000 Hz and sets 44100 Hz for any other, as the plain run always did; a run that
+    // chose its rate itself (any measuring run) keeps the rate the driver runs at, so a
+    // driver without 44100 Hz runs at 192000 Hz.
+    void keepRateForBuffers(bool keep) { f_keepRate = keep; }
     // True while the buffers exist and buffer switches are passed on to the handlers.
     bool buffersLive() const { return f_buffersLive.load(); }
     // True when the last wait for the driver's callbacks to leave this object gave up
@@ -151,6 +156,7 @@ class telAsioDriver : public telObject {
     int32_t f_inputLatency = 0;
     int32_t f_granularity = 0;
     telBool f_looksLike24 = telFalse;
+    bool f_keepRate = false;
     telBool f_shouldReset = telFalse;
     ASIOBufferInfo f_bufferInfo[telMaxChannels]{};
     ASIOChannelInfo f_channelInfo[telMaxChannels]{};

@@ -1,5 +1,6 @@
 #include "asio/telAsioDriverList.h"
 
+#include "asio/driverCall.h"
 #include "asio/leftInMemory.h"
 
 #include <algorithm>
@@ -157,8 +158,15 @@ void telAsioDriverList::BeforeDestruction() {
     telObject::BeforeDestruction();
     freeDriverEntries(f_lpdrvlist);
     f_lpdrvlist = nullptr;
-    // Every driver object is gone by now, so COM can end on this thread.
-    if (f_numdrv > 0) plat::coUninitialize();
+    // Every driver object is gone by now, so COM can end on this thread. On Windows that
+    // unloads the driver modules, whose own tear-down runs then: a supervisor times it.
+    if (f_numdrv > 0)
+        callDriver(
+            telDriverCall::unload, 0, [](telDriverCall, const char*) noexcept {},
+            [] {
+                plat::coUninitialize();
+                return 0;
+            });
     f_numdrv = 0;
 }
 

@@ -82,6 +82,7 @@ ASIOCallbacks* CallbackLog::takeSet(IASIO* driver, const CallbackSettings& setti
     state.others.store(0);
     state.afterRetired.store(0);
     state.switchesRetired.store(0);
+    state.disposed.store(false);
     f_live.store(set, std::memory_order_release);
     return &procedureSets[static_cast<size_t>(set)];
 }
@@ -90,11 +91,23 @@ void CallbackLog::retire() {
     f_live.store(-1, std::memory_order_release);
 }
 
+void CallbackLog::retireDisposed() {
+    const int set = f_live.load(std::memory_order_acquire);
+    if (set >= 0) f_sets[set].disposed.store(true);
+    retire();
+}
+
+void CallbackLog::letGo(int set) {
+    if (set >= 0 && set < callbackSetCount) f_sets[set].disposed.store(false);
+}
+
 bool CallbackLog::enter(int set, bool isSwitch) noexcept {
     SetState& state = f_sets[set];
     if (f_live.load(std::memory_order_acquire) != set) {
         state.afterRetired.fetch_add(1, std::memory_order_relaxed);
         if (isSwitch) state.switchesRetired.fetch_add(1, std::memory_order_relaxed);
+        if (state.disposed.load(std::memory_order_relaxed))
+            f_afterDispose.fetch_add(1, std::memory_order_relaxed);
         return false;
     }
     (isSwitch ? state.switches : state.others).fetch_add(1, std::memory_order_relaxed);
@@ -231,6 +244,9 @@ void CallbackLog::clear() {
     for (auto& counter : f_asked)
         counter.store(0);
     f_rateChanges.store(0);
+    f_afterDispose.store(0);
+    for (SetState& state : f_sets)
+        state.disposed.store(false);
     f_resetRequested.store(false);
     f_withheld.store(0);
     f_driver.store(nullptr);

@@ -68,7 +68,17 @@ class CallbackLog {
     ASIOCallbacks* takeSet(IASIO* driver, const CallbackSettings& settings);
     // Retires the live set, if any.
     void retire();
+    // Retires the live set as the buffers of a stopped stream went: a callback through it
+    // from now on comes after disposeBuffers returned, where a host has freed what its
+    // callbacks use.
+    void retireDisposed();
+    // The host lets go of the driver that holds `set`: callbacks through it from now on
+    // come after the last Release (release-running judges those), no longer after disposeBuffers.
+    void letGo(int set);
     int liveSet() const { return f_live.load(std::memory_order_acquire); }
+    // Callbacks of any kind that came through a set after a stopped stream's
+    // disposeBuffers retired it, and before the driver was let go.
+    uint32_t callbacksAfterDispose() const { return f_afterDispose.load(); }
 
     // Notes from index `from` on (notes are numbered from 0 per check), those written so far.
     std::vector<SwitchNote> notes(uint32_t from = 0) const;
@@ -107,6 +117,7 @@ class CallbackLog {
     };
     struct SetState {
         std::atomic<uint32_t> switches{0}, finished{0}, others{0}, afterRetired{0}, switchesRetired{0};
+        std::atomic<bool> disposed{false}; // retired by a stopped stream's disposeBuffers, not let go
     };
 
     // Counts the callback in; false when its set is not the live one.
@@ -118,6 +129,7 @@ class CallbackLog {
     std::atomic<bool> f_minimal{false}, f_offerTimeInfo{true}, f_callOutputReady{false}, f_withhold{false};
     std::atomic<uint32_t> f_withheld{0};
     std::atomic<uint32_t> f_noteCount{0};
+    std::atomic<uint32_t> f_afterDispose{0};
     std::atomic<int32_t> f_switchesInside{0};
     std::atomic<uint32_t> f_messages[64]{};
     std::atomic<uint32_t> f_asked[64]{};

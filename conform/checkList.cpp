@@ -4,6 +4,7 @@
 
 #include "conform/checks/checks.h"
 #include "conform/judge/messages.h"
+#include "conform/texts.h"
 
 namespace conform {
 
@@ -55,6 +56,12 @@ CheckReport runCheck(const CheckEntry& check, CheckContext& context) {
     report.resetsHonoured = context.tally.resetsHonoured;
     const std::string& thrown = context.tally.thrown;
     if (!thrown.empty()) report.outcome = withFault(report.outcome, thrown);
+    // A callback after a stopped stream's disposeBuffers returned reaches what a host has
+    // freed by then, whatever the check was about.
+    if (const uint32_t late = callbackLog().callbacksAfterDispose(); late > 0)
+        report.outcome =
+            withFault(report.outcome, counted(late, "callback", "callbacks") +
+                                          " came after disposeBuffers had returned on a stopped stream");
     const char* inCallback = callbackLog().callbackThrow();
     if (*inCallback != '\0' && report.outcome.result != Result::fail)
         report.outcome = failed(std::string(inCallback) + " thrown by a driver call inside a callback");

@@ -96,6 +96,7 @@ void DriverSession::release() {
     if (f_asio == nullptr) return;
     // The driver goes: whatever calls back from now on calls back too late.
     if (callbackLog().liveSet() == f_set) callbackLog().retire();
+    callbackLog().letGo(f_set);
     IASIO* asio = f_asio;
     f_asio = nullptr;
     call(telDriverCall::release, 0u, [asio] { return asio->Release(); });
@@ -268,7 +269,14 @@ ASIOError DriverSession::disposeBuffers() {
     const ASIOError status =
         call(telDriverCall::disposeBuffers, telDriverThrew, [this] { return f_asio->disposeBuffers(); });
     if (status == ASE_OK) {
-        if (callbackLog().liveSet() == f_set) callbackLog().retire();
+        // A stream that was stopped must call back no more; one disposed while running
+        // is dispose-running's to judge.
+        if (callbackLog().liveSet() == f_set) {
+            if (f_running)
+                callbackLog().retire();
+            else
+                callbackLog().retireDisposed();
+        }
         f_haveBuffers = f_running = false;
     }
     return status;

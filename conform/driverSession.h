@@ -88,6 +88,8 @@ class DriverSession {
     ASIOError createBuffersRaw(ASIOBufferInfo* infos, int32_t count, int32_t size);
     // True when the last createBuffers succeeded with a null pointer in some record.
     bool nullBuffer() const;
+    // The records of the last createBuffers made from picks, as the driver filled them.
+    const std::vector<ASIOBufferInfo>& bufferInfos() const { return f_infos; }
     ASIOError disposeBuffers(); // retires the callbacks when it succeeds
     ASIOError start();
     ASIOError stop();

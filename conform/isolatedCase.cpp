@@ -80,7 +80,7 @@ SupervisedCase runIsolatedCase(const CheckEntry& check, const CaseSupervision& s
         if (stillFor >= (beaconSeen ? limit : std::max(limit, startAllowanceSeconds))) {
             child.kill();
             outcome.end = CaseEnd::hung;
-            outcome.call = callOf(beacon);
+            outcome.call = hungCallOf(beacon);
             const std::string hang = hangDetail(beacon, supervision.timeLimitSeconds);
             if (const std::optional<CaseResult> result = readCaseResult(received)) {
                 // The check ran; letting the driver go (its module's unloading) hung.

@@ -82,17 +82,18 @@ void learnFrom(const SupervisedCase& ran, DriverState& state, DriverResult& resu
     }
     if (!result.figures && r.figures) result.figures = r.figures;
     const bool stuckIn = ran.end == CaseEnd::crashed || ran.end == CaseEnd::hung;
-    if (!state.created &&
-        ((r.createStatus != 0 && !r.created) || (stuckIn && ran.call == telDriverCall::create))) {
+    if (!state.created && r.createStatus != 0 && !r.created) {
         result.notCreated = true;
-        result.failure = r.createStatus != 0 ? "The driver could not be created, error code=" +
-                                                   hexText(static_cast<uint32_t>(r.createStatus))
-                                             : "The driver could not be created: " + r.report.outcome.detail;
+        result.failure =
+            "The driver could not be created, error code=" + hexText(static_cast<uint32_t>(r.createStatus));
         // What /list says of the driver's module goes with COM's answer.
-        const std::string why = r.createStatus != 0 && settings.creationDiagnosis
-                                    ? settings.creationDiagnosis(result.index)
-                                    : std::string();
+        const std::string why =
+            settings.creationDiagnosis ? settings.creationDiagnosis(result.index) : std::string();
         if (!why.empty()) result.failure += ": " + why;
+        state.stopReason = "the driver could not be created";
+    } else if (!state.created && stuckIn && ran.call == telDriverCall::create) {
+        // A crash or a hang in create is the driver's fault, not a driver that could not
+        // be made: its check fails, the rest cannot run.
         state.stopReason = "the driver could not be created";
     } else if (!state.initialised &&
                ((r.initRefused && !r.initialised) || (stuckIn && ran.call == telDriverCall::init))) {

@@ -81,10 +81,15 @@ std::string xmlText(const std::string& text) {
     return escaped;
 }
 
-// Valid UTF-8 for the XML document: json's replacing dump does the repair.
+// Valid UTF-8 for the XML document: json's replacing dump does the repair. U+FFFE and
+// U+FFFF are valid UTF-8 but no XML character: they become U+FFFD too.
 std::string cleanUtf8(const std::string& text) {
     const std::string quoted = json(text).dump(-1, ' ', false, json::error_handler_t::replace);
-    return json::parse(quoted).get<std::string>();
+    std::string clean = json::parse(quoted).get<std::string>();
+    for (size_t at = clean.find("\xEF\xBF"); at != std::string::npos; at = clean.find("\xEF\xBF", at + 3))
+        if (at + 2 < clean.size() && (clean[at + 2] == '\xBE' || clean[at + 2] == '\xBF'))
+            clean[at + 2] = '\xBD';
+    return clean;
 }
 
 } // namespace
@@ -102,13 +107,14 @@ bool passes(const DriverResult& driver) {
 
 int suiteExitStatus(const std::vector<DriverResult>& drivers, bool anyInstalled) {
     if (!anyInstalled || drivers.empty()) return 2;
-    bool anyCreated = false, anyFault = false;
+    // A driver's fault outweighs one that could not be created, as in every verdict.
+    bool anyFault = false, anyNotCreated = false;
     for (const DriverResult& driver : drivers) {
-        anyCreated = anyCreated || !driver.notCreated;
-        anyFault = anyFault || !passes(driver);
+        anyNotCreated = anyNotCreated || driver.notCreated;
+        anyFault = anyFault || (!driver.notCreated && !passes(driver));
     }
-    if (!anyCreated) return 2;
-    return anyFault ? 1 : 0;
+    if (anyFault) return 1;
+    return anyNotCreated ? 2 : 0;
 }
 
 json conformanceSection(const std::vector<DriverResult>& drivers, bool allDrivers, int32_t timeLimitSeconds,
@@ -130,7 +136,9 @@ json conformanceSection(const std::vector<DriverResult>& drivers, bool allDriver
                       {"name", driver.identified ? json(driver.name) : json(nullptr)},
                       {"version", driver.identified ? json(driver.version) : json(nullptr)},
                       {"failure", driver.notCreated ? json(driver.failure) : json(nullptr)},
-                      {"verdict", passes(driver) ? "pass" : "fail"},
+                      {"verdict", driver.notCreated ? "error"
+                                  : passes(driver)  ? "pass"
+                                                    : "fail"},
                       {"reasons", failedIds(driver)},
                       {"checks", checksOf(driver)}};
         addCounts(entry, tally(driver.reports));

@@ -37,13 +37,13 @@ StallLog::StallLog(int64_t stallThresholdNs, size_t capacity)
 }
 
 void StallLog::add(const ProbeWake& wake) {
-    const bool cpuKnown = wake.processCpuNs >= 0 && wake.probesCpuNs >= 0;
+    const bool cpuKnown = wake.processCpuNs >= 0 && wake.toolCpuNs >= 0;
     if (!cpuKnown) cpuTimeKnown_ = false;
-    const int64_t ownCpuNs = (wake.processCpuNs - processCpuNs_) - (wake.probesCpuNs - probesCpuNs_);
+    const int64_t ownCpuNs = (wake.processCpuNs - processCpuNs_) - (wake.toolCpuNs - toolCpuNs_);
     const bool counted = started_;
     started_ = true;
     processCpuNs_ = wake.processCpuNs;
-    probesCpuNs_ = wake.probesCpuNs;
+    toolCpuNs_ = wake.toolCpuNs;
     const int64_t latenessNs = wake.wokeNs - wake.dueNs;
     if (!counted || latenessNs <= thresholdNs_) return;
     if (cpuTimeKnown_ && stallIsOwn(latenessNs, ownCpuNs)) {

@@ -36,17 +36,20 @@ struct ProbePlan {
 };
 ProbePlan probePlanFor(double periodNs);
 
-// A stall is the process's own when the process's threads other than the probe's used
-// at least three quarters of its lateness in processor time while the probe waited.
+// A stall is the process's own when the process's threads other than the tool's own (the
+// driver's) used at least three quarters of its lateness in processor time while the
+// probe waited.
 bool stallIsOwn(int64_t latenessNs, int64_t ownCpuNs);
 
 // One wake-up of a probe thread: when it was due and when it ran, with the process's
-// processor time and the probe threads' share of it as read when it ran (-1: unknown).
+// processor time and the share of it the tool's own threads used (the probes, the main
+// thread, the input consumer), as read when it ran (-1: unknown). The rest is the
+// driver's threads'.
 struct ProbeWake {
     int64_t dueNs = 0;
     int64_t wokeNs = 0;
     int64_t processCpuNs = -1;
-    int64_t probesCpuNs = -1;
+    int64_t toolCpuNs = -1;
 };
 
 // One probe thread's wake-ups sorted into the machine's stalls and the process's own. The
@@ -76,7 +79,7 @@ class StallLog {
     int64_t firstNotKeptNs_ = 0, longestNs_ = 0;
     bool cpuTimeKnown_ = true;
     bool started_ = false;
-    int64_t processCpuNs_ = 0, probesCpuNs_ = 0;
+    int64_t processCpuNs_ = 0, toolCpuNs_ = 0;
 };
 
 // What the probe knows about itself at the end of a run.

@@ -72,6 +72,8 @@ json nullStats() {
         {"measuredRate", nullptr},
         {"rateErrorPpm", nullptr},
         {"lostTime", {{"pauses", nullptr}, {"ms", nullptr}, {"list", json::array()}}},
+        {"behindClock", {{"episodes", nullptr}, {"worstMs", nullptr}, {"list", json::array()}}},
+        {"overlaps", nullptr},
         {"messages", messages},
         {"outputReady", {{"wanted", nullptr}, {"calls", nullptr}, {"calledEverySwitch", nullptr}}},
     };
@@ -104,12 +106,18 @@ RunDocument::RunDocument() : f_json(json::object()) {
     f_json["run"] = {{"seconds", nullptr},
                      {"stoppedBy", nullptr},
                      {"signal", nullptr},
-                     {"calls", {{"start", nullptr}, {"stop", nullptr}, {"disposeBuffers", nullptr}}}};
+                     {"calls", {{"start", nullptr}, {"stop", nullptr}, {"disposeBuffers", nullptr}}},
+                     {"switchesAfterStop", nullptr}};
     f_json["stats"] = nullStats();
-    f_json["machine"] = {{"probed", nullptr},           {"stalls", nullptr},
-                         {"longestStallMs", nullptr},   {"lateSwitchesInStalls", nullptr},
-                         {"lostTimeInStalls", nullptr}, {"missingSwitchesInStalls", nullptr},
-                         {"ownStalls", nullptr},        {"stallThresholdUs", nullptr},
+    f_json["machine"] = {{"probed", nullptr},
+                         {"stalls", nullptr},
+                         {"longestStallMs", nullptr},
+                         {"lateSwitchesInStalls", nullptr},
+                         {"lostTimeInStalls", nullptr},
+                         {"missingSwitchesInStalls", nullptr},
+                         {"behindClockInStalls", nullptr},
+                         {"ownStalls", nullptr},
+                         {"stallThresholdUs", nullptr},
                          {"notJudged", nullptr}};
     f_json["host"] = {{"lostSwitchRecords", nullptr}, {"lostInputBlocks", nullptr}, {"lostInputFrames", nullptr},
                       {"analysisMissing", nullptr}};
@@ -171,7 +179,8 @@ void RunDocument::setRun(const RunFigures& run) {
                      {"calls",
                       {{"start", optionalNumber(run.calls.start, 3)},
                        {"stop", optionalNumber(run.calls.stop, 3)},
-                       {"disposeBuffers", optionalNumber(run.calls.disposeBuffers, 3)}}}};
+                       {"disposeBuffers", optionalNumber(run.calls.disposeBuffers, 3)}}},
+                     {"switchesAfterStop", run.switchesAfterStop}};
 }
 
 void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
@@ -192,6 +201,9 @@ void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
     json lostTime = json::array();
     for (const LostTimeAt& pause : s.lostTime)
         lostTime.push_back({{"atSeconds", number(pause.atSeconds, 3)}, {"ms", number(pause.ms, 1)}});
+    json behind = json::array();
+    for (const LostTimeAt& episode : s.behind)
+        behind.push_back({{"atSeconds", number(episode.atSeconds, 3)}, {"ms", number(episode.ms, 1)}});
     auto interval = [&s](double value) { return s.intervalsKnown ? number(value, 1) : json(nullptr); };
     auto host = [&s](double value, int decimals) { return s.hostTimeKnown ? number(value, decimals) : json(nullptr); };
     f_json["stats"] = {
@@ -216,6 +228,9 @@ void RunDocument::setStats(const SwitchSummary& s, const MessageFacts& m) {
         {"measuredRate", optionalNumber(s.measuredRate, 2)},
         {"rateErrorPpm", optionalNumber(s.rateErrorPpm, 1)},
         {"lostTime", {{"pauses", s.lostTimePauses}, {"ms", number(s.lostTimeMs, 1)}, {"list", lostTime}}},
+        {"behindClock",
+         {{"episodes", s.behindEpisodes}, {"worstMs", number(s.behindWorstMs, 1)}, {"list", behind}}},
+        {"overlaps", s.overlaps},
         {"messages", messages},
         {"outputReady",
          {{"wanted", m.outputReadyWanted},
@@ -233,6 +248,7 @@ void RunDocument::setMachine(const MachineFacts& m) {
         {"lateSwitchesInStalls", m.probed ? json(m.lateSwitchesInStalls) : json(nullptr)},
         {"lostTimeInStalls", m.probed ? json(m.lostTimeInStalls) : json(nullptr)},
         {"missingSwitchesInStalls", m.probed ? json(m.missingSwitchesInStalls) : json(nullptr)},
+        {"behindClockInStalls", m.probed ? json(m.behindInStalls) : json(nullptr)},
         {"ownStalls", m.probed ? json(m.ownStalls) : json(nullptr)},
         {"stallThresholdUs", m.stallThresholdUs > 0 ? number(m.stallThresholdUs, 1) : json(nullptr)},
         {"notJudged", m.notJudgedWhy.empty() ? json(nullptr) : json(m.notJudgedWhy)}};

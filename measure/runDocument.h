@@ -82,6 +82,7 @@ struct RunFigures {
     std::string stoppedBy;
     int signal = 0; // the signal that stopped it, 0 for none
     CallTimes calls;
+    uint64_t switchesAfterStop = 0; // switches that came after the driver's stop returned
 };
 
 class RunDocument {

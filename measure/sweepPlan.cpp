@@ -17,9 +17,11 @@ std::vector<int32_t> sweepBufferSizes(const BufferSizeRule& rule, size_t most) {
     if (legalBufferSizeCount(rule) <= most) return legalBufferSizes(rule, most);
     // Too many to run them all: the three sizes a host offers first, then the powers of
     // two between min and max, nearest the preferred size first, while there is room.
+    // Where one of the three is not itself legal (a maximum between two steps), the legal
+    // size nearest it stands in, so the largest and the smallest legal size are run.
     std::set<int32_t> chosen;
     for (int64_t size : {int64_t{rule.min}, int64_t{rule.preferred}, int64_t{rule.max}})
-        if (isLegalBufferSize(rule, size)) chosen.insert(static_cast<int32_t>(size));
+        if (const std::optional<int32_t> legal = nearestLegalBufferSize(rule, size)) chosen.insert(*legal);
     // A driver whose sizes go in steps above its minimum takes few powers of two: the
     // legal size nearest each one stands in for it.
     std::vector<int32_t> powers;
@@ -28,7 +30,7 @@ std::vector<int32_t> sweepBufferSizes(const BufferSizeRule& rule, size_t most) {
         const std::optional<int32_t> size = nearestLegalBufferSize(rule, power);
         if (size && std::find(powers.begin(), powers.end(), *size) == powers.end()) powers.push_back(*size);
     }
-    const int64_t centre = isLegalBufferSize(rule, rule.preferred) ? rule.preferred : rule.min;
+    const int64_t centre = nearestLegalBufferSize(rule, rule.preferred).value_or(rule.min);
     std::stable_sort(powers.begin(), powers.end(), [centre](int32_t a, int32_t b) {
         // By distance in octaves from the preferred size.
         const auto octaves = [centre](int64_t size) {
@@ -62,9 +64,8 @@ std::map<double, int32_t> smallestPassingSizes(const std::vector<SweepSettingOut
 VerdictWord sweepVerdictWord(const std::vector<SweepSettingOutcome>& settings) {
     std::optional<VerdictWord> worst;
     for (const SweepSettingOutcome& setting : settings) {
-        if (!setting.accepted) continue;
-        // A setting the driver took and then could not run at failed there.
-        const VerdictWord word = setting.verdict == VerdictWord::error ? VerdictWord::fail : setting.verdict;
+        if (!setting.accepted && !setting.advertised) continue;
+        const VerdictWord word = setting.accepted ? setting.verdict : VerdictWord::fail;
         if (!worst || static_cast<int>(word) > static_cast<int>(*worst)) worst = word;
     }
     return worst.value_or(VerdictWord::error);

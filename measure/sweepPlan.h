@@ -31,13 +31,15 @@ struct SweepSettingOutcome {
     int32_t buffer = 0;
     bool accepted = false;
     VerdictWord verdict = VerdictWord::error;
+    bool advertised = false; // the driver offers the setting (its rate and a legal size)
 };
 
 // The smallest buffer size that passed at each rate; a rate where none passed is absent.
 std::map<double, int32_t> smallestPassingSizes(const std::vector<SweepSettingOutcome>& settings);
 
-// The sweep's verdict word: the worst of the settings the driver accepted (one it took
-// and then could not run at failed there), error when it accepted none.
+// The sweep's verdict word: the worst of the settings the driver accepted and of those
+// it offers and then refused (a fault: fail); error when no setting counts (it accepted
+// none, and refused only what it does not offer).
 VerdictWord sweepVerdictWord(const std::vector<SweepSettingOutcome>& settings);
 
 } // namespace measure

@@ -72,7 +72,8 @@ double periodOf(int32_t bufferSize, double rate) {
 SwitchTiming::SwitchTiming(int32_t bufferSize, double reportedRate)
     : bufferSize_(bufferSize), reportedRate_(reportedRate),
       intervalHistogram_(static_cast<size_t>(histogramMicroseconds), 0),
-      lostTime_(periodOf(bufferSize, reportedRate), bufferSize) {
+      lostTime_(periodOf(bufferSize, reportedRate), bufferSize),
+      clockLag_(periodOf(bufferSize, reportedRate), bufferSize) {
     if (bufferSize > 0 && sensibleRate(reportedRate)) {
         periodNs_ = static_cast<double>(bufferSize) * 1e9 / reportedRate;
         lateThresholdNs_ = 1.5e9 * static_cast<double>(bufferSize) / reportedRate;
@@ -94,11 +95,14 @@ void SwitchTiming::add(const SwitchRecord& record) {
 
     std::optional<int64_t> intervalNs;
     bool continuous = false, late = false;
-    if (record.hostLostBefore > 0) {
-        // Switches the host could not note lie between this one and the previous: nothing
-        // is judged across them, and the rate fit starts a new stretch.
+    if (record.hostLostBefore > 0 || record.overlapsBefore > 0) {
+        // Switches the host could not note, or turned away because they came while another
+        // was inside, lie between this one and the previous: nothing is judged across
+        // them, and the rate fit starts a new stretch.
         hostLost_ += record.hostLostBefore;
-        addEvent(record.entryNs, SwitchEventKind::hostLoss, record.hostLostBefore);
+        overlaps_ += record.overlapsBefore;
+        if (record.hostLostBefore > 0)
+            addEvent(record.entryNs, SwitchEventKind::hostLoss, record.hostLostBefore);
         breakRateStretch();
         if (!isHalfIndex(record.half)) ++halfErrors_;
     } else if (switches_ > 0) {
@@ -116,7 +120,9 @@ void SwitchTiming::add(const SwitchRecord& record) {
     if (switches_ == 0 || hostNs > hostMaxNs_) hostMaxNs_ = hostNs;
 
     addToTimeline(record, hostNs, intervalNs);
-    followLostTime(record, continuous, late);
+    // Time lost for good moves the driver's clock on with it.
+    if (followLostTime(record, continuous, late)) clockLag_.restart();
+    clockLag_.add(record.entryNs, record.position, continuous, late);
     addRatePoint(record);
     previous_ = record;
     ++switches_;
@@ -273,7 +279,7 @@ void SwitchTiming::closeBin(RateFit& into, bool cut) {
     binHasPoint_ = false;
 }
 
-void SwitchTiming::followLostTime(const SwitchRecord& record, bool continuous, bool late) {
+bool SwitchTiming::followLostTime(const SwitchRecord& record, bool continuous, bool late) {
     const LostTimeTracker::Step step = lostTime_.add(record.entryNs, record.position, continuous, late);
     if (afterCandidate_ && step.settled != LostTimeTracker::Outcome::none) {
         afterCandidate_ = false;
@@ -291,6 +297,7 @@ void SwitchTiming::followLostTime(const SwitchRecord& record, bool continuous, b
         nextBinCut_ = true;
         afterCandidate_ = true;
     }
+    return step.settled == LostTimeTracker::Outcome::lost;
 }
 
 void SwitchTiming::addRatePoint(const SwitchRecord& record) {
@@ -374,6 +381,7 @@ SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const 
     s.halfErrors = halfErrors_;
     s.positionless = positionless_;
     s.hostLostRecords = hostLost_;
+    s.overlaps = overlaps_;
 
     // The quiet time from the last switch to the end of the run is an interval of its own
     // once it is longer than a period: a driver that went quiet delivered it late.
@@ -441,7 +449,21 @@ SwitchSummary SwitchTiming::summary(int64_t runStartNs, int64_t runEndNs) const 
         s.lostTime.push_back({static_cast<double>(saturatingDifference(pause.fromNs, runStartNs)) / 1e9,
                               static_cast<double>(pause.lostNs) / 1e6});
     }
+    s.behindEpisodes = clockLag_.count();
+    s.behindWorstMs = static_cast<double>(clockLag_.worstNs()) / 1e6;
+    for (const BehindClock& episode : clockLag_.episodes()) {
+        if (s.behind.size() >= maxListedLostTime) break;
+        s.behind.push_back({static_cast<double>(saturatingDifference(episode.atNs, runStartNs)) / 1e9,
+                            static_cast<double>(episode.worstNs) / 1e6});
+    }
     return s;
+}
+
+std::vector<LateInterval> SwitchTiming::behindIntervals() const {
+    std::vector<LateInterval> intervals;
+    for (const BehindClock& episode : clockLag_.episodes())
+        intervals.push_back({episode.dueNs, episode.atNs});
+    return intervals;
 }
 
 std::vector<LateInterval> SwitchTiming::lostTimeIntervals() const {

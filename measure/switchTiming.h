@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "measure/clockLag.h"
 #include "measure/lostTime.h"
 
 namespace measure {
@@ -26,6 +27,9 @@ struct SwitchRecord {
     int32_t half = 0;           // buffer-half index exactly as the driver passed it
     int64_t hostNs = -1;        // the host's own work in the switch; -1: exitNs - entryNs
     uint32_t hostLostBefore = 0; // records the host had no room for just before this one
+    // Switches that came while another was still inside, since the switch before this one:
+    // only counted, so nothing is judged across them.
+    uint32_t overlapsBefore = 0;
 };
 
 // Spacing of consecutive callback entries, in microseconds.
@@ -90,6 +94,7 @@ struct SwitchSummary {
     uint64_t halfErrors = 0;    // half index not 0 or 1, or its parity contradicts d
     uint64_t positionless = 0;  // switches that came without a usable position
     uint64_t hostLostRecords = 0; // switches the host could not note (nothing is judged across them)
+    uint64_t overlaps = 0;        // switches that came while another was still inside (likewise)
     uint64_t gapBuffers = 0;      // the buffers the gaps skipped: samplesLost / B
 
     // Pauses after which the positions went on by one buffer although the time of more
@@ -99,6 +104,13 @@ struct SwitchSummary {
     double lostTimeMs = 0;
     uint64_t lostTimeBuffers = 0;
     std::vector<LostTimeAt> lostTime;
+
+    // Episodes in which the switches fell over a period behind the driver's clock with no
+    // late interval (clockLag.h): how many, the most any fell behind, and the first
+    // maxListedLostTime of them (when the first switch of each came, and its worst).
+    uint64_t behindEpisodes = 0;
+    double behindWorstMs = 0;
+    std::vector<LostTimeAt> behind;
 
     SwitchIntervals intervalUs; // with the quiet time from the last switch to the run's end
     // True when that quiet time counts as an interval (longer than a buffer period).
@@ -154,6 +166,9 @@ class SwitchTiming {
     // The pauses that lost time, each from the switch before it to its last late switch,
     // in order (the first LostTimeTracker::maxListed of them).
     std::vector<LateInterval> lostTimeIntervals() const;
+    // Each episode behind the driver's clock from when its first switch was due to when
+    // it came, in order (the first ClockLagTracker::maxListed of them).
+    std::vector<LateInterval> behindIntervals() const;
     // The steady clock of the first switch; empty before it.
     std::optional<int64_t> firstEntryNs() const;
     // The buffer period and the late threshold in nanoseconds; empty for nonsense figures.
@@ -198,7 +213,8 @@ class SwitchTiming {
     // The rate fit follows the lost-time tracker: the points after a candidate wait apart
     // until it is settled, then join the stretch (the driver caught up) or begin one of
     // their own (the time was lost).
-    void followLostTime(const SwitchRecord& record, bool continuous, bool late);
+    // Returns whether a pause was told to have lost time at this switch.
+    bool followLostTime(const SwitchRecord& record, bool continuous, bool late);
     RateFit& openFit() { return afterCandidate_ ? pendingFit_ : stretch_; }
     // Adds the open bin's point to `into`; `cut`: a pause ends the bin here.
     void closeBin(RateFit& into, bool cut);
@@ -220,7 +236,7 @@ class SwitchTiming {
 
     // Continuity and halves.
     uint64_t gaps_ = 0, repeats_ = 0, backwards_ = 0, shortSteps_ = 0, jumps_ = 0, halfErrors_ = 0;
-    uint64_t positionless_ = 0, hostLost_ = 0;
+    uint64_t positionless_ = 0, hostLost_ = 0, overlaps_ = 0;
     int64_t samplesLost_ = 0;
 
     // Intervals between entries, in nanoseconds, and the histogram for the percentile.
@@ -254,6 +270,7 @@ class SwitchTiming {
     bool afterCandidate_ = false; // the points go to pendingFit_ until the candidate is settled
     RateFit pendingFit_;
     LostTimeTracker lostTime_;
+    ClockLagTracker clockLag_;
     double pooledXX_ = 0, pooledXY_ = 0;
     uint64_t pooledPoints_ = 0;
     bool fitSpanStarted_ = false;

@@ -28,8 +28,16 @@ std::string lostTimeReason(const SwitchSummary& s) {
            " pauses without a position gap, the first" + when;
 }
 
+// "3 times over a period behind the driver's clock (up to 16.0 ms)".
+std::string behindReason(uint64_t episodes, const SwitchSummary& s) {
+    return counted(episodes, "time", "times") + " over a period behind the driver's clock" +
+           formatted(" (up to %.1f ms)", s.behindWorstMs);
+}
+
 // Every late switch is what a listener hears as a dropout, and a pause that lost time one
-// whose time never came back: a driver fault, unless the machine's stalls explain it.
+// whose time never came back, and a switch over a period behind its clock one whose buffer
+// the device had played before the host could fill it: a driver fault, unless the
+// machine's stalls explain it.
 // Those the machine explains are not judged; when the probe could not resolve stalls of
 // the run's period, none can be.
 void judgeLateness(const RunFacts& facts, Verdict& verdict) {
@@ -42,12 +50,20 @@ void judgeLateness(const RunFacts& facts, Verdict& verdict) {
             verdict.add(VerdictWord::inconclusive,
                         counted(late, "late switch", "late switches") + " not judged: " + why);
         if (s.lostTimePauses > 0) verdict.add(VerdictWord::inconclusive, lostTimeReason(s));
+        if (s.behindEpisodes > 0)
+            verdict.add(VerdictWord::inconclusive, behindReason(s.behindEpisodes, s) + " not judged: " + why);
         return;
     }
     const uint64_t explained = std::min(m.lateSwitchesInStalls, late);
     if (late > explained)
         verdict.add(VerdictWord::fail, counted(late - explained, "late switch", "late switches"));
     if (s.lostTimePauses > m.lostTimeInStalls) verdict.add(VerdictWord::fail, lostTimeReason(s));
+    const uint64_t behindExplained = std::min(m.behindInStalls, s.behindEpisodes);
+    if (s.behindEpisodes > behindExplained)
+        verdict.add(VerdictWord::fail, behindReason(s.behindEpisodes - behindExplained, s));
+    if (beyondForgiven(behindExplained, s.switches))
+        verdict.add(VerdictWord::inconclusive,
+                    behindReason(behindExplained, s) + " in stalls of the machine");
     if (beyondForgiven(explained, s.switches))
         verdict.add(VerdictWord::inconclusive,
                     counted(explained, "late switch", "late switches") + " fell in stalls of the machine");
@@ -63,7 +79,7 @@ void judgeSwitches(const RunFacts& facts, Verdict& verdict) {
         const uint64_t unexplained = missing - std::min(facts.machine.missingSwitchesInStalls, missing);
         if (unexplained > missingSwitchesForgivenIn(s))
             verdict.add(fail, counted(unexplained, "switch", "switches") + " missing (" +
-                                  std::to_string(s.switches + s.hostLostRecords) + " of " +
+                                  std::to_string(s.switches + s.hostLostRecords + s.overlaps) + " of " +
                                   std::to_string(s.expectedByDriverClock.value_or(s.expectedSwitches)) +
                                   " expected)");
     }
@@ -73,6 +89,12 @@ void judgeSwitches(const RunFacts& facts, Verdict& verdict) {
     if (s.shortSteps > 0) verdict.add(fail, counted(s.shortSteps, "short step", "short steps"));
     if (s.positionJumps > 0) verdict.add(fail, counted(s.positionJumps, "position jump", "position jumps"));
     if (s.halfErrors > 0) verdict.add(fail, counted(s.halfErrors, "half error", "half errors"));
+    // The driver calls back one switch at a time, and not once its stop returned.
+    if (s.overlaps > 0)
+        verdict.add(fail, counted(s.overlaps, "switch", "switches") + " came while another was still inside");
+    if (facts.switchesAfterStop > 0)
+        verdict.add(fail, counted(facts.switchesAfterStop, "switch", "switches") +
+                              " came after the driver's stop returned");
     judgeLateness(facts, verdict);
     if (s.rateErrorPpm && std::fabs(*s.rateErrorPpm) > rateErrorForgivenPpm)
         verdict.add(fail, formatted("rate off by %.0f ppm", *s.rateErrorPpm));
@@ -97,7 +119,8 @@ void judgeCoverage(const RunFacts& facts, Verdict& verdict) {
         verdict.add(inconclusive, counted(s.positionless, "switch", "switches") + " came without a sample position");
     // No stretch of steady positions was long enough to fit the rate: a short run, or one
     // whose positions broke too often.
-    const uint64_t breaks = s.gaps + s.repeats + s.backwards + s.shortSteps + s.positionJumps + s.hostLostRecords;
+    const uint64_t breaks =
+        s.gaps + s.repeats + s.backwards + s.shortSteps + s.positionJumps + s.hostLostRecords + s.overlaps;
     if (s.switches > 0 && s.positionless < s.switches && !s.measuredRate)
         verdict.add(inconclusive,
                     breaks > 0 ? "the rate could not be measured: the positions broke " + std::to_string(breaks) +
@@ -169,8 +192,9 @@ int exitStatusOf(VerdictWord word, int signal) {
 }
 
 uint64_t missingSwitches(const SwitchSummary& s) {
-    // The host's own losses were switches the driver did deliver.
-    const uint64_t accounted = s.switches + s.hostLostRecords + s.gapBuffers + s.lostTimeBuffers;
+    // The host's own losses, and the switches turned away as they overlapped another, were
+    // switches the driver did deliver.
+    const uint64_t accounted = s.switches + s.hostLostRecords + s.overlaps + s.gapBuffers + s.lostTimeBuffers;
     const uint64_t expected = s.expectedByDriverClock.value_or(s.expectedSwitches);
     return expected > accounted ? expected - accounted : 0;
 }

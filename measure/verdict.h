@@ -50,6 +50,9 @@ struct MachineFacts {
     // Switches missing at the run's ends (a first switch after the start-up allowance,
     // switches still due when the run stopped) whose due time fell mostly in stalls.
     uint64_t missingSwitchesInStalls = 0;
+    // Episodes behind the driver's clock (SwitchSummary::behindEpisodes) most of whose
+    // lateness fell in stalls.
+    uint64_t behindInStalls = 0;
     uint64_t ownStalls = 0;     // stalls the process's own threads (the driver's) caused
     double stallThresholdUs = 0; // a wake-up later than this was a stall
     // Why the probe, which ran, could not judge: its late switches are then neither the
@@ -81,6 +84,7 @@ struct RunFacts {
     MachineFacts machine;
     HostFacts host;
     CallTimes calls;
+    uint64_t switchesAfterStop = 0;          // switches that came after the driver's stop returned
     std::vector<std::string> outputFailures; // outputs asked for that could not be completed
     int interruptSignal = 0;                 // a signal that ended the run early
 };
@@ -112,16 +116,16 @@ bool machineStallsWeigh(const SwitchSummary& stats, const MachineFacts& machine)
 
 // fail: no switch came, switches missing beyond what is forgiven that the machine does not
 // explain, any gap, repeat, backward or short step, position jump or half error, any late
-// switch or pause that lost time that the machine does not explain, a rate off by more
-// than 1000 ppm, a reset request, a failed stop, a start, stop or disposeBuffers that took
-// over a second; for a loopback measurement: no burst came back, a burst missing once the
-// loop was found, the round trip changed by a sample or more, glitches.
-// inconclusive: no sample positions (continuity and rate unchecked), a run too short to
-// measure the rate, the host's own losses, late switches the machine explains beyond
-// what is forgiven, late switches when the machine probe could not resolve stalls of the
-// run's period, a round trip that cannot be told apart, a loopback that could not be
-// analysed.
-// error: an output that could not be completed. interrupted: a signal.
+// switch, pause that lost time or episode behind the driver's clock that the machine does
+// not explain, a switch that came while another was inside or after the driver's stop
+// returned, a rate off by more than 1000 ppm, a reset request, a failed stop, a start,
+// stop or disposeBuffers that took over a second; for a loopback measurement: no burst came back, a burst
+// missing once the loop was found, the round trip changed by a sample or more, glitches. inconclusive: no
+// sample positions (continuity and rate unchecked), a run too short to measure the rate, the host's own
+// losses, late switches the machine explains beyond what is forgiven, late switches and episodes behind the
+// clock when the machine probe could not resolve stalls of the run's period, a round trip that cannot be told
+// apart, a loopback that could not be analysed. error: an output that could not be completed. interrupted: a
+// signal.
 Verdict judgeRun(const RunFacts& facts);
 
 // "1 gap", "3 gaps": a count and a noun in the singular or the plural.

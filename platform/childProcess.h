@@ -5,9 +5,12 @@
 // The parent starts the child with ChildProcess::start; the platform appends one
 // argument of its own, /childends=..., that names the child's ends of the channel and
 // the shared block. The child finds them with connectToParent. One child at a time per
-// parent. The child runs in a process group of its own unless asked otherwise: a Ctrl+C
-// typed at the console then reaches only the parent, which decides what happens to the
-// child.
+// parent. The child dies with its parent: should the parent end in any way, even killed
+// outright, the child (and anything it started, on Windows) is ended at once and writes
+// nothing more (a parent-death signal on Linux, sent when the thread that started the
+// child ends; a job object that kills on close on Windows). The child runs in a process
+// group of its own unless asked otherwise: a Ctrl+C typed at the console then reaches
+// only the parent, which decides what happens to the child.
 #pragma once
 
 #include <cstddef>
@@ -79,11 +82,22 @@ class ChildProcess {
     void kill();
 
     ChildEnd end() const;
+    // The child's process identifier; 0 before it started.
+    uint64_t id() const;
 
   private:
     struct State;
     std::unique_ptr<State> f_state;
 };
+
+// The interrupt that ended the child by its default action (SIGINT, SIGTERM, SIGHUP or
+// SIGQUIT; on Windows a Ctrl+C or Ctrl+Break, read as 2): its number, else 0. Such an end
+// is a stop request carried out, never a crash.
+int interruptOfEnd(const ChildEnd& end);
+
+// Whether the process with this identifier still runs (one that ended and was not yet
+// reaped by its parent does not).
+bool processRunning(uint64_t id);
 
 // ---------------------------------------------------------------- the child's side
 

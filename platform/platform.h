@@ -149,6 +149,22 @@ class PreciseSleeper {
 int64_t processCpuNanoseconds();
 int64_t threadCpuNanoseconds();
 
+// The processor time of the thread that made it, readable from any thread of the process
+// while that thread lives.
+class ThreadCpuClock {
+  public:
+    ThreadCpuClock();
+    ~ThreadCpuClock();
+    ThreadCpuClock(const ThreadCpuClock&) = delete;
+    ThreadCpuClock& operator=(const ThreadCpuClock&) = delete;
+    // As threadCpuNanoseconds, for that thread.
+    int64_t nanoseconds() const;
+
+  private:
+    bool f_valid = false;
+    Handle f_clock = invalidHandle; // POSIX: the thread's clock id; Windows: its handle
+};
+
 // The Windows SYSTEMTIME record.
 struct CalendarTime {
     uint16_t year, month, dayOfWeek, day, hour, minute, second, milliseconds;
@@ -189,6 +205,10 @@ bool spaceKeyDown();
 // True once Ctrl+C (SIGINT, SIGTERM, SIGHUP, SIGQUIT, console control event) has been
 // received after prepareConsole. A second one does not end the process; a third does.
 bool interruptRequested();
+// From now on no interrupt ends the process by itself, however many come: each is an
+// interrupt request only. For a supervisor, which passes the request on to its child,
+// times the child's every driver call and ends when the child has.
+void holdThroughInterrupts();
 // The number of the first such signal (Windows: 2 for Ctrl+C, 21 for Ctrl+Break, 1 for
 // the console window closing); 0 when none came.
 int interruptSignal();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 
 #include "measure/sampleDecode.h"
 
@@ -35,7 +36,14 @@ inputConsumer::inputConsumer(inputTap& tap, std::vector<size_t> recordSlots,
 inputConsumer::~inputConsumer() { finish(); }
 
 void inputConsumer::start() {
-    f_thread = std::thread([this] { run(); });
+    std::promise<void> clockMade;
+    std::future<void> made = clockMade.get_future();
+    f_thread = std::thread([this, &clockMade] {
+        f_cpuClock = std::make_unique<plat::ThreadCpuClock>();
+        clockMade.set_value();
+        run();
+    });
+    made.wait();
 }
 
 void inputConsumer::finish() {

@@ -18,6 +18,7 @@
 #include "app/measured/inputTap.h"
 #include "measure/latencyAnalysis.h"
 #include "measure/wavFile.h"
+#include "platform/platform.h"
 
 // What became of a recording.
 struct recordingResult {
@@ -46,6 +47,9 @@ class inputConsumer {
     ~inputConsumer();
 
     void start();
+    // The thread's processor time, once start returned (the tool's own work, which the
+    // machine probe tells from the driver's).
+    const plat::ThreadCpuClock* cpuClock() const { return f_cpuClock.get(); }
     // Takes what is left in the ring, then ends the thread; the results are ready then.
     void finish();
 
@@ -67,6 +71,7 @@ class inputConsumer {
     std::unique_ptr<measure::LatencyAnalyser> f_analyser;
 
     std::thread f_thread;
+    std::unique_ptr<plat::ThreadCpuClock> f_cpuClock; // made by the thread before start returns
     std::atomic<bool> f_stopping{false};
 
     // Recording thread only, until finish().

@@ -47,10 +47,19 @@ void machineProbe::stop() {
         if (probe->thread.joinable()) probe->thread.join();
 }
 
-int64_t machineProbe::probesCpuNs() const {
+void machineProbe::countAsTool(const plat::ThreadCpuClock* clock) {
+    if (clock != nullptr) f_toolClocks.push_back(clock);
+}
+
+int64_t machineProbe::toolCpuNs() const {
     int64_t total = 0;
     for (const auto& probe : f_probes)
         total += probe->cpuNs.load(std::memory_order_relaxed);
+    for (const plat::ThreadCpuClock* clock : f_toolClocks) {
+        const int64_t used = clock->nanoseconds();
+        if (used < 0) return -1;
+        total += used;
+    }
     return total;
 }
 
@@ -68,12 +77,12 @@ void machineProbe::run(processorProbe& probe, unsigned cpu) {
         measure::ProbeWake wake;
         wake.dueNs = deadline;
         wake.wokeNs = std::max(plat::steadyNanoseconds(), deadline);
-        // This thread's share first, then the whole process's: what the process's other
-        // threads used while this one waited is the difference.
+        // This thread's share first, then the whole process's: what the driver's threads
+        // used while this one waited is the difference less the tool's own threads' share.
         const int64_t threadCpu = plat::threadCpuNanoseconds();
         probe.cpuNs.store(std::max<int64_t>(threadCpu, 0), std::memory_order_relaxed);
         wake.processCpuNs = plat::processCpuNanoseconds();
-        wake.probesCpuNs = threadCpu < 0 ? -1 : probesCpuNs();
+        wake.toolCpuNs = threadCpu < 0 ? -1 : toolCpuNs();
         probe.log.add(wake);
         const int64_t lateness = wake.wokeNs - wake.dueNs;
         ++probe.latenessHistogram[std::min(static_cast<size_t>(lateness / histogramStepNs),

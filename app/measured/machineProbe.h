@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "measure/machineStalls.h"
+#include "platform/platform.h"
 
 class machineProbe {
   public:
@@ -27,6 +28,10 @@ class machineProbe {
     explicit machineProbe(double periodNs, size_t capacity = defaultCapacity);
     ~machineProbe();
 
+    // A thread of the tool's own (not the driver's) whose processor time the probe leaves
+    // out when it tells the driver's stalls from the machine's. Before start; the clock
+    // must outlive the probe's run.
+    void countAsTool(const plat::ThreadCpuClock* clock);
     void start();
     void stop();
     bool ran() const { return f_startNs != 0; }
@@ -53,7 +58,8 @@ class machineProbe {
         std::thread thread;
     };
     void run(processorProbe& probe, unsigned cpu);
-    int64_t probesCpuNs() const;
+    // The processor time of the probes and the tool's other threads; -1 when one is unknown.
+    int64_t toolCpuNs() const;
     int64_t medianLatenessNs() const;
 
     measure::ProbePlan f_plan;
@@ -61,5 +67,6 @@ class machineProbe {
     int64_t f_startNs = 0;
     bool f_threadsFailed = false;
     std::vector<std::unique_ptr<processorProbe>> f_probes;
+    std::vector<const plat::ThreadCpuClock*> f_toolClocks;
     std::atomic<bool> f_stopping{false};
 };

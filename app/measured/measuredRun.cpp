@@ -2,16 +2,18 @@
 
 #include "app/html/plotData.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
 #include "app/measured/fileSink.h"
+#include "app/measured/sampleEncode.h"
+#include "app/report.h"
 #include "app/supervised/childLink.h"
 #include "app/supervised/runProgress.h"
-#include "app/report.h"
 #include "asio/leftInMemory.h"
-#include "app/measured/sampleEncode.h"
 #include "measure/sampleDecode.h"
+#include "platform/platform.h"
 #include "util/telUtils.h"
 
 namespace {
@@ -45,6 +47,8 @@ bool refuse(const telText& line, telText* failure) {
 measuredRun::measuredRun(const programOptions& options) : f_options(options) {}
 
 measuredRun::~measuredRun() {
+    // The machine probe reads the clocks of the tool's threads, which go with this object.
+    if (f_machine) f_machine->stop();
     if (f_driver != nullptr && f_driver->bufferProcessor() == f_processor && !f_driver->setBufferProcessor(nullptr)) {
         // A callback is still inside the processor: what it may use stays in memory. The
         // consumer only reads the tap, so it still finishes and closes the recording.
@@ -67,7 +71,11 @@ bool measuredRun::prepare(telAsioDriver& driver, measuringBP& processor, telText
     f_machine = std::make_unique<machineProbe>(f_timing->periodNs().value_or(0.0));
     processor.watchSwitches(f_probe.get());
     if (f_options.latency && !prepareLatency(driver, processor, failure)) return false;
-    return prepareTap(driver, processor, failure);
+    if (!prepareTap(driver, processor, failure)) return false;
+    // The tool's own threads' work is never a stall the driver caused.
+    f_machine->countAsTool(&f_mainClock);
+    if (f_consumer) f_machine->countAsTool(f_consumer->cpuClock());
+    return true;
 }
 
 bool measuredRun::prepareLatency(telAsioDriver& driver, measuringBP& processor, telText* failure) {
@@ -231,11 +239,31 @@ void measuredRun::stopping() { f_stopNs = steadyNanoseconds(); }
 void measuredRun::stopReturned() {
     f_stopReturnedNs = steadyNanoseconds();
     f_calls.stop = static_cast<double>(f_stopReturnedNs - f_stopNs) / 1e9;
+    if (f_processor) f_processor->driverStopped();
+    // A driver whose stop only asks its stream to end calls back a period or two later.
+    constexpr int64_t shortestWatchNs = 20'000'000, longestWatchNs = 200'000'000;
+    const double periodNs = f_timing ? f_timing->periodNs().value_or(0.0) : 0.0;
+    const int64_t watchNs = std::clamp(static_cast<int64_t>(2 * periodNs), shortestWatchNs, longestWatchNs);
+    // The watch counts only time the tool itself ran: a stall of the machine that held this
+    // thread held the driver's too, so the watch goes on for as long (up to a second).
+    constexpr int64_t stepNs = 2'000'000, longestStallNs = 1'000'000'000;
+    int64_t dueNs = f_stopReturnedNs + watchNs, stalledNs = 0;
+    for (int64_t nowNs = f_stopReturnedNs; nowNs < dueNs;) {
+        const int64_t wakeNs = std::min(nowNs + stepNs, dueNs);
+        plat::sleepUntilNs(wakeNs);
+        nowNs = steadyNanoseconds();
+        const int64_t overslept = std::min(nowNs - wakeNs, longestStallNs - stalledNs);
+        if (overslept > stepNs) {
+            stalledNs += overslept;
+            dueNs += overslept;
+        }
+    }
+    f_watchedNs = steadyNanoseconds();
 }
 
 void measuredRun::disposed() {
-    if (f_stopReturnedNs != 0)
-        f_calls.disposeBuffers = static_cast<double>(steadyNanoseconds() - f_stopReturnedNs) / 1e9;
+    if (f_watchedNs != 0)
+        f_calls.disposeBuffers = static_cast<double>(steadyNanoseconds() - f_watchedNs) / 1e9;
 }
 
 statusLoopLimits measuredRun::loopLimits() {
@@ -264,10 +292,13 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
         findings.stats = f_timing->summary(f_startNs, f_stopNs);
         // Every record the probe had no room for, those at the very end included.
         findings.stats.hostLostRecords = f_probe->lostRecords();
+        // Every switch turned away, those after the last one admitted included.
+        findings.stats.overlaps = processor.overlappingSwitches();
         findings.messages.bySelector = f_probe->messages();
         findings.messages.rateChanges = f_probe->rateChanges();
     }
     findings.toneShortages = processor.toneShortages();
+    findings.switchesAfterStop = processor.switchesAfterStop();
     findings.messages.outputReadyWanted = driver.postOutput() != 0;
     findings.messages.outputReadyCalls = processor.outputReadyCalls();
     if (stopStatus != ASE_OK) findings.stopFailure = utf8Text(hexCodeText(stopStatus));
@@ -292,6 +323,8 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
             measure::lateIntervalsInStalls(f_timing->lateIntervals(f_stopNs), stalls, periodNs);
         findings.machine.lostTimeInStalls = pausesInStalls(stalls, periodNs);
         findings.machine.missingSwitchesInStalls = missingSwitchesInStalls(findings.stats, stalls, periodNs);
+        findings.machine.behindInStalls =
+            measure::lateIntervalsInStalls(f_timing->behindIntervals(), stalls, 0.0);
     }
 
     if (f_options.htmlPath && f_timing)
@@ -340,6 +373,7 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
     facts.machine = findings.machine;
     facts.host = findings.host;
     facts.calls = findings.calls;
+    facts.switchesAfterStop = findings.switchesAfterStop;
     if (findings.recording && !findings.recording->written)
         facts.outputFailures.push_back("the recording could not be completed: " + findings.recording->error);
     // A signal that ended a timed run before its time; one that ends a run without a time

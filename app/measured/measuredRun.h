@@ -31,6 +31,7 @@ struct runFindings {
     measure::HostFacts host;
     std::optional<std::string> stopFailure; // the driver's stop code, when its stop failed
     measure::CallTimes calls;               // how long start, stop and disposeBuffers took
+    uint64_t switchesAfterStop = 0;         // switches that came after the driver's stop returned
     std::optional<measure::LatencyFacts> latency;
     std::optional<measure::RecordingFacts> recording;
     telText recordingPath; // as given on the command line
@@ -56,7 +57,10 @@ class measuredRun {
 
     // Just before the driver is started, once its start returned (the run counts from
     // there; without it, from just before the start), just before it is stopped, once its
-    // stop returned, and once its buffers were disposed of. The calls are timed.
+    // stop returned, and once its buffers were disposed of. The calls are timed. Once the
+    // stop returned, every switch that still comes is counted as the driver's fault, and
+    // stopReturned watches for such switches for two buffer periods (at least 20 ms, at
+    // most 200 ms, longer by the stalls that held the tool meanwhile) before the buffers go.
     void started();
     void startReturned();
     void stopping();
@@ -81,6 +85,7 @@ class measuredRun {
     telAsioDriver* f_driver = nullptr;
     measuringBP* f_processor = nullptr;
     std::unique_ptr<switchProbe> f_probe;
+    plat::ThreadCpuClock f_mainClock; // of the thread that runs the run (made on it)
     std::unique_ptr<machineProbe> f_machine;
     std::unique_ptr<measure::SwitchTiming> f_timing;
     std::optional<measure::LoopbackSignal> f_signal;
@@ -97,6 +102,7 @@ class measuredRun {
     int64_t f_startNs = 0;
     int64_t f_stopNs = 0;
     int64_t f_stopReturnedNs = 0;
+    int64_t f_watchedNs = 0; // when the watch for switches after the stop ended
     measure::CallTimes f_calls;
 };
 

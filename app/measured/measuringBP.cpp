@@ -68,7 +68,35 @@ void measuringBP::beginRun() {
     f_nextPosition = 0;
     f_origin = 0;
     f_originSet = false;
+    f_entry.store(0);
+    f_stopped.store(false);
+    f_overlaps.store(0);
+    f_afterStop.store(0);
+    f_overlapsCarried = 0;
     resetOutputReadyCalls();
+}
+
+bool measuringBP::admit() noexcept {
+    if (f_stopped.load(std::memory_order_acquire)) {
+        f_afterStop.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    // One word holds whether a switch is inside (bit 0) and how many were turned away
+    // since the last one admitted (the rest), so that a switch turned away is always
+    // carried by the next one admitted, however the threads interleave.
+    uint64_t entry = f_entry.load(std::memory_order_relaxed);
+    for (;;) {
+        if ((entry & insideBit) != 0) {
+            if (f_entry.compare_exchange_weak(entry, entry + turnedAwayStep, std::memory_order_relaxed)) {
+                f_overlaps.fetch_add(1, std::memory_order_relaxed);
+                return false;
+            }
+        } else if (f_entry.compare_exchange_weak(entry, insideBit, std::memory_order_acquire)) {
+            // The switches turned away since the one admitted before lie between the two.
+            f_overlapsCarried = static_cast<uint32_t>(std::min<uint64_t>(entry / turnedAwayStep, UINT32_MAX));
+            return true;
+        }
+    }
 }
 
 void measuringBP::tapInputs(inputTap* tap) {
@@ -131,9 +159,11 @@ telBool measuringBP::doBufferSwitch(int32_t index, telBool) {
     const int64_t entryNs = steadyNanoseconds();
     telAsioDriver* driver = drv();
     if (driver == nullptr) return telFalse;
+    if (!admit()) return telTrue;
     int64_t position = 0, stamp = 0;
     const bool valid = driver->getSamplePosition(position, stamp) == ASE_OK;
     handleSwitch(*driver, index, position, valid, entryNs, steadyNanoseconds() - entryNs);
+    leave();
     return telTrue;
 }
 
@@ -141,6 +171,7 @@ telBool measuringBP::doBufferSwitchTimeInfo(pASIOTime timeInfo, int32_t index, t
     const int64_t entryNs = steadyNanoseconds();
     telAsioDriver* driver = drv();
     if (driver == nullptr) return telFalse;
+    if (!admit()) return telTrue;
     int64_t position = 0;
     bool valid = timeInfo != nullptr && (timeInfo->timeInfo.flags & kSamplePositionValid) != 0;
     if (valid) position = fromDriverWords(timeInfo->timeInfo.samplePosition);
@@ -152,6 +183,7 @@ telBool measuringBP::doBufferSwitchTimeInfo(pASIOTime timeInfo, int32_t index, t
         driverNs = steadyNanoseconds() - entryNs;
     }
     handleSwitch(*driver, index, position, valid, entryNs, driverNs);
+    leave();
     return telTrue;
 }
 
@@ -182,6 +214,7 @@ void measuringBP::handleSwitch(telAsioDriver& driver, int32_t index, int64_t pos
     const int64_t exitNs = steadyNanoseconds();
     measure::SwitchRecord record{entryNs, exitNs, position, positionValid, index};
     record.hostNs = std::max<int64_t>(exitNs - entryNs - driverNs, 0);
+    record.overlapsBefore = f_overlapsCarried;
     f_probe->record(record);
 }
 

@@ -41,6 +41,14 @@ class measuringBP : public myBP {
     // Forgets every part and every position of an earlier run (a sweep runs one setting
     // after another with the same processor). Before the parts are set up.
     void beginRun();
+    // Once the driver's stop returned (main thread): every switch from here on is only
+    // counted, a fault of the driver.
+    void driverStopped() { f_stopped.store(true, std::memory_order_release); }
+    // Switches that came while another was still inside (from another thread, or from
+    // within a driver call the switch inside made), and switches that came after the
+    // driver's stop returned: each was only counted. Read once the driver stopped.
+    uint64_t overlappingSwitches() const { return f_overlaps.load(std::memory_order_relaxed); }
+    uint64_t switchesAfterStop() const { return f_afterStop.load(std::memory_order_relaxed); }
 
     // A plain buffer switch is handled here in full (the position asked of the driver
     // once), so that no other driver call lands in the switch; a time-info switch takes
@@ -51,6 +59,11 @@ class measuringBP : public myBP {
     telBool doAsioMessage(int32_t selector, int32_t value, void* message, double* opt, int32_t& result) override;
 
   private:
+    // Lets one switch at a time in, and none once the driver stopped: the processor's
+    // rings have one writer and its positions one order. A switch turned away is counted
+    // and does nothing else. Lock-free; leave() after every admitted switch.
+    bool admit() noexcept;
+    void leave() noexcept { f_entry.fetch_and(~insideBit, std::memory_order_release); }
     // The work of one switch. entryNs: the callback's entry; driverNs: time already
     // spent in driver calls (not the host's own work).
     void handleSwitch(telAsioDriver& driver, int32_t index, int64_t position, bool positionValid, int64_t entryNs,
@@ -71,7 +84,14 @@ class measuringBP : public myBP {
     inputTap* f_tap = nullptr;
     latencySignalOutput* f_latency = nullptr;
 
-    // Callback thread only.
+    static constexpr uint64_t insideBit = 1, turnedAwayStep = 2;
+    std::atomic<uint64_t> f_entry{0}; // insideBit, plus turnedAwayStep per switch turned away
+    std::atomic<bool> f_stopped{false};
+    std::atomic<uint64_t> f_overlaps{0};
+    std::atomic<uint64_t> f_afterStop{0};
+
+    // Callback thread only (one admitted switch at a time).
+    uint32_t f_overlapsCarried = 0; // turned away since the switch admitted before
     int64_t f_nextPosition = 0; // where positions go on when the driver gives none
     int64_t f_origin = 0;       // position of the first buffer: the measurement signal's q = 0
     bool f_originSet = false;

@@ -107,7 +107,8 @@ void runJson::changed() {
 }
 
 void runJson::findings(const runFindings& findings) {
-    f_document.setRun({findings.seconds, stopCauseName(findings.cause), findings.signal, findings.calls});
+    f_document.setRun({findings.seconds, stopCauseName(findings.cause), findings.signal, findings.calls,
+                       findings.switchesAfterStop});
     f_document.setStats(findings.stats, findings.messages);
     f_document.setMachine(findings.machine);
     f_document.setHost(findings.host, findings.stats.hostLostRecords);

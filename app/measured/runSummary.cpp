@@ -148,6 +148,22 @@ void printLostTime(const measure::SwitchSummary& s) {
                   s.lostTimePauses, where.c_str());
 }
 
+// "Behind    : 12 times over a period behind the driver's clock with no late interval, by
+// up to 16.0 ms: at 0.512 s, 1.024 s, ..."
+void printBehind(const measure::SwitchSummary& s) {
+    std::string when;
+    for (size_t i = 0; i < s.behind.size() && i < 5; ++i) {
+        char at[32];
+        std::snprintf(at, sizeof at, "%s%.3f s", i == 0 ? "" : ", ", s.behind[i].atSeconds);
+        when += at;
+    }
+    if (s.behindEpisodes > 5) when += ", ...";
+    printLine("Behind",
+              "%" PRIu64 " time%s over a period behind the driver's clock with no late interval, by up to "
+              "%.1f ms: at %s",
+              s.behindEpisodes, s.behindEpisodes == 1 ? "" : "s", s.behindWorstMs, when.c_str());
+}
+
 // The driver calls that took longer than a host can wait without freezing.
 void printLongCalls(const measure::CallTimes& calls) {
     const std::pair<const char*, std::optional<double>> timed[] = {
@@ -168,6 +184,9 @@ void summarise(const runFindings& findings) {
     if (s.positionJumps > 0)
         printLine("Continuity", "%" PRIu64 " position jump%s (the driver re-based its positions)",
                   s.positionJumps, s.positionJumps == 1 ? "" : "s");
+    if (s.overlaps > 0)
+        printLine("Overlaps", "%" PRIu64 " switch%s came while another was still inside (only counted)",
+                  s.overlaps, s.overlaps == 1 ? "" : "es");
     if (s.switches > 0 && s.positionless == s.switches)
         printLine("Positions", "the driver gave none: continuity and rate were not checked");
     else if (s.positionless > 0)
@@ -183,6 +202,7 @@ void summarise(const runFindings& findings) {
     else
         printLine("Host time", "none (no switch)");
     if (s.lostTimePauses > 0) printLostTime(s);
+    if (s.behindEpisodes > 0) printBehind(s);
     if (s.measuredRate)
         printLine("Rate", "measured=%.2f Hz, error=%.1f ppm", *s.measuredRate, s.rateErrorPpm.value_or(0.0));
     else if (s.switches > 0 && s.positionless == s.switches)
@@ -208,6 +228,9 @@ void summarise(const runFindings& findings) {
                   findings.toneShortages, findings.toneShortages == 1 ? "" : "s");
     if (findings.stopFailure)
         printLine("Stop", "the driver's stop failed, error code=%s", findings.stopFailure->c_str());
+    if (findings.switchesAfterStop > 0)
+        printLine("After stop", "%" PRIu64 " switch%s came after the driver's stop returned (only counted)",
+                  findings.switchesAfterStop, findings.switchesAfterStop == 1 ? "" : "es");
     printLongCalls(findings.calls);
     if (s.hostLostRecords > 0 || findings.host.lostInputBlocks > 0)
         printLine("Host",

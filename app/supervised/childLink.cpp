@@ -1,6 +1,8 @@
 #include "app/supervised/childLink.h"
 
 #include <atomic>
+#include <cstdlib>
+#include <exception>
 #include <new>
 
 #include <nlohmann/json.hpp>
@@ -20,6 +22,8 @@ struct stopRequest {
 bool connected = false;
 bool tried = false;
 void* sharedBlock = nullptr;
+uintptr_t hostThread = 0;
+std::terminate_handler formerTerminate = nullptr;
 
 std::atomic<int32_t>* stopSlot(void* shared) {
     return shared == nullptr
@@ -32,7 +36,40 @@ void send(const nlohmann::json& message) {
         plat::sendToParent(message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
 }
 
+// What escaped: the exception's own text where there is one.
+std::string escapedWhat() {
+    const std::exception_ptr escaped = std::current_exception();
+    if (!escaped) return "the program was ended (std::terminate)";
+    try {
+        std::rethrow_exception(escaped);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+    }
+    return "an exception of unknown kind";
+}
+
+// On the host thread outside any driver call, an exception that ends the program is this
+// program's own failure: the parent hears it before the process aborts. Anywhere else
+// (a driver's own thread, a driver call) it may be the driver's, and the parent judges
+// the crash as it would any.
+[[noreturn]] void onTerminate() {
+    const CallBeaconReading beacon = readCallBeacon(sharedBlock);
+    if (plat::threadKey() == hostThread && beacon.hostCall == telDriverCall::none) {
+        try {
+            send({{"toolFailure", toolFailureLine(escapedWhat())}});
+        } catch (...) {
+        }
+    }
+    if (formerTerminate != nullptr) formerTerminate();
+    std::abort();
+}
+
 } // namespace
+
+std::string toolFailureLine(const std::string& what) {
+    return "echoprobe failed: " + what;
+}
 
 size_t supervisedSharedBytes() {
     return callBeaconBytes + 64;
@@ -49,6 +86,8 @@ bool connectSupervisedChild() {
         sharedBlock = link.shared;
         installCallBeacon(sharedBlock);
     }
+    hostThread = plat::threadKey();
+    formerTerminate = std::set_terminate(onTerminate);
     return true;
 }
 
@@ -79,6 +118,12 @@ void tellParentRecording(const std::string& pathUtf8, const measure::WavPlan& pl
             {"bits", plan.bitsPerSample},
             {"validBits", plan.validBits},
             {"float", plan.isFloat}}}});
+}
+
+void tellParentEnding() {
+    if (!connected) return;
+    send({{"ending", true}});
+    if (const telDriverCallObserver observer = driverCallObserver()) observer(telDriverCall::unload, true);
 }
 
 void tellParentMeasured(const nlohmann::json& progress) {

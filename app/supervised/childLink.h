@@ -22,7 +22,9 @@ inline constexpr const char16_t* supervisedSwitch = u"supervised";
 size_t supervisedSharedBytes();
 
 // True when this process is a supervised child; connects to the parent and installs the
-// call beacon on the first call.
+// call beacon on the first call. An exception that ends the program on the host thread
+// outside any driver call (std::terminate) is then told to the parent as this
+// program's own failure before the process aborts.
 bool connectSupervisedChild();
 bool isSupervisedChild();
 // A child of a run of every driver (/supervised=bare): the parent printed the banner.
@@ -36,6 +38,14 @@ void tellParentRecording(const std::string& pathUtf8, const measure::WavPlan& pl
 void tellParentMeasured(const nlohmann::json& progress);
 // The setting of a sweep that is about to run: the `number`-th of `count`.
 void tellParentSetting(double rate, int32_t buffer, size_t number, size_t count);
+// The program is done and its process ends: what remains is the exit, where a driver
+// module's own tear-down runs. It counts as the host thread's call `unload`, so the
+// parent times it as any driver call; it never returns in the beacon's eyes.
+void tellParentEnding();
+
+// The line a failure of this program's own code is said with: "echoprobe failed: " and
+// what failed. Never a driver's fault.
+std::string toolFailureLine(const std::string& what);
 
 // A signal the parent received and asks the child to stop for; 0 for none.
 int parentStopSignal();

@@ -8,6 +8,7 @@
 #include "app/html/htmlFile.h"
 #include "app/html/timingRelay.h"
 #include "app/labReports.h"
+#include "app/measured/measuredRun.h"
 #include "app/options.h"
 #include "app/supervised/childLink.h"
 #include "asio/callBeacon.h"
@@ -45,13 +46,16 @@ void takeProgress(const json& message, supervisedOutcome& outcome) {
 }
 
 // Takes every whole line the child sent (what is left is the start of a line).
-void takeNews(std::string& received, supervisedOutcome& outcome) {
+void takeNews(std::string& received, supervisedOutcome& outcome, std::string& toolFailure) {
     for (size_t end; (end = received.find('\n')) != std::string::npos; received.erase(0, end + 1)) {
         const json message = json::parse(received.substr(0, end), nullptr, false);
         if (!message.is_object()) continue;
         if (message.contains("document")) outcome.told = message["document"];
         if (message.contains("started")) outcome.driverStarted = true;
         if (message.contains("recording")) outcome.recording = message["recording"];
+        if (message.contains("ending")) outcome.ending = true;
+        if (message.contains("toolFailure") && message["toolFailure"].is_string())
+            toolFailure = message["toolFailure"].get<std::string>();
         takeProgress(message, outcome);
     }
 }
@@ -150,7 +154,7 @@ telText valueOf(const char16_t* name) {
 json supervisedOutcome::document() const {
     json document = told ? *told : measure::RunDocument().document();
     if (failureLine.empty()) return document;
-    // What the child could not finish: the failure and the verdict of that call's failure.
+    // What the child could not finish: the failure, when it came, and the verdict it brings.
     if (recording) document["recording"] = *recording;
     document["failure"] = failureLine;
     document["failureAt"] = failureAt;
@@ -162,7 +166,8 @@ json supervisedOutcome::document() const {
 measure::VerdictWord supervisedOutcome::verdictWord() const {
     using measure::VerdictWord;
     if (!started) return VerdictWord::error;
-    if (!failureLine.empty()) return driverStarted ? VerdictWord::fail : VerdictWord::error;
+    if (stopSignal != 0) return VerdictWord::interrupted;
+    if (!failureLine.empty()) return toolFailed ? VerdictWord::error : VerdictWord::fail;
     if (told && told->contains("verdict") && (*told)["verdict"].is_string()) {
         const std::string word = (*told)["verdict"].get<std::string>();
         for (const VerdictWord each : {VerdictWord::pass, VerdictWord::inconclusive, VerdictWord::fail,
@@ -196,37 +201,54 @@ supervisedOutcome superviseRun(std::vector<telText> arguments, int32_t timeLimit
     plat::ChildProcess child;
     if (!child.start(childOptions)) return outcome;
     outcome.started = true;
+    // However many signals come, this process passes the first on and ends with the
+    // child, which dies with it: ended before the child, it would take the run's report.
+    plat::holdThroughInterrupts();
 
-    std::string received;
-    uint32_t lastCalls = 0;
-    auto lastProgress = std::chrono::steady_clock::now();
+    std::string received, toolFailure;
+    std::optional<uint32_t> watchedCall; // the host thread's call being timed, by its serial
+    auto callBegan = std::chrono::steady_clock::now();
     bool forwarded = false;
     plat::ChildEnd end;
     for (;;) {
         end = child.wait(100, received);
-        takeNews(received, outcome);
+        takeNews(received, outcome, toolFailure);
         if (end.over()) break;
         // A signal this process received alone (a job's TERM) goes on to the run.
         if (plat::interruptRequested() && !forwarded) {
             askChildToStop(child.shared(), plat::interruptSignal());
             forwarded = true;
         }
-        // A driver call that has gone on for longer than the limit, with no other call
-        // begun meanwhile: the driver hangs. The control panel waits for its user.
+        // A call of the host thread that has not returned within the limit hangs, however
+        // busy the driver's own threads are meanwhile. The control panel waits for its user.
         const CallBeaconReading beacon = readCallBeacon(child.shared());
         const auto now = std::chrono::steady_clock::now();
-        if (beacon.callsBegun != lastCalls || beacon.hostCall == telDriverCall::none ||
-            beacon.hostCall == telDriverCall::controlPanel) {
-            lastCalls = beacon.callsBegun;
-            lastProgress = now;
-        } else if (now - lastProgress > std::chrono::seconds(timeLimitSeconds)) {
+        const bool timed =
+            beacon.hostCall != telDriverCall::none && beacon.hostCall != telDriverCall::controlPanel;
+        const std::optional<uint32_t> call =
+            timed ? std::optional<uint32_t>(beacon.hostCallSerial) : std::nullopt;
+        if (call != watchedCall) {
+            watchedCall = call;
+            callBegan = now;
+        } else if (call && now - callBegan > std::chrono::seconds(timeLimitSeconds)) {
             child.kill();
             outcome.failureLine =
                 "The run ended: the driver gave " + conform::hangDetail(beacon, timeLimitSeconds) + ".";
             break;
         }
     }
-    takeNews(received, outcome);
+    takeNews(received, outcome, toolFailure);
+    // A child that told of its own failure aborted right after (on Windows that is an
+    // exit status, elsewhere a signal).
+    if (outcome.failureLine.empty() && !toolFailure.empty()) {
+        outcome.failureLine = toolFailure;
+        outcome.toolFailed = true;
+    }
+    // A child that a repeated Ctrl+C ended outright was stopped, not crashed.
+    if (outcome.failureLine.empty() && plat::interruptOfEnd(end) != 0) {
+        outcome.stopSignal = plat::interruptOfEnd(end);
+        outcome.failureLine = "The run ended: stopped by signal " + std::to_string(outcome.stopSignal) + ".";
+    }
     if (outcome.failureLine.empty() && !end.abnormal()) {
         outcome.exitCode = static_cast<int>(end.code);
         return outcome;
@@ -297,11 +319,9 @@ int runSupervised() {
         telText why;
         if (!lab.writable(&why) || !lab.write(document, &why)) printMessage(why);
     }
-    printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS.");
-    // A run that only measures (/latency alone) ends with 0 whatever happened, as it
-    // would have on its own.
-    if (!given(u"seconds") && !given(u"json") && !given(u"record") && !given(u"sweep") &&
-        !given(u"metrics") && !given(u"junit"))
-        return 0;
-    return measure::exitStatusOf(outcome.verdictWord());
+    // A child that was done had said its verdict and its shutdown already: the verdict
+    // is said again as it now stands.
+    if (outcome.ending) printVerdict(measure::Verdict{outcome.verdictWord(), {outcome.failureLine}});
+    if (!outcome.ending) printMessage(u"\r\n\r\nASIO Loopback: normal shutdown.\r\nHave a nice DOS.");
+    return measure::exitStatusOf(outcome.verdictWord(), outcome.stopSignal);
 }

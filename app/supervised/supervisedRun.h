@@ -5,8 +5,10 @@
 // crashes the child, or a driver call gets no answer within the /timeout limit (the
 // parent then kills the child), the parent says so naming the call, writes the JSON
 // report from what the child had told it, makes a recording being written readable,
-// restores the terminal and ends as after a failure of that call: 2 before the driver
-// started, 1 once it ran. A signal the parent receives alone is passed on to the child.
+// restores the terminal and ends with 1, the driver's fault; a failure of this program's
+// own code is said as such and ends with 2. A signal the parent receives alone is passed
+// on to the child; however many come, the parent ends only with the child (which dies
+// with it), and a child a repeated Ctrl+C ended outright was interrupted.
 #pragma once
 
 #include <chrono>
@@ -38,6 +40,13 @@ struct supervisedOutcome {
     int exitCode = 0;     // the child's own, when it ended by itself
     std::string
         failureLine; // the crash or hang that ended it ("The run ended: ..."); empty when it ended by itself
+    // The run was ended by a failure of this program's own code ("echoprobe failed: ..."),
+    // never the driver's: the verdict is error.
+    bool toolFailed = false;
+    // The interrupt that ended the child outright (a third Ctrl+C): the run was stopped,
+    // interrupted by that signal; 0 otherwise.
+    int stopSignal = 0;
+    bool ending = false;                     // the child was done and its process ending
     bool driverStarted = false;              // the child had started the driver
     std::optional<nlohmann::json> told;      // the child's JSON document as far as it told it
     std::optional<nlohmann::json> recording; // the recording's facts, for a file this parent had to close
@@ -56,15 +65,20 @@ struct supervisedOutcome {
     std::shared_ptr<report::TimingData> timing;
     nlohmann::json failureAt;
 
-    // The run's verdict: the child's own, or for a crash or hang that of the call's failure.
+    // The run's verdict: the child's own; fail for a crash or a hang (the driver's fault,
+    // whenever it came); error for a failure of this program's own code; interrupted for
+    // a child an interrupt ended outright.
     measure::VerdictWord verdictWord() const;
     // The run's JSON document: the child's, with the failure where the child could not finish.
     nlohmann::json document() const;
 };
 
 // Starts this program again with `arguments` (and /supervised) and supervises it with
-// `timeLimitSeconds` per driver call. A crash or hang is printed where the child's
-// output stopped; a recording at `recordPath` the child was writing is made readable.
+// `timeLimitSeconds` per driver call: a call of the child's host thread that has not
+// returned within the limit hangs, whatever other threads call meanwhile, and so does
+// the child's exit once it is done (the driver's unloading). A crash or hang is printed
+// where the child's output stopped; a recording at `recordPath` the child was writing is
+// made readable.
 supervisedOutcome superviseRun(std::vector<telText> arguments, int32_t timeLimitSeconds,
                                const std::optional<telText>& recordPath);
 

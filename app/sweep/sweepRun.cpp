@@ -1,5 +1,6 @@
 #include "app/sweep/sweepRun.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,80 +24,54 @@ using measure::VerdictWord;
 struct setting {
     double rate = 0;
     int32_t buffer = 0;
-    std::string refusal; // the rate was refused while the sweep was planned
+    bool advertised = false; // the driver offers the rate and the size
+    std::string refusal;     // the rate was refused while the sweep was planned
 };
 
 void print(const std::string& text) {
     printMessage(plat::fromNarrow(text));
 }
 
+// "48000 Hz, 256 samples"; "48000 Hz" for a rate refused before a size was chosen.
 std::string settingName(double rate, int32_t buffer) {
-    return rateText(rate) + " Hz, " + std::to_string(buffer) + " samples";
+    return rateText(rate) + " Hz" + (buffer > 0 ? ", " + std::to_string(buffer) + " samples" : "");
 }
 
 // The rates and sizes to run. The sizes of each rate are read at that rate, with no
-// buffers: the driver may offer other sizes at other rates.
+// buffers: the driver may offer other sizes at other rates. A rate or size given on the
+// command line is run whether or not the driver offers it; only what it offers counts
+// against it when refused.
 std::vector<setting> planSweep(telAsioDriver& driver, const programOptions& options) {
-    std::vector<double> rates;
+    std::vector<std::pair<double, bool>> rates; // each with whether the driver offers it
     if (options.sampleRate)
-        rates.push_back(*options.sampleRate);
+        rates.emplace_back(*options.sampleRate, driver.canSampleRate(*options.sampleRate) != telFalse);
     else
         for (double rate : measure::standardSampleRates())
-            if (driver.canSampleRate(rate)) rates.push_back(rate);
+            if (driver.canSampleRate(rate)) rates.emplace_back(rate, true);
     std::vector<setting> settings;
-    for (double rate : rates) {
+    for (const auto& [rate, offered] : rates) {
         if (const ASIOError status = driver.setSampleRate(rate); status != ASE_OK) {
-            settings.push_back({rate, 0, "setSampleRate answered " + conform::statusText(status)});
+            settings.push_back({rate, 0, offered, "setSampleRate answered " + conform::statusText(status)});
             continue;
         }
-        std::vector<int32_t> sizes;
         measure::BufferSizeRule rule{};
+        const bool ruled =
+            driver.getBufferSize(rule.min, rule.max, rule.preferred, rule.granularity) == ASE_OK;
+        std::vector<int32_t> sizes;
         if (options.bufferSize)
             sizes.push_back(*options.bufferSize);
-        else if (driver.getBufferSize(rule.min, rule.max, rule.preferred, rule.granularity) == ASE_OK)
+        else if (ruled)
             sizes = measure::sweepBufferSizes(rule);
         if (sizes.empty())
-            settings.push_back({rate, 0, "the driver gives no legal buffer size at this rate"});
+            settings.push_back({rate, 0, offered, "the driver gives no legal buffer size at this rate"});
         for (int32_t size : sizes)
-            settings.push_back({rate, size, {}});
+            settings.push_back({rate, size, offered && ruled && measure::isLegalBufferSize(rule, size), {}});
     }
     return settings;
 }
 
-json refusedRow(const setting& at, const std::string& refusal) {
-    return {{"rate", at.rate},         {"buffer", at.buffer},        {"accepted", false},
-            {"refusal", refusal},      {"reportedLatency", nullptr}, {"seconds", nullptr},
-            {"stats", nullptr},        {"latency", nullptr},         {"verdict", nullptr},
-            {"reasons", json::array()}};
-}
-
-// The row of a setting that ran, with the same keys as a single run's report.
-json ranRow(const setting& at, telAsioDriver& driver, const runFindings& findings) {
-    measure::RunDocument document;
-    document.setStats(findings.stats, findings.messages);
-    if (findings.latency) document.setLatency(*findings.latency);
-    document.setVerdict(findings.verdict);
-    const json& whole = document.document();
-    return {{"rate", at.rate},
-            {"buffer", at.buffer},
-            {"accepted", true},
-            {"refusal", nullptr},
-            {"reportedLatency", {{"input", driver.inputLatency()}, {"output", driver.outputLatency()}}},
-            {"seconds", std::round(findings.seconds * 1000.0) / 1000.0},
-            {"stats", whole["stats"]},
-            {"latency", whole["latency"]},
-            {"verdict", whole["verdict"]},
-            {"reasons", whole["reasons"]}};
-}
-
-// A setting the driver took and then could not run at: its row says what failed.
-json failedRow(const setting& at, telAsioDriver& driver, const std::string& failure) {
-    json row = refusedRow(at, "");
-    row["accepted"] = true;
-    row["reportedLatency"] = {{"input", driver.inputLatency()}, {"output", driver.outputLatency()}};
-    row["verdict"] = "fail";
-    row["reasons"] = json::array({failure});
-    return row;
+sweepRow refusedRow(const setting& at, const std::string& refusal) {
+    return refusedSweepRow(at.rate, at.buffer, at.advertised, refusal);
 }
 
 // The live line that says which setting runs, rewritten in place; a blank one clears it.
@@ -104,13 +79,37 @@ void liveLine(const std::string& text) {
     writeLiveLine(plat::fromNarrow(text + std::string(text.size() < 79 ? 79 - text.size() : 0, ' ') + "\r"));
 }
 
+// What a callback that never left the processor's wait is.
+constexpr const char* callbackStuck = "a callback of the driver did not return within 2 s";
+
 class sweeper {
   public:
     sweeper(telAsioDriver& driver, measuringBP& processor, const programOptions& options)
         : f_driver(driver), f_processor(processor), f_options(options) {}
 
     // Sets the driver up for the setting and runs it; the row of what happened.
-    json run(const setting& at, const std::string& lead) {
+    sweepRow run(const setting& at, const std::string& lead) {
+        sweepRow row = runSetting(at, lead);
+        // The run's parts went with it, once the processor was detached and every callback
+        // inside it had left; one still inside keeps the processor (and the parts it
+        // holds) as they are, and nothing is built for another setting.
+        if (f_driver.bufferProcessor() == &f_processor) f_callbackStuck = true;
+        return row;
+    }
+
+    // Whether another setting may follow.
+    bool goesOn() const {
+        return !f_prepareFailed && !f_driverGone && !f_callbackStuck && f_signal == 0 && !f_endedEarly;
+    }
+
+    bool f_started = false, f_driverGone = false, f_endedEarly = false, f_callbackStuck = false;
+    // Why the run could not be set up (a loopback without its channels): the same at
+    // every setting, so the sweep ends with it.
+    std::optional<std::string> f_prepareFailed;
+    int f_signal = 0;
+
+  private:
+    sweepRow runSetting(const setting& at, const std::string& lead) {
         // What a host does when its user picks another setting: stop, dispose, new rate,
         // new buffers, start.
         f_driver.stop(telTrue);
@@ -119,30 +118,40 @@ class sweeper {
                 return refusedRow(at, "setSampleRate answered " + conform::statusText(status));
         if (const ASIOError status = f_driver.init(0, telTrue, at.buffer); status != ASE_OK)
             return refusedRow(at, "createBuffers answered " + conform::statusText(status));
-        // The host layer's buffer set-up keeps to rates up to 96000 Hz; a higher rate the
-        // driver can do is set again once the buffers exist.
+        // A driver that changed its rate while it made the buffers is set back to the
+        // setting's, or the row would name a rate it did not run at.
         if (f_driver.sampleRate() != at.rate)
             if (const ASIOError status = f_driver.setSampleRate(at.rate); status != ASE_OK)
                 return refusedRow(at, "setSampleRate with buffers answered " + conform::statusText(status));
         if (f_driver.bufActualSize() != at.buffer)
             return refusedRow(at, "the buffers were made with " + std::to_string(f_driver.bufActualSize()) +
                                       " samples");
-        if (!f_driver.setBufferProcessor(&f_processor))
-            return failedRow(at, f_driver, "an earlier callback did not leave the processor");
 
+        sweepRow row;
+        row.rate = at.rate;
+        row.buffer = at.buffer;
+        row.advertised = at.advertised;
+        row.reportedLatency = sweepRow::latencies{f_driver.inputLatency(), f_driver.outputLatency()};
         measuredRun measured(f_options);
         telText failure;
         if (!measured.prepare(f_driver, f_processor, &failure)) {
             f_prepareFailed = utf8Text(failure);
-            return failedRow(at, f_driver, utf8Text(failure));
+            row.verdict = measure::Verdict{VerdictWord::error, {*f_prepareFailed}};
+            return row;
         }
         f_processor.prepareTone(f_driver.sampleRate());
+        // Everything a callback can reach is built: only now may one reach it.
+        if (!f_driver.setBufferProcessor(&f_processor)) {
+            row.verdict = measure::Verdict{VerdictWord::fail, {callbackStuck}};
+            return row;
+        }
         measured.started();
         if (const ASIOError status = f_driver.start(telFalse, -1); status != ASE_OK) {
             const std::string said = plat::toUtf8(plat::fromNarrow(f_driver.getDriverError(telTrue)));
-            return failedRow(at, f_driver,
-                             "start answered " + conform::statusText(status) +
-                                 (said.empty() ? "" : ": " + said));
+            row.verdict = measure::Verdict{
+                VerdictWord::fail,
+                {"start answered " + conform::statusText(status) + (said.empty() ? "" : ": " + said)}};
+            return row;
         }
         measured.startReturned();
         // Every setting's start: a run that ends in this setting is timed from it.
@@ -161,34 +170,28 @@ class sweeper {
         if (cause == stopCause::interrupt) f_signal = runStopSignal() != 0 ? runStopSignal() : 2;
         if (cause == stopCause::space || cause == stopCause::endOfInput) f_endedEarly = true;
         const runFindings findings = measured.finish(f_driver, f_processor, cause, stopStatus, f_signal);
-        return ranRow(at, f_driver, findings);
+        row.seconds = findings.seconds;
+        row.stats = findings.stats;
+        row.messages = findings.messages;
+        row.latency = findings.latency;
+        row.verdict = findings.verdict;
+        return row;
     }
 
-    // Whether another setting may follow.
-    bool goesOn() const { return !f_prepareFailed && !f_driverGone && f_signal == 0 && !f_endedEarly; }
-
-    bool f_started = false, f_driverGone = false, f_endedEarly = false;
-    // Why the run could not be set up (a loopback without its channels): the same at
-    // every setting, so the sweep ends with it.
-    std::optional<std::string> f_prepareFailed;
-    int f_signal = 0;
-
-  private:
     telAsioDriver& f_driver;
     measuringBP& f_processor;
     const programOptions& f_options;
 };
 
-measure::SweepSettingOutcome outcomeOf(const json& row) {
-    measure::SweepSettingOutcome outcome;
-    outcome.rate = row.value("rate", 0.0);
-    outcome.buffer = row.value("buffer", 0);
-    outcome.accepted = row.value("accepted", false);
-    const std::string word = row["verdict"].is_string() ? row["verdict"].get<std::string>() : "";
-    for (VerdictWord each : {VerdictWord::pass, VerdictWord::inconclusive, VerdictWord::error,
-                             VerdictWord::fail, VerdictWord::interrupted})
-        if (word == measure::verdictName(each)) outcome.verdict = each;
-    return outcome;
+// What a row that did not pass says in the sweep's reasons; nothing for one that passed
+// or was refused without counting.
+std::optional<std::string> sweepReason(const sweepRow& row) {
+    const std::string name = settingName(row.rate, row.buffer) + ": ";
+    if (!row.accepted())
+        return row.advertised ? std::optional(name + "refused: " + *row.refusal) : std::nullopt;
+    if (!row.verdict || row.verdict->passed()) return std::nullopt;
+    return name + (row.verdict->reasons.empty() ? std::string(measure::verdictName(row.verdict->word))
+                                                : row.verdict->reasons.front());
 }
 
 } // namespace
@@ -199,6 +202,9 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
     const double originalRate = driver.sampleRate();
     // The buffers of the start-up go first: the sizes are read at each rate without any.
     driver.stop(telTrue);
+    sweeper sweep(driver, processor, options);
+    // The processor is attached to the driver only while a setting runs.
+    if (!driver.setBufferProcessor(nullptr)) sweep.f_callbackStuck = true;
     const std::vector<setting> settings = planSweep(driver, options);
     size_t rates = 0;
     for (size_t i = 0; i < settings.size(); ++i)
@@ -207,7 +213,6 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
     print("");
     print(sweepHeaderLine());
 
-    sweeper sweep(driver, processor, options);
     std::vector<measure::SweepSettingOutcome> outcomes;
     for (size_t i = 0; i < settings.size() && sweep.goesOn(); ++i) {
         const setting& at = settings[i];
@@ -219,12 +224,12 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
         }
         liveLine(lead);
         tellParentSetting(at.rate, at.buffer, i + 1, settings.size());
-        const json row = at.refusal.empty() ? sweep.run(at, lead) : refusedRow(at, at.refusal);
+        sweepRow row = at.refusal.empty() ? sweep.run(at, lead) : refusedRow(at, at.refusal);
         liveLine("");
         print(sweepRowLine(row));
-        outcome.rows.push_back(row);
-        outcomes.push_back(outcomeOf(row));
-        if (rowsChanged) rowsChanged(outcome.rows);
+        outcomes.push_back(sweepOutcomeOf(row));
+        outcome.rows.push_back(std::move(row));
+        if (rowsChanged) rowsChanged(sweepRowsJson(outcome.rows));
     }
     outcome.started = sweep.f_started;
     outcome.signal = sweep.f_signal;
@@ -243,16 +248,16 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
         outcome.verdict = {VerdictWord::error, {*sweep.f_prepareFailed}};
         return outcome;
     }
-    if (outcome.verdict.word == VerdictWord::error && sweep.f_signal == 0)
+    const bool anyCounted = std::any_of(outcome.rows.begin(), outcome.rows.end(),
+                                        [](const sweepRow& row) { return row.accepted() || row.advertised; });
+    if (!anyCounted && sweep.f_signal == 0)
         outcome.verdict.reasons.push_back("the driver accepted none of the " +
                                           std::to_string(settings.size()) + " settings");
-    for (const json& row : outcome.rows) {
-        if (!row.value("accepted", false) || row["verdict"] == "pass") continue;
-        const json& reasons = row["reasons"];
-        outcome.verdict.reasons.push_back(
-            settingName(row.value("rate", 0.0), row.value("buffer", 0)) + ": " +
-            (reasons.empty() ? row["verdict"].get<std::string>() : reasons[0].get<std::string>()));
-    }
+    for (const sweepRow& row : outcome.rows)
+        if (const std::optional<std::string> reason = sweepReason(row))
+            outcome.verdict.reasons.push_back(*reason);
+    if (sweep.f_callbackStuck)
+        outcome.verdict.add(VerdictWord::fail, std::string("the sweep could not go on: ") + callbackStuck);
     if (sweep.f_endedEarly || outcome.rows.size() < settings.size()) {
         if (outcome.signal == 0)
             outcome.verdict.add(VerdictWord::inconclusive, "the sweep ended after " +

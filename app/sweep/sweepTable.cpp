@@ -1,5 +1,6 @@
 #include "app/sweep/sweepTable.h"
 
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -7,8 +8,6 @@
 #include "measure/sweepPlan.h"
 
 namespace {
-
-using json = nlohmann::json;
 
 std::string columns(const std::string& rate, const std::string& buffer, const std::string& reported,
                     const std::string& roundTrip, const std::string& leftOut, const std::string& switches,
@@ -27,18 +26,27 @@ std::string fixed(double value, int decimals) {
     return text;
 }
 
-// A number of the row, or nothing where the report holds null.
-const json* numberAt(const json& object, const char* key) {
-    const auto found = object.find(key);
-    return found != object.end() && found->is_number() ? &*found : nullptr;
+std::string verdictText(const sweepRow& row) {
+    if (!row.verdict) return "error";
+    std::string text = measure::verdictName(row.verdict->word);
+    for (size_t i = 0; i < row.verdict->reasons.size(); ++i)
+        text += (i == 0 ? ": " : ", ") + row.verdict->reasons[i];
+    return text;
 }
 
-std::string verdictText(const json& row) {
-    std::string text = row.value("verdict", std::string("error"));
-    const json reasons = row.value("reasons", json::array());
-    for (size_t i = 0; i < reasons.size(); ++i)
-        if (reasons[i].is_string()) text += (i == 0 ? ": " : ", ") + reasons[i].get<std::string>();
-    return text;
+// "224.0 (4.667 ms)" and "-376.0": the round trip and how much of it the driver does not
+// report; "not found" when no burst came back or its place was ambiguous.
+void roundTripColumns(const measure::LatencyFacts& latency, std::string& roundTrip, std::string& leftOut) {
+    const measure::LatencyResult& result = latency.result;
+    if (result.burstsFound == 0 || result.lagAmbiguous || !std::isfinite(result.lagMedian)) {
+        roundTrip = "not found";
+        return;
+    }
+    roundTrip = fixed(result.lagMedian, 1);
+    if (latency.sampleRate > 0)
+        roundTrip += " (" + fixed(1000.0 * result.lagMedian / latency.sampleRate, 3) + " ms)";
+    const double unreported = result.lagMedian - static_cast<double>(latency.reportedSamples);
+    leftOut = (unreported >= 0 ? "+" : "") + fixed(unreported, 1);
 }
 
 } // namespace
@@ -54,51 +62,36 @@ std::string sweepHeaderLine() {
                    "Load", "Verdict");
 }
 
-std::string sweepRowLine(const json& row) {
-    const std::string rate = rateText(row.value("rate", 0.0));
-    const std::string buffer = std::to_string(row.value("buffer", 0));
-    if (!row.value("accepted", false))
-        return columns(rate, buffer, "", "", "", "", "", "", "",
-                       "refused: " + row.value("refusal", std::string()));
-    const json reported = row.value("reportedLatency", json::object());
-    const std::string reportedText = std::to_string(reported.value("input", 0) + reported.value("output", 0));
+std::string sweepRowLine(const sweepRow& row) {
+    const std::string rate = rateText(row.rate);
+    const std::string buffer = row.buffer > 0 ? std::to_string(row.buffer) : "-";
+    if (!row.accepted()) return columns(rate, buffer, "", "", "", "", "", "", "", "refused: " + *row.refusal);
+    const std::string reported =
+        row.reportedLatency
+            ? std::to_string(int64_t{row.reportedLatency->input} + int64_t{row.reportedLatency->output})
+            : "-";
     std::string roundTrip = "-", leftOut = "-";
-    const json latency = row.value("latency", json());
-    if (latency.is_object()) {
-        if (const json* samples = numberAt(latency, "measuredSamples")) {
-            roundTrip = fixed(samples->get<double>(), 1);
-            if (const json* ms = numberAt(latency, "measuredMs"))
-                roundTrip += " (" + fixed(ms->get<double>(), 3) + " ms)";
-        } else {
-            roundTrip = "not found";
+    if (row.latency) roundTripColumns(*row.latency, roundTrip, leftOut);
+    std::string switches = "-", late = "-", longest = "-", load = "-";
+    if (row.stats) {
+        const measure::SwitchSummary& stats = *row.stats;
+        switches = std::to_string(stats.switches) + "/" + std::to_string(stats.expectedSwitches);
+        if (stats.intervalsKnown) {
+            late = std::to_string(stats.intervalUs.late);
+            longest = fixed(stats.intervalUs.max / 1000.0, 2) + " ms";
         }
-        if (const json* unreported = numberAt(latency, "unreportedSamples"))
-            leftOut = (unreported->get<double>() >= 0 ? "+" : "") + fixed(unreported->get<double>(), 1);
+        if (stats.hostTimeKnown) load = fixed(stats.hostLoad * 100.0, 2) + "%";
     }
-    const json stats = row.value("stats", json::object());
-    const std::string switches = std::to_string(stats.value("switches", uint64_t{0})) + "/" +
-                                 std::to_string(stats.value("expectedSwitches", uint64_t{0}));
-    std::string late = "-", longest = "-", load = "-";
-    if (const json* count = numberAt(stats, "late")) late = std::to_string(count->get<uint64_t>());
-    if (const json* interval = stats.contains("intervalUs") ? numberAt(stats["intervalUs"], "max") : nullptr)
-        longest = fixed(interval->get<double>() / 1000.0, 2) + " ms";
-    if (const json* share = numberAt(stats, "hostLoad")) load = fixed(share->get<double>() * 100.0, 2) + "%";
-    return columns(rate, buffer, reportedText, roundTrip, leftOut, switches, late, longest, load,
+    return columns(rate, buffer, reported, roundTrip, leftOut, switches, late, longest, load,
                    verdictText(row));
 }
 
-std::string smallestPassingLine(const json& rows) {
+std::string smallestPassingLine(const std::vector<sweepRow>& rows) {
     std::vector<measure::SweepSettingOutcome> settings;
     std::vector<double> rates;
-    for (const json& row : rows) {
-        measure::SweepSettingOutcome setting;
-        setting.rate = row.value("rate", 0.0);
-        setting.buffer = row.value("buffer", 0);
-        setting.accepted = row.value("accepted", false);
-        setting.verdict = row.value("verdict", std::string()) == "pass" ? measure::VerdictWord::pass
-                                                                        : measure::VerdictWord::fail;
-        settings.push_back(setting);
-        if (rates.empty() || rates.back() != setting.rate) rates.push_back(setting.rate);
+    for (const sweepRow& row : rows) {
+        settings.push_back(sweepOutcomeOf(row));
+        if (rates.empty() || rates.back() != row.rate) rates.push_back(row.rate);
     }
     const std::map<double, int32_t> smallest = measure::smallestPassingSizes(settings);
     std::string line = "Smallest buffer that passed:";

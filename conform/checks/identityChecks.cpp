@@ -90,6 +90,8 @@ Outcome checkChannelInfo(CheckContext& context) {
         answer.isInput = info.isInput != 0;
         answer.type = info._type;
         answer.nameTerminated = terminated(info.name, sizeof info.name);
+        if (answer.nameTerminated) answer.name = driverText(info.name);
+        answer.group = info.channelGroup;
         return answer;
     };
     for (int32_t k = 0; k < seen.inputs && k < channelsAsked; ++k)
@@ -101,6 +103,18 @@ Outcome checkChannelInfo(CheckContext& context) {
         seen.outOfRange.push_back(ask(input, input ? seen.inputs : seen.outputs));
     }
     if (seen.inputs > 0 || seen.outputs > 0) seen.afterStatus = ask(seen.inputs > 0, 0).status;
+    // Buffers for every channel: what each half is, and every channel asked again.
+    std::vector<ChannelPick> picks;
+    for (const ChannelAnswer& answer : seen.channels)
+        picks.push_back({answer.input, answer.asked});
+    seen.size = session.runSize();
+    if (!picks.empty()) seen.createStatus = session.createBuffers(picks, seen.size);
+    if (seen.createStatus == ASE_OK) {
+        for (const ASIOBufferInfo& info : session.bufferInfos())
+            seen.buffers.push_back({info.isInput != 0, info.channelNum, {info.buffers[0], info.buffers[1]}});
+        for (const ChannelAnswer& answer : seen.channels)
+            seen.withBuffers.push_back(ask(answer.input, answer.asked));
+    }
     return judgeChannelInfo(seen);
 }
 
@@ -131,12 +145,24 @@ Outcome checkSetSampleRate(CheckContext& context) {
         result.readStatus = session.getSampleRate(result.readBack);
         return result;
     };
+    // A rate set and read back runs a stream, at the size the driver's rules give at that
+    // rate, whose positions show the pace it really runs at.
+    auto runAt = [&](RateSetting& result) {
+        if (result.setStatus != ASE_OK || result.readStatus != ASE_OK || result.readBack != result.rate)
+            return;
+        const int32_t size = session.runSize();
+        result.run = runStream(session, session.allChannels(), size, paceSwitches(result.rate, size));
+        if (runFault(*result.run, 4, false).empty() && !ranAtRate(*result.run, result.rate))
+            result.again = runStream(session, session.allChannels(), size, paceSwitches(result.rate, size));
+    };
     std::vector<double> refused;
     for (double rate : standardRates()) {
-        if (session.canSampleRate(rate) == ASE_OK)
+        if (session.canSampleRate(rate) == ASE_OK) {
             seen.accepted.push_back(setting(rate));
-        else
+            runAt(seen.accepted.back());
+        } else {
             refused.push_back(rate);
+        }
     }
     if (seen.accepted.size() >= 2 && !refused.empty()) {
         session.getSampleRate(seen.beforeRefused);

@@ -41,10 +41,14 @@ Outcome checkStartStop(CheckContext& context) {
             seen.cycles.push_back(cycle);
             break;
         }
-        session.waitForSwitches(session.notedSwitches() + 5, switchWait(session, size, 5));
+        session.waitForSwitches(session.notedSwitches() + startStopWanted,
+                                switchWait(session, size, startStopWanted));
         const std::vector<SwitchNote> notes = session.notesSince(mark);
         if (!notes.empty()) cycle.firstSwitchAt = session.secondsAt(notes.front().hostBegin);
         const double stopCalled = session.now();
+        cycle.ranFor = stopCalled - cycle.startReturnedAt;
+        for (const SwitchNote& note : notes)
+            if (session.secondsAt(note.hostBegin) >= cycle.startReturnedAt) ++cycle.switchesRunning;
         cycle.stopStatus = session.stop();
         cycle.stopReturnedAt = session.now();
         cycle.stopTook = cycle.stopReturnedAt - stopCalled;

@@ -1,6 +1,8 @@
 #include "conform/judge/identity.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <set>
 
 #include "conform/texts.h"
@@ -158,6 +160,78 @@ Outcome judgeFigures(const FiguresObservation& seen) {
                             std::to_string(seen.createdSize));
 }
 
+int64_t bufferHalfBytes(ASIOSampleType type, int32_t size) {
+    if (!knownSampleType(type)) return 0;
+    if (type == ASIOSTDSDInt8LSB1 || type == ASIOSTDSDInt8MSB1) return (static_cast<int64_t>(size) + 7) / 8;
+    return static_cast<int64_t>(size) * sampleTypeBytes(type);
+}
+
+namespace {
+
+std::string channelName(bool input, int32_t channel) {
+    return std::string(input ? "input " : "output ") + std::to_string(channel);
+}
+
+// Faults of the buffers createBuffers handed out: null halves, and halves whose memory
+// (as long as the channel's type needs) overlaps another's, each pair once.
+void judgeBuffers(const ChannelInfoObservation& seen, Findings& findings) {
+    struct Span {
+        std::string what;
+        uintptr_t begin = 0, end = 0;
+    };
+    std::vector<Span> spans;
+    for (size_t k = 0; k < seen.buffers.size(); ++k) {
+        const ChannelBuffers& buffers = seen.buffers[k];
+        const ASIOSampleType type = k < seen.channels.size() ? seen.channels[k].type : 0;
+        const int64_t bytes = bufferHalfBytes(type, seen.size);
+        for (int half = 0; half < 2; ++half) {
+            const std::string what =
+                channelName(buffers.input, buffers.channel) + " half " + std::to_string(half);
+            const auto begin = reinterpret_cast<uintptr_t>(buffers.halves[half]);
+            if (begin == 0) {
+                findings.fault("createBuffers answered 0 but left " + what + " null");
+                continue;
+            }
+            // A type of no known width is only told apart by its address.
+            spans.push_back({what, begin, begin + static_cast<uintptr_t>(bytes > 0 ? bytes : 1)});
+        }
+    }
+    std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.begin < b.begin; });
+    for (size_t k = 1; k < spans.size(); ++k)
+        for (size_t j = k; j-- > 0;)
+            if (spans[j].end > spans[k].begin) {
+                findings.fault(spans[j].what + " and " + spans[k].what + " share memory: " +
+                               (spans[j].begin == spans[k].begin
+                                    ? std::string("the same buffer")
+                                    : std::to_string(spans[j].end - spans[k].begin) + " bytes of " +
+                                          std::to_string(spans[j].end - spans[j].begin)));
+                break;
+            }
+}
+
+// A channel that answers otherwise once buffers exist (isActive aside).
+void judgeAnswersWithBuffers(const ChannelInfoObservation& seen, Findings& findings) {
+    for (size_t k = 0; k < seen.withBuffers.size() && k < seen.channels.size(); ++k) {
+        const ChannelAnswer& before = seen.channels[k];
+        const ChannelAnswer& after = seen.withBuffers[k];
+        if (before.status != ASE_OK) continue;
+        const std::string which = channelName(before.input, before.asked) + " with buffers ";
+        if (after.status != ASE_OK)
+            findings.fault(which + "answered " + statusText(after.status));
+        else if (after.type != before.type)
+            findings.fault(which + "answered the sample type " + std::to_string(after.type) +
+                           ", before them " + std::to_string(before.type));
+        else if (after.name != before.name || after.nameTerminated != before.nameTerminated)
+            findings.fault(which + "answered the name \"" + after.name + "\", before them \"" + before.name +
+                           "\"");
+        else if (after.group != before.group)
+            findings.fault(which + "answered the group " + std::to_string(after.group) + ", before them " +
+                           std::to_string(before.group));
+    }
+}
+
+} // namespace
+
 bool knownSampleType(ASIOSampleType type) {
     return (type >= ASIOSTInt16MSB && type <= ASIOSTFloat64MSB) ||
            (type >= ASIOSTInt32MSB16 && type <= ASIOSTInt32MSB24) ||
@@ -193,13 +267,20 @@ Outcome judgeChannelInfo(const ChannelInfoObservation& seen) {
     if (seen.afterStatus != ASE_OK)
         findings.fault("after the out-of-range questions a channel that exists answered " +
                        statusText(seen.afterStatus));
+    std::string buffers = "; createBuffers for every channel answered " + statusText(seen.createStatus);
+    if (seen.createStatus == ASE_OK) {
+        judgeBuffers(seen, findings);
+        judgeAnswersWithBuffers(seen, findings);
+        buffers = "; with buffers of " + std::to_string(seen.size) +
+                  " each half its own, every channel answered alike";
+    }
 
     std::vector<std::string> typeNames;
     for (ASIOSampleType type : types)
         typeNames.push_back(std::to_string(type));
     return findings.outcome(std::to_string(seen.inputs) + " inputs and " + std::to_string(seen.outputs) +
                             " outputs answered (sample type " + joined(typeNames) +
-                            "); out-of-range channels refused");
+                            "); out-of-range channels refused" + buffers);
 }
 
 } // namespace conform

@@ -70,6 +70,15 @@ struct ChannelAnswer {
     bool isInput = true;
     ASIOSampleType type = 0;
     bool nameTerminated = true;
+    std::string name; // up to its zero, when terminated
+    int32_t group = 0;
+};
+
+// The two halves createBuffers handed out for one channel.
+struct ChannelBuffers {
+    bool input = true;
+    int32_t channel = 0;
+    const void* halves[2] = {nullptr, nullptr};
 };
 
 struct ChannelInfoObservation {
@@ -77,12 +86,26 @@ struct ChannelInfoObservation {
     std::vector<ChannelAnswer> channels;   // every channel
     std::vector<ChannelAnswer> outOfRange; // channels that do not exist
     ASIOError afterStatus = ASE_OK;        // a channel that exists, asked after those
+    // createBuffers for every channel at `size`, what it handed out, and every channel
+    // asked again while the buffers exist (in the order of `channels`).
+    int32_t size = 0;
+    ASIOError createStatus = ASE_NotPresent;
+    std::vector<ChannelBuffers> buffers;
+    std::vector<ChannelAnswer> withBuffers;
 };
 
 bool knownSampleType(ASIOSampleType type);
 
+// Bytes one buffer half of `size` samples of the type takes: 1-bit DSD packs 8 samples a
+// byte; 0 for a type of no known width.
+int64_t bufferHalfBytes(ASIOSampleType type, int32_t size);
+
 // Every channel answers with a known type, a terminated name, its own number and
-// direction; channels out of range are refused and do no harm.
+// direction; channels out of range are refused and do no harm. Once createBuffers
+// succeeded for every channel, each half is memory of its own (not null, as long as its
+// channel's type needs and overlapping no other: a host writes every output and reads
+// every input whole), and every channel answers with the type, name and group it gave
+// before.
 Outcome judgeChannelInfo(const ChannelInfoObservation& seen);
 
 } // namespace conform

@@ -79,6 +79,12 @@ Outcome judgeHostMessages(const HostMessagesObservation& seen) {
     if (!full.empty()) findings.fault("with a host that answers as hosts do: " + full);
     const std::string minimal = runFault(seen.minimalHost, 3, false);
     if (!minimal.empty()) findings.fault("with a host that answers no to every message: " + minimal);
+    // Such a host said it takes no time info: it need not have bufferSwitchTimeInfo at all.
+    const uint32_t timeInfo = examineSwitches(seen.minimalHost.notes, seen.minimalHost.size).timeInfoSwitches;
+    if (timeInfo > 0)
+        findings.fault("with a host that answers no to every message: " +
+                       counted(timeInfo, "switch came", "switches came") +
+                       " through bufferSwitchTimeInfo, which such a host need not have");
     std::vector<std::string> asked, sent;
     for (int32_t selector : seen.asked)
         asked.push_back(messageName(selector));

@@ -38,7 +38,8 @@ struct HostMessagesObservation {
     RunTrace minimalHost;                           // and with one that answers no to everything
 };
 
-// Detail only, unless the driver breaks on the host's answers: both runs must run.
+// Detail only, unless the driver breaks on the host's answers: both runs must run, and
+// with the host that answers no (to kAsioSupportsTimeInfo too) through bufferSwitch.
 Outcome judgeHostMessages(const HostMessagesObservation& seen);
 
 struct ResetRound {

@@ -1,6 +1,8 @@
 #include "conform/judge/rates.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <set>
 
@@ -19,9 +21,45 @@ std::string hertz(const std::vector<std::string>& rates) {
     return joined(rates) + " Hz";
 }
 
+// What the stream run at a setting's rate shows against it: "" when it ran at that pace.
+std::string paceFault(const RateSetting& setting) {
+    if (!setting.run) return {};
+    const std::string call =
+        "setSampleRate(" + rateText(setting.rate) + ") succeeded and getSampleRate reported it, ";
+    const std::string fault = runFault(*setting.run, 4, false);
+    if (!fault.empty()) return call + "then a stream at that rate: " + fault;
+    const std::optional<double> pace = positionPace(setting.run->notes);
+    if (!pace) return call + "but the pace of a stream at that rate could not be measured";
+    if (std::fabs(*pace / setting.rate - 1) <= ratePaceTolerance) return {};
+    if (setting.again && ranAtRate(*setting.again, setting.rate)) return {};
+    char ran[64];
+    std::snprintf(ran, sizeof ran, "%.0f", *pace);
+    std::string text = call + "but the stream ran at " + ran + " Hz (its positions against the host's clock)";
+    if (setting.again)
+        if (const std::optional<double> second = positionPace(setting.again->notes)) {
+            std::snprintf(ran, sizeof ran, "%.0f", *second);
+            text += std::string("; measured again: ") + ran + " Hz";
+        }
+    return text;
+}
+
 } // namespace
 
-const std::vector<double>& standardRates() { return measure::standardSampleRates(); }
+bool ranAtRate(const RunTrace& run, double rate) {
+    if (!runFault(run, 4, false).empty()) return false;
+    const std::optional<double> pace = positionPace(run.notes);
+    return pace && std::fabs(*pace / rate - 1) <= ratePaceTolerance;
+}
+
+const std::vector<double>& standardRates() {
+    return measure::standardSampleRates();
+}
+
+uint32_t paceSwitches(double rate, int32_t size) {
+    if (!(rate > 0) || size < 1) return 8;
+    const double quarterSecond = std::ceil(0.25 * rate / size);
+    return quarterSecond > 8 ? static_cast<uint32_t>(std::min(quarterSecond, 4096.0)) : 8;
+}
 
 const std::vector<double>& nonsenseRates() {
     static const std::vector<double> rates{-1.0, 0.0, std::numeric_limits<double>::quiet_NaN(),
@@ -68,6 +106,8 @@ Outcome judgeSetSampleRate(const SetSampleRateObservation& seen) {
                            statusText(setting.readStatus));
         else if (!sameRate(setting.readBack, setting.rate))
             findings.fault(call + " succeeded, getSampleRate then reported " + rateText(setting.readBack));
+        else if (const std::string ran = paceFault(setting); !ran.empty())
+            findings.fault(ran);
         else
             set.push_back(rateText(setting.rate));
     }
@@ -88,8 +128,8 @@ Outcome judgeSetSampleRate(const SetSampleRateObservation& seen) {
         findings.fault("the original " + rateText(seen.original) +
                        " Hz did not come back: setSampleRate answered " + statusText(restored.setStatus) +
                        ", getSampleRate reported " + rateText(restored.readBack));
-    return findings.outcome("set " + hertz(set) + " and read each back; " + refusedText + "; " +
-                            rateText(seen.original) + " Hz restored");
+    return findings.outcome("set " + hertz(set) + ", read each back and ran at each at its pace; " +
+                            refusedText + "; " + rateText(seen.original) + " Hz restored");
 }
 
 Outcome judgeClockSources(const ClockSourcesObservation& seen) {

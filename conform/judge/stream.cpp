@@ -39,6 +39,30 @@ double slopeOf(std::vector<SwitchNote>::const_iterator first, std::vector<Switch
     return covariance / variance / 1e9;
 }
 
+// The driver's system time against the host's clock over [first, last): the switch
+// that arrived least after its stamp in the first third, and the one in the last third.
+// A late arrival only adds to the lag, so those two are the ones nothing held up.
+std::optional<std::pair<int64_t, int64_t>> systemTimeAdvance(std::vector<SwitchNote>::const_iterator first,
+                                                             std::vector<SwitchNote>::const_iterator last) {
+    std::vector<const SwitchNote*> stamped;
+    for (auto note = first; note != last; ++note)
+        if (note->systemTimeKnown) stamped.push_back(&*note);
+    if (stamped.size() < 12) return std::nullopt;
+    const auto leastLagging = [](auto from, auto to) {
+        return *std::min_element(from, to, [](const SwitchNote* a, const SwitchNote* b) {
+            return a->hostBegin - a->systemTime < b->hostBegin - b->systemTime;
+        });
+    };
+    const size_t third = stamped.size() / 3;
+    const SwitchNote* early =
+        leastLagging(stamped.begin(), stamped.begin() + static_cast<std::ptrdiff_t>(third));
+    const SwitchNote* late = leastLagging(stamped.end() - static_cast<std::ptrdiff_t>(third), stamped.end());
+    const int64_t host = late->hostBegin - early->hostBegin;
+    // Under half a second the host's own scheduling could bend the comparison.
+    if (host < 500'000'000) return std::nullopt;
+    return std::make_pair(late->systemTime - early->systemTime, host);
+}
+
 } // namespace
 
 SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t size) {
@@ -80,6 +104,8 @@ SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t siz
     found.threads = static_cast<int>(threads.size());
     found.longestBegin = longestBegin;
     found.longestEnd = longestEnd;
+    found.systemTimeAdvance = systemTimeAdvance(notes.begin() + static_cast<std::ptrdiff_t>(longestBegin),
+                                                notes.begin() + static_cast<std::ptrdiff_t>(longestEnd));
     found.meanInterval = slopeOf(notes.begin() + static_cast<std::ptrdiff_t>(longestBegin),
                                  notes.begin() + static_cast<std::ptrdiff_t>(longestEnd));
     return found;
@@ -103,6 +129,43 @@ std::optional<StreamRate> streamRate(const std::vector<SwitchNote>& notes, int32
         timing.summary(notes[found.longestBegin].hostBegin, notes[found.longestEnd - 1].hostEnd);
     if (!summary.measuredRate || !summary.rateErrorPpm) return std::nullopt;
     return StreamRate{*summary.measuredRate, *summary.rateErrorPpm};
+}
+
+std::optional<double> positionPace(const std::vector<SwitchNote>& notes) {
+    const SwitchFindings found = examineSwitches(notes, 0);
+    std::vector<const SwitchNote*> stream;
+    for (size_t i = found.longestBegin; i < found.longestEnd; ++i)
+        if (notes[i].positionKnown) stream.push_back(&notes[i]);
+    if (stream.size() < 4) return std::nullopt;
+    // The first switches of a start may come at once (a driver filling its output).
+    if (stream.size() >= 8) stream.erase(stream.begin(), stream.begin() + 2);
+    // A switch arrives when it is due or later, never earlier: the lower hull of the
+    // arrivals over the positions runs through the ones nothing held up.
+    const auto below = [](const SwitchNote* a, const SwitchNote* b, const SwitchNote* c) {
+        const double ab = static_cast<double>(b->position - a->position);
+        const double ac = static_cast<double>(c->position - a->position);
+        return static_cast<double>(b->hostBegin - a->hostBegin) * ac >=
+               static_cast<double>(c->hostBegin - a->hostBegin) * ab;
+    };
+    std::vector<const SwitchNote*> hull;
+    for (const SwitchNote* note : stream) {
+        if (!hull.empty() && note->position <= hull.back()->position) continue;
+        while (hull.size() >= 2 && below(hull[hull.size() - 2], hull.back(), note))
+            hull.pop_back();
+        hull.push_back(note);
+    }
+    if (hull.size() < 2) return std::nullopt;
+    // Across the middle, from the hull's last corner in the first quarter of the stream to
+    // its first one in the last quarter: as far apart as the hull allows there.
+    const int64_t first = stream.front()->position, span = stream.back()->position - first;
+    size_t from = 0, to = hull.size() - 1;
+    while (from + 1 < hull.size() && hull[from + 1]->position - first <= span / 4)
+        ++from;
+    while (to > from + 1 && hull[to - 1]->position - first >= span - span / 4)
+        --to;
+    const int64_t nanos = hull[to]->hostBegin - hull[from]->hostBegin;
+    if (nanos <= 0) return std::nullopt;
+    return static_cast<double>(hull[to]->position - hull[from]->position) * 1e9 / static_cast<double>(nanos);
 }
 
 std::string runFault(const RunTrace& run, uint32_t wanted, bool exactSteps) {
@@ -142,6 +205,13 @@ Outcome judgeStartStop(const StartStopObservation& seen) {
             findings.warning(which + "start took " + secondsText(startTook) + " (a host waits for it)");
         if (!cycle.firstSwitchAt || *cycle.firstSwitchAt - cycle.startReturnedAt > 1.0)
             findings.fault(which + "no switch within 1 s of start's return");
+        else if (cycle.switchesRunning < startStopSwitches)
+            // A switch from inside start and then silence is no stream.
+            findings.fault(which +
+                           (cycle.switchesRunning == 0
+                                ? std::string("no switch")
+                                : counted(cycle.switchesRunning, "switch", "switches")) +
+                           " in the " + secondsText(cycle.ranFor) + " after start returned");
         else if (i == 0)
             firstDelay = std::max(0.0, *cycle.firstSwitchAt - cycle.startReturnedAt);
         if (cycle.stopStatus != ASE_OK)
@@ -254,6 +324,19 @@ Outcome judgeSwitchSequence(const SwitchSequenceObservation& seen) {
         findings.fault(counted(found.overlaps, "switch", "switches") + " overlapped another");
     if (!found.stepFault.empty()) findings.fault(found.stepFault);
     if (!found.timeFault.empty()) findings.fault(found.timeFault);
+    if (const auto advance = found.systemTimeAdvance) {
+        // A real clock keeps the host's pace to far better than this; 10 % leaves room for
+        // a driver that stamps its switches coarsely (a millisecond clock).
+        const double pace = static_cast<double>(advance->first) / static_cast<double>(advance->second);
+        if (pace < 0.9 || pace > 1.1) {
+            char text[160];
+            std::snprintf(text, sizeof text,
+                          "the driver's system time advanced %.3f ms while the host's clock advanced %.3f ms",
+                          static_cast<double>(advance->first) / 1e6,
+                          static_cast<double>(advance->second) / 1e6);
+            findings.fault(text);
+        }
+    }
     const double period = seen.rate > 0 ? run.size / seen.rate : 0;
     char figures[200];
     std::snprintf(figures, sizeof figures, "mean interval %.3f ms (period %.3f ms)",

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "asio/asioTypes.h"
@@ -38,6 +39,12 @@ struct SwitchFindings {
     int threads = 0; // threads that called back
     uint32_t timeInfoSwitches = 0, nullRecords = 0;
     size_t longestBegin = 0, longestEnd = 0; // the notes of the longest stream
+    // How far the driver's system time and the host's clock advanced across the longest
+    // stream, in nanoseconds, between two switches the machine did not hold up (those
+    // whose arrival lagged the driver's stamp least, one early in the stream and one
+    // late): a driver's clock in other units, or frozen, advances at another pace.
+    // Empty when the stream gave too few system times, or too short a stretch, to tell.
+    std::optional<std::pair<int64_t, int64_t>> systemTimeAdvance; // {driver's, host's}
 };
 SwitchFindings examineSwitches(const std::vector<SwitchNote>& notes, int32_t size);
 
@@ -50,6 +57,14 @@ struct StreamRate {
 };
 std::optional<StreamRate> streamRate(const std::vector<SwitchNote>& notes, int32_t size, double rate);
 
+// The samples a second the positions of the notes' longest stream advanced at against
+// the host's clock, for a stretch too short to fit: the slope of the lower hull of the
+// arrivals over the positions, from its corner in the first quarter to the last quarter. A switch is never
+// early, only late, so switches the machine held up (late ones, a stall of half the stream and the catching
+// up after it) lie above that hull and do not move it. Empty with fewer than four switches with positions, or
+// none apart in time.
+std::optional<double> positionPace(const std::vector<SwitchNote>& notes);
+
 // "" when the run was created, started and brought at least `wanted` switches whose
 // positions step by exactly one buffer (`exactSteps`) or at least advance; otherwise
 // what went wrong ("createBuffers answered InvalidMode (-997)", "1 switch within 1.000 s").
@@ -60,6 +75,10 @@ struct StartStopCycle {
     double startCalledAt = 0; // seconds since the check began
     double startReturnedAt = 0;
     std::optional<double> firstSwitchAt; // the cycle's first switch
+    // Switches that began after start returned and before stop was called, and how long
+    // that was: a stream that runs, not one switch flushed from inside start.
+    uint32_t switchesRunning = 0;
+    double ranFor = 0;
     ASIOError stopStatus = ASE_OK;
     double stopReturnedAt = 0;
     double stopTook = 0;
@@ -80,8 +99,14 @@ struct StartStopObservation {
 // noticeably: a start or stop that slow warns.
 inline constexpr double slowCallSeconds = 2.0;
 
+// Switches a start/stop cycle waits for, and how many of them must come after start
+// returned.
+inline constexpr uint32_t startStopWanted = 5;
+inline constexpr uint32_t startStopSwitches = 3;
+
 // The first callback within a second of start's return (callbacks before it returns
-// are allowed); stop succeeds; no callback is still inside when stop returns, and none
+// are allowed) and the stream going on after it (at least startStopSwitches switches
+// after start returned); stop succeeds; no callback is still inside when stop returns, and none
 // begins after; positions stand still after stop; every cycle alike. Callbacks during
 // createBuffers, and a start or stop that takes longer than slowCallSeconds, warn.
 Outcome judgeStartStop(const StartStopObservation& seen);

@@ -1,11 +1,13 @@
 // Child processes on POSIX: fork and exec of the program's own file, a pipe for the
 // channel and an unlinked shared-memory object for the shared block, both handed to the
-// child as descriptor numbers in the ends argument.
+// child as descriptor numbers in the ends argument. The stand-in is Linux's: the child's
+// parent-death signal is SIGKILL.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -16,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/childProcess.h"
 #include "platform/platform.h"
@@ -165,8 +168,13 @@ bool ChildProcess::start(const ChildOptions& options) {
     argv.push_back(nullptr);
     int nullDevice = open("/dev/null", O_RDWR | O_CLOEXEC);
 
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
+        // The child dies with this process, also when it is killed outright; a parent that
+        // ended before the signal was asked for has left already.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
         if (options.ownProcessGroup) setpgid(0, 0);
         if (nullDevice >= 0 && !options.inheritInput) dup2(nullDevice, STDIN_FILENO);
         if (nullDevice >= 0 && !options.inheritOutput) dup2(nullDevice, STDOUT_FILENO);
@@ -224,9 +232,32 @@ void ChildProcess::kill() {
     s.reap(true);
 }
 
-
 ChildEnd ChildProcess::end() const {
     return f_state->end;
+}
+
+uint64_t ChildProcess::id() const {
+    return f_state->pid > 0 ? static_cast<uint64_t>(f_state->pid) : 0;
+}
+
+int interruptOfEnd(const ChildEnd& end) {
+    if (end.kind != ChildEnd::Kind::signalled) return 0;
+    const int signal = static_cast<int>(end.code);
+    return signal == SIGINT || signal == SIGTERM || signal == SIGHUP || signal == SIGQUIT ? signal : 0;
+}
+
+bool processRunning(uint64_t id) {
+    // The state letter after the command's closing parenthesis: Z and X are ended.
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%llu/stat", static_cast<unsigned long long>(id));
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return false;
+    char line[512] = {};
+    const size_t length = std::fread(line, 1, sizeof line - 1, file);
+    std::fclose(file);
+    const char* close = std::strrchr(line, ')');
+    if (length == 0 || close == nullptr || close[1] != ' ') return false;
+    return close[2] != 'Z' && close[2] != 'X';
 }
 
 std::u16string childEndText(const ChildEnd& end) {

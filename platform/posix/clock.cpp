@@ -116,6 +116,18 @@ int64_t threadCpuNanoseconds() {
     return cpuClockNanoseconds(CLOCK_THREAD_CPUTIME_ID);
 }
 
+ThreadCpuClock::ThreadCpuClock() {
+    clockid_t clock{};
+    f_valid = pthread_getcpuclockid(pthread_self(), &clock) == 0;
+    if (f_valid) f_clock = static_cast<Handle>(clock);
+}
+
+ThreadCpuClock::~ThreadCpuClock() = default;
+
+int64_t ThreadCpuClock::nanoseconds() const {
+    return f_valid ? cpuClockNanoseconds(static_cast<clockid_t>(f_clock)) : -1;
+}
+
 bool raiseThreadToAudioPriority() {
     sched_param parameter{};
     parameter.sched_priority = 10; // above ordinary threads, far below the system's own

@@ -6,8 +6,9 @@
 // exit, and inside the signal handler (tcsetattr is async-signal-safe). A second signal
 // does not cut the tear-down short (a tool such as timeout sends one to the process and
 // one to its group); a third one takes the default action, so a program that no longer
-// polls can still be ended at once. SIGPIPE is ignored: a console write into a closed
-// pipe just fails, as on Windows, and the run goes on to its normal end.
+// polls can still be ended at once, unless holdThroughInterrupts was called. SIGPIPE is
+// ignored: a console write into a closed pipe just fails, as on Windows, and the run goes
+// on to its normal end.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -41,11 +42,12 @@ void putTerminalBack() {
 }
 
 volatile sig_atomic_t signalsReceived = 0;
+volatile sig_atomic_t holdThrough = 0; // no signal takes the default action
 
 void onInterrupt(int signal) {
     int savedErrno = errno;
     putTerminalBack();
-    if (signalsReceived >= 2) {
+    if (signalsReceived >= 2 && !holdThrough) {
         struct sigaction fallback {};
         fallback.sa_handler = SIG_DFL;
         sigemptyset(&fallback.sa_mask);
@@ -97,6 +99,10 @@ void restoreConsole() {
         sigaction(stopSignals[i], &previousActions[i], nullptr);
     putTerminalBack();
     terminalSaved = 0;
+}
+
+void holdThroughInterrupts() {
+    holdThrough = 1;
 }
 
 void guardStandardStreams() {

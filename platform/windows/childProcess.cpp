@@ -1,7 +1,7 @@
 // Child processes on Windows: CreateProcessW of the program's own file in a process
-// group of its own, an anonymous pipe for the channel and a page-file mapping for the
-// shared block, both handed to the child as inherited handle values in the ends
-// argument.
+// group of its own and a job that ends it with this process, an anonymous pipe for the
+// channel and a page-file mapping for the shared block, both handed to the child as
+// inherited handle values in the ends argument.
 #include <windows.h>
 
 #include <chrono>
@@ -82,6 +82,21 @@ LONG WINAPI endWithExceptionCode(EXCEPTION_POINTERS* exception) {
     return EXCEPTION_EXECUTE_HANDLER;
 }
 
+// A job whose processes all end when its last handle closes: this process's, at its end
+// however it comes. Not inherited, so a child cannot keep it open. nullptr when the
+// system has none to give; the child then runs without.
+HANDLE killOnCloseJob() {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
 HANDLE parentChannel = nullptr;
 
 std::u16string endsArgumentValue() {
@@ -95,6 +110,7 @@ std::u16string endsArgumentValue() {
 
 struct ChildProcess::State {
     HANDLE process = nullptr;
+    HANDLE job = nullptr; // kills the child when its last handle closes, with this process
     DWORD processId = 0;
     HANDLE channel = nullptr; // the read end
     void* shared = nullptr;
@@ -136,6 +152,7 @@ ChildProcess::~ChildProcess() {
     kill();
     closeIfOpen(f_state->channel);
     closeIfOpen(f_state->process);
+    closeIfOpen(f_state->job);
     if (f_state->shared != nullptr) UnmapViewOfFile(f_state->shared);
 }
 
@@ -185,7 +202,9 @@ bool ChildProcess::start(const ChildOptions& options) {
 
     PROCESS_INFORMATION created{};
     std::wstring line(commandLine.begin(), commandLine.end());
-    const DWORD flags = options.ownProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0;
+    // Started suspended, so that it is in the job before it runs (and before anything it
+    // starts could escape it).
+    const DWORD flags = (options.ownProcessGroup ? CREATE_NEW_PROCESS_GROUP : 0) | CREATE_SUSPENDED;
     // Process creation can fail for a moment on a loaded machine (Wine's server busy
     // starting other processes): a few tries before the child counts as not started.
     BOOL started = FALSE;
@@ -203,6 +222,9 @@ bool ChildProcess::start(const ChildOptions& options) {
         closeIfOpen(s.channel);
         return false;
     }
+    s.job = killOnCloseJob();
+    if (s.job != nullptr && !AssignProcessToJobObject(s.job, created.hProcess)) closeIfOpen(s.job);
+    ResumeThread(created.hThread);
     CloseHandle(created.hThread);
     s.process = created.hProcess;
     s.processId = created.dwProcessId;
@@ -242,9 +264,25 @@ void ChildProcess::kill() {
     WaitForSingleObject(s.process, INFINITE);
 }
 
-
 ChildEnd ChildProcess::end() const {
     return f_state->end;
+}
+
+uint64_t ChildProcess::id() const {
+    return f_state->processId;
+}
+
+int interruptOfEnd(const ChildEnd& end) {
+    // STATUS_CONTROL_C_EXIT: the default handler of a Ctrl+C or Ctrl+Break ended it.
+    return end.kind == ChildEnd::Kind::exception && end.code == 0xC000013Au ? 2 : 0;
+}
+
+bool processRunning(uint64_t id) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(id));
+    if (process == nullptr) return false;
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
 }
 
 std::u16string childEndText(const ChildEnd& end) {

@@ -157,6 +157,24 @@ int64_t threadCpuNanoseconds() {
     return nanosecondsOfCycles(answered, cycles);
 }
 
+ThreadCpuClock::ThreadCpuClock() {
+    HANDLE thread = nullptr;
+    f_valid = DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &thread,
+                              THREAD_QUERY_LIMITED_INFORMATION, FALSE, 0) != 0;
+    if (f_valid) f_clock = reinterpret_cast<Handle>(thread);
+}
+
+ThreadCpuClock::~ThreadCpuClock() {
+    if (f_valid) CloseHandle(reinterpret_cast<HANDLE>(f_clock));
+}
+
+int64_t ThreadCpuClock::nanoseconds() const {
+    if (!f_valid) return -1;
+    ULONG64 cycles = 0;
+    const BOOL answered = QueryThreadCycleTime(reinterpret_cast<HANDLE>(f_clock), &cycles);
+    return nanosecondsOfCycles(answered, cycles);
+}
+
 bool raiseThreadToAudioPriority() {
     return SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != 0;
 }

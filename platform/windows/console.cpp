@@ -3,7 +3,8 @@
 // While prepared, a console control handler turns Ctrl+C, Ctrl+Break and the closing of
 // the console window into an interrupt request instead of ending the process, so the
 // run can end cleanly. A second Ctrl+C does not cut the tear-down short; a third goes on
-// to the default handler, which ends the process at once. Windows ends a process whose
+// to the default handler, which ends the process at once (unless holdThroughInterrupts
+// was called). Windows ends a process whose
 // console window was closed as soon as the handler returns (and at the latest after a
 // few seconds), so the handler holds the close until the tear-down is done.
 #include <windows.h>
@@ -24,6 +25,7 @@ constexpr int signalHangup = 1;    // the console window was closed
 std::atomic<int> interruptFlag{0}; // set on the system's handler thread
 std::atomic<int> eventsReceived{0};
 std::atomic<bool> tornDown{false};
+std::atomic<bool> holdThrough{false}; // no Ctrl+C goes on to the default handler
 bool prepared = false;
 
 // Windows gives a closing console about five seconds.
@@ -41,7 +43,7 @@ BOOL WINAPI onControlEvent(DWORD event) {
         for (DWORD waited = 0; waited < closeWaitMs && !tornDown.load(); waited += 10) Sleep(10);
         return TRUE;
     }
-    return eventsReceived.fetch_add(1) >= 2 ? FALSE : TRUE;
+    return eventsReceived.fetch_add(1) >= 2 && !holdThrough.load() ? FALSE : TRUE;
 }
 
 } // namespace
@@ -60,6 +62,10 @@ void restoreConsole() {
     tornDown = true;
     SetConsoleCtrlHandler(onControlEvent, FALSE);
     prepared = false;
+}
+
+void holdThroughInterrupts() {
+    holdThrough = true;
 }
 
 // Asks the key's state at this moment, whichever window has the focus.

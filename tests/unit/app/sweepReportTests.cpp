@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/sweep/sweepRow.h"
 #include "app/sweep/sweepTable.h"
 #include "report/fromDocument.h"
 
@@ -12,33 +13,42 @@ namespace {
 
 using nlohmann::json;
 
-json row(double rate, int32_t buffer, double roundTrip, uint64_t late, const char* verdict) {
-    return {{"rate", rate},
-            {"buffer", buffer},
-            {"accepted", true},
-            {"refusal", nullptr},
-            {"reportedLatency", {{"input", buffer}, {"output", 2 * buffer}}},
-            {"seconds", 2.0},
-            {"stats",
-             {{"switches", 300}, {"expectedSwitches", 320}, {"late", late}, {"hostLoad", 0.0125},
-              {"intervalUs", {{"max", 9000.5}}}}},
-            {"latency",
-             {{"measuredSamples", roundTrip}, {"measuredMs", roundTrip / rate * 1000.0},
-              {"unreportedSamples", roundTrip - 3 * buffer}}},
-            {"verdict", verdict},
-            {"reasons", std::string(verdict) == "pass" ? json::array() : json::array({"3 late switches"})}};
+// A setting that ran: `roundTrip` samples measured against a reported latency of
+// `buffer` in and `2 * buffer` out.
+sweepRow ranRow(double rate, int32_t buffer, double roundTrip, uint64_t late, measure::VerdictWord word) {
+    sweepRow row;
+    row.rate = rate;
+    row.buffer = buffer;
+    row.advertised = true;
+    row.reportedLatency = sweepRow::latencies{buffer, 2 * buffer};
+    row.seconds = 2.0;
+    measure::SwitchSummary stats;
+    stats.switches = 300;
+    stats.expectedSwitches = 320;
+    stats.intervalsKnown = true;
+    stats.intervalUs.late = late;
+    stats.intervalUs.max = 9000.5;
+    stats.hostTimeKnown = true;
+    stats.hostLoad = 0.0125;
+    row.stats = stats;
+    measure::LatencyFacts latency;
+    latency.result.burstsFound = 5;
+    latency.result.lagMedian = roundTrip;
+    latency.reportedSamples = 3 * buffer;
+    latency.sampleRate = rate;
+    row.latency = latency;
+    row.verdict = measure::Verdict{word, {}};
+    if (word != measure::VerdictWord::pass) row.verdict->reasons.push_back("3 late switches");
+    return row;
 }
 
 TEST(SweepReport, TableAndReportReadTheSameRows) {
-    json refused = row(48000, 64, 0, 0, "error");
-    refused["accepted"] = false;
-    refused["refusal"] = "createBuffers failed";
-    refused["stats"] = nullptr;
-    refused["latency"] = nullptr;
-    const json rows = json::array({row(44100, 128, 288, 3, "fail"), row(44100, 256, 544, 0, "pass"), refused,
-                                   row(48000, 128, 288.5, 0, "pass")});
+    using W = measure::VerdictWord;
+    const std::vector<sweepRow> rows{ranRow(44100, 128, 288, 3, W::fail), ranRow(44100, 256, 544, 0, W::pass),
+                                     refusedSweepRow(48000, 64, true, "createBuffers failed"),
+                                     ranRow(48000, 128, 288.5, 0, W::pass)};
 
-    const report::ReportData data = report::reportDataFromDocument(json{{"sweep", rows}});
+    const report::ReportData data = report::reportDataFromDocument(json{{"sweep", sweepRowsJson(rows)}});
     ASSERT_EQ(data.sweep.size(), 4u);
     EXPECT_EQ(data.sweep[0].verdict, report::Outcome::fail);
     EXPECT_EQ(data.sweep[0].lateSwitches, 3u);
@@ -55,9 +65,10 @@ TEST(SweepReport, TableAndReportReadTheSameRows) {
     EXPECT_NE(sweepRowLine(rows[0]).find("288"), std::string::npos);
     EXPECT_NE(sweepRowLine(rows[0]).find("fail"), std::string::npos);
     EXPECT_NE(sweepRowLine(rows[1]).find("1.25%"), std::string::npos);
-    EXPECT_NE(sweepRowLine(refused).find("createBuffers failed"), std::string::npos);
-    EXPECT_EQ(smallestPassingLine(rows), "Smallest buffer that passed: 44100 Hz: 256 samples; 48000 Hz: 128 samples");
-    EXPECT_EQ(smallestPassingLine(json::array({row(44100, 128, 288, 9, "fail")})),
+    EXPECT_NE(sweepRowLine(rows[2]).find("createBuffers failed"), std::string::npos);
+    EXPECT_EQ(smallestPassingLine(rows),
+              "Smallest buffer that passed: 44100 Hz: 256 samples; 48000 Hz: 128 samples");
+    EXPECT_EQ(smallestPassingLine({ranRow(44100, 128, 288, 9, W::fail)}),
               "Smallest buffer that passed: 44100 Hz: none");
 
     EXPECT_EQ(sweepPlanLine(1, 1, 2), "Sweep: 1 setting at 1 rate, 2 s each. Press SPACE to end it early.");

@@ -47,18 +47,56 @@ TEST(CallBeacon, NamesTheCallEachThreadIsIn) {
     // The host thread's waits beat without a call.
     beatCallBeacon();
     const CallBeaconReading beaten = readCallBeacon(block);
+    CallBeaconReading next;
+    callDriver(telDriverCall::disposeBuffers, 0, ignoreThrow, [&] {
+        next = readCallBeacon(block);
+        return 0;
+    });
     installCallBeacon(nullptr);
+
+    // One outermost call of the host thread keeps its serial while calls nest in it and
+    // other threads call; the next one has another.
+    EXPECT_NE(inside.hostCallSerial, 0u);
+    EXPECT_EQ(nested.hostCallSerial, inside.hostCallSerial);
+    EXPECT_EQ(withOther.hostCallSerial, inside.hostCallSerial);
+    EXPECT_GT(withOther.callsBegun, inside.callsBegun);
+    EXPECT_EQ(next.hostCall, telDriverCall::disposeBuffers);
+    EXPECT_NE(next.hostCallSerial, inside.hostCallSerial);
 
     EXPECT_TRUE(inside.valid);
     EXPECT_EQ(inside.hostCall, telDriverCall::stop);
     EXPECT_EQ(inside.otherCall, telDriverCall::none);
     EXPECT_EQ(nested.hostCall, telDriverCall::getSamplePosition);
+    EXPECT_EQ(nested.hostOuterCall, telDriverCall::stop);
     EXPECT_EQ(withOther.hostCall, telDriverCall::stop);
     EXPECT_EQ(withOther.otherCall, telDriverCall::outputReady);
     EXPECT_EQ(after.hostCall, telDriverCall::none);
     EXPECT_EQ(after.otherCall, telDriverCall::none);
     EXPECT_EQ(after.callsBegun, 3u);
-    // The host thread's progress: its two calls, not the other thread's, and its beat.
-    EXPECT_EQ(after.hostProgress, 2u);
-    EXPECT_EQ(beaten.hostProgress, 3u);
+    // The host thread's progress: its outer call, not the one nested in it nor the other
+    // thread's, and its beat.
+    EXPECT_EQ(after.hostProgress, 1u);
+    EXPECT_EQ(beaten.hostProgress, 2u);
+}
+
+// A driver that calls back on the host's thread from inside start, over and over, never
+// returns from start: the calls the host makes from those callbacks are not progress.
+TEST(CallBeacon, CallsNestedInAnOuterCallAreNoProgress) {
+    alignas(64) unsigned char block[callBeaconBytes] = {};
+    installCallBeacon(block);
+    uint32_t before = 0, during = 0;
+    callDriver(telDriverCall::start, 0, ignoreThrow, [&] {
+        before = readCallBeacon(block).hostProgress;
+        for (int k = 0; k < 5; ++k)
+            callDriver(telDriverCall::getSamplePosition, 0, ignoreThrow, [] { return 0; });
+        during = readCallBeacon(block).hostProgress;
+        return 0;
+    });
+    callDriver(telDriverCall::stop, 0, ignoreThrow, [] { return 0; });
+    const CallBeaconReading after = readCallBeacon(block);
+    installCallBeacon(nullptr);
+
+    EXPECT_EQ(during, before);
+    EXPECT_EQ(after.hostProgress, before + 1);
+    EXPECT_EQ(after.callsBegun, 7u);
 }

@@ -111,6 +111,18 @@ TEST_F(DriverObject, PreparationFailuresReturnTheirStatusAndLeaveTheRightState) 
     driver.script.sampleRate = NAN; // out of range: replaced when the driver accepts it
     prepared();
     EXPECT_EQ(driver.script.sampleRate, 44100.0);
+
+    // A run that chose its rate keeps it, on a driver that has no 44100 Hz.
+    teltest::ScriptedDriver highOnly;
+    highOnly.script.acceptedRates = {48000.0, 192000.0};
+    highOnly.script.sampleRate = 192000.0;
+    auto keeping = telCreate<telAsioDriver>(&highOnly);
+    keeping->keepRateForBuffers(true);
+    EXPECT_EQ(keeping->init(0, telTrue, 300), ASE_OK);
+    EXPECT_EQ(highOnly.script.sampleRate, 192000.0);
+    EXPECT_EQ(highOnly.callCount(Op::setSampleRate), 0);
+    auto plain = telCreate<telAsioDriver>(&highOnly); // the plain run's rule, as always
+    EXPECT_EQ(plain->init(0, telTrue, 300), -5);
 }
 
 TEST_F(DriverObject, BufferSizeAndChannelCountsAreKeptWithinLimitsAndListInputsThenOutputs) {

@@ -92,10 +92,15 @@ TEST(ConformIdentity, ChannelsAnswerForThemselvesAndOthersAreRefused) {
     ChannelInfoObservation seen;
     seen.inputs = 1;
     seen.outputs = 1;
-    ChannelAnswer input{true, 0, ASE_OK, 0, true, ASIOSTFloat32LSB, true};
-    ChannelAnswer output{false, 0, ASE_OK, 0, false, ASIOSTInt32LSB, true};
+    ChannelAnswer input{true, 0, ASE_OK, 0, true, ASIOSTFloat32LSB, true, "In 1", 0};
+    ChannelAnswer output{false, 0, ASE_OK, 0, false, ASIOSTInt32LSB, true, "Out 1", 0};
     seen.channels = {input, output};
-    seen.outOfRange = {{true, 1, ASE_InvalidParameter}, {false, -1, ASE_InvalidParameter}};
+    ChannelAnswer refused;
+    refused.status = ASE_InvalidParameter;
+    refused.asked = 1;
+    seen.outOfRange = {refused, refused};
+    seen.outOfRange[1].input = false;
+    seen.outOfRange[1].asked = -1;
     EXPECT_EQ(judgeChannelInfo(seen).result, Result::pass);
     seen.channels[1].isInput = true;
     EXPECT_EQ(judgeChannelInfo(seen).detail, "output 0 answered as an input");
@@ -105,6 +110,69 @@ TEST(ConformIdentity, ChannelsAnswerForThemselvesAndOthersAreRefused) {
     seen.channels[0].type = ASIOSTFloat32LSB;
     seen.outOfRange[0].status = ASE_OK;
     EXPECT_EQ(judgeChannelInfo(seen).detail, "input 1 (of 1, out of range) answered with success");
+}
+
+// createBuffers for every channel: each half memory of its own, as long as its channel's
+// type needs, and every channel answering as before.
+TEST(ConformIdentity, EveryBufferHalfIsMemoryOfItsOwn) {
+    ChannelInfoObservation seen;
+    seen.inputs = seen.outputs = 2;
+    for (bool input : {true, false})
+        for (int32_t channel = 0; channel < 2; ++channel) {
+            ChannelAnswer answer;
+            answer.input = answer.isInput = input;
+            answer.asked = answer.channel = channel;
+            answer.type = ASIOSTInt32LSB;
+            answer.name = (input ? "In " : "Out ") + std::to_string(channel + 1);
+            seen.channels.push_back(answer);
+        }
+    seen.withBuffers = seen.channels;
+    seen.size = 256;
+    seen.createStatus = ASE_OK;
+    // One block, each half 1024 bytes (256 samples of 4 bytes) after the one before.
+    static unsigned char block[8 * 1024 + 1024];
+    auto layOut = [&](size_t stride) {
+        seen.buffers.clear();
+        for (size_t k = 0; k < seen.channels.size(); ++k)
+            seen.buffers.push_back({seen.channels[k].input,
+                                    seen.channels[k].asked,
+                                    {block + stride * 2 * k, block + stride * (2 * k + 1)}});
+    };
+    layOut(1024);
+    EXPECT_EQ(judgeChannelInfo(seen).result, Result::pass) << judgeChannelInfo(seen).detail;
+
+    // Halves laid out at half their length: each overlaps the next by 512 bytes.
+    layOut(512);
+    Outcome outcome = judgeChannelInfo(seen);
+    EXPECT_EQ(outcome.result, Result::fail);
+    EXPECT_EQ(outcome.faults.size(), 7u);
+    EXPECT_EQ(outcome.faults.front(), "input 0 half 0 and input 0 half 1 share memory: 512 bytes of 1024");
+    // 16-bit samples take half as much: the same layout then holds them.
+    for (ChannelAnswer& answer : seen.channels)
+        answer.type = ASIOSTInt16LSB;
+    seen.withBuffers = seen.channels;
+    EXPECT_EQ(judgeChannelInfo(seen).result, Result::pass);
+
+    // Two outputs handed the same buffer; and a half left null.
+    layOut(2048);
+    seen.buffers[3].halves[0] = seen.buffers[2].halves[0];
+    seen.buffers[1].halves[1] = nullptr;
+    outcome = judgeChannelInfo(seen);
+    ASSERT_EQ(outcome.faults.size(), 2u);
+    EXPECT_EQ(outcome.faults[0], "createBuffers answered 0 but left input 1 half 1 null");
+    EXPECT_EQ(outcome.faults[1], "output 0 half 0 and output 1 half 0 share memory: the same buffer");
+
+    // A channel that answers another type once buffers exist.
+    layOut(2048);
+    seen.withBuffers[2].type = ASIOSTFloat32LSB;
+    EXPECT_EQ(judgeChannelInfo(seen).detail,
+              "output 0 with buffers answered the sample type 19, before them 16");
+    // Without buffers they are not judged.
+    seen.createStatus = ASE_InvalidMode;
+    EXPECT_EQ(judgeChannelInfo(seen).result, Result::pass);
+    EXPECT_EQ(bufferHalfBytes(ASIOSTDSDInt8MSB1, 256), 32);
+    EXPECT_EQ(bufferHalfBytes(ASIOSTFloat64LSB, 256), 2048);
+    EXPECT_EQ(bufferHalfBytes(5, 256), 0);
 }
 
 TEST(ConformRates, NonsenseRatesAndTheCurrentRate) {
@@ -122,12 +190,80 @@ TEST(ConformRates, NonsenseRatesAndTheCurrentRate) {
 
     SetSampleRateObservation one;
     one.original = 44100;
-    one.accepted = {{44100, ASE_OK, ASE_OK, 44100}};
+    one.accepted = {{44100, ASE_OK, ASE_OK, 44100, {}, {}}};
     EXPECT_EQ(judgeSetSampleRate(one).result, Result::skip);
-    one.accepted.push_back({48000, ASE_OK, ASE_OK, 44100});
-    one.restored = {44100, ASE_OK, ASE_OK, 44100};
+    one.accepted.push_back({48000, ASE_OK, ASE_OK, 44100, {}, {}});
+    one.restored = {44100, ASE_OK, ASE_OK, 44100, {}, {}};
     EXPECT_EQ(judgeSetSampleRate(one).detail,
               "setSampleRate(48000) succeeded, getSampleRate then reported 44100");
+}
+
+// getSampleRate says only what the driver was told: a stream at each rate set shows the
+// pace it really runs at.
+TEST(ConformRates, AStreamMustRunAtTheRateSet) {
+    auto ranAt = [](double rate, double clock) {
+        RateSetting setting{rate, ASE_OK, ASE_OK, rate, {}, {}};
+        const int count = static_cast<int>(paceSwitches(rate, 256));
+        setting.run = runOf(steadySwitches(count, 256, 256 / clock), 256);
+        return setting;
+    };
+    SetSampleRateObservation seen;
+    seen.original = 48000;
+    seen.accepted = {ranAt(44100, 44100), ranAt(48000, 48000)};
+    seen.restored = {48000, ASE_OK, ASE_OK, 48000, {}, {}};
+    EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
+    ASSERT_TRUE(positionPace(seen.accepted[0].run->notes));
+    EXPECT_NEAR(*positionPace(seen.accepted[0].run->notes), 44100, 1);
+
+    // setSampleRate(44100) answered 0 and getSampleRate echoes it; the clock stayed at 48000.
+    seen.accepted[0] = ranAt(44100, 48000);
+    const Outcome ignored = judgeSetSampleRate(seen);
+    EXPECT_EQ(ignored.result, Result::fail);
+    EXPECT_EQ(ignored.detail, "setSampleRate(44100) succeeded and getSampleRate reported it, but the stream "
+                              "ran at 48000 Hz (its positions against the host's clock)");
+
+    // The machine held the stream up: 40 ms without a switch, then the due ones at once,
+    // and the last one 30 ms late. The pace is the driver's.
+    seen.accepted[0] = ranAt(44100, 44100);
+    std::vector<SwitchNote>& notes = seen.accepted[0].run->notes;
+    for (size_t i = 10; i < 18; ++i)
+        notes[i].hostBegin = notes[18].hostBegin;
+    notes.back().hostBegin += 30'000'000;
+    EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
+
+    // A loaded machine: every switch up to 2 ms late, and a stall of 100 ms early on that
+    // holds up a third of the stream, the due switches then at once.
+    seen.accepted[0] = ranAt(44100, 44100);
+    std::vector<SwitchNote>& loaded = seen.accepted[0].run->notes;
+    for (size_t i = 0; i < loaded.size(); ++i)
+        loaded[i].hostBegin += static_cast<int64_t>((i * 7919) % 2000) * 1000;
+    const int64_t resumed = loaded[3].hostBegin + 100'000'000;
+    for (size_t i = 3; i < loaded.size() && loaded[i].hostBegin < resumed; ++i)
+        loaded[i].hostBegin = resumed + static_cast<int64_t>(i) * 20'000;
+    EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
+    ASSERT_TRUE(positionPace(loaded));
+    EXPECT_NEAR(*positionPace(loaded), 44100, 44100 * 0.01);
+
+    // A first stretch the machine bent beyond the limit is measured again: the second
+    // decides. A rate ignored is ignored both times.
+    seen.accepted[0] = ranAt(44100, 51000);
+    seen.accepted[0].again = ranAt(44100, 44100).run;
+    EXPECT_EQ(judgeSetSampleRate(seen).result, Result::pass);
+    seen.accepted[0].again = ranAt(44100, 48000).run;
+    const Outcome twice = judgeSetSampleRate(seen);
+    EXPECT_EQ(twice.result, Result::fail);
+    EXPECT_NE(twice.detail.find(
+                  "ran at 51000 Hz (its positions against the host's clock); measured again: 48000 Hz"),
+              std::string::npos)
+        << twice.detail;
+    seen.accepted[0] = ranAt(44100, 44100);
+
+    // A stream that does not run at the rate set fails too.
+    seen.accepted[1] = ranAt(48000, 48000);
+    seen.accepted[1].run->notes.resize(2);
+    EXPECT_EQ(judgeSetSampleRate(seen).result, Result::fail);
+    EXPECT_LE(paceSwitches(8000, 2048), 8u);
+    EXPECT_EQ(paceSwitches(48000, 256), 47u);
 }
 
 TEST(ConformBufferSizes, SizesToTryAreLegalAndTheIllegalOneIsNot) {
@@ -303,6 +439,17 @@ TEST(ConformMessages, SelectorsAndAMinimalHost) {
     messages.minimalHost.createStatus = ASE_NotPresent;
     EXPECT_EQ(judgeHostMessages(messages).detail,
               "with a host that answers no to every message: createBuffers answered NotPresent (-1000)");
+
+    // Time records for a host that said it takes none (the full host takes them).
+    messages.minimalHost = runOf(steadySwitches(3, 256, 0.005), 256);
+    for (SwitchNote& note : messages.fullHost.notes)
+        note.timeInfo = true;
+    EXPECT_EQ(judgeHostMessages(messages).result, Result::pass);
+    messages.minimalHost.notes[2].timeInfo = true;
+    EXPECT_EQ(
+        judgeHostMessages(messages).detail,
+        "with a host that answers no to every message: 1 switch came through bufferSwitchTimeInfo, which "
+        "such a host need not have");
 }
 
 TEST(ConformSupervision, CrashesAndHangsNameTheCall) {
@@ -310,10 +457,23 @@ TEST(ConformSupervision, CrashesAndHangsNameTheCall) {
     EXPECT_EQ(crashDetail(beacon, "signal 6"), "crashed outside any driver call (signal 6)");
     beacon.otherCall = telDriverCall::outputReady;
     EXPECT_EQ(crashDetail(beacon, "signal 11"), "crashed in outputReady (signal 11)");
-    beacon.hostCall = telDriverCall::stop;
+    beacon.hostCall = beacon.hostOuterCall = telDriverCall::stop;
     EXPECT_EQ(hangDetail(beacon, 20), "no answer from stop within 20 s; another thread was in outputReady");
     EXPECT_EQ(crashDetail(beacon, "access violation 0xC0000005"),
               "crashed in stop (access violation 0xC0000005); another thread was in outputReady");
     beacon.otherCall = telDriverCall::stop;
     EXPECT_EQ(hangDetail(beacon, 2), "no answer from stop within 2 s; another thread was in it as well");
+}
+
+// A start that calls back on the host's thread and never returns: the hang is start's,
+// the host's call that did not return, whatever the callback was in when the limit came;
+// a crash is the innermost call's.
+TEST(ConformSupervision, AHangNamesTheCallThatDidNotReturn) {
+    CallBeaconReading beacon;
+    beacon.hostOuterCall = telDriverCall::start;
+    beacon.hostCall = telDriverCall::getSamplePosition;
+    EXPECT_EQ(hungCallOf(beacon), telDriverCall::start);
+    EXPECT_EQ(hangDetail(beacon, 2), "no answer from start within 2 s");
+    EXPECT_EQ(callOf(beacon), telDriverCall::getSamplePosition);
+    EXPECT_EQ(crashDetail(beacon, "signal 11"), "crashed in getSamplePosition (signal 11)");
 }

@@ -60,6 +60,30 @@ TEST(ConformSwitchSequence, ARateOffOnceIsMeasuredAgain) {
     EXPECT_EQ(judgeSwitchSequence(seen).result, Result::fail);
 }
 
+TEST(ConformSwitchSequence, TheDriversSystemTimeKeepsTheHostsPace) {
+    // Stamps in microseconds where nanoseconds belong, or a clock that stands still.
+    for (const int64_t divisor : {int64_t{1000}, int64_t{0}}) {
+        std::vector<SwitchNote> notes = steadySwitches(376, size, period);
+        for (SwitchNote& note : notes)
+            note.systemTime = divisor ? note.systemTime / divisor : 5'000'000'000;
+        const Outcome outcome = judgeSwitchSequence(sequenceOf(notes));
+        EXPECT_EQ(outcome.result, Result::fail);
+        EXPECT_NE(outcome.detail.find("the driver's system time advanced"), std::string::npos)
+            << outcome.detail;
+    }
+    // A millisecond clock, and switches the machine holds up by up to 30 ms, keep it.
+    std::vector<SwitchNote> notes = steadySwitches(376, size, period);
+    for (size_t i = 0; i < notes.size(); ++i) {
+        notes[i].systemTime = notes[i].systemTime / 1'000'000 * 1'000'000;
+        notes[i].hostBegin += static_cast<int64_t>((i * 7919) % 30) * 1'000'000;
+        notes[i].hostEnd = notes[i].hostBegin + 20'000;
+    }
+    const SwitchFindings found = examineSwitches(notes, size);
+    ASSERT_TRUE(found.systemTimeAdvance);
+    EXPECT_NEAR(static_cast<double>(found.systemTimeAdvance->first) / found.systemTimeAdvance->second, 1.0,
+                0.01);
+}
+
 TEST(ConformSwitchSequence, ALoadedMachineDoesNotBendTheRate) {
     // A driver on time whose switches the machine delays: a third of them up to 8 ms
     // late, and 60 ms with none at all, after which the due ones follow at once.
@@ -97,6 +121,7 @@ TEST(ConformStartStop, TheFirstSwitchCountsFromStartsReturn) {
     cycle.startCalledAt = 1.0;
     cycle.startReturnedAt = 1.001;
     cycle.firstSwitchAt = 1.004;
+    cycle.switchesRunning = 5;
     cycle.stopReturnedAt = 1.204;
     StartStopObservation seen{ASE_OK, 0, {cycle, cycle, cycle}};
     EXPECT_EQ(judgeStartStop(seen).result, Result::pass);
@@ -127,10 +152,30 @@ TEST(ConformStartStop, TheFirstSwitchCountsFromStartsReturn) {
     EXPECT_EQ(judgeStartStop(slowStart).result, Result::warn);
 }
 
+// A restart that flushes one switch from inside start and then stays silent: its first
+// switch came before start returned, and the stream never ran.
+TEST(ConformStartStop, TheStreamMustRunAfterStartReturned) {
+    StartStopCycle cycle;
+    cycle.startReturnedAt = 1.0;
+    cycle.firstSwitchAt = 1.004;
+    cycle.switchesRunning = 5;
+    cycle.ranFor = 1.03;
+    StartStopObservation seen{ASE_OK, 0, {cycle, cycle, cycle}};
+    EXPECT_EQ(judgeStartStop(seen).result, Result::pass);
+    seen.cycles[1].firstSwitchAt = 0.9995;
+    seen.cycles[1].switchesRunning = 0;
+    EXPECT_EQ(judgeStartStop(seen).result, Result::fail);
+    seen.cycles[1].switchesRunning = startStopSwitches - 1;
+    EXPECT_EQ(judgeStartStop(seen).result, Result::fail);
+    seen.cycles[1].switchesRunning = startStopSwitches;
+    EXPECT_EQ(judgeStartStop(seen).result, Result::pass);
+}
+
 TEST(ConformStartStop, StopMustNotReturnWhileACallbackIsInside) {
     StartStopCycle cycle;
     cycle.startReturnedAt = 1.0;
     cycle.firstSwitchAt = 1.004;
+    cycle.switchesRunning = 5;
     cycle.stopReturnedAt = 1.204;
     StartStopObservation seen{ASE_OK, 0, {cycle, cycle, cycle}};
     seen.cycles[2].insideAtStop = 1;

@@ -20,6 +20,13 @@ TEST(SweepPlan, TakesEveryLegalSizeUpToTwelveOtherwiseMinPreferredMaxAndNearbyPo
     // Steps of 48 take no power of two: the step nearest each one stands in for it.
     EXPECT_EQ(sweepBufferSizes({48, 48 * 40, 96, 48}),
               (std::vector<int32_t>{48, 96, 144, 240, 528, 1008, 1920}));
+    // A maximum between two steps: the largest legal size is run in its place.
+    EXPECT_EQ(sweepBufferSizes({48, 48 * 40 + 20, 96, 48}),
+              (std::vector<int32_t>{48, 96, 144, 240, 528, 1008, 1920}));
+    // A minimum and a preferred size that are no power of two: the legal sizes nearest them.
+    EXPECT_EQ(
+        sweepBufferSizes({48, 1 << 20, 200, -1}),
+        (std::vector<int32_t>{64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384, 32768, 65536, 1 << 20}));
     // No legal size at all.
     EXPECT_TRUE(sweepBufferSizes({512, 256, 300, 1}).empty());
 }
@@ -34,9 +41,13 @@ TEST(SweepPlan, SmallestPassingSizePerRateAndTheVerdictOfWhatTheDriverAccepted) 
     EXPECT_EQ(smallestPassingSizes(rows), (std::map<double, int32_t>{{44100, 128}, {48000, 256}}));
     EXPECT_EQ(sweepVerdictWord(rows), W::fail);
 
-    // Refused settings do not count; one the driver took and then could not run fails.
+    // A refused setting the driver does not offer does not count; one it offers fails.
     EXPECT_EQ(sweepVerdictWord({{44100, 64, false, W::error}, {44100, 128, true, W::pass}}), W::pass);
-    EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::error}, {44100, 128, true, W::pass}}), W::fail);
+    EXPECT_EQ(sweepVerdictWord({{44100, 64, false, W::error, true}, {44100, 128, true, W::pass}}), W::fail);
+    EXPECT_EQ(sweepVerdictWord({{192000, 64, false, W::error, true}}), W::fail);
+    // A setting the host could not measure as asked is an error, milder than a fault.
+    EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::error}, {44100, 128, true, W::pass}}), W::error);
+    EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::error}, {44100, 128, true, W::fail}}), W::fail);
     EXPECT_EQ(sweepVerdictWord({{44100, 64, true, W::inconclusive}, {44100, 128, true, W::pass}}),
               W::inconclusive);
     EXPECT_EQ(sweepVerdictWord({{44100, 64, false, W::error}}), W::error);

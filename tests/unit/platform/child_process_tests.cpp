@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "platform/childProcess.h"
@@ -51,8 +52,26 @@ class ChildSide : public ::testing::Environment {
         static_cast<char*>(link.shared)[0] = 'x';
         plat::sendToParent("ready\n");
         if (childAct() == u"exit") std::exit(3);
-        for (;;)
+        if (childAct() == u"middle") startGrandchild();
+        // "linger" stays a minute at most, so a grandchild left behind goes by itself.
+        const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (childAct() != u"linger" || std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(10)); // hang
+        std::exit(4);
+    }
+
+  private:
+    // Starts a lingering child of its own and tells its parent the grandchild's identifier.
+    static void startGrandchild() {
+        static plat::ChildProcess grandchild; // never ends: this process is killed
+        plat::ChildOptions options;
+        options.arguments = {u"--act=linger"};
+        options.sharedBytes = 4096;
+        if (!grandchild.start(options)) std::exit(101);
+        std::string received;
+        while (received.find("ready\n") == std::string::npos && !grandchild.wait(50, received).over()) {
+        }
+        plat::sendToParent("grandchild " + std::to_string(grandchild.id()) + "\n");
     }
 };
 ::testing::Environment* const childSide = ::testing::AddGlobalTestEnvironment(new ChildSide);
@@ -80,4 +99,31 @@ TEST(PlatformChildProcess, AHangIsKilled) {
     EXPECT_EQ(shared, 'x');
     EXPECT_EQ(end.kind, plat::ChildEnd::Kind::killed);
     EXPECT_TRUE(end.abnormal());
+}
+
+// The parent of a child is killed outright: the child goes with it, at once.
+TEST(PlatformChildProcess, AChildDiesWithItsParent) {
+    plat::ChildProcess middle;
+    plat::ChildOptions options;
+    options.arguments = {u"--act=middle"};
+    options.sharedBytes = 4096;
+    ASSERT_TRUE(middle.start(options));
+    std::string received;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    size_t line = std::string::npos;
+    while ((line = received.find("grandchild ")) == std::string::npos ||
+           received.find('\n', line) == std::string::npos) {
+        ASSERT_LT(std::chrono::steady_clock::now(), until) << "the middle process told nothing: " << received;
+        ASSERT_FALSE(middle.wait(50, received).over()) << received;
+    }
+    const uint64_t grandchild = std::stoull(received.substr(line + 11));
+    ASSERT_NE(grandchild, 0u);
+    EXPECT_TRUE(plat::processRunning(grandchild));
+
+    middle.kill();
+    // It is ended as its parent goes; the time allowed is only for a loaded machine.
+    const auto gone = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (plat::processRunning(grandchild) && std::chrono::steady_clock::now() < gone)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(plat::processRunning(grandchild));
 }

@@ -2,8 +2,10 @@
 // identities are proven distinct by the object lock's tests.)
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -29,6 +31,31 @@ TEST(PlatformClock, UniversalDateMatchesTheSystemClock) {
     EXPECT_EQ(t.day, static_cast<unsigned>(date.day()));
     EXPECT_EQ(t.dayOfWeek, weekday{day}.c_encoding());
     EXPECT_LE(t.milliseconds, 999);
+}
+
+// The machine probe reads the tool's own threads' processor time from its own threads:
+// the clock must be the thread's that made it, not the reader's.
+TEST(PlatformClock, AThreadsProcessorTimeIsReadFromAnotherThread) {
+    constexpr int64_t spunNs = 40'000'000;
+    std::unique_ptr<plat::ThreadCpuClock> clock;
+    std::promise<void> spun, read;
+    std::thread spinner([&] {
+        clock = std::make_unique<plat::ThreadCpuClock>();
+        const int64_t from = plat::threadCpuNanoseconds();
+        while (plat::threadCpuNanoseconds() - from < spunNs) {
+        }
+        spun.set_value();
+        read.get_future().wait(); // the clock is read while its thread lives
+    });
+    const int64_t readerFrom = plat::threadCpuNanoseconds();
+    spun.get_future().wait();
+    const int64_t spinnerNs = clock->nanoseconds();
+    const int64_t readerNs = plat::threadCpuNanoseconds() - readerFrom;
+    read.set_value();
+    spinner.join();
+    EXPECT_GE(spinnerNs, spunNs);
+    EXPECT_LT(spinnerNs, 60'000'000'000);
+    EXPECT_LT(readerNs, spunNs / 2); // the reader only waited
 }
 
 TEST(PlatformProcess, ModulePathAndFirstArgumentNameThisProgram) {
