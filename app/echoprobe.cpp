@@ -154,7 +154,10 @@ bool initialise(telAsioDriver& driver, mainState& state) {
         // again, or the run would run at another rate than the one it names.
         if (!state.options.sampleRate || driver.sampleRate() == *state.options.sampleRate) return true;
         const ASIOError status = driver.setSampleRate(*state.options.sampleRate);
-        if (status == ASE_OK) return true;
+        if (status == ASE_OK) {
+            driver.readLatencies(); // those of the rate the run measures
+            return true;
+        }
         failure = u"The driver refused to run at " + plat::fromNarrow(rateText(*state.options.sampleRate)) +
                   u" Hz once its buffers existed, error code=" + hexCodeText(status);
         printMessage(failure);

@@ -109,6 +109,9 @@ void refuseSwitchesWithoutEffect(programOptions& options) {
     if (options.recordGiven && kind != runKind::measured && !options.sweep && kind != runKind::everyDriver)
         nothingWith(u"record");
     if (given(u"latency") && (!driverRun || kind == runKind::probe)) nothingWith(u"latency");
+    if (given(u"wiring") && !(options.latency && options.latency->all))
+        refuseSwitch(options, u"/wiring states which output each input hears in /latency=all; without it "
+                              u"nothing is mapped.");
     if (given(u"buffer") && !driverRun) nothingWith(u"buffer");
     if (given(u"rate") && !driverRun) nothingWith(u"rate");
     // Runs of their own kind; /sweep with either has a line of its own.

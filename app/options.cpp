@@ -26,6 +26,7 @@ constexpr const char16_t* knownSwitches[] = {u"index",
                                              u"buffer",
                                              u"rate",
                                              u"latency",
+                                             u"wiring",
                                              u"record",
                                              u"help",
                                              u"?",
@@ -185,7 +186,7 @@ int32_t occurrences(const char16_t* name) {
 // not for the tool to guess.
 void readMeasuringSwitches(programOptions& options) {
     for (const char16_t* name :
-         {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"html", u"metrics"})
+         {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring", u"html", u"metrics"})
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     if (given(u"seconds")) {
@@ -229,13 +230,25 @@ void readMeasuringSwitches(programOptions& options) {
     if (given(u"latency")) {
         options.latencyGiven = true;
         const telText value = valueOf(u"latency");
-        const std::optional<latencyChannels> channels =
+        std::optional<latencyChannels> channels =
             value.empty() ? std::optional<latencyChannels>(latencyChannels{}) : readLatencyChannels(value);
+        if (upperCaseText(value) == u"ALL") channels = latencyChannels{1, 1, true};
         if (channels)
             options.latency = channels;
         else
             refuseValue(options, u"latency", value,
                         u"an output and an input channel numbered from 1, as in /latency=1,2");
+    }
+    if (given(u"wiring")) {
+        const telText value = valueOf(u"wiring");
+        std::string error = "give at least one pair";
+        const auto pairs = value.empty() ? std::nullopt : measure::parseWiring(plat::toUtf8(value), error);
+        if (pairs)
+            options.wiring = pairs;
+        else
+            refuseSwitch(options, u"/wiring needs pairs OUT:IN of channels numbered from 1, as in "
+                                  u"/wiring=1:2,2:1: " +
+                                      plat::fromNarrow(error));
     }
     options.help = given(u"help") || given(u"?");
 }
@@ -339,11 +352,12 @@ void printUsage() {
 void printFullUsage() {
     printMessage(u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] [/buffer=N] [/rate=R] [/seconds=N] [/stats]");
-    printMessage(u"                 [/json=FILE] [/latency[=OUT,IN]] [/record=FILE.wav] [/html=FILE]");
-    printMessage(u"                 [/metrics=FILE] [/junit=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/json=FILE] [/latency[=OUT,IN|=all]] [/wiring=OUT:IN,...]");
+    printMessage(u"                 [/record=FILE.wav] [/html=FILE] [/metrics=FILE] [/junit=FILE]");
+    printMessage(u"                 [/timeout=S] [/isolate=no]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /sweep [/buffer=N] [/rate=R] [/seconds=N]");
-    printMessage(u"                 [/latency[=OUT,IN]] [/json=FILE] [/html=FILE] [/metrics=FILE]");
-    printMessage(u"                 [/junit=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/latency[=OUT,IN|=all]] [/wiring=OUT:IN,...] [/json=FILE]");
+    printMessage(u"                 [/html=FILE] [/metrics=FILE] [/junit=FILE] [/timeout=S] [/isolate=no]");
     printMessage(
         u"       echoprobe [/index=N] [/skipcp] /probe [/buffer=N] [/rate=R] [/json=FILE] [/html=FILE]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /conform [/check=ID,...] [/junit=FILE]");
@@ -364,7 +378,10 @@ void printFullUsage() {
     printMessage(u"         buffer - run with a buffer of N samples");
     printMessage(u"         rate - run at R Hz");
     printMessage(u"         latency - measure the round trip from output OUT to input IN (default 1,1)");
-    printMessage(u"                   through a cable or the driver's own loopback");
+    printMessage(u"                   through a cable or the driver's own loopback; all: every output");
+    printMessage(u"                   into every input at once, which output each input hears");
+    printMessage(u"         wiring - the output each input is wired to for /latency=all (default: output");
+    printMessage(u"                   k to input k)");
     printMessage(u"         record - record the inputs to a WAV file");
     printMessage(
         u"         sweep - run at every rate and a choice of buffer sizes, /seconds each (default 2)");

@@ -13,11 +13,14 @@
 
 #include "conform/suiteSettings.h"
 #include "core/telTypes.h"
+#include "measure/channelMap/wiring.h"
 
-// The output and the input of a loopback measurement, 1-based as the report shows them.
+// The output and the input of a loopback measurement, 1-based as the report shows them;
+// or every output into every input at once (/latency=all: a channel map).
 struct latencyChannels {
     int32_t output = 1;
     int32_t input = 1;
+    bool all = false;
 };
 
 // Seconds each setting of a sweep runs unless /seconds says otherwise.
@@ -37,7 +40,9 @@ struct programOptions {
     bool probe = false;                  // /probe
     std::optional<int32_t> bufferSize;   // /buffer=N
     std::optional<double> sampleRate;    // /rate=R
-    std::optional<latencyChannels> latency; // /latency or /latency=OUT,IN
+    std::optional<latencyChannels> latency; // /latency, /latency=OUT,IN or /latency=all
+    // /wiring=OUT:IN,...: which output each input of /latency=all is wired to.
+    std::optional<std::vector<measure::WiredPair>> wiring;
     std::optional<telText> recordPath;   // /record=FILE.wav
     bool sweep = false;                  // /sweep: every rate and a choice of buffer sizes
     std::optional<telText> htmlPath;     // /html=FILE: the report to look at

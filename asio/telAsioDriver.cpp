@@ -241,6 +241,16 @@ ASIOError telAsioDriver::prepareBuffers(int32_t bufSize) {
     return result;
 }
 
+ASIOError telAsioDriver::readLatencies() {
+    int32_t input = f_inputLatency, output = f_outputLatency;
+    const ASIOError status = guarded(telDriverCall::getLatencies, telDriverThrew,
+                                     [&] { return f_asio->getLatencies(&input, &output); });
+    if (status != ASE_OK) return status;
+    f_inputLatency = input;
+    f_outputLatency = output;
+    return status;
+}
+
 bool telAsioDriver::closeBufferGate() {
     f_buffersLive.store(false);
     return waitForCallbacksToLeave();

@@ -91,8 +91,12 @@ class telAsioDriver : public telObject {
     int32_t bufPreferredSize() const { return f_preferredBufSize; }
     int32_t bufGranularity() const { return f_granularity; }
     int32_t bufActualSize() const { return f_actualBufSize; }
+    // The latencies the driver reported once its buffers were made (see readLatencies).
     int32_t inputLatency() const { return f_inputLatency; }
     int32_t outputLatency() const { return f_outputLatency; }
+    // Asks the driver for its latencies again and keeps them (a change of rate once the
+    // buffers exist may change them); the kept ones stay when the driver fails to answer.
+    ASIOError readLatencies();
     // Asked of the driver at every read.
     double sampleRate();
     telAsioBufferProcessor* bufferProcessor() const;

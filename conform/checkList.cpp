@@ -19,6 +19,8 @@ const std::vector<CheckEntry>& allChecks() {
         {"set-sample-rate", "every rate it can do is set and reported; others refused", checkSetSampleRate},
         {"clock-sources", "one current source among distinct ones; setting it works", checkClockSources},
         {"buffer-sizes", "legal sizes run at their size; an illegal one is refused", checkBufferSizes},
+        {"latency-report", "the latencies reported after createBuffers hold the buffer and follow its size",
+         checkLatencyReport},
         {"channel-subsets", "subsets of the channels run", checkChannelSubsets},
         {"create-twice", "a second createBuffers is refused or handled", checkCreateTwice},
         {"bad-create", "impossible buffer requests are refused and leave nothing running", checkBadCreate},

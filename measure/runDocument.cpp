@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "measure/channelMap/mapJson.h"
+
 namespace measure {
 
 namespace {
@@ -294,19 +296,33 @@ void RunDocument::setLatency(const LatencyFacts& l) {
         {"rebases", r.rebases},
     };
     // The round trip to a fraction of a sample, with its 95 % interval and trend.
-    const RoundTripFigures& p = r.precise;
     f_json["latency"]["precise"] =
-        placed && p.bursts > 0
-            ? json{{"samples", number(p.mean, 4)},
-                   {"halfWidth95", number(p.halfWidth95, 4)},
-                   {"text", roundTripText(p)},
-                   {"spread", number(p.spread, 4)},
-                   {"change", number(p.change, 4)},
-                   {"changeHalfWidth95", number(p.changeHalfWidth95, 4)},
-                   {"changing", p.changing},
-                   {"bursts", p.bursts},
-                   {"bandHz", {number(fitBandLow * l.sampleRate, 0), number(fitBandHigh * l.sampleRate, 0)}}}
-            : json(nullptr);
+        placed && r.precise.bursts > 0 ? preciseRoundTripJson(r.precise, l.sampleRate) : json(nullptr);
+    // The report against the round trip: within, larger than it, or short by more than a buffer.
+    const ReportedLatency reported{l.reportedSamples, l.bufferSize};
+    f_json["latency"]["bufferSize"] = l.bufferSize;
+    f_json["latency"]["reportCheck"] =
+        placed ? json(reportCheckName(checkReport(reported, r.lagMedian))) : json(nullptr);
+}
+
+void RunDocument::setChannelMap(const ChannelMapFacts& map) {
+    f_json["latency"] = channelMapJson(map);
+}
+
+json jsonNumber(double value, int decimals) {
+    return number(value, decimals);
+}
+
+json preciseRoundTripJson(const RoundTripFigures& p, double sampleRate) {
+    return {{"samples", number(p.mean, 4)},
+            {"halfWidth95", number(p.halfWidth95, 4)},
+            {"text", roundTripText(p)},
+            {"spread", number(p.spread, 4)},
+            {"change", number(p.change, 4)},
+            {"changeHalfWidth95", number(p.changeHalfWidth95, 4)},
+            {"changing", p.changing},
+            {"bursts", p.bursts},
+            {"bandHz", {number(fitBandLow * sampleRate, 0), number(fitBandHigh * sampleRate, 0)}}};
 }
 
 void RunDocument::setRecording(const RecordingFacts& r) {

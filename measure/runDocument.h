@@ -14,6 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "measure/channelMap/mapFacts.h"
 #include "measure/latencyAnalysis.h"
 #include "measure/switchTiming.h"
 #include "measure/verdict.h"
@@ -61,6 +62,7 @@ struct LatencyFacts {
     LatencyResult result;
     int32_t output = 0, input = 0; // 1-based channel numbers
     int64_t reportedSamples = 0;   // the driver's input + output latency
+    int32_t bufferSize = 0;        // the buffers it was reported for
     double sampleRate = 0;
 };
 
@@ -99,6 +101,8 @@ class RunDocument {
     void setMachine(const MachineFacts& machine);
     void setHost(const HostFacts& host, uint64_t lostSwitchRecords);
     void setLatency(const LatencyFacts& latency);
+    // A channel map (/latency=all) in `latency`: its pairs and the map.
+    void setChannelMap(const ChannelMapFacts& map);
     void setRecording(const RecordingFacts& recording);
     void setVerdict(const Verdict& verdict);
     // The failure line the console showed; the run could not happen.
@@ -113,6 +117,13 @@ class RunDocument {
   private:
     nlohmann::json f_json;
 };
+
+// A figure rounded to `decimals`, or null when it is not a number.
+nlohmann::json jsonNumber(double value, int decimals);
+
+// The round trip to a fraction of a sample as `latency.precise` holds it: the mean, its
+// 95 % interval, spread and change, and the band it was measured in.
+nlohmann::json preciseRoundTripJson(const RoundTripFigures& figures, double sampleRate);
 
 // The names the summary and the document give the messages a driver sends.
 std::string messageName(int32_t selector);

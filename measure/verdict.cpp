@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "measure/channelMap/mapVerdict.h"
+
 namespace measure {
 
 namespace {
@@ -133,7 +135,8 @@ void judgeCoverage(const RunFacts& facts, Verdict& verdict) {
     if (facts.host.analysisMissing) verdict.add(inconclusive, *facts.host.analysisMissing);
 }
 
-void judgeLatency(const LatencyResult& latency, Verdict& verdict) {
+void judgeLatency(const LatencyResult& latency, const std::optional<ReportedLatency>& reported,
+                  Verdict& verdict) {
     const VerdictWord fail = VerdictWord::fail;
     if (latency.burstsFound == 0) {
         if (latency.burstsSent > 0)
@@ -151,6 +154,9 @@ void judgeLatency(const LatencyResult& latency, Verdict& verdict) {
         verdict.add(fail, std::to_string(latency.burstsMissing) + " of " +
                               std::to_string(latency.burstsSent) + " bursts did not come back");
     if (latency.glitches > 0) verdict.add(fail, counted(static_cast<uint64_t>(latency.glitches), "glitch", "glitches"));
+    if (reported && latency.burstsFound > 0 && !latency.lagAmbiguous &&
+        checkReport(*reported, latency.lagMedian) != ReportCheck::within)
+        verdict.add(fail, reportFaultText(*reported, latency.lagMedian, "the loop"));
 }
 
 } // namespace
@@ -222,7 +228,8 @@ Verdict judgeRun(const RunFacts& facts) {
         verdict.add(VerdictWord::fail, counted(facts.resetRequests, "reset request", "reset requests"));
     if (facts.stopFailure) verdict.add(VerdictWord::fail, "the driver's stop failed with error code " + *facts.stopFailure);
     judgeCalls(facts.calls, verdict);
-    if (facts.latency) judgeLatency(*facts.latency, verdict);
+    if (facts.latency) judgeLatency(*facts.latency, facts.reported, verdict);
+    if (facts.channelMap) judgeChannelMap(*facts.channelMap, facts.reported, verdict);
     judgeCoverage(facts, verdict);
     for (const std::string& failure : facts.outputFailures)
         verdict.add(VerdictWord::error, failure);

@@ -19,7 +19,9 @@
 #include <string>
 #include <vector>
 
+#include "measure/channelMap/channelMapResult.h"
 #include "measure/latencyAnalysis.h"
+#include "measure/reportedLatency.h"
 #include "measure/switchTiming.h"
 
 namespace measure {
@@ -81,6 +83,10 @@ struct RunFacts {
     uint64_t resetRequests = 0;
     std::optional<std::string> stopFailure; // the driver's stop code, as the report writes codes
     std::optional<LatencyResult> latency;   // a loopback measurement, when one ran
+    std::optional<ChannelMapResult> channelMap; // every output into every input, when one ran
+    // The driver's input + output latency after the run's createBuffers, held against the
+    // round trips measured.
+    std::optional<ReportedLatency> reported;
     MachineFacts machine;
     HostFacts host;
     CallTimes calls;
@@ -119,13 +125,16 @@ bool machineStallsWeigh(const SwitchSummary& stats, const MachineFacts& machine)
 // switch, pause that lost time or episode behind the driver's clock that the machine does
 // not explain, a switch that came while another was inside or after the driver's stop
 // returned, a rate off by more than 1000 ppm, a reset request, a failed stop, a start,
-// stop or disposeBuffers that took over a second; for a loopback measurement: no burst came back, a burst
-// missing once the loop was found, the round trip changed by a sample or more, glitches. inconclusive: no
-// sample positions (continuity and rate unchecked), a run too short to measure the rate, the host's own
-// losses, late switches the machine explains beyond what is forgiven, late switches and episodes behind the
-// clock when the machine probe could not resolve stalls of the run's period, a round trip that cannot be told
-// apart, a loopback that could not be analysed. error: an output that could not be completed. interrupted: a
-// signal.
+// stop or disposeBuffers that took over a second; for a loopback measurement: no burst
+// came back, a burst missing once the loop was found, the round trip changed by a sample
+// or more, glitches, a reported latency larger than the round trip or short of it by more
+// than a buffer; for a channel map, its faults (channelMap/mapVerdict.h).
+// inconclusive: no sample positions (continuity and rate unchecked), a run too short to
+// measure the rate, the host's own losses, late switches the machine explains beyond
+// what is forgiven, late switches and episodes behind the clock when the machine probe
+// could not resolve stalls of the run's period, a round trip that cannot be told apart,
+// a loopback that could not be analysed, what a channel map could not tell.
+// error: an output that could not be completed. interrupted: a signal.
 Verdict judgeRun(const RunFacts& facts);
 
 // "1 gap", "3 gaps": a count and a noun in the singular or the plural.

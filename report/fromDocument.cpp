@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "report/markup.h"
+
 namespace report {
 
 namespace {
@@ -100,10 +102,62 @@ void takeFigures(const json& document, ReportData& data) {
     }
 }
 
+std::vector<std::optional<double>> levels(const json& list) {
+    std::vector<std::optional<double>> out;
+    if (!list.is_array()) return out;
+    for (const json& value : list)
+        out.push_back(value.is_number() ? std::optional<double>(value.get<double>()) : std::nullopt);
+    return out;
+}
+
+// A channel map's inputs, pairs and findings.
+void takeChannelMap(const json& latency, ReportData& data) {
+    ChannelMapData facts;
+    facts.inputs = valueOr<int32_t>(latency, "inputs", 0);
+    facts.outputs = valueOr<int32_t>(latency, "outputs", 0);
+    facts.reportedSamples = valueOr<int64_t>(latency, "reportedSamples", 0);
+    const json& inputs = member(member(latency, "map"), "inputs");
+    if (inputs.is_array())
+        for (const json& input : inputs) {
+            MapInput one;
+            one.input = valueOr<int32_t>(input, "input", 0);
+            one.expectedOutput = valueOr<int32_t>(input, "expectedOutput", 0);
+            one.heardOutput = valueOr<int32_t>(input, "heardOutput", 0);
+            one.levelsDb = levels(member(input, "levelsDb"));
+            one.floorsDb = levels(member(input, "floorsDb"));
+            facts.map.push_back(std::move(one));
+        }
+    const json& pairs = member(latency, "pairs");
+    if (pairs.is_array())
+        for (const json& pair : pairs) {
+            MapPair one;
+            one.output = valueOr<int32_t>(pair, "output", 0);
+            one.input = valueOr<int32_t>(pair, "input", 0);
+            const std::optional<std::string> precise = valueAt<std::string>(member(pair, "precise"), "text");
+            const std::optional<double> tenth = valueAt<double>(pair, "roundTrip");
+            one.roundTrip = precise ? *precise : (tenth ? compactNumber(*tenth, 7) : std::string("-"));
+            one.roundTripMs = valueAt<double>(pair, "roundTripMs");
+            one.gainDb = valueOr<double>(pair, "gainDb", 0.0);
+            one.inverted = valueOr<bool>(pair, "inverted", false);
+            one.glitches = valueOr<int64_t>(pair, "glitches", 0);
+            one.expected = valueOr<bool>(pair, "expected", false);
+            facts.pairs.push_back(std::move(one));
+        }
+    const json& findings = member(latency, "findings");
+    if (findings.is_array())
+        for (const json& finding : findings)
+            if (finding.is_string()) facts.findings.push_back(finding.get<std::string>());
+    data.channelMap = std::move(facts);
+}
+
 // The round trip's figures; the program adds the plots' data.
 void takeLatency(const json& document, ReportData& data) {
     const json& latency = member(document, "latency");
     if (!latency.is_object()) return;
+    if (valueAt<std::string>(latency, "channels") == std::optional<std::string>("all")) {
+        takeChannelMap(latency, data);
+        return;
+    }
     LatencyData facts;
     facts.sampleRate = valueOr<double>(member(document, "figures"), "sampleRate", 0.0);
     facts.output = valueOr<int32_t>(latency, "output", 0);

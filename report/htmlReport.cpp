@@ -36,6 +36,9 @@ figure.plot-figure h3{margin:0 0 4px}
 svg.plot{display:block;max-width:100%;height:auto}
 figcaption{font-size:0.88em;color:#333333;max-width:720px}
 footer{margin-top:30px;color:#666666;font-size:0.85em}
+table.channel-map{font-size:0.8em}table.channel-map td.heard{background:#d8efe6;font-weight:600}
+table.channel-map td.expected{outline:2px solid #0072B2;outline-offset:-2px}
+p.caption{font-size:0.88em;color:#333333;max-width:720px}
 @media print{body{max-width:none;font-size:11pt;padding:0}
 *{-webkit-print-color-adjust:exact;print-color-adjust:exact}
 h2{break-after:avoid;page-break-after:avoid}tr{break-inside:avoid}
@@ -201,6 +204,7 @@ std::string renderHtmlReport(const ReportData& data) {
     if (data.probe) page += probeSection(*data.probe);
     if (data.timing) page += timingSection(data);
     if (data.latency) page += latencySection(*data.latency, data.runSeconds);
+    if (data.channelMap) page += channelMapSection(*data.channelMap);
     page += sweepSection(data.sweep, data.failureAt ? data.failureAt->setting : std::nullopt,
                          data.reasons.empty() ? std::string() : data.reasons.front());
     page += conformanceSection(data.conformance);

@@ -135,6 +135,32 @@ struct LatencyData {
     int64_t glitches = 0;
 };
 
+// One pair of a channel map (/latency=all): an output an input hears.
+struct MapPair {
+    int32_t output = 0, input = 0; // channel numbers from 1
+    std::string roundTrip;         // to a hundredth with its interval where it allows
+    std::optional<double> roundTripMs;
+    double gainDb = 0;
+    bool inverted = false;
+    int64_t glitches = 0;
+    bool expected = false; // the output this input is wired to
+};
+
+// What one input of a channel map hears: every output's level in it, with its floor.
+struct MapInput {
+    int32_t input = 0;
+    int32_t expectedOutput = 0, heardOutput = 0;           // 0: none
+    std::vector<std::optional<double>> levelsDb, floorsDb; // per output, from output 1
+};
+
+struct ChannelMapData {
+    int32_t inputs = 0, outputs = 0;
+    std::vector<MapInput> map;
+    std::vector<MapPair> pairs;
+    int64_t reportedSamples = 0;
+    std::vector<std::string> findings;
+};
+
 // One setting of a sweep over rates and buffer sizes.
 struct SweepRow {
     double rate = 0;
@@ -226,6 +252,7 @@ struct ReportData {
     std::optional<FailureMoment> failureAt; // a run that crashed or hung
     std::optional<TimingData> timing;
     std::optional<LatencyData> latency;
+    std::optional<ChannelMapData> channelMap; // /latency=all, in place of latency
     std::vector<SweepRow> sweep;
     std::optional<ProbeFacts> probe;
     std::vector<ConformanceDriver> conformance;

@@ -34,6 +34,8 @@ std::string driverSection(const ReportData& data);
 std::string timingSection(const ReportData& data);
 // The time axis ends at the run's length where it is known.
 std::string latencySection(const LatencyData& latency, const std::optional<double>& runSeconds);
+// The level matrix of a channel map and the round trip of every pair heard.
+std::string channelMapSection(const ChannelMapData& map);
 // A sweep's rows; `crashed`: the setting that was running when the run crashed or hung
 // (it has no row), with the line that says so.
 std::string sweepSection(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed = {},

@@ -263,6 +263,12 @@ int32_t DriverConfig::nearestBufferSize(int32_t frames, double rate) const {
     return static_cast<int32_t>(size);
 }
 
+int32_t DriverConfig::reportedLatency(int32_t configured, int32_t frames) const {
+    if (staleLatencies || configured < 0) return configured;
+    const int64_t followed = int64_t{configured} + frames - latencyReferenceSize;
+    return static_cast<int32_t>(std::clamp<int64_t>(followed, 0, INT32_MAX));
+}
+
 ASIOSampleType DriverConfig::sampleType(bool isInput, int32_t channel) const {
     const std::vector<ASIOSampleType>& types = isInput ? inputTypes : outputTypes;
     if (channel >= 0 && channel < static_cast<int32_t>(types.size())) return types[channel];
@@ -346,6 +352,8 @@ DriverConfig loadDriverConfig(const plat::Guid& clsid) {
     readInt(key, "InputLatency", config.inputLatency);
     readInt(key, "OutputLatency", config.outputLatency);
     int32_t flag = 0;
+    if (readInt(key, "StaleLatencies", flag)) config.staleLatencies = flag != 0;
+    flag = 0;
     if (readInt(key, "OutputReady", flag)) config.wantsOutputReady = flag != 0;
 
     std::string text;

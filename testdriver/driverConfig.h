@@ -55,6 +55,9 @@ struct BufferLimits {
     int32_t granularity;
 };
 
+// The buffer size the configured latencies are those of.
+inline constexpr int32_t latencyReferenceSize = 300;
+
 // Faults of the stream's schedule. Switch numbers count the schedule's slots from 0 at
 // start; a negative switch number is off.
 struct StreamFaults {
@@ -147,8 +150,12 @@ struct DriverConfig {
     int32_t granularity = 1;
     std::vector<double> sampleRates{44100.0, 48000.0};
     double sampleRate = 44100.0;
-    int32_t inputLatency = 256;
-    int32_t outputLatency = 512;
+    // What getLatencies reports at buffers of latencyReferenceSize samples (by default one
+    // buffer in and two out, a report that holds its buffers at every size); each follows
+    // the buffer size unless staleLatencies keeps it as it is at every size.
+    int32_t inputLatency = 300;
+    int32_t outputLatency = 600;
+    bool staleLatencies = false;
     bool wantsOutputReady = true;
     bool timeInfoMode = false;
     FailPoint fail = FailPoint::none;
@@ -191,6 +198,11 @@ struct DriverConfig {
     bool acceptsBufferSize(int32_t frames, double rate) const;
     // The size from 1 up that the rules at `rate` accept nearest to `frames`.
     int32_t nearestBufferSize(int32_t frames, double rate) const;
+    // A configured latency as reported with buffers of `frames` samples: larger or smaller
+    // by what the buffers are larger or smaller than latencyReferenceSize (never below 0),
+    // as a latency that holds one buffer; the configured value itself when the latencies
+    // are stale or the value is negative (a report broken at every size).
+    int32_t reportedLatency(int32_t configured, int32_t frames) const;
     ASIOSampleType sampleType(bool isInput, int32_t channel) const;
     int32_t channelGroup(int32_t channel) const;
 };

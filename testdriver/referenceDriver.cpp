@@ -269,8 +269,11 @@ ASIOError ReferenceDriver::getLatencies(int32_t* inputLatency, int32_t* outputLa
     throwIfAsked(FailPoint::getLatencies);
     if (config_.fails(FailPoint::getLatencies)) return config_.failCode;
     if (!inputLatency || !outputLatency) return ASE_InvalidParameter;
-    *inputLatency = config_.inputLatency;
-    *outputLatency = config_.outputLatency;
+    // The buffers made, or before any the size a host would make them with.
+    const int32_t frames =
+        buffers_.exists() ? buffers_.frames() : config_.bufferLimits(sampleRate_.load()).preferred;
+    *inputLatency = config_.reportedLatency(config_.inputLatency, frames);
+    *outputLatency = config_.reportedLatency(config_.outputLatency, frames);
     return ASE_OK;
 }
 

@@ -77,6 +77,22 @@ void inputConsumer::finish() {
     }
 }
 
+void inputConsumer::analyseChannelMap(const measure::ChannelSignals& signals,
+                                      std::vector<int> expectedOutput) {
+    const size_t inputs = f_tap.types().size();
+    f_map = std::make_unique<measure::ChannelMapAnalyser>(signals, static_cast<int>(inputs),
+                                                          std::move(expectedOutput));
+    f_inputs.assign(inputs, std::vector<float>(static_cast<size_t>(std::max(f_tap.frames(), 0))));
+    f_inputPointers.clear();
+    for (const std::vector<float>& input : f_inputs)
+        f_inputPointers.push_back(input.data());
+}
+
+std::optional<measure::ChannelMapResult> inputConsumer::channelMap() {
+    if (!f_map) return std::nullopt;
+    return f_map->result();
+}
+
 measure::LatencyResult inputConsumer::latency() {
     return f_analyser ? f_analyser->result() : measure::LatencyResult{};
 }
@@ -103,7 +119,7 @@ void inputConsumer::take(const tapBlockHeader& header) {
     const int64_t step = position - (f_nextPosition + lost);
     const bool rebased = f_started && (step > f_jumpLimit || step < -f_jumpLimit);
     if (f_writer) record(header, position, rebased);
-    if (f_analyser) analyse(header, rebased);
+    if (f_analyser || f_map) analyse(header, rebased);
     if (!f_started || rebased) {
         f_started = true;
         f_nextPosition = position;
@@ -143,11 +159,22 @@ void inputConsumer::record(const tapBlockHeader& header, int64_t position, bool 
 }
 
 void inputConsumer::analyse(const tapBlockHeader& header, bool rebased) {
-    if (rebased) f_analyser->rebase(header.sinceOrigin - static_cast<int64_t>(header.lostBefore));
+    const int64_t lostFrom = header.sinceOrigin - static_cast<int64_t>(header.lostBefore);
+    if (f_map) {
+        if (rebased) f_map->rebase(lostFrom);
+        if (header.lostBefore > 0) f_map->addLoss(lostFrom, static_cast<size_t>(header.lostBefore));
+        const size_t frames = std::min(static_cast<size_t>(std::max(header.frames, 0)),
+                                       f_inputs.empty() ? size_t{0} : f_inputs[0].size());
+        for (size_t slot = 0; slot < f_inputs.size(); ++slot)
+            if (!measure::decodeSamples(f_tap.types()[slot], f_tap.channelData(slot), frames,
+                                        f_inputs[slot].data()))
+                std::fill(f_inputs[slot].begin(), f_inputs[slot].end(), 0.0f);
+        f_map->addInput(header.sinceOrigin, f_inputPointers.data(), frames);
+        return;
+    }
+    if (rebased) f_analyser->rebase(lostFrom);
     // What the ring lost lies just before this block: unknown, not silence.
-    if (header.lostBefore > 0)
-        f_analyser->addLoss(header.sinceOrigin - static_cast<int64_t>(header.lostBefore),
-                            static_cast<size_t>(header.lostBefore));
+    if (header.lostBefore > 0) f_analyser->addLoss(lostFrom, static_cast<size_t>(header.lostBefore));
     const size_t slot = *f_latencySlot;
     if (!measure::decodeSamples(f_tap.types()[slot], f_tap.channelData(slot), f_samples.size(), f_samples.data()))
         return;

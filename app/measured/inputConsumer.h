@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/measured/inputTap.h"
+#include "measure/channelMap/channelMap.h"
 #include "measure/latencyAnalysis.h"
 #include "measure/wavFile.h"
 #include "platform/platform.h"
@@ -46,6 +47,11 @@ class inputConsumer {
                   const std::optional<measure::LoopbackSignal>& signal, double sampleRate);
     ~inputConsumer();
 
+    // Every channel of the tap (slot i: input i + 1) feeds a channel map of these signals
+    // instead of a single pair's analysis; `expectedOutput` per input (wiring.h). Before
+    // start().
+    void analyseChannelMap(const measure::ChannelSignals& signals, std::vector<int> expectedOutput);
+
     void start();
     // The thread's processor time, once start returned (the tool's own work, which the
     // machine probe tells from the driver's).
@@ -56,6 +62,8 @@ class inputConsumer {
     const recordingResult& recording() const { return f_recording; }
     bool analysing() const { return f_analyser != nullptr; }
     measure::LatencyResult latency();
+    // The channel map, when one was analysed; after finish().
+    std::optional<measure::ChannelMapResult> channelMap();
 
   private:
     void run();
@@ -69,6 +77,9 @@ class inputConsumer {
     measure::WavPlan f_plan;
     std::optional<size_t> f_latencySlot;
     std::unique_ptr<measure::LatencyAnalyser> f_analyser;
+    std::unique_ptr<measure::ChannelMapAnalyser> f_map;
+    std::vector<std::vector<float>> f_inputs; // a block of every input, decoded for the map
+    std::vector<const float*> f_inputPointers;
 
     std::thread f_thread;
     std::unique_ptr<plat::ThreadCpuClock> f_cpuClock; // made by the thread before start returns

@@ -19,7 +19,10 @@
 namespace {
 
 // How much input the tap holds for the consumer thread, and the most memory it may take.
+// A channel map's analysis takes a while once to find the loops (every input against
+// every output at every lag), while the input goes on coming: its tap holds more.
 constexpr double tapSeconds = 2.0;
+constexpr double mapTapSeconds = 8.0;
 constexpr size_t tapMaxBytes = size_t{256} << 20;
 
 int64_t steadyNanoseconds() {
@@ -80,6 +83,7 @@ bool measuredRun::prepare(telAsioDriver& driver, measuringBP& processor, telText
 
 bool measuredRun::prepareLatency(telAsioDriver& driver, measuringBP& processor, telText* failure) {
     const latencyChannels wanted = *f_options.latency;
+    if (wanted.all) return prepareChannelMap(driver, processor, failure);
     const int32_t inputs = driver.inputChannels();
     const int32_t outputs = driver.outputChannels();
     if (outputs < 1) return refuse(u"The driver has no outputs: a round trip needs an output and an input.", failure);
@@ -116,18 +120,59 @@ bool measuredRun::prepareLatency(telAsioDriver& driver, measuringBP& processor, 
     facts.output = wanted.output;
     facts.input = wanted.input;
     facts.reportedSamples = int64_t{driver.inputLatency()} + driver.outputLatency();
+    facts.bufferSize = driver.bufActualSize();
     facts.sampleRate = rate;
     f_latencyFacts = facts;
     return true;
 }
 
+// Every output plays its own signal and every input is analysed against all of them.
+bool measuredRun::prepareChannelMap(telAsioDriver& driver, measuringBP& processor, telText* failure) {
+    const int32_t inputs = driver.inputChannels();
+    const int32_t outputs = driver.outputChannels();
+    if (outputs < 1)
+        return refuse(u"The driver has no outputs: a channel map needs outputs and inputs.", failure);
+    if (inputs < 1)
+        return refuse(u"The driver has no inputs: a channel map needs outputs and inputs.", failure);
+    for (int32_t channel = 0; channel < inputs + outputs; ++channel) {
+        const bool input = channel < inputs;
+        const ASIOSampleType type = driver.getChannelInfoByIndex(channel)->_type;
+        if (input ? measure::hasSampleValues(type) : encodeSamples(type, nullptr, 0, nullptr)) continue;
+        return refuse((input ? u"Input " : u"Output ") + number(input ? channel + 1 : channel - inputs + 1) +
+                          u" carries no sample values (" + sampleTypeText(type) +
+                          u"): the channel map cannot be measured.",
+                      failure);
+    }
+    std::string error;
+    const std::optional<std::vector<int>> expected =
+        measure::expectedOutputs(inputs, outputs, f_options.wiring, error);
+    if (!expected) return refuse(u"/wiring: " + plat::fromNarrow(error) + u".", failure);
+    const double rate = driver.sampleRate();
+    f_mapSignals = measure::makeChannelSignals(rate, outputs);
+    if (!f_mapSignals)
+        return refuse(u"The channel map cannot be measured at " + number(static_cast<int64_t>(rate)) +
+                          u" Hz.",
+                      failure);
+    f_latencyOutput = std::make_unique<latencySignalOutput>(driver, *f_mapSignals);
+    processor.playLatencySignal(f_latencyOutput.get());
+    f_expectedOutputs = *expected;
+    measure::ChannelMapFacts facts;
+    facts.wiring = f_options.wiring;
+    facts.reported = {int64_t{driver.inputLatency()} + driver.outputLatency(), driver.bufActualSize()};
+    facts.sampleRate = rate;
+    f_mapFacts = facts;
+    return true;
+}
+
 bool measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor, telText* failure) {
     const bool latency = f_latencyOutput != nullptr;
+    const bool map = f_mapSignals.has_value();
     if (!latency && !f_options.recordPath) return true;
 
-    // With a loopback measurement only its input is taken (and recorded); otherwise every input.
+    // With a single pair's loopback only its input is taken (and recorded); otherwise,
+    // for a channel map too, every input.
     std::vector<int32_t> channels;
-    if (latency)
+    if (latency && !map)
         channels.push_back(f_latencyInputSlot);
     else
         for (int32_t channel = 0; channel < driver.inputChannels(); ++channel) channels.push_back(channel);
@@ -157,10 +202,11 @@ bool measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor, telT
         f_recordPath = utf8Text(path);
         tellParentRecording(*f_recordPath, plan);
         f_recordedChannels = plan.channels;
-        if (!latency) f_channelsLeftOut = std::max(reportedInputs(driver) - driver.inputChannels(), 0);
+        if (!latency || map) f_channelsLeftOut = std::max(reportedInputs(driver) - driver.inputChannels(), 0);
     }
 
-    f_tap = std::make_unique<inputTap>(driver, channels, driver.sampleRate(), tapSeconds, tapMaxBytes);
+    f_tap = std::make_unique<inputTap>(driver, channels, driver.sampleRate(),
+                                       map ? mapTapSeconds : tapSeconds, tapMaxBytes);
     if (!f_tap->ready()) {
         f_tap.reset();
         if (writer) {
@@ -173,8 +219,9 @@ bool measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor, telT
         return true;
     }
     f_consumer = std::make_unique<inputConsumer>(*f_tap, recordSlots, std::move(writer), plan,
-                                                 latency ? std::optional<size_t>(0) : std::nullopt, f_signal,
-                                                 driver.sampleRate());
+                                                 latency && !map ? std::optional<size_t>(0) : std::nullopt,
+                                                 f_signal, driver.sampleRate());
+    if (map) f_consumer->analyseChannelMap(*f_mapSignals, f_expectedOutputs);
     processor.tapInputs(f_tap.get());
     f_consumer->start();
     return true;
@@ -342,6 +389,12 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
             f_latencyFacts->result = f_consumer->latency();
             findings.latency = f_latencyFacts;
         }
+        if (f_mapFacts) {
+            if (std::optional<measure::ChannelMapResult> map = f_consumer->channelMap()) {
+                f_mapFacts->result = std::move(*map);
+                findings.channelMap = f_mapFacts;
+            }
+        }
         if (f_recordPath) {
             const recordingResult& r = f_consumer->recording();
             measure::RecordingFacts facts;
@@ -369,7 +422,15 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
     auto reset = findings.messages.bySelector.find(kAsioResetRequest);
     facts.resetRequests = reset == findings.messages.bySelector.end() ? 0 : reset->second;
     facts.stopFailure = findings.stopFailure;
-    if (findings.latency) facts.latency = findings.latency->result;
+    if (findings.latency) {
+        facts.latency = findings.latency->result;
+        facts.reported =
+            measure::ReportedLatency{findings.latency->reportedSamples, findings.latency->bufferSize};
+    }
+    if (findings.channelMap) {
+        facts.channelMap = findings.channelMap->result;
+        facts.reported = findings.channelMap->reported;
+    }
     facts.machine = findings.machine;
     facts.host = findings.host;
     facts.calls = findings.calls;

@@ -33,6 +33,7 @@ struct runFindings {
     measure::CallTimes calls;               // how long start, stop and disposeBuffers took
     uint64_t switchesAfterStop = 0;         // switches that came after the driver's stop returned
     std::optional<measure::LatencyFacts> latency;
+    std::optional<measure::ChannelMapFacts> channelMap; // /latency=all
     std::optional<measure::RecordingFacts> recording;
     telText recordingPath; // as given on the command line
     uint64_t toneShortages = 0; // switches whose tone the callback computed itself
@@ -74,6 +75,7 @@ class measuredRun {
 
   private:
     bool prepareLatency(telAsioDriver& driver, measuringBP& processor, telText* failure);
+    bool prepareChannelMap(telAsioDriver& driver, measuringBP& processor, telText* failure);
     bool prepareTap(telAsioDriver& driver, measuringBP& processor, telText* failure);
     uint64_t pausesInStalls(const std::vector<measure::Stall>& stalls, double periodNs) const;
     uint64_t missingSwitchesInStalls(const measure::SwitchSummary& stats,
@@ -94,6 +96,9 @@ class measuredRun {
     std::unique_ptr<inputConsumer> f_consumer;
     int32_t f_latencyInputSlot = -1;
     std::optional<measure::LatencyFacts> f_latencyFacts;
+    std::optional<measure::ChannelSignals> f_mapSignals;
+    std::vector<int> f_expectedOutputs; // per input, for the channel map
+    std::optional<measure::ChannelMapFacts> f_mapFacts;
     std::optional<std::string> f_analysisMissing;
     std::optional<std::string> f_recordPath;
     uint16_t f_recordedChannels = 0;

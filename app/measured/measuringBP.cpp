@@ -37,20 +37,34 @@ void copyToBoth(const uint8_t* source, uint8_t* first, uint8_t* second, size_t n
 
 latencySignalOutput::latencySignalOutput(telAsioDriver& driver, int32_t outputChannel,
                                          measure::LoopbackSignal signal)
-    : f_signal(std::move(signal)), f_channel(outputChannel),
-      f_values(static_cast<size_t>(std::max(driver.bufActualSize(), 0))) {}
+    : f_signals{std::move(signal), 1},
+      f_signalOf(static_cast<size_t>(std::max(driver.outputChannels(), 0)), 0),
+      f_values(static_cast<size_t>(std::max(driver.bufActualSize(), 0))) {
+    const int32_t output = outputChannel - driver.inputChannels();
+    if (output >= 0 && output < static_cast<int32_t>(f_signalOf.size()))
+        f_signalOf[static_cast<size_t>(output)] = 1;
+}
+
+latencySignalOutput::latencySignalOutput(telAsioDriver& driver, measure::ChannelSignals signals)
+    : f_signals(std::move(signals)), f_signalOf(static_cast<size_t>(std::max(driver.outputChannels(), 0)), 0),
+      f_values(static_cast<size_t>(std::max(driver.bufActualSize(), 0))) {
+    for (size_t output = 0; output < f_signalOf.size(); ++output)
+        f_signalOf[output] =
+            static_cast<int32_t>(output) < f_signals.outputs ? static_cast<int32_t>(output) + 1 : 0;
+}
 
 void latencySignalOutput::render(telAsioDriver& driver, int32_t half, int64_t q) noexcept {
     const int32_t first = driver.inputChannels();
-    const int32_t end = first + driver.outputChannels();
-    for (int32_t channel = first; channel < end; ++channel) {
+    for (size_t output = 0; output < f_signalOf.size(); ++output) {
+        const int32_t channel = first + static_cast<int32_t>(output);
         const pASIOBufferInfo buffer = driver.getBufferInfoByIndex(channel);
         const pASIOChannelInfo info = driver.getChannelInfoByIndex(channel);
         void* target = buffer != nullptr ? buffer->buffers[half] : nullptr;
         const int32_t bytes = driver.getBufferSizeInBytes(channel);
         if (target == nullptr || bytes <= 0) continue;
-        if (channel == f_channel && q >= 0 && info != nullptr) {
-            f_signal.render(q, f_values.data(), f_values.size());
+        const int32_t signal = f_signalOf[output];
+        if (signal != 0 && q >= 0 && info != nullptr) {
+            f_signals.render(signal, q, f_values.data(), f_values.size());
             if (encodeSamples(info->_type, f_values.data(), f_values.size(), target)) continue;
         }
         std::memset(target, 0, static_cast<size_t>(bytes));

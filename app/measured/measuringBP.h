@@ -12,20 +12,26 @@
 #include "app/measured/inputTap.h"
 #include "app/measured/switchProbe.h"
 #include "app/myBP.h"
+#include "measure/channelSignals.h"
 #include "measure/loopbackSignal.h"
 
-// The measurement signal on one output, silence on every other output.
+// The measurement signals on the outputs: the single pair's signal on its one output, or
+// for a channel map each output k with signal k of the map's (channelSignals.h); silence
+// on every other output.
 class latencySignalOutput {
   public:
+    // `outputChannel`: the driver object's channel index of the pair's output.
     latencySignalOutput(telAsioDriver& driver, int32_t outputChannel, measure::LoopbackSignal signal);
-    // Fills the half with the signal at output positions q … q + frames - 1 (q counted
-    // from the run's first buffer); other outputs get silence. Callback thread.
+    // Every output of the driver object plays its own signal of `signals`.
+    latencySignalOutput(telAsioDriver& driver, measure::ChannelSignals signals);
+    // Fills the half with the signals at output positions q … q + frames - 1 (q counted
+    // from the run's first buffer). Callback thread: reads tables, allocates nothing.
     void render(telAsioDriver& driver, int32_t half, int64_t q) noexcept;
 
   private:
-    measure::LoopbackSignal f_signal;
-    int32_t f_channel;
-    std::vector<float> f_values; // one buffer
+    measure::ChannelSignals f_signals;
+    std::vector<int32_t> f_signalOf; // per output of the driver object: its signal, 0 for silence
+    std::vector<float> f_values;     // one buffer
 };
 
 class measuringBP : public myBP {

@@ -116,6 +116,7 @@ void runJson::findings(const runFindings& findings) {
         f_document.addNotice("the tone made ahead ran short " + std::to_string(findings.toneShortages) +
                              " times: the callback computed it itself");
     if (findings.latency) f_document.setLatency(*findings.latency);
+    if (findings.channelMap) f_document.setChannelMap(*findings.channelMap);
     if (findings.recording) f_document.setRecording(*findings.recording);
     changed();
 }

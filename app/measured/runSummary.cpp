@@ -1,5 +1,6 @@
 // The health summary printed after the driver stopped, in the report's style: a label
 // of ten characters, a colon, the figures.
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdarg>
@@ -8,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "app/measured/mapSummary.h"
 #include "app/measured/measuredRun.h"
 #include "util/telUtils.h"
 
@@ -33,6 +35,13 @@ void printLine(const char* label, const char* format, ...) {
     char line[600];
     std::snprintf(line, sizeof line, "%-10s: %s", label, figures);
     emit(plat::fromNarrow(line));
+}
+
+// A line whose figures are text already, of any length.
+void printText(const std::string& label, const std::string& figures) {
+    std::string line = label;
+    line.resize(std::max<size_t>(line.size(), 10), ' ');
+    emit(plat::fromNarrow(line + ": " + figures));
 }
 
 uint64_t messagesOf(const runFindings& findings, int32_t selector) {
@@ -253,6 +262,9 @@ void summarise(const runFindings& findings) {
                   "its processor), not the machine",
                   machine.ownStalls, machine.ownStalls == 1 ? "" : "s");
     if (findings.latency) printLatency(*findings.latency);
+    if (findings.channelMap)
+        for (const auto& [label, figures] : channelMapLines(*findings.channelMap))
+            printText(label, figures);
     if (findings.recording) printRecording(*findings.recording, findings.recordingPath);
 }
 

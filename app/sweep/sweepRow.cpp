@@ -32,6 +32,7 @@ json sweepRowJson(const sweepRow& row) {
     measure::RunDocument document;
     if (row.stats) document.setStats(*row.stats, row.messages);
     if (row.latency) document.setLatency(*row.latency);
+    if (row.channelMap) document.setChannelMap(*row.channelMap);
     const json& whole = document.document();
     json reportedLatency = nullptr;
     if (row.reportedLatency)

@@ -36,6 +36,7 @@ struct sweepRow {
     std::optional<measure::SwitchSummary> stats;
     measure::MessageFacts messages;
     std::optional<measure::LatencyFacts> latency;
+    std::optional<measure::ChannelMapFacts> channelMap; // /latency=all
 
     // The setting's verdict: that of its run, or of the step that failed before it ran.
     // Empty for a refused setting.

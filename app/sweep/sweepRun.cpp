@@ -118,11 +118,14 @@ class sweeper {
                 return refusedRow(at, "setSampleRate answered " + conform::statusText(status));
         if (const ASIOError status = f_driver.init(0, telTrue, at.buffer); status != ASE_OK)
             return refusedRow(at, "createBuffers answered " + conform::statusText(status));
-        // A driver that changed its rate while it made the buffers is set back to the
-        // setting's, or the row would name a rate it did not run at.
-        if (f_driver.sampleRate() != at.rate)
+        // A driver that changed its rate while it made the buffers (or a rate above the
+        // host layer's buffer set-up, which keeps to 96000 Hz) is set to the setting's
+        // again, or the row would name a rate it did not run at.
+        if (f_driver.sampleRate() != at.rate) {
             if (const ASIOError status = f_driver.setSampleRate(at.rate); status != ASE_OK)
                 return refusedRow(at, "setSampleRate with buffers answered " + conform::statusText(status));
+            f_driver.readLatencies(); // those of the rate the setting measures
+        }
         if (f_driver.bufActualSize() != at.buffer)
             return refusedRow(at, "the buffers were made with " + std::to_string(f_driver.bufActualSize()) +
                                       " samples");
@@ -174,6 +177,7 @@ class sweeper {
         row.stats = findings.stats;
         row.messages = findings.messages;
         row.latency = findings.latency;
+        row.channelMap = findings.channelMap;
         row.verdict = findings.verdict;
         return row;
     }

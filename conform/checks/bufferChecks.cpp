@@ -1,8 +1,10 @@
-// The checks of buffer creation: buffer-sizes, channel-subsets, create-twice and
-// bad-create.
+// The checks of buffer creation: buffer-sizes, latency-report, channel-subsets,
+// create-twice and bad-create.
 #include "conform/checks/checks.h"
 #include "conform/checks/runStream.h"
 #include "conform/judge/buffers.h"
+#include "conform/judge/latencies.h"
+#include "conform/texts.h"
 
 namespace conform {
 
@@ -21,6 +23,31 @@ Outcome checkBufferSizes(CheckContext& context) {
         seen.afterwards = runStream(session, channels, session.runSize(), 3);
     }
     return judgeBufferSizes(seen);
+}
+
+// The latencies after createBuffers at each size buffer-sizes runs at.
+Outcome checkLatencyReport(CheckContext& context) {
+    DriverSession session(context.clsid, &context.tally);
+    Outcome failure;
+    if (!context.open(session, failure)) return failure;
+    measure::BufferSizeRule rule{};
+    if (const ASIOError status = session.getBufferSize(rule); status != ASE_OK)
+        return failed("getBufferSize answered " + statusText(status));
+    const std::vector<ChannelPick> channels = session.allChannels();
+    std::vector<LatenciesAtSize> seen;
+    for (int32_t size : sizesToTry(rule)) {
+        LatenciesAtSize at;
+        at.size = size;
+        at.createStatus = session.createBuffers(channels, size);
+        if (at.createStatus != ASE_OK) {
+            seen.push_back(at);
+            continue;
+        }
+        at.latenciesStatus = session.getLatencies(at.input, at.output);
+        session.disposeBuffers();
+        seen.push_back(at);
+    }
+    return judgeLatencyReport(seen);
 }
 
 Outcome checkChannelSubsets(CheckContext& context) {

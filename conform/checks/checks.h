@@ -12,6 +12,7 @@ Outcome checkSampleRates(CheckContext& context);
 Outcome checkSetSampleRate(CheckContext& context);
 Outcome checkClockSources(CheckContext& context);
 Outcome checkBufferSizes(CheckContext& context);
+Outcome checkLatencyReport(CheckContext& context);
 Outcome checkChannelSubsets(CheckContext& context);
 Outcome checkCreateTwice(CheckContext& context);
 Outcome checkBadCreate(CheckContext& context);

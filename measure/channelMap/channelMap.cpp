@@ -90,6 +90,7 @@ struct ChannelMapAnalyser::InputState {
     std::vector<double> floorSquares;
     int64_t levelBursts = 0;
     int64_t nonFiniteRuns = 0;
+    int64_t windowsSearched = 0;
 };
 
 ChannelMapAnalyser::ChannelMapAnalyser(const ChannelSignals& signals, int inputs,
@@ -343,6 +344,7 @@ void ChannelMapAnalyser::searchInput(int input, int64_t window) {
         if (!state.placed) state.clean = false;
         return;
     }
+    ++state.windowsSearched;
     const int64_t m = static_cast<int64_t>(fft_.size());
     const int64_t block = m - burst_ + 1;
     const size_t blocks = static_cast<size_t>((cycle_ + block - 1) / block);
@@ -761,6 +763,7 @@ void ChannelMapAnalyser::buildFindings(ChannelMapResult& result) const {
         findings.input = i + 1;
         findings.expectedOutput = state.expected;
         findings.nonFiniteRuns = state.nonFiniteRuns;
+        findings.windowsSearched = state.windowsSearched;
         for (const PairState& pair : state.pairs) {
             PairFigures figures = pair.figures;
             std::vector<double> magnitudes;

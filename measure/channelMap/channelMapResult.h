@@ -69,6 +69,9 @@ struct InputFindings {
     double crosstalkFloorDb = std::numeric_limits<double>::quiet_NaN();
     // Runs of samples that were not numbers; each run is a glitch of the input.
     int64_t nonFiniteRuns = 0;
+    // Burst windows searched in this input (received nearly whole): none, and whether it
+    // hears anything could not be told.
+    int64_t windowsSearched = 0;
 
     // Findings.
     bool hearsNothing = false;     // an output was expected and none is heard

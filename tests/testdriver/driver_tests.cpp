@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -28,6 +29,13 @@ const int configured = harness::addClass(
     common + "'Capture'='$DIR/configured.cap';'DriverName'='A driver name of forty characters, cut.';"
              "'Inputs'=dword:3;'InputType'=dword:10;'OutputType'=dword:12;'OutputReady'=dword:0;"
              "'BufferMin'=dword:20;'BufferMax'=dword:200;'Granularity'=dword:ffffffff");
+
+// Latencies of 300 and 600 at 300-sample buffers: following the size, kept stale, and an
+// output latency broken at every size.
+const std::string latencies = "'InputLatency'=dword:12c;'OutputLatency'=dword:258;";
+const int following = harness::addClass(latencies);
+const int stale = harness::addClass(latencies + "'StaleLatencies'=dword:1");
+const int negative = harness::addClass("'InputLatency'=dword:20;'OutputLatency'=dword:ffffffff");
 
 std::string capturePath(int number) {
     return harness::tempPath(number == streaming ? "streaming.cap" : "configured.cap");
@@ -101,6 +109,38 @@ TEST_F(ReferenceDriverTest, ChecksEveryRequestAgainstItsConfiguration) {
     EXPECT_EQ(driver->disposeBuffers(), ASE_InvalidMode);
     EXPECT_EQ(driver->createBuffers(infos, 3, 32, &callbacks), ASE_OK);
     EXPECT_EQ(driver->Release(), 0u); // buffers still created: releasing must clean up
+}
+
+// Each latency holds one buffer: at B samples it reports B - 300 more than configured
+// (the preferred 256 before any buffers exist), never below 0; stale ones and broken ones
+// stay as configured at every size.
+TEST_F(ReferenceDriverTest, ReportsLatenciesThatFollowTheBufferSizeUnlessStale) {
+    const struct {
+        int number;
+        int32_t before[2];
+        std::vector<std::array<int32_t, 3>> atSize; // size, input, output
+    } cases[] = {
+        {following, {256, 556}, {{64, 64, 364}, {300, 300, 600}, {2048, 2048, 2348}}},
+        {stale, {300, 600}, {{64, 300, 600}, {2048, 300, 600}}},
+        {negative, {0, -1}, {{64, 0, -1}, {1000, 732, -1}}},
+    };
+    for (const auto& each : cases) {
+        IASIO* driver = create(each.number);
+        ASSERT_EQ(driver->init(nullptr), 1);
+        int32_t input = 0, output = 0;
+        ASSERT_EQ(driver->getLatencies(&input, &output), ASE_OK);
+        EXPECT_EQ(input, each.before[0]) << each.number;
+        EXPECT_EQ(output, each.before[1]) << each.number;
+        for (const auto& [size, wantedInput, wantedOutput] : each.atSize) {
+            ASIOBufferInfo infos[2] = {{1, 0, {}}, {0, 0, {}}};
+            ASSERT_EQ(driver->createBuffers(infos, 2, size, &callbacks), ASE_OK);
+            ASSERT_EQ(driver->getLatencies(&input, &output), ASE_OK);
+            EXPECT_EQ(input, wantedInput) << each.number << " at " << size;
+            EXPECT_EQ(output, wantedOutput) << each.number << " at " << size;
+            EXPECT_EQ(driver->disposeBuffers(), ASE_OK);
+        }
+        driver->Release();
+    }
 }
 
 TEST_F(ReferenceDriverTest, StreamsInRealTimeAndCapturesEverySwitch) {

@@ -170,6 +170,33 @@ TEST_F(MeasuredPartsTest, WithoutPositionsTheSignalMovesOnBufferByBuffer) {
     telFree(processor);
 }
 
+// A channel map: every output plays its own signal from the run's first buffer on (two
+// outputs, two rows of the map's signals), and each buffer moves on by its size.
+TEST_F(MeasuredPartsTest, EveryOutputOfAMapPlaysItsOwnSignal) {
+    const auto signals = measure::makeChannelSignals(48000, 2);
+    ASSERT_TRUE(signals);
+    auto processor = telCreate<measuringBP>(object.get());
+    latencySignalOutput output(*object, *signals);
+    processor->playLatencySignal(&output);
+    ASSERT_EQ(object->start(telFalse, -1), ASE_OK);
+    std::vector<float> expected(frames);
+    for (int32_t k = 0; k < 3; ++k) {
+        driver.script.position.hi = 0;
+        driver.script.position.lo = uint32_t(1000 + k * frames); // the run's origin is its first buffer
+        driver.fireBufferSwitch(k % 2, 1);
+        for (int32_t out = 0; out < 2; ++out) {
+            signals->render(out + 1, int64_t{k} * frames, expected.data(), expected.size());
+            EXPECT_EQ(std::memcmp(driver.buffer(false, out, k % 2), expected.data(), frames * sizeof(float)),
+                      0)
+                << "output " << out + 1 << ", switch " << k;
+        }
+    }
+    // The two signals differ in their bursts: each output got its own, not the first's twice.
+    EXPECT_NE(std::memcmp(driver.buffer(false, 0, 0), driver.buffer(false, 1, 0), frames * sizeof(float)), 0);
+    object->stop(telTrue);
+    telFree(processor);
+}
+
 // Every ring the callback writes or reads (the switch records, the input tap, the tone)
 // is touched before the driver starts: a measured, recording run of 64 inputs takes no
 // page fault on the callback thread, which would cost it microseconds each.

@@ -127,6 +127,43 @@ TEST_F(OptionsTest, ASwitchThatWouldDoNothingInTheRunAskedForIsRefused) {
     EXPECT_TRUE(read({u"/metrics=a.prom"}).measures());
 }
 
+// /latency=all maps every output into every input; /wiring states the map expected and
+// goes with it alone, read strictly, once.
+TEST_F(OptionsTest, EveryChannelAndItsWiring) {
+    const programOptions all = read({u"/latency=ALL", u"/seconds=2"});
+    ASSERT_TRUE(all.latency);
+    EXPECT_TRUE(all.latency->all);
+    EXPECT_FALSE(all.wiring);
+    EXPECT_FALSE(read({u"/latency=2,1"}).latency->all);
+
+    const programOptions wired = read({u"/latency=all", u"/wiring=2:1, 1:2,3:3"});
+    ASSERT_FALSE(wired.usageError);
+    ASSERT_TRUE(wired.wiring);
+    ASSERT_EQ(wired.wiring->size(), 3u);
+    EXPECT_EQ((*wired.wiring)[0].output, 2);
+    EXPECT_EQ((*wired.wiring)[0].input, 1);
+
+    const struct {
+        std::vector<telText> switches;
+        telText line; // a part of the one line that refuses it
+    } refused[] = {
+        {{u"/wiring=1:2"}, u"/wiring states which output each input hears in /latency=all"},
+        {{u"/latency=1,2", u"/wiring=1:2"}, u"/wiring states which output each input hears in /latency=all"},
+        {{u"/latency=all", u"/wiring="}, u"/wiring needs pairs OUT:IN"},
+        {{u"/latency=all", u"/wiring=1:2,x"}, u"\"x\" is no pair OUT:IN"},
+        {{u"/latency=all", u"/wiring=1:0"}, u"\"1:0\" is no pair OUT:IN"},
+        {{u"/latency=all", u"/wiring=1:2,3:2"}, u"input 2 is named twice"},
+        {{u"/latency=all", u"/wiring=1:1", u"/wiring=2:2"}, u"/wiring is given more than once"},
+        {{u"/latency=every"}, u"/latency needs an output and an input channel"},
+    };
+    for (const auto& c : refused) {
+        const programOptions options = read(c.switches);
+        ASSERT_EQ(options.usageErrors.size(), 1u) << shown(c.switches);
+        EXPECT_NE(options.usageErrors[0].find(c.line), telText::npos)
+            << shown(c.switches) << plat::toUtf8(options.usageErrors[0]);
+    }
+}
+
 TEST_F(OptionsTest, AnUnknownSwitchBesideANewOneStopsTheRun) {
     const programOptions typo = read({u"/jsn=run.json", u"/seconds=2"});
     EXPECT_TRUE(typo.usageError);

@@ -6,6 +6,7 @@
 
 #include "conform/judge/buffers.h"
 #include "conform/judge/identity.h"
+#include "conform/judge/latencies.h"
 #include "conform/judge/messages.h"
 #include "conform/judge/rates.h"
 #include "conform/judge/stream.h"
@@ -309,6 +310,46 @@ TEST(ConformBufferSizes, AnAcceptedIllegalSizeMustReallyRun) {
     seen.illegal->createStatus = ASE_InvalidParameter;
     seen.afterwards = runOf({}, 256);
     EXPECT_EQ(judgeBufferSizes(seen).detail, "after the illegal size, at 256: no switch within 1.000 s");
+}
+
+// Each latency holds its buffer and follows it; a stale one, one shorter than the buffer
+// and one that grows less than the buffer fail; a size not made is left to buffer-sizes.
+TEST(ConformLatencyReport, LatenciesHoldTheBufferAndFollowIt) {
+    const auto following = [](int32_t size) {
+        return LatenciesAtSize{size, ASE_OK, ASE_OK, size, size + 300};
+    };
+    const Outcome good = judgeLatencyReport({following(64), following(256), following(2048)});
+    EXPECT_EQ(good.result, Result::pass) << good.detail;
+    EXPECT_EQ(good.detail,
+              "64 in, 364 out at 64 samples to 2048 in, 2348 out at 2048 samples: over 3 sizes each "
+              "latency holds its buffer and follows it");
+    // A latency of twice the buffer grows faster: as good; a size refused is not judged here.
+    EXPECT_EQ(judgeLatencyReport({{64, ASE_OK, ASE_OK, 64, 128},
+                                  {128, ASE_InvalidMode, ASE_OK, 0, 0},
+                                  {256, ASE_OK, ASE_OK, 256, 512}})
+                  .result,
+              Result::pass);
+
+    const Outcome stale =
+        judgeLatencyReport({{64, ASE_OK, ASE_OK, 300, 600}, {256, ASE_OK, ASE_OK, 300, 600}});
+    EXPECT_EQ(stale.result, Result::fail);
+    EXPECT_EQ(stale.faults, (std::vector<std::string>{
+                                "from 64 to 256 samples the input latency stayed 300: a stale report",
+                                "from 64 to 256 samples the output latency stayed 600: a stale report"}));
+
+    const Outcome shortAndSlow =
+        judgeLatencyReport({{64, ASE_OK, ASE_OK, 20, 276}, {128, ASE_OK, ASE_OK, 148, 300}});
+    EXPECT_EQ(shortAndSlow.faults, (std::vector<std::string>{
+                                       "from 64 to 128 samples the output latency went from 276 to 300, less "
+                                       "than the buffer grew",
+                                       "at 64 samples the input latency 20 is shorter than the buffer"}));
+
+    EXPECT_EQ(judgeLatencyReport({{256, ASE_OK, ASE_OK, 0, 0}}).faults,
+              (std::vector<std::string>{"at 256 samples the input latency 0 is shorter than the buffer",
+                                        "at 256 samples the output latency 0 is shorter than the buffer"}));
+    EXPECT_EQ(judgeLatencyReport({{256, ASE_OK, ASE_OK, 256, 256}}).result, Result::pass);
+    EXPECT_EQ(judgeLatencyReport({{256, ASE_OK, ASE_NotPresent, 0, 0}}).result, Result::fail);
+    EXPECT_EQ(judgeLatencyReport({{256, ASE_InvalidMode, ASE_OK, 0, 0}}).result, Result::skip);
 }
 
 TEST(ConformSwitches, WhatASequenceShows) {

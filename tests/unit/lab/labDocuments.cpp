@@ -44,7 +44,13 @@ json measuredRun(const std::string& driver, const RunFaults& faults) {
     facts.latency = latency;
 
     document.setStats(facts.stats, {});
-    document.setLatency({latency, 1, 1, 600, 48000});
+    measure::LatencyFacts loop;
+    loop.result = latency;
+    loop.output = loop.input = 1;
+    loop.reportedSamples = 600;
+    loop.bufferSize = 256;
+    loop.sampleRate = 48000;
+    document.setLatency(loop);
     document.setVerdict(measure::judgeRun(facts));
     return document.document();
 }
