@@ -5,17 +5,15 @@
 #include <cmath>
 #include <cstring>
 
-namespace {
+#include "app/sweptTone.h"
 
-// The tone's constants in extended precision.
-constexpr long double twoPi = 6.283185307179586477L;
-constexpr long double modulationStep = 0.00004L;
+namespace {
 
 // The tone is computed a block at a time; one block holds a whole buffer of any size
 // drivers commonly use.
 constexpr int32_t largestToneBlock = 1 << 14;
 
-bool isInputChannel(telAsioDriver& driver, int32_t channel) {
+bool channelIsInput(telAsioDriver& driver, int32_t channel) {
     const pASIOChannelInfo info = driver.getChannelInfoByIndex(channel);
     return info != nullptr && info->isInput != 0;
 }
@@ -67,10 +65,13 @@ void myBP::fillTone() {
     if (f_toneRing) f_toneRing->fill();
 }
 
-uint64_t myBP::toneShortages() const { return f_toneRing ? f_toneRing->dryTakes() : 0; }
+uint64_t myBP::toneShortages() const {
+    return f_toneRing ? f_toneRing->dryTakes() : 0;
+}
 
 uint64_t myBP::outputReadyCalls() const {
-    return std::atomic_ref<uint64_t>(const_cast<uint64_t&>(f_outputReadyCalls)).load(std::memory_order_relaxed);
+    return std::atomic_ref<uint64_t>(const_cast<uint64_t&>(f_outputReadyCalls))
+        .load(std::memory_order_relaxed);
 }
 
 // Input k goes to output k, as raw bytes, for as many pairs as both counts allow.
@@ -79,14 +80,15 @@ void myBP::loopInputs(telAsioDriver& driver, int32_t index) {
     const int32_t channels = std::min(inputs + driver.outputChannels(), telMaxChannels);
     int32_t output = inputs;
     for (int32_t input = 0; input < inputs; ++input) {
-        if (!isInputChannel(driver, input)) continue;
+        if (!channelIsInput(driver, input)) continue;
         while (output < channels) {
             f_outBufLooped[output] = telFalse;
-            if (isInputChannel(driver, output)) {
+            if (channelIsInput(driver, output)) {
                 ++output;
                 continue;
             }
-            const int32_t bytes = std::min(driver.getBufferSizeInBytes(input), driver.getBufferSizeInBytes(output));
+            const int32_t bytes =
+                std::min(driver.getBufferSizeInBytes(input), driver.getBufferSizeInBytes(output));
             const void* source = bufferHalf(driver, input, index);
             void* target = bufferHalf(driver, output, index);
             if (bytes >= 1 && source != nullptr && target != nullptr) {
@@ -101,7 +103,7 @@ void myBP::loopInputs(telAsioDriver& driver, int32_t index) {
 
 bool myBP::toneChannel(telAsioDriver& driver, int32_t channel) {
     return channel < driver.inputChannels() + driver.outputChannels() && channel < telMaxChannels &&
-           !isInputChannel(driver, channel);
+           !channelIsInput(driver, channel);
 }
 
 // The first two outputs get the swept tone. Both start at phase 0 and follow the same
@@ -135,19 +137,12 @@ void myBP::writeTones(telAsioDriver& driver, int32_t index) {
     }
 }
 
-// The swept tone: the phase advances per sample by the cosine of a slowly rising
-// modulation phase, so the pitch sweeps between 0 and rate / 2π. Sine and cosine are
-// taken in extended precision; the phases are kept as doubles.
+// The swept tone of the channel's phases, a block of `samples`.
 void myBP::computeTone(int32_t channel, int32_t samples) {
     double sine = f_sineValue[channel];
     double cosine = f_cosineValue[channel];
-    for (int32_t sample = 0; sample < samples; ++sample) {
-        f_toneBlock[static_cast<size_t>(sample)] = static_cast<double>(std::sin(static_cast<long double>(sine)));
-        cosine = static_cast<double>(cosine + modulationStep);
-        sine = static_cast<double>(sine + std::cos(static_cast<long double>(cosine)));
-        if (sine > twoPi) sine = static_cast<double>(sine - twoPi);
-        if (cosine > twoPi) cosine = static_cast<double>(cosine - twoPi);
-    }
+    for (int32_t sample = 0; sample < samples; ++sample)
+        f_toneBlock[static_cast<size_t>(sample)] = nextSweptToneSample(sine, cosine);
     f_sineValue[channel] = sine;
     f_cosineValue[channel] = cosine;
 }

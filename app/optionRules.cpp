@@ -4,21 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "app/switchReading.h"
 #include "platform/platform.h"
 #include "util/reportFile.h"
 #include "util/telUtils.h"
 
 namespace {
-
-bool given(const char16_t* name) {
-    return switchPresent(name, telFalse) != 0;
-}
-
-telText valueOf(const char16_t* name) {
-    telText value;
-    switchArgument(name, telFalse, u"", value);
-    return value;
-}
 
 // The kind of run the switches ask for, chosen in the order the main block chooses it.
 enum class runKind { plain, measured, probe, list, sweep, conform, everyDriver };
@@ -54,8 +45,9 @@ const char16_t* kindSwitch(runKind kind, const programOptions& options) {
 // A measured run or a sweep of one driver happens in a watched process of its own with
 // one of these switches (unless /isolate=no).
 bool measuresInChild() {
-    return given(u"seconds") || given(u"json") || given(u"latency") || given(u"record") || given(u"sweep") ||
-           given(u"html") || given(u"metrics") || given(u"junit");
+    return switchGiven(u"seconds") || switchGiven(u"json") || switchGiven(u"latency") ||
+           switchGiven(u"record") || switchGiven(u"sweep") || switchGiven(u"html") ||
+           switchGiven(u"metrics") || switchGiven(u"junit");
 }
 
 // A file an output is written to; a report goes to its name with ".partial" first.
@@ -86,8 +78,9 @@ void refuseSwitch(programOptions& options, const telText& line) {
 // What the value should do is not for the tool to guess.
 void refuseValuesOfPlainSwitches(programOptions& options) {
     for (const char16_t* name : {u"stats", u"list", u"probe", u"sweep", u"conform"})
-        if (given(name) && !valueOf(name).empty())
-            refuseSwitch(options, u"/" + telText(name) + u" takes no value, not \"" + valueOf(name) + u"\"");
+        if (switchGiven(name) && !switchValue(name).empty())
+            refuseSwitch(options,
+                         u"/" + telText(name) + u" takes no value, not \"" + switchValue(name) + u"\"");
 }
 
 // Every switch must do something in the run it is given with: one that would be ignored
@@ -104,40 +97,40 @@ void refuseSwitchesWithoutEffect(programOptions& options) {
     if (options.secondsGiven && kind != runKind::measured && kind != runKind::sweep &&
         kind != runKind::everyDriver)
         nothingWith(u"seconds");
-    if (given(u"stats") && !eachRunMeasured) nothingWith(u"stats");
+    if (switchGiven(u"stats") && !eachRunMeasured) nothingWith(u"stats");
     // A recording with /sweep or every driver has a line of its own.
     if (options.recordGiven && kind != runKind::measured && !options.sweep && kind != runKind::everyDriver)
         nothingWith(u"record");
-    if (given(u"latency") && (!driverRun || kind == runKind::probe)) nothingWith(u"latency");
-    if (given(u"wiring") && !(options.latency && options.latency->all))
+    if (switchGiven(u"latency") && (!driverRun || kind == runKind::probe)) nothingWith(u"latency");
+    if (switchGiven(u"wiring") && !(options.latency && options.latency->all))
         refuseSwitch(options, u"/wiring states which output each input hears in /latency=all; without it "
                               u"nothing is mapped.");
-    if (given(u"buffer") && !driverRun) nothingWith(u"buffer");
-    if (given(u"rate") && !driverRun) nothingWith(u"rate");
+    if (switchGiven(u"buffer") && !driverRun) nothingWith(u"buffer");
+    if (switchGiven(u"rate") && !driverRun) nothingWith(u"rate");
     // Runs of their own kind; /sweep with either has a line of its own.
     if (options.list && kind != runKind::list && !options.sweep) nothingWith(u"list");
     if (options.probe && kind != runKind::probe && !options.sweep) nothingWith(u"probe");
 
     const bool isolable = kind == runKind::conform ||
                           ((kind == runKind::measured || kind == runKind::sweep) && measuresInChild());
-    if (given(u"timeout") && (isolable || kind == runKind::everyDriver) && !options.isolate)
+    if (switchGiven(u"timeout") && (isolable || kind == runKind::everyDriver) && !options.isolate)
         refuseSwitch(options,
                      u"/timeout limits what runs in a process of its own; with /isolate=no nothing does.");
-    else if (given(u"timeout") && !isolable && kind != runKind::everyDriver)
+    else if (switchGiven(u"timeout") && !isolable && kind != runKind::everyDriver)
         refuseSwitch(options,
                      u"/timeout limits /conform's checks and the driver calls of a measuring run (/seconds, "
                      u"/json, /latency, /record, /sweep, /html); here it would limit nothing.");
-    if (given(u"isolate") && kind == runKind::everyDriver)
+    if (switchGiven(u"isolate") && kind == runKind::everyDriver)
         refuseSwitch(
             options,
             u"/isolate does nothing with /index=all, which runs every driver in a process of its own.");
-    else if (given(u"isolate") && !isolable)
+    else if (switchGiven(u"isolate") && !isolable)
         refuseSwitch(options, u"/isolate says where /conform's checks and a measuring run (/seconds, /json, "
                               u"/latency, /record, /sweep, /html) run; here it would change nothing.");
     // What /list and /probe find is not judged: nothing to write as results or figures.
     if (options.junitGiven && (kind == runKind::list || kind == runKind::probe)) nothingWith(u"junit");
     if (options.metricsGiven && (kind == runKind::list || kind == runKind::probe)) nothingWith(u"metrics");
-    if (given(u"check") && kind != runKind::conform)
+    if (switchGiven(u"check") && kind != runKind::conform)
         refuseSwitch(options, u"/check chooses which of /conform's checks run; without /conform none do.");
     const bool onlyControlPanel =
         !options.checks.empty() && std::all_of(options.checks.begin(), options.checks.end(),

@@ -6,6 +6,7 @@
 #include "app/html/htmlFile.h"
 #include "app/inventory/driverInventory.h"
 #include "app/optionRules.h"
+#include "app/switchReading.h"
 #include "conform/caseChild.h"
 #include "conform/checkList.h"
 #include "platform/childProcess.h"
@@ -144,15 +145,7 @@ void checkUnknownSwitches(programOptions& options) {
     }
 }
 
-telText valueOf(const char16_t* name) {
-    telText value;
-    switchArgument(name, telFalse, u"", value);
-    return value;
-}
 
-bool given(const char16_t* name) {
-    return switchPresent(name, telFalse) != 0;
-}
 
 // A value that cannot be used: one line naming the switch, the value and what it takes.
 void refuseValue(programOptions& options, const telText& name, const telText& value, const telText& wanted) {
@@ -163,8 +156,8 @@ void refuseValue(programOptions& options, const telText& name, const telText& va
 // Returns whether the switch was given at all.
 bool readFileSwitch(programOptions& options, const char16_t* name, const char16_t* example,
                     std::optional<telText>& path) {
-    if (!given(name)) return false;
-    const telText value = valueOf(name);
+    if (!switchGiven(name)) return false;
+    const telText value = switchValue(name);
     if (value.empty())
         refuseSwitch(options, u"/" + telText(name) + u" needs a file name, as in /" + name + u"=" + example);
     else
@@ -189,47 +182,47 @@ void readMeasuringSwitches(programOptions& options) {
          {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring", u"html", u"metrics"})
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
-    if (given(u"seconds")) {
+    if (switchGiven(u"seconds")) {
         options.secondsGiven = true;
-        const telText value = valueOf(u"seconds");
+        const telText value = switchValue(u"seconds");
         const std::optional<int64_t> seconds = readWholeNumber(value);
         if (seconds && *seconds >= 1 && *seconds <= INT32_MAX)
             options.seconds = static_cast<int32_t>(*seconds);
         else
             refuseValue(options, u"seconds", value, u"a whole number of seconds from 1 up");
     }
-    options.stats = given(u"stats") || options.secondsGiven;
+    options.stats = switchGiven(u"stats") || options.secondsGiven;
 
     options.jsonGiven = readFileSwitch(options, u"json", u"run.json", options.jsonPath);
     options.recordGiven = readFileSwitch(options, u"record", u"inputs.wav", options.recordPath);
 
-    options.list = given(u"list");
-    options.probe = given(u"probe");
+    options.list = switchGiven(u"list");
+    options.probe = switchGiven(u"probe");
     // A sweep runs every setting for a while of its own: 2 s unless /seconds says otherwise.
-    options.sweep = given(u"sweep");
+    options.sweep = switchGiven(u"sweep");
     if (options.sweep && !options.secondsGiven) options.seconds = sweepDefaultSeconds;
     options.htmlGiven = readFileSwitch(options, u"html", u"report.html", options.htmlPath);
     options.metricsGiven = readFileSwitch(options, u"metrics", u"echoprobe.prom", options.metricsPath);
 
-    if (given(u"buffer")) {
-        const telText value = valueOf(u"buffer");
+    if (switchGiven(u"buffer")) {
+        const telText value = switchValue(u"buffer");
         const std::optional<int64_t> size = readWholeNumber(value);
         if (size && *size >= 1 && *size <= INT32_MAX)
             options.bufferSize = static_cast<int32_t>(*size);
         else
             refuseValue(options, u"buffer", value, u"a buffer size in samples from 1 up");
     }
-    if (given(u"rate")) {
-        const telText value = valueOf(u"rate");
+    if (switchGiven(u"rate")) {
+        const telText value = switchValue(u"rate");
         const std::optional<double> rate = readRate(value);
         if (rate)
             options.sampleRate = *rate;
         else
             refuseValue(options, u"rate", value, u"a sample rate in Hz above 0, such as 48000");
     }
-    if (given(u"latency")) {
+    if (switchGiven(u"latency")) {
         options.latencyGiven = true;
-        const telText value = valueOf(u"latency");
+        const telText value = switchValue(u"latency");
         std::optional<latencyChannels> channels =
             value.empty() ? std::optional<latencyChannels>(latencyChannels{}) : readLatencyChannels(value);
         if (upperCaseText(value) == u"ALL") channels = latencyChannels{1, 1, true};
@@ -239,8 +232,8 @@ void readMeasuringSwitches(programOptions& options) {
             refuseValue(options, u"latency", value,
                         u"an output and an input channel numbered from 1, as in /latency=1,2");
     }
-    if (given(u"wiring")) {
-        const telText value = valueOf(u"wiring");
+    if (switchGiven(u"wiring")) {
+        const telText value = switchValue(u"wiring");
         std::string error = "give at least one pair";
         const auto pairs = value.empty() ? std::nullopt : measure::parseWiring(plat::toUtf8(value), error);
         if (pairs)
@@ -250,13 +243,13 @@ void readMeasuringSwitches(programOptions& options) {
                                   u"/wiring=1:2,2:1: " +
                                       plat::fromNarrow(error));
     }
-    options.help = given(u"help") || given(u"?");
+    options.help = switchGiven(u"help") || switchGiven(u"?");
 }
 
 // /check=ID,...: every id must name a check; a wrong one is named with the list of those
 // there are.
 void readCheckIds(programOptions& options) {
-    const telText value = valueOf(u"check");
+    const telText value = switchValue(u"check");
     const std::string text = plat::toNarrow(value);
     if (text.empty()) {
         refuseSwitch(options,
@@ -287,14 +280,14 @@ void readConformanceSwitches(programOptions& options) {
     for (const char16_t* name : {u"timeout", u"isolate", u"junit", u"check"})
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
-    options.conform = given(u"conform");
+    options.conform = switchGiven(u"conform");
     // "/index=all" asks the suite, or timed measured runs, for every installed driver in
     // turn. A run of one driver reads the value as it always has (the number reader's
     // own way with letters), unless it measures: then "all" would quietly mean one.
-    const bool everyDriver = upperCaseText(valueOf(u"index")) == u"ALL";
+    const bool everyDriver = upperCaseText(switchValue(u"index")) == u"ALL";
     options.allDrivers = everyDriver && (options.conform || options.secondsGiven || options.sweep);
     if (options.allDrivers) options.requestedIndex = 0;
-    if (everyDriver && !options.allDrivers && (options.measures() || given(u"junit")))
+    if (everyDriver && !options.allDrivers && (options.measures() || switchGiven(u"junit")))
         refuseSwitch(
             options,
             u"/index=all runs every installed driver in turn only with /seconds, /sweep or /conform.");
@@ -314,23 +307,23 @@ void readConformanceSwitches(programOptions& options) {
             u"/sweep runs the driver at every setting; it does not go with /probe, /list or /conform.");
     if (options.htmlPath && options.list)
         refuseSwitch(options, u"/html reports a run of one driver; /list runs none.");
-    if (given(u"timeout")) {
-        const telText value = valueOf(u"timeout");
+    if (switchGiven(u"timeout")) {
+        const telText value = switchValue(u"timeout");
         const std::optional<int64_t> seconds = readWholeNumber(value);
         if (seconds && *seconds >= 1 && *seconds <= 86400)
             options.timeoutSeconds = static_cast<int32_t>(*seconds);
         else
             refuseValue(options, u"timeout", value, u"a time limit in seconds from 1 to 86400");
     }
-    if (given(u"isolate")) {
-        const telText value = upperCaseText(valueOf(u"isolate"));
+    if (switchGiven(u"isolate")) {
+        const telText value = upperCaseText(switchValue(u"isolate"));
         if (value == u"NO" || value == u"YES" || value.empty())
             options.isolate = value != u"NO";
         else
-            refuseValue(options, u"isolate", valueOf(u"isolate"), u"yes or no");
+            refuseValue(options, u"isolate", switchValue(u"isolate"), u"yes or no");
     }
     options.junitGiven = readFileSwitch(options, u"junit", u"conformance.xml", options.junitPath);
-    if (given(u"check")) readCheckIds(options);
+    if (switchGiven(u"check")) readCheckIds(options);
 }
 
 } // namespace

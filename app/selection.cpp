@@ -7,7 +7,7 @@
 
 namespace {
 
-void reportFailure(const telText& line, telText* failure) {
+void reportSelectionFailure(const telText& line, telText* failure) {
     printMessage(line);
     if (failure != nullptr) *failure = line;
 }
@@ -18,7 +18,7 @@ telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedInd
                                    telText* failure, bool diagnose) {
     const int32_t count = list.numDrv();
     if (count < 1) {
-        reportFailure(u"No ASIO drivers found.", failure);
+        reportSelectionFailure(u"No ASIO drivers found.", failure);
         return nullptr;
     }
     selectedIndex = requestedIndex <= count - 1 ? requestedIndex : count - 1;
@@ -28,14 +28,14 @@ telAsioDriver* selectAndOpenDriver(telAsioDriverList& list, int32_t requestedInd
     const int32_t result = list.asioOpenDriver(list.asioGetDrvID(selectedIndex), driver);
     if (result != 0 && diagnose) {
         const std::string why = creationDiagnosis(selectedIndex);
-        reportFailure(u"Could not create selected driver, error code=" +
+        reportSelectionFailure(u"Could not create selected driver, error code=" +
                           plat::fromNarrow(conform::hexText(static_cast<uint32_t>(result))) +
                           (why.empty() ? telText() : u": " + plat::fromNarrow(why)),
                       failure);
         return nullptr;
     }
     if (result != 0) {
-        reportFailure(u"Could not create selected driver, error code=" + hexCodeText(result), failure);
+        reportSelectionFailure(u"Could not create selected driver, error code=" + hexCodeText(result), failure);
         return nullptr;
     }
     return driver;

@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
+#include "app/sweptTone.h"
 
-// The tone's constants in extended precision, as the processor has always used them.
-constexpr long double twoPi = 6.283185307179586477L;
-constexpr long double modulationStep = 0.00004L;
+namespace {
 
 // The filler publishes its phases after each chunk.
 constexpr uint64_t chunk = 1024;
@@ -19,7 +17,8 @@ constexpr int publishedReadTries = 1024;
 
 toneRing::toneRing(size_t samples) {
     size_t rounded = 1024;
-    while (rounded < samples) rounded <<= 1;
+    while (rounded < samples)
+        rounded <<= 1;
     f_samples = std::make_unique<double[]>(rounded);
     f_mask = rounded - 1;
     publish(f_filler);
@@ -27,11 +26,7 @@ toneRing::toneRing(size_t samples) {
 }
 
 double toneRing::nextSample(Phases& p) noexcept {
-    const double value = static_cast<double>(std::sin(static_cast<long double>(p.sine)));
-    p.cosine = static_cast<double>(p.cosine + modulationStep);
-    p.sine = static_cast<double>(p.sine + std::cos(static_cast<long double>(p.cosine)));
-    if (p.sine > twoPi) p.sine = static_cast<double>(p.sine - twoPi);
-    if (p.cosine > twoPi) p.cosine = static_cast<double>(p.cosine - twoPi);
+    const double value = nextSweptToneSample(p.sine, p.cosine);
     ++p.index;
     return value;
 }

@@ -13,7 +13,7 @@ namespace {
 
 constinit CallbackLog theLog;
 
-int64_t steadyNanos() {
+int64_t callbackClockNanos() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
@@ -115,7 +115,7 @@ bool CallbackLog::enter(int set, bool isSwitch) noexcept {
 }
 
 pASIOTime CallbackLog::onSwitch(int set, int32_t half, pASIOTime record, bool timeInfo) noexcept {
-    const int64_t begin = steadyNanos();
+    const int64_t begin = callbackClockNanos();
     if (!enter(set, true)) return nullptr;
     SwitchNote note;
     note.set = set;
@@ -163,7 +163,7 @@ pASIOTime CallbackLog::onSwitch(int set, int32_t half, pASIOTime record, bool ti
                        [&] { return driver->outputReady(); });
     }
 
-    note.hostEnd = steadyNanos();
+    note.hostEnd = callbackClockNanos();
     f_switchesInside.fetch_sub(1, std::memory_order_acq_rel);
     const uint32_t index = f_noteCount.fetch_add(1, std::memory_order_acq_rel);
     if (index < noteCapacity) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "core/sharedWord.h"
 #include "util/telUtils.h"
 
 namespace {
@@ -16,13 +17,6 @@ uint32_t processGateOwner = 0;
 // The object the module creates at start-up, and how many start-ups are outstanding.
 telObject* processObject = nullptr;
 int32_t startupCount = 0;
-
-std::atomic_ref<int32_t> shared(int32_t& value) {
-    return std::atomic_ref<int32_t>(value);
-}
-std::atomic_ref<uint32_t> shared(uint32_t& value) {
-    return std::atomic_ref<uint32_t>(value);
-}
 
 } // namespace
 
@@ -84,7 +78,7 @@ bool telObject::waitGate(int32_t& gate, int32_t timeout) {
 telBool telObject::acquireProcessWide(int32_t timeout) {
     if (!waitGate(processGate, timeout)) return telFalse;
     uint32_t none = 0;
-    shared(processGateOwner).compare_exchange_strong(none, plat::currentThreadId());
+    sharedWord(processGateOwner).compare_exchange_strong(none, plat::currentThreadId());
     return telTrue;
 }
 
@@ -95,18 +89,18 @@ void telObject::acquireProcessWide() {
 telBool telObject::releaseProcessWide() {
     // The gate admits one holder at a time, so whoever releases it held it alone: the
     // owner is cleared before the gate opens for the next one.
-    if (shared(processGate).load() <= 0) return telFalse;
-    shared(processGateOwner).store(0);
+    if (sharedWord(processGate).load() <= 0) return telFalse;
+    sharedWord(processGateOwner).store(0);
     gateLeave(processGate);
     return telTrue;
 }
 
 int32_t telObject::processWideGate() {
-    return shared(processGate).load();
+    return sharedWord(processGate).load();
 }
 
 uint32_t telObject::processWideOwner() {
-    return shared(processGateOwner).load();
+    return sharedWord(processGateOwner).load();
 }
 
 // ---------------------------------------------------------------- module start-up

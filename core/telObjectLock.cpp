@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "core/sharedWord.h"
 #include "core/telClasses.h"
 #include "util/telUtils.h"
 
@@ -17,13 +18,6 @@ constexpr int32_t threadTableTimeout = 20000;
 
 constexpr int writeSlot = 0;
 constexpr int readSlot = 1;
-
-std::atomic_ref<int32_t> shared(int32_t& value) {
-    return std::atomic_ref<int32_t>(value);
-}
-std::atomic_ref<uint32_t> shared(uint32_t& value) {
-    return std::atomic_ref<uint32_t>(value);
-}
 
 } // namespace
 
@@ -47,15 +41,15 @@ telBool telObject::releaseWO() {
 }
 
 int32_t telObject::writeGate() const {
-    return shared(const_cast<int32_t&>(f_acqObj[writeSlot])).load();
+    return sharedWord(const_cast<int32_t&>(f_acqObj[writeSlot])).load();
 }
 
 int32_t telObject::readCount() const {
-    return shared(const_cast<int32_t&>(f_acqObj[readSlot])).load();
+    return sharedWord(const_cast<int32_t&>(f_acqObj[readSlot])).load();
 }
 
 uint32_t telObject::writeEnteringThread() const {
-    return shared(const_cast<uint32_t&>(f_woEnterThreadID)).load();
+    return sharedWord(const_cast<uint32_t&>(f_woEnterThreadID)).load();
 }
 
 // ---------------------------------------------------------------- write and read paths
@@ -67,18 +61,18 @@ telBool telObject::acquireWrite(int32_t timeout) {
     const uint64_t mark = timeMark();
     for (;;) {
         markWriteEntering(thread);
-        if (shared(f_woEnterThreadID).load() == thread) {
+        if (sharedWord(f_woEnterThreadID).load() == thread) {
             const bool gotWrite = waitCounterGate(false, thread, gateTimeout);
             // With timeout 0 the read count is only taken when no reader is inside.
             const bool noReaders = gotWrite && waitCounterGate(true, thread, 0);
             if (noReaders) {
                 registerThread(false, thread);
                 leaveCounterGate(true);
-                shared(f_woEnterThreadID).store(0);
+                sharedWord(f_woEnterThreadID).store(0);
                 return telTrue;
             }
             if (gotWrite) leaveCounterGate(false);
-            shared(f_woEnterThreadID).store(0);
+            sharedWord(f_woEnterThreadID).store(0);
         }
         plat::sleepMs(1);
         if (int32_t(timeElapsed32(mark)) > timeout) return telFalse;
@@ -90,7 +84,7 @@ telBool telObject::acquireRead(int32_t timeout) {
     bool marked = false;
     uint64_t mark = 0;
     for (;;) {
-        const uint32_t entering = shared(f_woEnterThreadID).load();
+        const uint32_t entering = sharedWord(f_woEnterThreadID).load();
         if (entering == 0 || entering == thread) {
             acquire(telTrue);
             // Holding the write gate for a moment proves that no writer is inside.
@@ -130,7 +124,7 @@ telBool telObject::releaseOne(bool read) {
 
 bool telObject::markWriteEntering(uint32_t thread) {
     uint32_t none = 0;
-    return shared(f_woEnterThreadID).compare_exchange_strong(none, thread);
+    return sharedWord(f_woEnterThreadID).compare_exchange_strong(none, thread);
 }
 
 void telObject::leaveCounterGate(bool readCount) {
@@ -157,7 +151,7 @@ bool telObject::lookupThread(uint32_t thread, bool exclusive, bool remove, bool*
             if (hit == count - 1) --count;
         }
     }
-    shared(f_pwnThreadCount).store(count);
+    sharedWord(f_pwnThreadCount).store(count);
     gateLeave(f_pwnThreadACQ);
     return found;
 }
@@ -182,7 +176,7 @@ void telObject::registerThread(bool read, uint32_t thread) {
             fits = ops != nullptr;
             if (fits) f_pwnThreadMax = count + 1;
         }
-        if (fits) shared(f_pwnThreadCount).store(count + 1);
+        if (fits) sharedWord(f_pwnThreadCount).store(count + 1);
     }
     if (fits) {
         f_pwnThreadID[slot] = thread;

@@ -8,6 +8,7 @@
 
 #include "app/measured/fileSink.h"
 #include "app/measured/sampleEncode.h"
+#include "app/measured/steadyNanoseconds.h"
 #include "app/report.h"
 #include "app/supervised/childLink.h"
 #include "app/supervised/runProgress.h"
@@ -25,13 +26,9 @@ constexpr double tapSeconds = 2.0;
 constexpr double mapTapSeconds = 8.0;
 constexpr size_t tapMaxBytes = size_t{256} << 20;
 
-int64_t steadyNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+telText number(int64_t value) {
+    return decimalText(value);
 }
-
-telText number(int64_t value) { return decimalText(value); }
 
 // The inputs the driver said it has, before the driver object's limit of 256.
 int32_t reportedInputs(telAsioDriver& driver) {
@@ -52,7 +49,8 @@ measuredRun::measuredRun(const programOptions& options) : f_options(options) {}
 measuredRun::~measuredRun() {
     // The machine probe reads the clocks of the tool's threads, which go with this object.
     if (f_machine) f_machine->stop();
-    if (f_driver != nullptr && f_driver->bufferProcessor() == f_processor && !f_driver->setBufferProcessor(nullptr)) {
+    if (f_driver != nullptr && f_driver->bufferProcessor() == f_processor &&
+        !f_driver->setBufferProcessor(nullptr)) {
         // A callback is still inside the processor: what it may use stays in memory. The
         // consumer only reads the tap, so it still finishes and closes the recording.
         leaveInMemory(f_probe);
@@ -86,15 +84,17 @@ bool measuredRun::prepareLatency(telAsioDriver& driver, measuringBP& processor, 
     if (wanted.all) return prepareChannelMap(driver, processor, failure);
     const int32_t inputs = driver.inputChannels();
     const int32_t outputs = driver.outputChannels();
-    if (outputs < 1) return refuse(u"The driver has no outputs: a round trip needs an output and an input.", failure);
-    if (inputs < 1) return refuse(u"The driver has no inputs: a round trip needs an output and an input.", failure);
+    if (outputs < 1)
+        return refuse(u"The driver has no outputs: a round trip needs an output and an input.", failure);
+    if (inputs < 1)
+        return refuse(u"The driver has no inputs: a round trip needs an output and an input.", failure);
     if (wanted.output > outputs)
-        return refuse(u"Output " + number(wanted.output) + u" does not exist: the driver has " + number(outputs) +
-                          u" output" + (outputs == 1 ? u"." : u"s."),
+        return refuse(u"Output " + number(wanted.output) + u" does not exist: the driver has " +
+                          number(outputs) + u" output" + (outputs == 1 ? u"." : u"s."),
                       failure);
     if (wanted.input > inputs)
-        return refuse(u"Input " + number(wanted.input) + u" does not exist: the driver has " + number(inputs) +
-                          u" input" + (inputs == 1 ? u"." : u"s."),
+        return refuse(u"Input " + number(wanted.input) + u" does not exist: the driver has " +
+                          number(inputs) + u" input" + (inputs == 1 ? u"." : u"s."),
                       failure);
     const int32_t outputChannel = inputs + wanted.output - 1;
     const int32_t inputChannel = wanted.input - 1;
@@ -105,13 +105,14 @@ bool measuredRun::prepareLatency(telAsioDriver& driver, measuringBP& processor, 
                           sampleTypeText(outputType) + u"): the round trip cannot be measured.",
                       failure);
     if (!measure::hasSampleValues(inputType))
-        return refuse(u"Input " + number(wanted.input) + u" carries no sample values (" + sampleTypeText(inputType) +
-                          u"): the round trip cannot be measured.",
+        return refuse(u"Input " + number(wanted.input) + u" carries no sample values (" +
+                          sampleTypeText(inputType) + u"): the round trip cannot be measured.",
                       failure);
     const double rate = driver.sampleRate();
     f_signal = measure::makeLoopbackSignal(rate);
     if (!f_signal)
-        return refuse(u"The round trip cannot be measured at " + number(static_cast<int64_t>(rate)) + u" Hz.", failure);
+        return refuse(u"The round trip cannot be measured at " + number(static_cast<int64_t>(rate)) + u" Hz.",
+                      failure);
 
     f_latencyOutput = std::make_unique<latencySignalOutput>(driver, outputChannel, *f_signal);
     processor.playLatencySignal(f_latencyOutput.get());
@@ -175,7 +176,8 @@ bool measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor, telT
     if (latency && !map)
         channels.push_back(f_latencyInputSlot);
     else
-        for (int32_t channel = 0; channel < driver.inputChannels(); ++channel) channels.push_back(channel);
+        for (int32_t channel = 0; channel < driver.inputChannels(); ++channel)
+            channels.push_back(channel);
 
     std::unique_ptr<measure::WavWriter> writer;
     measure::WavPlan plan;
@@ -183,22 +185,25 @@ bool measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor, telT
     if (f_options.recordPath) {
         const telText& path = *f_options.recordPath;
         std::vector<ASIOSampleType> types;
-        for (int32_t channel : channels) types.push_back(driver.getChannelInfoByIndex(channel)->_type);
+        for (int32_t channel : channels)
+            types.push_back(driver.getChannelInfoByIndex(channel)->_type);
         plan = measure::planWav(types, driver.sampleRate());
-        if (channels.empty()) return refuse(u"Cannot record to " + path + u": the driver has no inputs.", failure);
+        if (channels.empty())
+            return refuse(u"Cannot record to " + path + u": the driver has no inputs.", failure);
         if (!plan.recordable)
-            return refuse(u"Cannot record to " + path + u": " + plat::fromNarrow(plan.whyNot) + u".", failure);
+            return refuse(u"Cannot record to " + path + u": " + plat::fromNarrow(plan.whyNot) + u".",
+                          failure);
         telText why;
-        std::unique_ptr<measure::WavSink> sink = plat::pathKind(path) == plat::PathKind::folder
-                                                     ? nullptr
-                                                     : createFileSink(path, &why);
+        std::unique_ptr<measure::WavSink> sink =
+            plat::pathKind(path) == plat::PathKind::folder ? nullptr : createFileSink(path, &why);
         if (!sink && why.empty()) why = u"it is a folder";
         writer = std::make_unique<measure::WavWriter>();
         if (!sink || !writer->open(std::move(sink), utf8Text(path), plan))
-            return refuse(u"Cannot record to " + path + u": " + (why.empty() ? plat::fromNarrow(writer->error()) : why) +
-                              u".",
+            return refuse(u"Cannot record to " + path + u": " +
+                              (why.empty() ? plat::fromNarrow(writer->error()) : why) + u".",
                           failure);
-        for (size_t slot = 0; slot < channels.size(); ++slot) recordSlots.push_back(slot);
+        for (size_t slot = 0; slot < channels.size(); ++slot)
+            recordSlots.push_back(slot);
         f_recordPath = utf8Text(path);
         tellParentRecording(*f_recordPath, plan);
         f_recordedChannels = plan.channels;
@@ -211,7 +216,8 @@ bool measuredRun::prepareTap(telAsioDriver& driver, measuringBP& processor, telT
         f_tap.reset();
         if (writer) {
             writer->close();
-            return refuse(u"Cannot record to " + *f_options.recordPath + u": no memory for the input ring.", failure);
+            return refuse(u"Cannot record to " + *f_options.recordPath + u": no memory for the input ring.",
+                          failure);
         }
         // The run goes on; the loopback measurement says why it is missing.
         f_analysisMissing = "the loopback could not be analysed: no memory for the input ring";
@@ -281,7 +287,9 @@ uint64_t measuredRun::missingSwitchesInStalls(const measure::SwitchSummary& stat
     return explained;
 }
 
-void measuredRun::stopping() { f_stopNs = steadyNanoseconds(); }
+void measuredRun::stopping() {
+    f_stopNs = steadyNanoseconds();
+}
 
 void measuredRun::stopReturned() {
     f_stopReturnedNs = steadyNanoseconds();
@@ -345,7 +353,8 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
         findings.messages.rateChanges = f_probe->rateChanges();
     }
     findings.toneShortages = processor.toneShortages();
-    findings.switchesAfterStop = processor.switchesAfterStop();
+    // A stop that failed left the stream running: its switches are no fault of their own.
+    findings.switchesAfterStop = stopStatus == ASE_OK ? processor.switchesAfterStop() : 0;
     findings.messages.outputReadyWanted = driver.postOutput() != 0;
     findings.messages.outputReadyCalls = processor.outputReadyCalls();
     if (stopStatus != ASE_OK) findings.stopFailure = utf8Text(hexCodeText(stopStatus));
@@ -375,8 +384,8 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
     }
 
     if (f_options.htmlPath && f_timing)
-        findings.timingPlots =
-            std::make_shared<const report::TimingData>(timingPlotData(*f_timing, findings.stats, f_startNs, stalls));
+        findings.timingPlots = std::make_shared<const report::TimingData>(
+            timingPlotData(*f_timing, findings.stats, f_startNs, stalls));
 
     findings.host.analysisMissing = f_analysisMissing;
     if (f_tap) {

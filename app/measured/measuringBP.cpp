@@ -5,14 +5,9 @@
 #include <cstring>
 
 #include "app/measured/sampleEncode.h"
+#include "app/measured/steadyNanoseconds.h"
 
 namespace {
-
-int64_t steadyNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // A 64-bit value a driver wrote into its own time record: two 32-bit words, high first.
 int64_t fromDriverWords(int64_t field) {
@@ -30,7 +25,8 @@ void copyToBoth(const uint8_t* source, uint8_t* first, uint8_t* second, size_t n
         std::memcpy(first + i, piece, 32);
         std::memcpy(second + i, piece, 32);
     }
-    for (; i < n; ++i) first[i] = second[i] = source[i];
+    for (; i < n; ++i)
+        first[i] = second[i] = source[i];
 }
 
 } // namespace
@@ -126,10 +122,12 @@ void measuringBP::tapInputs(inputTap* tap) {
     for (int32_t input = 0; input < inputs && output < channels; ++input) {
         const pASIOChannelInfo in = driver->getChannelInfoByIndex(input);
         if (in == nullptr || in->isInput == 0) continue;
-        while (output < channels && driver->getChannelInfoByIndex(output)->isInput != 0) ++output;
+        while (output < channels && driver->getChannelInfoByIndex(output)->isInput != 0)
+            ++output;
         if (output >= channels) break;
-        f_pairs.push_back({input, output,
-                           std::min(driver->getBufferSizeInBytes(input), driver->getBufferSizeInBytes(output))});
+        f_pairs.push_back(
+            {input, output,
+             std::min(driver->getBufferSizeInBytes(input), driver->getBufferSizeInBytes(output))});
         f_inputPaired[static_cast<size_t>(input)] = 1;
         ++output;
     }
@@ -149,7 +147,9 @@ void measuringBP::loopAndRecord(telAsioDriver& driver, int32_t half, uint8_t* co
             if (slots != nullptr) {
                 copyToBoth(source, target, slots[pair.input], static_cast<size_t>(pair.bytes));
                 const int32_t rest = f_tap->slotBytes(static_cast<size_t>(pair.input)) - pair.bytes;
-                if (rest > 0) std::memcpy(slots[pair.input] + pair.bytes, source + pair.bytes, static_cast<size_t>(rest));
+                if (rest > 0)
+                    std::memcpy(slots[pair.input] + pair.bytes, source + pair.bytes,
+                                static_cast<size_t>(rest));
             } else {
                 std::memcpy(target, source, static_cast<size_t>(pair.bytes));
             }

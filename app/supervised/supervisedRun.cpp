@@ -11,6 +11,7 @@
 #include "app/measured/measuredRun.h"
 #include "app/options.h"
 #include "app/supervised/childLink.h"
+#include "app/switchReading.h"
 #include "asio/callBeacon.h"
 #include "conform/judge/supervision.h"
 #include "conform/suiteSettings.h"
@@ -139,16 +140,6 @@ json recordingFacts(const json& recording, const std::optional<patchedRecording>
                  : "the run ended before the file was closed; its header could not be patched"}};
 }
 
-bool given(const char16_t* name) {
-    return switchPresent(name, telFalse) != 0;
-}
-
-telText valueOf(const char16_t* name) {
-    telText value;
-    switchArgument(name, telFalse, u"", value);
-    return value;
-}
-
 } // namespace
 
 json supervisedOutcome::document() const {
@@ -179,7 +170,7 @@ measure::VerdictWord supervisedOutcome::verdictWord() const {
 }
 
 int32_t supervisedTimeLimit() {
-    const std::optional<int64_t> seconds = readWholeNumber(valueOf(u"timeout"));
+    const std::optional<int64_t> seconds = readWholeNumber(switchValue(u"timeout"));
     return seconds && *seconds >= 1 && *seconds <= 86400 ? static_cast<int32_t>(*seconds)
                                                          : conform::defaultTimeLimitSeconds;
 }
@@ -270,21 +261,22 @@ supervisedOutcome superviseRun(std::vector<telText> arguments, int32_t timeLimit
 }
 
 bool wantsSupervision() {
-    if (argumentCount() == 0 || given(supervisedSwitch)) return false;
-    const bool measuring = given(u"seconds") || given(u"json") || given(u"latency") || given(u"record") ||
-                           given(u"sweep") || given(u"html") || given(u"metrics") || given(u"junit");
-    return measuring && upperCaseText(valueOf(u"isolate")) != u"NO" && !given(u"conform") &&
-           !given(u"list") && !given(u"probe") && !given(u"help") && !given(u"?") &&
-           upperCaseText(valueOf(u"index")) != u"ALL";
+    if (argumentCount() == 0 || switchGiven(supervisedSwitch)) return false;
+    const bool measuring = switchGiven(u"seconds") || switchGiven(u"json") || switchGiven(u"latency") ||
+                           switchGiven(u"record") || switchGiven(u"sweep") || switchGiven(u"html") ||
+                           switchGiven(u"metrics") || switchGiven(u"junit");
+    return measuring && upperCaseText(switchValue(u"isolate")) != u"NO" && !switchGiven(u"conform") &&
+           !switchGiven(u"list") && !switchGiven(u"probe") && !switchGiven(u"help") && !switchGiven(u"?") &&
+           upperCaseText(switchValue(u"index")) != u"ALL";
 }
 
 int runSupervised() {
     std::optional<telText> jsonPath, recordPath, htmlPath, metricsPath, junitPath;
-    if (given(u"json") && !valueOf(u"json").empty()) jsonPath = valueOf(u"json");
-    if (given(u"metrics") && !valueOf(u"metrics").empty()) metricsPath = valueOf(u"metrics");
-    if (given(u"junit") && !valueOf(u"junit").empty()) junitPath = valueOf(u"junit");
-    if (given(u"html") && !valueOf(u"html").empty()) htmlPath = valueOf(u"html");
-    if (given(u"record") && !valueOf(u"record").empty()) recordPath = valueOf(u"record");
+    if (switchGiven(u"json") && !switchValue(u"json").empty()) jsonPath = switchValue(u"json");
+    if (switchGiven(u"metrics") && !switchValue(u"metrics").empty()) metricsPath = switchValue(u"metrics");
+    if (switchGiven(u"junit") && !switchValue(u"junit").empty()) junitPath = switchValue(u"junit");
+    if (switchGiven(u"html") && !switchValue(u"html").empty()) htmlPath = switchValue(u"html");
+    if (switchGiven(u"record") && !switchValue(u"record").empty()) recordPath = switchValue(u"record");
     std::vector<telText> arguments = plat::arguments();
     arguments.erase(arguments.begin(), arguments.begin() + (arguments.empty() ? 0 : 1));
     arguments.push_back(u"/" + telText(supervisedSwitch));
@@ -315,7 +307,7 @@ int runSupervised() {
     }
     if (metricsPath || junitPath) {
         labReports lab(metricsPath, junitPath,
-                       given(u"sweep") ? lab::RunMode::sweep : lab::RunMode::measured);
+                       switchGiven(u"sweep") ? lab::RunMode::sweep : lab::RunMode::measured);
         telText why;
         if (!lab.writable(&why) || !lab.write(document, &why)) printMessage(why);
     }

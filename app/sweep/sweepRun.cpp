@@ -28,7 +28,7 @@ struct setting {
     std::string refusal;     // the rate was refused while the sweep was planned
 };
 
-void print(const std::string& text) {
+void printText(const std::string& text) {
     printMessage(plat::fromNarrow(text));
 }
 
@@ -213,9 +213,9 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
     size_t rates = 0;
     for (size_t i = 0; i < settings.size(); ++i)
         rates += i == 0 || settings[i].rate != settings[i - 1].rate;
-    print(sweepPlanLine(settings.size(), rates, *options.seconds));
-    print("");
-    print(sweepHeaderLine());
+    printText(sweepPlanLine(settings.size(), rates, *options.seconds));
+    printText("");
+    printText(sweepHeaderLine());
 
     std::vector<measure::SweepSettingOutcome> outcomes;
     for (size_t i = 0; i < settings.size() && sweep.goesOn(); ++i) {
@@ -230,7 +230,7 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
         tellParentSetting(at.rate, at.buffer, i + 1, settings.size());
         sweepRow row = at.refusal.empty() ? sweep.run(at, lead) : refusedRow(at, at.refusal);
         liveLine("");
-        print(sweepRowLine(row));
+        printText(sweepRowLine(row));
         outcomes.push_back(sweepOutcomeOf(row));
         outcome.rows.push_back(std::move(row));
         if (rowsChanged) rowsChanged(sweepRowsJson(outcome.rows));
@@ -238,8 +238,8 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
     outcome.started = sweep.f_started;
     outcome.signal = sweep.f_signal;
     outcome.driverGone = sweep.f_driverGone;
-    print("");
-    print(smallestPassingLine(outcome.rows));
+    printText("");
+    printText(smallestPassingLine(outcome.rows));
 
     // The driver as the sweep found it: no buffers (the tear-down needs none) and its rate.
     if (!outcome.driverGone) {

@@ -8,7 +8,7 @@ namespace conform {
 
 namespace {
 
-bool powerOfTwo(int64_t size) {
+bool isPowerOfTwo(int64_t size) {
     return size > 0 && (size & (size - 1)) == 0;
 }
 
@@ -39,7 +39,7 @@ std::vector<int32_t> sizesToTry(const measure::BufferSizeRule& rule) {
 std::optional<int32_t> illegalSize(const measure::BufferSizeRule& rule) {
     if (rule.min < 1 || rule.min > rule.max) return std::nullopt;
     const int64_t inside =
-        rule.granularity == -1 ? (powerOfTwo(rule.min + 1) ? rule.min + 2 : rule.min + 1) : rule.min + 1;
+        rule.granularity == -1 ? (isPowerOfTwo(rule.min + 1) ? rule.min + 2 : rule.min + 1) : rule.min + 1;
     if ((rule.granularity == -1 || rule.granularity > 1) && inside < rule.max &&
         !measure::isLegalBufferSize(rule, inside))
         return static_cast<int32_t>(inside);

@@ -19,14 +19,14 @@ constexpr int64_t searchTurnEvery = 4;
 // A pair not found in this many bursts in a row is searched for again.
 constexpr int missesBeforeSearch = 2;
 // Stretches cut short by the end of the input are checked when this many periods came.
-constexpr int64_t minPartialPeriods = 8;
+constexpr int64_t partialStretchPeriods = 8;
 // A level's floor: this many standard deviations of the level (noise alone exceeds it
 // with a chance of e^-16).
 constexpr double floorDeviations = 4.0;
 
-const float unknownSample = std::numeric_limits<float>::quiet_NaN();
+const float missingSample = std::numeric_limits<float>::quiet_NaN();
 
-double tenthOf(double value) {
+double roundedToTenth(double value) {
     return std::round(value * 10.0) / 10.0;
 }
 
@@ -226,7 +226,7 @@ void ChannelMapAnalyser::append(const float* const* channels, size_t count, bool
             uint8_t& lastNonFinite = lastNonFinite_[static_cast<size_t>(i)];
             for (size_t k = 0; k < now; ++k) {
                 if (unknown) {
-                    samples.push_back(unknownSample);
+                    samples.push_back(missingSample);
                     lastNonFinite = 0;
                     continue;
                 }
@@ -237,7 +237,7 @@ void ChannelMapAnalyser::append(const float* const* channels, size_t count, bool
                     continue;
                 }
                 // Not a number: a glitch of its own, kept out of every other figure.
-                samples.push_back(unknownSample);
+                samples.push_back(missingSample);
                 if (!lastNonFinite) ++states_[static_cast<size_t>(i)].nonFiniteRuns;
                 lastNonFinite = 1;
             }
@@ -544,7 +544,7 @@ void ChannelMapAnalyser::processBurst(int input, int64_t cycle) {
         const int64_t whole = pair.lag - offset + peak;
         const int64_t cycles = state.loopCycles * cycle_;
         ++pair.figures.burstsFound;
-        pair.figures.lags.push_back(double(cycles) + tenthOf(double(whole - cycles) + fraction));
+        pair.figures.lags.push_back(double(cycles) + roundedToTenth(double(whole - cycles) + fraction));
         if (std::abs(peak - offset) > burstPeakGuard) {
             // The burst came at another lag: read there from the next burst on.
             pair.lag = whole;
@@ -693,7 +693,7 @@ void ChannelMapAnalyser::checkStretch(int input, int64_t cycle) {
     const int64_t begin =
         std::max({cycle * cycle_ + burst_ + sineMargin + lag, bufferStart_, recordedStart_});
     const int64_t end = std::min((cycle + 1) * cycle_ - sineMargin + lag, recordedEnd());
-    if (end - begin < minPartialPeriods * period) return;
+    if (end - begin < partialStretchPeriods * period) return;
     PairFigures& figures = state.pairs[0].figures;
     if (figures.burstsFound == 0) return;
     int64_t runStart = begin;

@@ -12,7 +12,7 @@ namespace capcheck {
 
 namespace {
 
-CheckResult fault(const std::string& text) {
+CheckResult wavFault(const std::string& text) {
     return CheckResult{false, text};
 }
 
@@ -39,7 +39,7 @@ std::string sampleBytes(const uint8_t* at, size_t count) {
 }
 
 // The first sample of `actual` that differs from `expected` (both whole frames), as a
-// fault naming its frame, channel and switch.
+// wavFault naming its frame, channel and switch.
 std::optional<CheckResult> firstDifference(const measure::WavPlan& plan, const uint8_t* expected,
                                            const uint8_t* actual, size_t bytes, uint64_t firstFrame,
                                            const std::string& what) {
@@ -50,7 +50,7 @@ std::optional<CheckResult> firstDifference(const measure::WavPlan& plan, const u
     const size_t sample = offset / width * width;
     const uint64_t frame = firstFrame + offset / plan.frameBytes();
     const size_t channel = (offset % plan.frameBytes()) / width;
-    return fault("wav frame " + std::to_string(frame) + " (" + what + "), channel " +
+    return wavFault("wav frame " + std::to_string(frame) + " (" + what + "), channel " +
                  std::to_string(channel) + ": expected " + sampleBytes(expected + sample, width) + ", got " +
                  sampleBytes(actual + sample, width));
 }
@@ -58,19 +58,19 @@ std::optional<CheckResult> firstDifference(const measure::WavPlan& plan, const u
 CheckResult checkFormat(const measure::WavPlan& plan, const measure::WavContents& wav) {
     const measure::WavPlan& got = wav.format;
     if (got.channels != plan.channels)
-        return fault("wav has " + channelsText(got.channels) + ", the capture " +
+        return wavFault("wav has " + channelsText(got.channels) + ", the capture " +
                      std::to_string(plan.channels) + " inputs");
     if (got.sampleRate != plan.sampleRate)
-        return fault("wav rate " + std::to_string(got.sampleRate) + " Hz, the capture's " +
+        return wavFault("wav rate " + std::to_string(got.sampleRate) + " Hz, the capture's " +
                      std::to_string(plan.sampleRate) + " Hz");
     if (got.bitsPerSample != plan.bitsPerSample || got.validBits != plan.validBits ||
         got.isFloat != plan.isFloat)
-        return fault("wav format " + formatText(got) + ", expected " + formatText(plan));
+        return wavFault("wav format " + formatText(got) + ", expected " + formatText(plan));
     const bool extensible = measure::usesExtensibleHeader(plan);
     const uint16_t tag = extensible ? 0xFFFE : plan.isFloat ? 3 : 1;
     const uint32_t mask = !extensible ? 0 : plan.channels == 1 ? 0x4 : plan.channels == 2 ? 0x3 : 0;
     if (wav.formatTag != tag || wav.channelMask != mask)
-        return fault("wav header form: format tag " + std::to_string(wav.formatTag) + ", channel mask " +
+        return wavFault("wav header form: format tag " + std::to_string(wav.formatTag) + ", channel mask " +
                      std::to_string(wav.channelMask) + ", expected " + std::to_string(tag) + " and " +
                      std::to_string(mask));
     return CheckResult{true, {}};
@@ -83,7 +83,7 @@ CheckResult checkWavRecording(const Capture& capture, const measure::WavContents
     for (const CaptureChannel& input : capture.inputs)
         types.push_back(input.type);
     const measure::WavPlan plan = measure::planWav(types, capture.sampleRate);
-    if (!plan.recordable) return fault("the capture's inputs cannot be recorded: " + plan.whyNot);
+    if (!plan.recordable) return wavFault("the capture's inputs cannot be recorded: " + plan.whyNot);
     CheckResult format = checkFormat(plan, wav);
     if (!format.ok) return format;
 
@@ -94,7 +94,7 @@ CheckResult checkWavRecording(const Capture& capture, const measure::WavContents
         lastSwitch = std::max(lastSwitch, capture.switchNumber(r));
     const uint64_t needed = capture.records == 0 ? 0 : (uint64_t(lastSwitch) + 1) * frames;
     if (wav.frames < needed)
-        return fault("wav holds " + std::to_string(wav.frames) + " frames, the capture's switches need " +
+        return wavFault("wav holds " + std::to_string(wav.frames) + " frames, the capture's switches need " +
                      std::to_string(needed));
 
     std::vector<bool> captured(capture.records == 0 ? 0 : size_t(lastSwitch) + 1, false);
@@ -105,7 +105,7 @@ CheckResult checkWavRecording(const Capture& capture, const measure::WavContents
         for (size_t k = 0; k < capture.inputs.size(); ++k)
             if (!measure::convertToWavFrames(plan, capture.inputs[k].type, capture.input(r, k), frames,
                                              expected.data(), static_cast<uint16_t>(k)))
-                return fault("input " + std::to_string(k) + " of type " +
+                return wavFault("input " + std::to_string(k) + " of type " +
                              std::to_string(capture.inputs[k].type) + " does not convert");
         const uint64_t first = uint64_t(n) * frames;
         if (auto difference = firstDifference(plan, expected.data(), &wav.data[first * plan.frameBytes()],
@@ -129,7 +129,7 @@ CheckResult checkWavRecording(const Capture& capture, const measure::WavContents
 CheckResult checkWavSignal(const measure::WavContents& wav, uint64_t minFrames, uint64_t maxFrames) {
     const measure::WavPlan& plan = wav.format;
     if (wav.frames < minFrames || wav.frames > maxFrames)
-        return fault("wav holds " + std::to_string(wav.frames) + " frames, expected " +
+        return wavFault("wav holds " + std::to_string(wav.frames) + " frames, expected " +
                      std::to_string(minFrames) + " to " + std::to_string(maxFrames));
     // The driver's sample type each WAV format comes from.
     const ASIOSampleType type = plan.isFloat               ? ASIOSTFloat32LSB
@@ -143,7 +143,7 @@ CheckResult checkWavSignal(const measure::WavContents& wav, uint64_t minFrames, 
         for (uint16_t c = 0; c < plan.channels; ++c) {
             refdrv::fillInputSignal(source.data(), type, c, static_cast<int64_t>(first), frames);
             if (!measure::convertToWavFrames(plan, type, source.data(), size_t(frames), expected.data(), c))
-                return fault("the WAV format " + formatText(plan) + " is not one the driver's inputs make");
+                return wavFault("the WAV format " + formatText(plan) + " is not one the driver's inputs make");
         }
         if (auto difference = firstDifference(plan, expected.data(), &wav.data[first * plan.frameBytes()],
                                               size_t(frames) * plan.frameBytes(), first, "the input signal"))

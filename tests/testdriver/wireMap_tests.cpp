@@ -43,7 +43,7 @@ struct Player {
     std::atomic<int64_t> switches{0};
 } player;
 
-void TEL_CDECL onSwitch(int32_t half, ASIOBool) {
+void TEL_CDECL onMapSwitch(int32_t half, ASIOBool) {
     const int64_t first = player.switches.load() * frames;
     for (int k = 0; k < 4; ++k) {
         auto* out = static_cast<float*>(player.infos[4 + k].buffers[half]);
@@ -54,14 +54,14 @@ void TEL_CDECL onSwitch(int32_t half, ASIOBool) {
     player.driver->outputReady();
 }
 
-ASIOCallbacks callbacks{onSwitch, [](double) {},
+ASIOCallbacks mapCallbacks{onMapSwitch, [](double) {},
                         [](int32_t, int32_t, void*, double*) -> int32_t { return 0; }, nullptr};
 
 capcheck::Capture play(int number, const std::string& file) {
     player.switches = 0;
     IASIO* driver = player.driver = harness::create(number);
     EXPECT_EQ(driver->init(nullptr), 1);
-    EXPECT_EQ(driver->createBuffers(player.infos, 8, frames, &callbacks), ASE_OK);
+    EXPECT_EQ(driver->createBuffers(player.infos, 8, frames, &mapCallbacks), ASE_OK);
     EXPECT_EQ(driver->start(), ASE_OK);
     std::this_thread::sleep_for(std::chrono::milliseconds(250));
     EXPECT_EQ(driver->stop(), ASE_OK);

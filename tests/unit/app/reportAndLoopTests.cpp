@@ -15,15 +15,15 @@
 
 namespace {
 
-std::vector<telText> printed;
-void collect(const telText& line) { printed.push_back(line); }
+std::vector<telText> printedLines;
+void collectLine(const telText& line) { printedLines.push_back(line); }
 
 class ProgramTextTest : public ::testing::Test {
   protected:
     void SetUp() override {
         telAsioApiStartup();
-        printed.clear();
-        configureLog(u"<none>", collect, 0, -1, 0, -1, -1, telFalse, -1);
+        printedLines.clear();
+        configureLog(u"<none>", collectLine, 0, -1, 0, -1, -1, telFalse, -1);
     }
     void TearDown() override {
         configureLog(u"<none>", nullptr, 1, -1, 0, -1, -1, telFalse, -1);
@@ -73,15 +73,15 @@ TEST_F(ProgramTextTest, OptionsFromTheCommandLine) {
         EXPECT_EQ(options.requestedIndex, c.index) << std::string(c.args[0].begin(), c.args[0].end());
         EXPECT_EQ(options.showControlPanel != 0, c.panel) << std::string(c.args[0].begin(), c.args[0].end());
     }
-    EXPECT_TRUE(printed.empty()) << "no usage text when there are arguments";
+    EXPECT_TRUE(printedLines.empty()) << "no usage text when there are arguments";
 
     setArgumentsForTesting({u"echoprobe"});
     const programOptions none = readOptions();
     EXPECT_EQ(none.requestedIndex, 0);
     EXPECT_TRUE(none.showControlPanel);
-    ASSERT_EQ(printed.size(), 7u);
-    EXPECT_EQ(printed[0], u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
-    EXPECT_EQ(printed[6], u"");
+    ASSERT_EQ(printedLines.size(), 7u);
+    EXPECT_EQ(printedLines[0], u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
+    EXPECT_EQ(printedLines[6], u"");
 }
 
 // The values of the measuring switches are read strictly: anything but what the switch
@@ -135,14 +135,14 @@ TEST_F(ProgramTextTest, AWronglyGivenSwitchStopsTheRunOnlyWhereTheRunDependsOnIt
         std::vector<telText> args{u"echoprobe"};
         args.insert(args.end(), c.args.begin(), c.args.end());
         setArgumentsForTesting(args);
-        printed.clear();
+        printedLines.clear();
         const programOptions options = readOptions();
         const std::string shown(c.args[0].begin(), c.args[0].end());
         EXPECT_EQ(options.usageError, c.usageError) << shown;
         EXPECT_EQ(options.judged(), c.judged) << shown;
         // A fault stopping the run prints its line and the whole usage text, and keeps
         // the line for the JSON report.
-        EXPECT_EQ(printed.size() > 5, c.usageError) << shown;
+        EXPECT_EQ(printedLines.size() > 5, c.usageError) << shown;
         EXPECT_EQ(options.stopsAfterOptions(), c.usageError) << shown;
         EXPECT_EQ(!options.usageErrors.empty(), c.usageError) << shown;
     }
@@ -156,11 +156,11 @@ TEST_F(ProgramTextTest, ReportCutsTheRateAndListsNoPairsWithoutInputs) {
     driver.script.sampleRate = 44100.7;
     telOwned<telAsioDriver> object = initialised();
     printDriverReport(*object);
-    ASSERT_EQ(printed.size(), 12u);
-    EXPECT_EQ(printed[3], u"SampleRate: 44100");
-    EXPECT_EQ(printed[7], u"Output channels:");
-    EXPECT_EQ(printed[10], u"Channels loopback: ");
-    EXPECT_EQ(printed[11], u"");
+    ASSERT_EQ(printedLines.size(), 12u);
+    EXPECT_EQ(printedLines[3], u"SampleRate: 44100");
+    EXPECT_EQ(printedLines[7], u"Output channels:");
+    EXPECT_EQ(printedLines[10], u"Channels loopback: ");
+    EXPECT_EQ(printedLines[11], u"");
 }
 
 TEST_F(ProgramTextTest, FailureLinesCarryTheDriversTextAndCode) {
@@ -168,18 +168,18 @@ TEST_F(ProgramTextTest, FailureLinesCarryTheDriversTextAndCode) {
     driver.script.errorText = "no device";
     telOwned<telAsioDriver> object = telCreate<telAsioDriver>(&driver);
     EXPECT_FALSE(initialiseDriver(*object));
-    ASSERT_EQ(printed.size(), 1u);
-    EXPECT_EQ(printed[0], u"Could not initialize the driver, error=no device; error code=-3E8");
+    ASSERT_EQ(printedLines.size(), 1u);
+    EXPECT_EQ(printedLines[0], u"Could not initialize the driver, error=no device; error code=-3E8");
 
-    printed.clear();
+    printedLines.clear();
     teltest::ScriptedDriver starting;
     starting.failWith(teltest::Op::start, -1001);
     starting.script.errorText = "clock lost";
     telOwned<telAsioDriver> other = telCreate<telAsioDriver>(&starting);
     ASSERT_TRUE(initialiseDriver(*other));
     EXPECT_FALSE(startDriver(*other));
-    ASSERT_EQ(printed.size(), 1u);
-    EXPECT_EQ(printed[0], u"Unable to start the driver, error message: clock lost; error code=-3E9");
+    ASSERT_EQ(printedLines.size(), 1u);
+    EXPECT_EQ(printedLines[0], u"Unable to start the driver, error message: clock lost; error code=-3E9");
 }
 
 TEST_F(ProgramTextTest, SampleRateFallsBackTo44100) {

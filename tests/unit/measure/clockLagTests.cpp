@@ -15,13 +15,13 @@ using measure::SwitchTiming;
 namespace {
 
 constexpr int64_t B = 256;
-constexpr double rate = 48000;
-constexpr double periodNs = B * 1e9 / rate; // 5.33 ms
+constexpr double lagRate = 48000;
+constexpr double periodNs = B * 1e9 / lagRate; // 5.33 ms
 
 // `count` switches with continuous positions and halves; entryNs(n) says when switch n
 // came (the run starts at 0).
 SwitchSummary run(int count, const std::function<int64_t(int)>& entryNs) {
-    SwitchTiming timing(B, rate);
+    SwitchTiming timing(B, lagRate);
     int64_t last = 0;
     for (int n = 0; n < count; ++n) {
         last = entryNs(n);

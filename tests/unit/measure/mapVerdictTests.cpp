@@ -18,11 +18,11 @@ using synthetic::Wire;
 
 namespace {
 
-constexpr double rate = 24000.0; // a cycle of 12000 samples keeps the tests short
-const int64_t fourCycles = 4 * 12000 + 6000;
+constexpr double mapRate = 24000.0; // a cycle of 12000 samples keeps the tests short
+const int64_t mapFourCycles = 4 * 12000 + 6000;
 
 ChannelMapResult mapOf(int outputs, const std::vector<Wire>& wires, int inputs, int64_t length) {
-    const ChannelSignals signals = *makeChannelSignals(rate, outputs);
+    const ChannelSignals signals = *makeChannelSignals(mapRate, outputs);
     const auto samples = synthetic::wireInputs(signals, inputs, wires, length);
     std::string error;
     ChannelMapAnalyser analyser(signals, inputs, *expectedOutputs(inputs, outputs, std::nullopt, error));
@@ -53,7 +53,7 @@ TEST(MapVerdict, EachFaultReadsOnceAndAnInvertedPairOrASlowPortIsNone) {
     const std::vector<Wire> wires = {{2, 1, 96.37},        {1, 2, 96.37}, {3, 3, 96.37},
                                      {4, 3, 96.37, -20.0}, {4, 4, 96.37}, {6, 6, 96.37, 0.0, true},
                                      {7, 7, 140.26},       {8, 8, 96.37}};
-    const ChannelMapResult map = mapOf(8, wires, 8, fourCycles);
+    const ChannelMapResult map = mapOf(8, wires, 8, mapFourCycles);
     const std::vector<MapFinding> findings = channelMapFindings(map, std::nullopt);
     EXPECT_EQ(texts(findings, VerdictWord::fail),
               (std::vector<std::string>{"input 5 hears no output",
@@ -70,7 +70,7 @@ TEST(MapVerdict, EachFaultReadsOnceAndAnInvertedPairOrASlowPortIsNone) {
     EXPECT_EQ(verdict.reasons.size(), 3u) << "the slower port is said, not judged";
 
     // The document: every pair heard with its figures, and what each input hears.
-    const nlohmann::json document = channelMapJson({map, std::nullopt, {96, 64}, rate});
+    const nlohmann::json document = channelMapJson({map, std::nullopt, {96, 64}, mapRate});
     EXPECT_EQ(document["pairs"].size(), 7u) << "input 5 hears none; output 4 in input 3 is a level";
     for (const nlohmann::json& pair : document["pairs"]) {
         if (pair["input"] != 6) continue;
@@ -93,7 +93,7 @@ TEST(MapVerdict, ASlipReadsAsOneFinding) {
     std::vector<Wire> wires;
     for (int k = 1; k <= 7; ++k)
         wires.push_back({k, k + 1, 200.0});
-    const std::vector<MapFinding> findings = channelMapFindings(mapOf(8, wires, 8, fourCycles), std::nullopt);
+    const std::vector<MapFinding> findings = channelMapFindings(mapOf(8, wires, 8, mapFourCycles), std::nullopt);
     EXPECT_EQ(
         texts(findings, VerdictWord::fail),
         (std::vector<std::string>{"input 1 hears no output",
@@ -102,7 +102,7 @@ TEST(MapVerdict, ASlipReadsAsOneFinding) {
 }
 
 TEST(MapVerdict, TheReportIsHeldAgainstTheShortestAndTheLongestLoop) {
-    const ChannelMapResult map = mapOf(8, synthetic::straightWires(delays), 8, fourCycles);
+    const ChannelMapResult map = mapOf(8, synthetic::straightWires(delays), 8, mapFourCycles);
     // Larger than the loop of 96.37 by more than a sample (and not than the one of 97.12).
     std::vector<std::string> faults =
         texts(channelMapFindings(map, ReportedLatency{98, 64}), VerdictWord::fail);

@@ -14,7 +14,7 @@ using namespace report;
 
 namespace {
 
-size_t occurrences(const std::string& text, const std::string& what) {
+size_t countOf(const std::string& text, const std::string& what) {
     size_t count = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
         ++count;
@@ -39,7 +39,7 @@ std::string attribute(const std::string& text, const std::string& name, size_t f
 
 // Marks, and vertices of lines, bands and columns.
 size_t pointsOf(const std::string& plot) {
-    size_t points = occurrences(plot, "class=\"mark\"");
+    size_t points = countOf(plot, "class=\"mark\"");
     for (const char* kind : {"line", "band", "columns"}) {
         const std::string opening = std::string("class=\"") + kind + "\"";
         for (size_t at = plot.find(opening); at != std::string::npos; at = plot.find(opening, at + 1))
@@ -117,8 +117,8 @@ TEST(HtmlReport, PlotsAppearOnlyWithTheirDataAndEveryTextIsEscaped) {
     const std::string page = renderHtmlReport(data);
     EXPECT_EQ(page.find("<script"), std::string::npos);
     EXPECT_EQ(page.find("\" onload"), std::string::npos);
-    EXPECT_EQ(occurrences(page, "<svg"), occurrences(page, "</svg>"));
-    EXPECT_EQ(occurrences(page, "<section"), occurrences(page, "</section>"));
+    EXPECT_EQ(countOf(page, "<svg"), countOf(page, "</svg>"));
+    EXPECT_EQ(countOf(page, "<section"), countOf(page, "</section>"));
 
     std::vector<std::string> names;
     static const std::regex axisTitle("class=\"axis-title\"[^>]*>[^<(]+ \\([^)]+\\)</text>");
