@@ -178,7 +178,8 @@ class HoldingProcessor : public telAsioBufferProcessor {
         ++calls;
         inside = true;
         const uint64_t mark = timeMark();
-        while (!letGo && timeElapsed(mark) < holdMs) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (!letGo && timeElapsed(mark) < holdMs)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         inside = false;
         return telTrue;
     }
@@ -194,7 +195,8 @@ TEST_F(CallbackSlots, DetachingWaitsUntilNoCallbackIsInsideTheProcessor) {
     auto object = prepared();
     auto processor = telCreate<HoldingProcessor>(object.get());
     std::thread driverThread([&] { driver.fireBufferSwitch(0, 1); });
-    while (!processor->inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!processor->inside)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
     std::atomic<bool> detached{false};
     bool settled = false;
@@ -216,7 +218,8 @@ TEST_F(CallbackSlots, DetachingWaitsUntilNoCallbackIsInsideTheProcessor) {
     processor->letGo = false;
     processor->holdMs = telCallbackLeaveWaitMs + 1000;
     std::thread stuck([&] { driver.fireBufferSwitch(1, 1); });
-    while (!processor->inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!processor->inside)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     const uint64_t mark = timeMark();
     EXPECT_FALSE(object->setBufferProcessor(nullptr));
     EXPECT_GE(timeElapsed(mark), uint64_t{telCallbackLeaveWaitMs});
@@ -248,14 +251,16 @@ TEST_F(CallbackSlots, AfterAFailedStopNothingACallbackMayTouchGoesWhileItIsInsid
     ASSERT_EQ(object->start(telFalse, -1), ASE_OK);
     processor->holdMs = 60000;
     std::thread stuck([&] { driver.fireBufferSwitch(0, 1); });
-    while (!processor->inside) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!processor->inside)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
     EXPECT_NE(object->stop(telTrue), ASE_OK);
     object->release();
     EXPECT_TRUE(object->callbackStillInside());
     EXPECT_EQ(driver.callCount(Op::disposeBuffers), 0) << "buffers disposed under a callback";
     ASSERT_NE(object->getBufferInfoByIndex(0), nullptr);
-    EXPECT_NE(object->getBufferInfoByIndex(0)->buffers[0], nullptr) << "tables cleared under a callback";
+    EXPECT_NE(static_cast<void*>(object->getBufferInfoByIndex(0)->buffers[0]), nullptr)
+        << "tables cleared under a callback";
     EXPECT_FALSE(object->setBufferProcessor(nullptr)) << "the detach claimed that no callback was inside";
     EXPECT_EQ(processor->drv(), object.get());
 

@@ -59,7 +59,7 @@ TEST_F(DriverObject, WalksTheStatesInTheDriversOrderAndKeepsThemOnDriverFailures
     driver.clearLog();
     step(object->stop(telTrue), ASE_OK, dsInitialized);
     EXPECT_EQ(driver.driverCalls(), (Calls{"stop", "disposeBuffers"}));
-    EXPECT_EQ(object->getBufferInfoByIndex(3)->buffers[0], nullptr);
+    EXPECT_EQ(static_cast<void*>(object->getBufferInfoByIndex(3)->buffers[0]), nullptr);
 
     driver.clearLog(); // a further init with buffers neither initialises the driver nor takes another slot
     step(object->init(0, telTrue, 128), ASE_OK, dsPrepared);
@@ -82,7 +82,7 @@ TEST_F(DriverObject, WalksTheStatesInTheDriversOrderAndKeepsThemOnDriverFailures
     step(object->stop(telTrue), -22, dsPrepared);
     driver.failWith(Op::disposeBuffers, -23);
     step(object->stop(telTrue), -23, dsInitialized);
-    EXPECT_NE(object->getBufferInfoByIndex(0)->buffers[0], nullptr);
+    EXPECT_NE(static_cast<void*>(object->getBufferInfoByIndex(0)->buffers[0]), nullptr);
     step(object->stop(telTrue), ASE_InvalidMode, dsInitialized);
 }
 
@@ -154,7 +154,7 @@ TEST_F(DriverObject, BufferSizeAndChannelCountsAreKeptWithinLimitsAndListInputsT
             EXPECT_TRUE(buffer->isInput == input && buffer->channelNum == channel) << k;
             EXPECT_TRUE(info->isInput == input && info->channel == channel && info->_type == ASIOSTInt32LSB)
                 << k;
-            EXPECT_EQ(buffer->buffers[1], driver.buffer(input, channel, 1)) << k;
+            EXPECT_EQ(static_cast<void*>(buffer->buffers[1]), driver.buffer(input, channel, 1)) << k;
         }
     }
 }
