@@ -7,6 +7,7 @@
 #include "app/html/htmlFile.h"
 #include "app/inventory/driverInventory.h"
 #include "app/inventory/probe.h"
+#include "app/labReports.h"
 #include "app/measured/measuredRun.h"
 #include "app/measured/runJson.h"
 #include "app/myBP.h"
@@ -37,11 +38,12 @@ using measure::VerdictWord;
 // What the main block carries from step to step. The verdict starts as "error": until a
 // step says otherwise, the run could not be made as asked.
 struct mainState {
-    mainState(const programOptions& runOptions, runJson& report, htmlFile& page)
-        : options(runOptions), json(report), html(page) {}
+    mainState(const programOptions& runOptions, runJson& report, htmlFile& page, labReports& labOutputs)
+        : options(runOptions), json(report), html(page), lab(labOutputs) {}
     const programOptions& options;
     runJson& json;
     htmlFile& html;
+    labReports& lab;
     measure::Verdict verdict{VerdictWord::error, {}};
     bool ran = false;             // the driver was started
     bool swept = false;           // a sweep got to its settings
@@ -335,12 +337,18 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
     closeSelectedDriver(driverList, selectedIndex);
 }
 
-// Writes the HTML and the JSON report; a report that cannot be written is an output
-// that failed, which the JSON report (written last) then says.
+// Writes the HTML report, the metrics, the JUnit report and the JSON report; a report
+// that cannot be written is an output that failed, which the JSON report (written last)
+// then says.
 void finishReport(mainState& state) {
     state.json.verdict(state.verdict);
     telText why;
     if (!state.html.write(state.json.document().document(), &why)) {
+        printMessage(why);
+        state.verdict.add(VerdictWord::error, utf8Text(why));
+        state.json.verdict(state.verdict);
+    }
+    if (!state.lab.write(state.json.document().document(), &why)) {
         printMessage(why);
         state.verdict.add(VerdictWord::error, utf8Text(why));
         state.json.verdict(state.verdict);
@@ -360,7 +368,7 @@ void writeRefusal(mainState& state, const std::vector<telText>& lines) {
     state.json.verdict(state.verdict);
     // Removed first: a file named twice (refused for that) then holds the JSON report.
     removeStaleOutput(state.options.recordPath);
-    reportFile(state.options.junitPath, u"JUnit").discard();
+    state.lab.writeRefusal(state.json.document().document());
     if (state.html.writable(nullptr)) state.html.write(state.json.document().document(), nullptr);
     if (state.json.writable(nullptr)) state.json.write(nullptr);
 }
@@ -393,14 +401,15 @@ int runMainBlock() {
     }
     runJson json(options.jsonPath);
     htmlFile html(options.htmlPath);
-    mainState state{options, json, html};
+    labReports lab(options.metricsPath, options.junitPath, labModeOf(options));
+    mainState state{options, json, html, lab};
     if (options.stopsAfterOptions()) {
         if (options.usageError) writeRefusal(state, options.usageErrors);
         printShutdown();
         return options.usageError ? exitStatus(state) : 0;
     }
     telText why;
-    if (!json.writable(&why) || !html.writable(&why)) {
+    if (!json.writable(&why) || !html.writable(&why) || !lab.writable(&why)) {
         // A report that cannot be written is found before anything runs.
         printMessage(why);
         writeRefusal(state, {why});

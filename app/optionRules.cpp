@@ -11,8 +11,6 @@
 
 namespace {
 
-
-
 // The kind of run the switches ask for, chosen in the order the main block chooses it.
 enum class runKind { plain, measured, probe, list, sweep, conform, everyDriver };
 
@@ -47,8 +45,9 @@ const char16_t* kindSwitch(runKind kind, const programOptions& options) {
 // A measured run or a sweep of one driver happens in a watched process of its own with
 // one of these switches (unless /isolate=no).
 bool measuresInChild() {
-    return switchGiven(u"seconds") || switchGiven(u"json") || switchGiven(u"latency") || switchGiven(u"record") || switchGiven(u"sweep") ||
-           switchGiven(u"html");
+    return switchGiven(u"seconds") || switchGiven(u"json") || switchGiven(u"latency") ||
+           switchGiven(u"record") || switchGiven(u"sweep") || switchGiven(u"html") ||
+           switchGiven(u"metrics") || switchGiven(u"junit");
 }
 
 // A file an output is written to; a report goes to its name with ".partial" first.
@@ -64,6 +63,7 @@ std::vector<outputFile> outputFiles(const programOptions& options) {
     if (options.recordPath) files.push_back({u"record", *options.recordPath, false});
     if (options.htmlPath) files.push_back({u"html", *options.htmlPath, true});
     if (options.junitPath) files.push_back({u"junit", *options.junitPath, true});
+    if (options.metricsPath) files.push_back({u"metrics", *options.metricsPath, true});
     return files;
 }
 
@@ -79,7 +79,8 @@ void refuseSwitch(programOptions& options, const telText& line) {
 void refuseValuesOfPlainSwitches(programOptions& options) {
     for (const char16_t* name : {u"stats", u"list", u"probe", u"sweep", u"conform"})
         if (switchGiven(name) && !switchValue(name).empty())
-            refuseSwitch(options, u"/" + telText(name) + u" takes no value, not \"" + switchValue(name) + u"\"");
+            refuseSwitch(options,
+                         u"/" + telText(name) + u" takes no value, not \"" + switchValue(name) + u"\"");
 }
 
 // Every switch must do something in the run it is given with: one that would be ignored
@@ -126,9 +127,9 @@ void refuseSwitchesWithoutEffect(programOptions& options) {
     else if (switchGiven(u"isolate") && !isolable)
         refuseSwitch(options, u"/isolate says where /conform's checks and a measuring run (/seconds, /json, "
                               u"/latency, /record, /sweep, /html) run; here it would change nothing.");
-    if (options.junitGiven && kind != runKind::conform)
-        refuseSwitch(options,
-                     u"/junit writes the results of /conform's checks; without /conform there are none.");
+    // What /list and /probe find is not judged: nothing to write as results or figures.
+    if (options.junitGiven && (kind == runKind::list || kind == runKind::probe)) nothingWith(u"junit");
+    if (options.metricsGiven && (kind == runKind::list || kind == runKind::probe)) nothingWith(u"metrics");
     if (switchGiven(u"check") && kind != runKind::conform)
         refuseSwitch(options, u"/check chooses which of /conform's checks run; without /conform none do.");
     const bool onlyControlPanel =

@@ -13,11 +13,12 @@ void refuseSwitch(programOptions& options, const telText& line);
 // A new switch that takes no value given one (/sweep=5).
 void refuseValuesOfPlainSwitches(programOptions& options);
 
-// A switch that the run asked for would leave out: /junit or /check without /conform,
+// A switch that the run asked for would leave out: /check without /conform, /junit or
+// /metrics with /list or /probe,
 // /timeout or /isolate where nothing runs in a process of its own, a switch of one kind
 // of run with another kind, the control panel's check alone with /skipcp.
 void refuseSwitchesWithoutEffect(programOptions& options);
 
-// Two outputs (/json, /record, /html, /junit) named to one file, in any spelling or
+// Two outputs (/json, /record, /html, /junit, /metrics) named to one file, in any spelling or
 // through any link, or one named to the file another report is first written to.
 void refuseSharedFiles(programOptions& options);

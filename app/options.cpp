@@ -38,6 +38,7 @@ constexpr const char16_t* knownSwitches[] = {u"index",
                                              u"check",
                                              u"sweep",
                                              u"html",
+                                             u"metrics",
                                              u"supervised",
                                              conform::caseSwitch,
                                              plat::childEndsSwitch};
@@ -178,7 +179,7 @@ int32_t occurrences(const char16_t* name) {
 // not for the tool to guess.
 void readMeasuringSwitches(programOptions& options) {
     for (const char16_t* name :
-         {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring", u"html"})
+         {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring", u"html", u"metrics"})
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     if (switchGiven(u"seconds")) {
@@ -201,6 +202,7 @@ void readMeasuringSwitches(programOptions& options) {
     options.sweep = switchGiven(u"sweep");
     if (options.sweep && !options.secondsGiven) options.seconds = sweepDefaultSeconds;
     options.htmlGiven = readFileSwitch(options, u"html", u"report.html", options.htmlPath);
+    options.metricsGiven = readFileSwitch(options, u"metrics", u"echoprobe.prom", options.metricsPath);
 
     if (switchGiven(u"buffer")) {
         const telText value = switchValue(u"buffer");
@@ -285,7 +287,7 @@ void readConformanceSwitches(programOptions& options) {
     const bool everyDriver = upperCaseText(switchValue(u"index")) == u"ALL";
     options.allDrivers = everyDriver && (options.conform || options.secondsGiven || options.sweep);
     if (options.allDrivers) options.requestedIndex = 0;
-    if (everyDriver && !options.allDrivers && options.measures())
+    if (everyDriver && !options.allDrivers && (options.measures() || switchGiven(u"junit")))
         refuseSwitch(
             options,
             u"/index=all runs every installed driver in turn only with /seconds, /sweep or /conform.");
@@ -344,14 +346,15 @@ void printFullUsage() {
     printMessage(u"\r\nusage: echoprobe [/index=N] [/skipcp] [/nosine] [/noloop]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] [/buffer=N] [/rate=R] [/seconds=N] [/stats]");
     printMessage(u"                 [/json=FILE] [/latency[=OUT,IN|=all]] [/wiring=OUT:IN,...]");
-    printMessage(u"                 [/record=FILE.wav] [/html=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/record=FILE.wav] [/html=FILE] [/metrics=FILE] [/junit=FILE]");
+    printMessage(u"                 [/timeout=S] [/isolate=no]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /sweep [/buffer=N] [/rate=R] [/seconds=N]");
     printMessage(u"                 [/latency[=OUT,IN|=all]] [/wiring=OUT:IN,...] [/json=FILE]");
-    printMessage(u"                 [/html=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/html=FILE] [/metrics=FILE] [/junit=FILE] [/timeout=S] [/isolate=no]");
     printMessage(
         u"       echoprobe [/index=N] [/skipcp] /probe [/buffer=N] [/rate=R] [/json=FILE] [/html=FILE]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /conform [/check=ID,...] [/junit=FILE]");
-    printMessage(u"                 [/json=FILE] [/html=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/metrics=FILE] [/json=FILE] [/html=FILE] [/timeout=S] [/isolate=no]");
     printMessage(u"       echoprobe [/index=N] /list [/json=FILE]");
     printMessage(u"       echoprobe /help");
     printMessage(u"");
@@ -383,7 +386,10 @@ void printFullUsage() {
     printMessage(u"                   in seconds (default 20)");
     printMessage(u"         isolate - no: run every check, or the measuring run, in this process (a crash");
     printMessage(u"                   then ends the program)");
-    printMessage(u"         junit - write the checks' results to FILE as a JUnit XML report");
+    printMessage(u"         junit - write the results to FILE as a JUnit XML report: a case per check, per");
+    printMessage(u"                 class of finding of a run or per setting of a sweep");
+    printMessage(u"         metrics - write the run's figures to FILE in the text format Prometheus");
+    printMessage(u"                   scrapes (for the node exporter's textfile collector)");
     printMessage(u"         help - show this text");
     printMessage(u"");
     printMessage(u"         /index=all runs every installed driver in turn: with /conform, or with /seconds");
@@ -392,9 +398,9 @@ void printFullUsage() {
     printMessage(u"         not know, or one that would do nothing in the run asked for, stops the run with");
     printMessage(u"         a line that says why.");
     printMessage(u"");
-    printMessage(u"         With /seconds, /json, /latency, /record, /junit, /sweep, /html or /conform the");
-    printMessage(u"         exit status tells the outcome: 0 pass, 1 fail or inconclusive, 2 error (the run");
-    printMessage(u"         could not be made as asked), 128+N stopped by signal N.");
+    printMessage(u"         With /seconds, /json, /latency, /record, /junit, /metrics, /sweep, /html or");
+    printMessage(u"         /conform the exit status tells the outcome: 0 pass, 1 fail or inconclusive, 2");
+    printMessage(u"         error (the run could not be made as asked), 128+N stopped by signal N.");
     printMessage(u"");
 }
 
@@ -466,6 +472,7 @@ conform::SuiteSettings suiteSettings(const programOptions& options) {
     settings.checks = options.checks;
     settings.jsonPath = options.jsonPath;
     settings.junitPath = options.junitPath;
+    settings.metricsPath = options.metricsPath;
     settings.htmlPath = options.htmlPath;
     settings.htmlPage = htmlOfDocument;
     settings.creationDiagnosis = creationDiagnosis;

@@ -46,6 +46,7 @@ struct programOptions {
     std::optional<telText> recordPath;   // /record=FILE.wav
     bool sweep = false;                  // /sweep: every rate and a choice of buffer sizes
     std::optional<telText> htmlPath;     // /html=FILE: the report to look at
+    std::optional<telText> metricsPath;  // /metrics=FILE: the run's figures for a lab's Prometheus
 
     // /conform and the switches that shape the conformance suite. /index=all asks for every
     // installed driver (the suite, or timed measured runs one after another); a plain
@@ -60,22 +61,26 @@ struct programOptions {
     bool help = false;       // /help or /?: the full usage text, and nothing runs
     bool usageError = false; // a switch was given wrongly: its line and the usage were printed
     std::vector<telText> usageErrors; // the line of each switch given wrongly
-    // A measuring switch, /junit or /record given at all (even wrongly): a script reads
-    // the run's outcome.
+    // A measuring switch, /junit, /metrics or /record given at all (even wrongly): a script
+    // reads the run's outcome.
     bool jsonGiven = false;
     bool recordGiven = false;
     bool junitGiven = false;
     bool latencyGiven = false;
     bool htmlGiven = false;
+    bool metricsGiven = false;
 
     // True when the run needs the measuring processor rather than the plain one.
-    bool measures() const { return stats || jsonPath || latency || recordPath || probe || sweep || htmlPath; }
+    bool measures() const {
+        return stats || jsonPath || latency || recordPath || probe || sweep || htmlPath || metricsPath ||
+               (junitPath && !conform);
+    }
     // True when the exit status tells the outcome (pass 0, fail or inconclusive 1, error
     // 2, interrupted 128 + signal): with any measuring switch (/seconds, /json, /latency,
-    // /record, /sweep, /html), /junit and the suite; otherwise every path ends with 0.
+    // /record, /sweep, /html), /junit, /metrics and the suite; otherwise every path ends with 0.
     bool judged() const {
         return secondsGiven || jsonGiven || latencyGiven || recordGiven || sweep || htmlGiven || junitGiven ||
-               conform;
+               metricsGiven || conform;
     }
     // True when nothing is to be opened at all.
     bool stopsAfterOptions() const { return help || usageError; }

@@ -1,5 +1,6 @@
 #include "conform/suite.h"
 
+#include <chrono>
 #include <cstdio>
 
 #include "asio/telAsioDriverList.h"
@@ -7,6 +8,7 @@
 #include "conform/isolatedCase.h"
 #include "conform/suiteResult.h"
 #include "conform/texts.h"
+#include "lab/openMetrics.h"
 #include "measure/runDocument.h"
 #include "platform/platform.h"
 #include "util/reportFile.h"
@@ -185,6 +187,11 @@ DriverResult runDriver(telAsioDriverList& list, int32_t index, const SuiteSettin
     return result;
 }
 
+// Now, in seconds since 1970: when the metrics are written.
+double unixNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 void printTable(const std::vector<DriverResult>& drivers) {
     print("");
     print("Conformance of every installed driver:");
@@ -206,11 +213,13 @@ int runConformanceSuite(const SuiteSettings& settings) {
     reportFile jsonFile(settings.jsonPath, u"JSON");
     reportFile junitFile(settings.junitPath, u"JUnit");
     reportFile htmlFile(settings.htmlPage ? settings.htmlPath : std::nullopt, u"HTML");
+    reportFile metricsFile(settings.metricsPath, u"metrics");
     telText why;
     const bool jsonReady = jsonFile.writable(&why);
     const bool junitReady = junitFile.writable(jsonReady ? &why : nullptr);
     const bool htmlReady = htmlFile.writable(jsonReady && junitReady ? &why : nullptr);
-    if (!jsonReady || !junitReady || !htmlReady) {
+    const bool metricsReady = metricsFile.writable(jsonReady && junitReady && htmlReady ? &why : nullptr);
+    if (!jsonReady || !junitReady || !htmlReady || !metricsReady) {
         printMessage(why);
         // The reports that can be written say why; no JUnit report of an earlier suite is
         // left to read as this one's.
@@ -220,6 +229,9 @@ int runConformanceSuite(const SuiteSettings& settings) {
         refused.setVerdict({measure::VerdictWord::error, {utf8Text(why)}});
         junitFile.discard();
         if (htmlReady && htmlFile.active()) htmlFile.write(settings.htmlPage(refused.document()), nullptr);
+        if (metricsReady)
+            metricsFile.write(lab::metricsText(refused.document(), lab::RunMode::conformance, unixNow()),
+                              nullptr);
         if (jsonReady) jsonFile.write(refused.text(), nullptr);
         return measure::exitStatusOf(measure::VerdictWord::error);
     }
@@ -287,10 +299,12 @@ int runConformanceSuite(const SuiteSettings& settings) {
         verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
     document.setVerdict(verdict);
     // Each report is written whatever became of the others.
-    std::vector<telText> unwritten(3);
+    std::vector<telText> unwritten(4);
     jsonFile.write(document.text(), &unwritten[0]);
     junitFile.write(junitReport(drivers, noDriver), &unwritten[1]);
     if (htmlFile.active()) htmlFile.write(settings.htmlPage(document.document()), &unwritten[2]);
+    metricsFile.write(lab::metricsText(document.document(), lab::RunMode::conformance, unixNow()),
+                      &unwritten[3]);
     for (const telText& line : unwritten)
         if (!line.empty()) {
             printMessage(line);

@@ -23,6 +23,7 @@ struct SuiteSettings {
     std::optional<std::u16string> jsonPath;             // /json=FILE
     std::optional<std::u16string> junitPath;            // /junit=FILE
     std::optional<std::u16string> htmlPath;             // /html=FILE
+    std::optional<std::u16string> metricsPath;          // /metrics=FILE
     // The HTML page of the suite's JSON document (the program's report writer).
     std::function<std::string(const nlohmann::json&)> htmlPage;
     // What the driver list's entry `index` shows of a driver that could not be created

@@ -58,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& id : options.checks)
         require(conform::findCheck(id) != nullptr, "a check that does not exist");
     if (options.junitPath) require(!options.junitPath->empty(), "an empty JUnit path");
+    if (options.metricsPath) require(!options.metricsPath->empty(), "an empty metrics path");
 
     // The readers on the raw text as a whole.
     const telText text = arguments.back();

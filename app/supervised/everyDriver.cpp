@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/labReports.h"
 #include "app/measured/measuredRun.h"
 #include "app/supervised/childLink.h"
 #include "app/supervised/supervisedRun.h"
@@ -30,12 +31,14 @@ struct driverRun {
 };
 
 // This program's switches for the run of driver `index`: the same as given, with that
-// index, without /json (this process writes the one report) and as a bare child.
+// index, without /json, /metrics and /junit (this process writes the one report of each)
+// and as a bare child.
 std::vector<telText> childArguments(int32_t index) {
     std::vector<telText> arguments;
     const std::vector<telText> given = plat::arguments();
     for (size_t i = 1; i < given.size(); ++i)
-        if (!isSwitchNamed(given[i], u"index") && !isSwitchNamed(given[i], u"json"))
+        if (!isSwitchNamed(given[i], u"index") && !isSwitchNamed(given[i], u"json") &&
+            !isSwitchNamed(given[i], u"metrics") && !isSwitchNamed(given[i], u"junit"))
             arguments.push_back(given[i]);
     arguments.push_back(u"/index=" + intToText(index));
     arguments.push_back(u"/" + telText(supervisedSwitch) + u"=bare");
@@ -69,8 +72,9 @@ void printTable(const std::vector<driverRun>& runs) {
 
 int runEveryDriver(const programOptions& options) {
     reportFile jsonFile(options.jsonPath, u"JSON");
+    labReports lab(options.metricsPath, options.junitPath, lab::RunMode::everyDriver);
     telText why;
-    if (!jsonFile.writable(&why)) {
+    if (!jsonFile.writable(&why) || !lab.writable(&why)) {
         printMessage(why);
         return measure::exitStatusOf(VerdictWord::error);
     }
@@ -117,6 +121,11 @@ int runEveryDriver(const programOptions& options) {
         if (run.ran) documents.push_back(run.outcome.document());
     document.setSection("runs", documents);
     document.setVerdict(verdict);
+    if (!lab.write(document.document(), &why)) {
+        printMessage(why);
+        verdict.add(VerdictWord::error, utf8Text(why));
+        document.setVerdict(verdict);
+    }
     if (!jsonFile.write(document.text(), &why)) {
         printMessage(why);
         verdict.add(VerdictWord::error, utf8Text(why));

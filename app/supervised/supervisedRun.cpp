@@ -7,6 +7,7 @@
 
 #include "app/html/htmlFile.h"
 #include "app/html/timingRelay.h"
+#include "app/labReports.h"
 #include "app/measured/measuredRun.h"
 #include "app/options.h"
 #include "app/supervised/childLink.h"
@@ -139,8 +140,6 @@ json recordingFacts(const json& recording, const std::optional<patchedRecording>
                  : "the run ended before the file was closed; its header could not be patched"}};
 }
 
-
-
 } // namespace
 
 json supervisedOutcome::document() const {
@@ -263,16 +262,19 @@ supervisedOutcome superviseRun(std::vector<telText> arguments, int32_t timeLimit
 
 bool wantsSupervision() {
     if (argumentCount() == 0 || switchGiven(supervisedSwitch)) return false;
-    const bool measuring = switchGiven(u"seconds") || switchGiven(u"json") || switchGiven(u"latency") || switchGiven(u"record") ||
-                           switchGiven(u"sweep") || switchGiven(u"html");
+    const bool measuring = switchGiven(u"seconds") || switchGiven(u"json") || switchGiven(u"latency") ||
+                           switchGiven(u"record") || switchGiven(u"sweep") || switchGiven(u"html") ||
+                           switchGiven(u"metrics") || switchGiven(u"junit");
     return measuring && upperCaseText(switchValue(u"isolate")) != u"NO" && !switchGiven(u"conform") &&
            !switchGiven(u"list") && !switchGiven(u"probe") && !switchGiven(u"help") && !switchGiven(u"?") &&
            upperCaseText(switchValue(u"index")) != u"ALL";
 }
 
 int runSupervised() {
-    std::optional<telText> jsonPath, recordPath, htmlPath;
+    std::optional<telText> jsonPath, recordPath, htmlPath, metricsPath, junitPath;
     if (switchGiven(u"json") && !switchValue(u"json").empty()) jsonPath = switchValue(u"json");
+    if (switchGiven(u"metrics") && !switchValue(u"metrics").empty()) metricsPath = switchValue(u"metrics");
+    if (switchGiven(u"junit") && !switchValue(u"junit").empty()) junitPath = switchValue(u"junit");
     if (switchGiven(u"html") && !switchValue(u"html").empty()) htmlPath = switchValue(u"html");
     if (switchGiven(u"record") && !switchValue(u"record").empty()) recordPath = switchValue(u"record");
     std::vector<telText> arguments = plat::arguments();
@@ -302,6 +304,12 @@ int runSupervised() {
         if (!file.writable(&why) ||
             !file.write(document.dump(2, ' ', false, json::error_handler_t::replace) + "\n", &why))
             printMessage(why);
+    }
+    if (metricsPath || junitPath) {
+        labReports lab(metricsPath, junitPath,
+                       switchGiven(u"sweep") ? lab::RunMode::sweep : lab::RunMode::measured);
+        telText why;
+        if (!lab.writable(&why) || !lab.write(document, &why)) printMessage(why);
     }
     // A child that was done had said its verdict and its shutdown already: the verdict
     // is said again as it now stands.

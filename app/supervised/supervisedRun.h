@@ -24,9 +24,9 @@
 #include "report/reportData.h"
 
 // Whether the command line asks for a supervised run: a measuring run (/seconds, /json,
-// /latency, /record, /sweep, /html) that is not itself the child, not /isolate=no, not the suite,
-// /list, /probe, /help or every driver in turn (/index=all). Read from the switches
-// alone, before anything is printed.
+// /latency, /record, /sweep, /html, /metrics, /junit) that is not itself the child, not
+// /isolate=no, not the suite, /list, /probe, /help or every driver in turn (/index=all).
+// Read from the switches alone, before anything is printed.
 bool wantsSupervision();
 
 // Runs the measured run in a child and supervises it; returns the exit status.

@@ -59,9 +59,16 @@ TEST_F(OptionsTest, ASwitchThatWouldDoNothingInTheRunAskedForIsRefused) {
         std::vector<telText> switches;
         bool refused;
     } cases[] = {
-        // The suite's own switches belong to the suite.
-        {{u"/junit=a.xml"}, true},
+        // /check belongs to the suite; results and figures come from every judged run,
+        // not from what /list and /probe find.
+        {{u"/junit=a.xml"}, false},
         {{u"/conform", u"/junit=a.xml"}, false},
+        {{u"/sweep", u"/metrics=a.prom", u"/junit=a.xml"}, false},
+        {{u"/index=all", u"/seconds=2", u"/metrics=a.prom", u"/junit=a.xml"}, false},
+        {{u"/index=all", u"/junit=a.xml"}, true},
+        {{u"/list", u"/junit=a.xml"}, true},
+        {{u"/probe", u"/metrics=a.prom"}, true},
+        {{u"/metrics=a.prom", u"/metrics=b.prom"}, true},
         {{u"/check=figures"}, true},
         {{u"/conform", u"/check=figures"}, false},
         // A time limit and the choice of a process of its own need a watched process.
@@ -112,8 +119,12 @@ TEST_F(OptionsTest, ASwitchThatWouldDoNothingInTheRunAskedForIsRefused) {
         EXPECT_EQ(options.usageErrors.size() == 1, c.refused)
             << shown(c.switches) << "one line for one fault";
     }
-    // A refused /junit makes the exit status tell, as /json and /record do.
-    EXPECT_TRUE(read({u"/junit=a.xml"}).judged());
+    // A refused /junit or /metrics makes the exit status tell, as /json and /record do.
+    EXPECT_TRUE(read({u"/list", u"/junit=a.xml"}).judged());
+    EXPECT_TRUE(read({u"/probe", u"/metrics=a.prom"}).judged());
+    // Either alone is a measured run.
+    EXPECT_TRUE(read({u"/junit=a.xml"}).measures());
+    EXPECT_TRUE(read({u"/metrics=a.prom"}).measures());
 }
 
 // /latency=all maps every output into every input; /wiring states the map expected and
@@ -211,6 +222,7 @@ TEST_F(OptionsTest, TwoOutputsInOneFileAreRefused) {
          true},
         {{u"/conform", u"/junit=" + at(folder / "run.json"), u"/json=" + at(folder / "." / "run.json")},
          true},
+        {{u"/seconds=1", u"/metrics=" + at(folder / "run.prom"), u"/junit=" + at(folder / "run.prom")}, true},
         {{u"/seconds=1", u"/json=" + at(folder / "run.json"), u"/html=" + at(folder / "run.html"),
           u"/record=" + at(folder / "run.wav")},
          false},
