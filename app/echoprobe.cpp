@@ -18,6 +18,7 @@
 #include "app/supervised/childLink.h"
 #include "app/supervised/everyDriver.h"
 #include "app/supervised/supervisedRun.h"
+#include "app/starts/startsRun.h"
 #include "app/sweep/sweepRun.h"
 #include "asio/leftInMemory.h"
 #include "asio/telAsioBufferProcessor.h"
@@ -46,7 +47,7 @@ struct mainState {
     labReports& lab;
     measure::Verdict verdict{VerdictWord::error, {}};
     bool ran = false;             // the driver was started
-    bool swept = false;           // a sweep got to its settings
+    bool swept = false;           // a sweep got to its settings, or /starts to its starts
     std::vector<telText> notices; // to be said after the report
 
     // A step that could not be done: its line is the failure, and the reason.
@@ -270,6 +271,17 @@ void runDriver(telAsioDriver& driver, myBP& processor, mainState& state) {
         state.ran = outcome.started;
         state.swept = true;
         state.finishedWithout(outcome.verdict);
+        return;
+    }
+    if (state.options.starts) {
+        const startsRunOutcome outcome =
+            runStarts(driver, static_cast<measuringBP&>(processor), state.options,
+                      [&state](const nlohmann::json& rows, const nlohmann::json& summary) {
+                          state.json.starts(rows, summary);
+                      });
+        state.ran = outcome.started;
+        state.swept = true;
+        state.finishedWithout(outcome.starts.verdict);
         return;
     }
     if (state.options.measures()) {

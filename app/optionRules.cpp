@@ -47,7 +47,7 @@ const char16_t* kindSwitch(runKind kind, const programOptions& options) {
 bool measuresInChild() {
     return switchGiven(u"seconds") || switchGiven(u"json") || switchGiven(u"latency") ||
            switchGiven(u"record") || switchGiven(u"sweep") || switchGiven(u"html") ||
-           switchGiven(u"metrics") || switchGiven(u"junit");
+           switchGiven(u"metrics") || switchGiven(u"junit") || switchGiven(u"starts");
 }
 
 // A file an output is written to; a report goes to its name with ".partial" first.
@@ -98,6 +98,9 @@ void refuseSwitchesWithoutEffect(programOptions& options) {
         kind != runKind::everyDriver)
         nothingWith(u"seconds");
     if (switchGiven(u"stats") && !eachRunMeasured) nothingWith(u"stats");
+    // The starts have their table: no run's summary of its own.
+    if (switchGiven(u"stats") && eachRunMeasured && options.startsGiven)
+        refuseSwitch(options, u"/stats does nothing with /starts, which prints a row for every start.");
     // A recording with /sweep or every driver has a line of its own.
     if (options.recordGiven && kind != runKind::measured && !options.sweep && kind != runKind::everyDriver)
         nothingWith(u"record");

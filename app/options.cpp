@@ -37,6 +37,7 @@ constexpr const char16_t* knownSwitches[] = {u"index",
                                              u"junit",
                                              u"check",
                                              u"sweep",
+                                             u"starts",
                                              u"html",
                                              u"metrics",
                                              u"supervised",
@@ -179,7 +180,8 @@ int32_t occurrences(const char16_t* name) {
 // not for the tool to guess.
 void readMeasuringSwitches(programOptions& options) {
     for (const char16_t* name :
-         {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring", u"html", u"metrics"})
+         {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring", u"html", u"metrics",
+          u"starts"})
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     if (switchGiven(u"seconds")) {
@@ -201,6 +203,17 @@ void readMeasuringSwitches(programOptions& options) {
     // A sweep runs every setting for a while of its own: 2 s unless /seconds says otherwise.
     options.sweep = switchGiven(u"sweep");
     if (options.sweep && !options.secondsGiven) options.seconds = sweepDefaultSeconds;
+    // Every start is measured for a while of its own: 2 s unless /seconds says otherwise.
+    if (switchGiven(u"starts")) {
+        options.startsGiven = true;
+        const telText value = switchValue(u"starts");
+        const std::optional<int64_t> starts = readWholeNumber(value);
+        if (starts && *starts >= fewestStarts && *starts <= mostStarts)
+            options.starts = static_cast<int32_t>(*starts);
+        else
+            refuseValue(options, u"starts", value, u"a number of stream starts from 2 to 1000");
+        if (!options.secondsGiven) options.seconds = sweepDefaultSeconds;
+    }
     options.htmlGiven = readFileSwitch(options, u"html", u"report.html", options.htmlPath);
     options.metricsGiven = readFileSwitch(options, u"metrics", u"echoprobe.prom", options.metricsPath);
 
@@ -285,12 +298,13 @@ void readConformanceSwitches(programOptions& options) {
     // turn. A run of one driver reads the value as it always has (the number reader's
     // own way with letters), unless it measures: then "all" would quietly mean one.
     const bool everyDriver = upperCaseText(switchValue(u"index")) == u"ALL";
-    options.allDrivers = everyDriver && (options.conform || options.secondsGiven || options.sweep);
+    options.allDrivers =
+        everyDriver && (options.conform || options.secondsGiven || options.sweep || options.startsGiven);
     if (options.allDrivers) options.requestedIndex = 0;
     if (everyDriver && !options.allDrivers && (options.measures() || switchGiven(u"junit")))
         refuseSwitch(
             options,
-            u"/index=all runs every installed driver in turn only with /seconds, /sweep or /conform.");
+            u"/index=all runs every installed driver in turn only with /seconds, /sweep, /starts or /conform.");
     if (options.allDrivers && !options.conform && options.recordGiven)
         refuseSwitch(options,
                      u"/record writes one file for one driver; give /index=N with it, not /index=all.");
@@ -305,6 +319,12 @@ void readConformanceSwitches(programOptions& options) {
         refuseSwitch(
             options,
             u"/sweep runs the driver at every setting; it does not go with /probe, /list or /conform.");
+    if (options.startsGiven && options.recordGiven)
+        refuseSwitch(options, u"/record writes one file for one stream start; record without /starts.");
+    if (options.startsGiven && (options.probe || options.list || options.conform))
+        refuseSwitch(options,
+                     u"/starts starts the driver's stream again and again; it does not go with /probe, /list "
+                     u"or /conform.");
     if (options.htmlPath && options.list)
         refuseSwitch(options, u"/html reports a run of one driver; /list runs none.");
     if (switchGiven(u"timeout")) {
@@ -347,7 +367,7 @@ void printFullUsage() {
     printMessage(u"       echoprobe [/index=N] [/skipcp] [/buffer=N] [/rate=R] [/seconds=N] [/stats]");
     printMessage(u"                 [/json=FILE] [/latency[=OUT,IN|=all]] [/wiring=OUT:IN,...]");
     printMessage(u"                 [/record=FILE.wav] [/html=FILE] [/metrics=FILE] [/junit=FILE]");
-    printMessage(u"                 [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/timeout=S] [/isolate=no] [/starts=N]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /sweep [/buffer=N] [/rate=R] [/seconds=N]");
     printMessage(u"                 [/latency[=OUT,IN|=all]] [/wiring=OUT:IN,...] [/json=FILE]");
     printMessage(u"                 [/html=FILE] [/metrics=FILE] [/junit=FILE] [/timeout=S] [/isolate=no]");
@@ -378,6 +398,8 @@ void printFullUsage() {
     printMessage(u"         record - record the inputs to a WAV file");
     printMessage(
         u"         sweep - run at every rate and a choice of buffer sizes, /seconds each (default 2)");
+    printMessage(u"         starts - start the stream N times (2 to 1000), /seconds each (default 2), and");
+    printMessage(u"                  judge every start and whether the round trip stays the same");
     printMessage(u"         html - write a report with plots of what was measured to FILE");
     printMessage(u"         conform - check the driver against what hosts rely on, each check in a process");
     printMessage(u"                   of its own (/index=all: every installed driver in turn)");

@@ -23,8 +23,13 @@ struct latencyChannels {
     bool all = false;
 };
 
-// Seconds each setting of a sweep runs unless /seconds says otherwise.
+// Seconds each setting of a sweep, and each start of /starts, runs unless /seconds says
+// otherwise.
 inline constexpr int32_t sweepDefaultSeconds = 2;
+
+// The stream starts /starts=N may ask for.
+inline constexpr int32_t fewestStarts = 2;
+inline constexpr int32_t mostStarts = 1000;
 
 struct programOptions {
     int32_t requestedIndex = 0;         // /index=N; 0 when missing
@@ -45,6 +50,9 @@ struct programOptions {
     std::optional<std::vector<measure::WiredPair>> wiring;
     std::optional<telText> recordPath;   // /record=FILE.wav
     bool sweep = false;                  // /sweep: every rate and a choice of buffer sizes
+    // /starts=N: the stream started N times (each a host's full cycle), every start judged.
+    std::optional<int32_t> starts;
+    bool startsGiven = false;
     std::optional<telText> htmlPath;     // /html=FILE: the report to look at
     std::optional<telText> metricsPath;  // /metrics=FILE: the run's figures for a lab's Prometheus
 
@@ -73,14 +81,14 @@ struct programOptions {
     // True when the run needs the measuring processor rather than the plain one.
     bool measures() const {
         return stats || jsonPath || latency || recordPath || probe || sweep || htmlPath || metricsPath ||
-               (junitPath && !conform);
+               (junitPath && !conform) || startsGiven;
     }
     // True when the exit status tells the outcome (pass 0, fail or inconclusive 1, error
     // 2, interrupted 128 + signal): with any measuring switch (/seconds, /json, /latency,
     // /record, /sweep, /html), /junit, /metrics and the suite; otherwise every path ends with 0.
     bool judged() const {
         return secondsGiven || jsonGiven || latencyGiven || recordGiven || sweep || htmlGiven || junitGiven ||
-               metricsGiven || conform;
+               metricsGiven || conform || startsGiven;
     }
     // True when nothing is to be opened at all.
     bool stopsAfterOptions() const { return help || usageError; }

@@ -163,6 +163,8 @@ void readStreamFaults(plat::RegKey key, StreamFaults& faults) {
     readInt(key, "CallbackCostUs", faults.callbackCostMicros);
     readIntegerList(key, "HoldAt", faults.holdAt);
     readInt(key, "HoldMs", faults.holdMs);
+    readInt(key, "StartExtraBufferEvery", faults.startExtraBufferEvery);
+    readInt(key, "FirstCallbackMissEvery", faults.firstCallbackMissEvery);
     int32_t busy = 0;
     if (readInt(key, "HoldBusy", busy)) faults.holdBusy = busy == 1;
     // A dword, or a string of selectors (a three-character string is as long as a dword).

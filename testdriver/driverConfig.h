@@ -81,7 +81,13 @@ struct StreamFaults {
     std::vector<int32_t> holdAt;    // switches the stream's thread holds back for holdMs
     int32_t holdMs = 0;
     bool holdBusy = false; // hold by busy-waiting on its processor instead of sleeping
+    // Faults of some starts only, counted from 1 over the object's stream starts; off below 1.
+    int32_t startExtraBufferEvery = 0;  // every Kth start the wire's delay is one buffer longer
+    int32_t firstCallbackMissEvery = 0; // every Kth start nothing comes for firstMissMs at first
 };
+
+// How long a start of FirstCallbackMissEvery delivers nothing.
+inline constexpr int32_t firstMissMs = 1500;
 
 // One path of a channel map (WireMap); what it leaves unset is the single wire's.
 struct WirePath {

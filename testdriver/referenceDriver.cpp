@@ -187,7 +187,17 @@ ASIOError ReferenceDriver::startStream() {
     if (!config_.capturePath.empty() && config_.captureLimit > 0 &&
         recorder_.prepare(buffers_, sampleRate_.load(), config_.captureLimit))
         setup.recorder = &recorder_;
-    if (wire_.prepare(buffers_, config_.wire, config_.faults.seed, sampleRate_.load())) setup.wire = &wire_;
+    // The faults of every Kth start: a loop one buffer longer, a stream that waits before
+    // its first switch.
+    ++streamStarts_;
+    auto struck = [this](int32_t every) { return every >= 1 && streamStarts_ % static_cast<uint32_t>(every) == 0; };
+    WireConfig wire = config_.wire;
+    if (struck(config_.faults.startExtraBufferEvery)) {
+        wire.delay += buffers_.frames();
+        for (WirePath& path : wire.map)
+            if (path.delay) *path.delay += buffers_.frames();
+    }
+    if (wire_.prepare(buffers_, wire, config_.faults.seed, sampleRate_.load())) setup.wire = &wire_;
     setup.plan = SwitchPlan(config_.faults, config_.wire.dropoutAt, buffers_.frames());
     setup.jitterMicros = std::min(config_.faults.jitterMicros, maxJitterMicros);
     setup.paceFactor = 1.0 + std::max(config_.faults.rateErrorPpm, minRateErrorPpm) / 1e6;
@@ -197,6 +207,11 @@ ASIOError ReferenceDriver::startStream() {
     setup.stallAt = config_.faults.stallAt;
     setup.stallMs = config_.faults.stallMs;
     setup.stallLosesTime = config_.faults.stallLosesTime;
+    if (struck(config_.faults.firstCallbackMissEvery)) {
+        setup.stallAt = 0;
+        setup.stallMs = firstMissMs;
+        setup.stallLosesTime = true; // then it runs normally, its schedule from then on
+    }
     setup.crashAt = config_.faults.crashAt;
     setup.callbackCostMicros = config_.faults.callbackCostMicros;
     setup.holdAt = config_.faults.holdAt;

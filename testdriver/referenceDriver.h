@@ -95,6 +95,7 @@ class ReferenceDriver final : public IASIO {
     bool stalled_ = false;         // "started" without a stream
     bool disposedWhileRunning_ = false;
     bool startedSinceCreate_ = false;
+    uint32_t streamStarts_ = 0; // of this object, for the faults of every Kth start
     std::atomic<bool> holdRequested_{false}, held_{false}; // StopInsideCallback
     std::chrono::steady_clock::time_point buffersCreatedAt_{};
     BufferSet buffers_;

@@ -351,6 +351,8 @@ runFindings measuredRun::finish(telAsioDriver& driver, const measuringBP& proces
         findings.stats.overlaps = processor.overlappingSwitches();
         findings.messages.bySelector = f_probe->messages();
         findings.messages.rateChanges = f_probe->rateChanges();
+        if (const std::optional<int64_t> first = f_timing->firstEntryNs())
+            findings.firstCallbackMs = static_cast<double>(std::max<int64_t>(*first - f_startNs, 0)) / 1e6;
     }
     findings.toneShortages = processor.toneShortages();
     // A stop that failed left the stream running: its switches are no fault of their own.

@@ -26,6 +26,9 @@ struct runFindings {
     stopCause cause = stopCause::space;
     int signal = 0; // the signal that stopped the run, 0 for none
     measure::SwitchSummary stats;
+    // From the return of the driver's start to the first switch (0 for one that came while
+    // start was still inside); empty when none came.
+    std::optional<double> firstCallbackMs;
     measure::MessageFacts messages;
     measure::MachineFacts machine;
     measure::HostFacts host;

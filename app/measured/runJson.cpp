@@ -126,6 +126,12 @@ void runJson::sweep(const nlohmann::json& rows) {
     changed();
 }
 
+void runJson::starts(const nlohmann::json& rows, const nlohmann::json& summary) {
+    f_document.setSection("starts", rows);
+    f_document.setSection("startsSummary", summary);
+    changed();
+}
+
 void runJson::verdict(const measure::Verdict& verdict) {
     f_document.setVerdict(verdict);
     changed();

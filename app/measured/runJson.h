@@ -34,6 +34,8 @@ class runJson {
     void verdict(const measure::Verdict& verdict);
     // The rows of a sweep as far as it has gone.
     void sweep(const nlohmann::json& rows);
+    // The starts of /starts as far as they have gone, and what they add up to.
+    void starts(const nlohmann::json& rows, const nlohmann::json& summary);
 
     // Writes the document; false (and `why`) when it could not be.
     bool write(telText* why);

@@ -264,7 +264,7 @@ bool wantsSupervision() {
     if (argumentCount() == 0 || switchGiven(supervisedSwitch)) return false;
     const bool measuring = switchGiven(u"seconds") || switchGiven(u"json") || switchGiven(u"latency") ||
                            switchGiven(u"record") || switchGiven(u"sweep") || switchGiven(u"html") ||
-                           switchGiven(u"metrics") || switchGiven(u"junit");
+                           switchGiven(u"metrics") || switchGiven(u"junit") || switchGiven(u"starts");
     return measuring && upperCaseText(switchValue(u"isolate")) != u"NO" && !switchGiven(u"conform") &&
            !switchGiven(u"list") && !switchGiven(u"probe") && !switchGiven(u"help") && !switchGiven(u"?") &&
            upperCaseText(switchValue(u"index")) != u"ALL";

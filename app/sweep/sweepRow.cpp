@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "app/starts/startsRun.h"
+
 namespace {
 
 using json = nlohmann::json;
@@ -37,7 +39,7 @@ json sweepRowJson(const sweepRow& row) {
     json reportedLatency = nullptr;
     if (row.reportedLatency)
         reportedLatency = {{"input", row.reportedLatency->input}, {"output", row.reportedLatency->output}};
-    return {{"rate", row.rate},
+    json result = {{"rate", row.rate},
             {"buffer", row.buffer},
             {"advertised", row.advertised},
             {"accepted", row.accepted()},
@@ -48,6 +50,11 @@ json sweepRowJson(const sweepRow& row) {
             {"latency", whole["latency"]},
             {"verdict", row.verdict ? json(measure::verdictName(row.verdict->word)) : json(nullptr)},
             {"reasons", row.verdict ? json(row.verdict->reasons) : json::array()}};
+    if (row.startsSummary) {
+        result["starts"] = startsRowsJson(row.starts);
+        result["startsSummary"] = startsSummaryJson(*row.startsSummary, row.startsPlanned, row.buffer);
+    }
+    return result;
 }
 
 json sweepRowsJson(const std::vector<sweepRow>& rows) {

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "measure/runDocument.h"
+#include "measure/startsSummary.h"
 #include "measure/sweepPlan.h"
 #include "measure/verdict.h"
 
@@ -34,6 +35,7 @@ struct sweepRow {
     // What the run at the setting measured; empty when it could not start.
     std::optional<double> seconds;
     std::optional<measure::SwitchSummary> stats;
+    std::optional<double> firstCallbackMs; // from the start's return to the first switch
     measure::MessageFacts messages;
     std::optional<measure::LatencyFacts> latency;
     std::optional<measure::ChannelMapFacts> channelMap; // /latency=all
@@ -41,6 +43,13 @@ struct sweepRow {
     // The setting's verdict: that of its run, or of the step that failed before it ran.
     // Empty for a refused setting.
     std::optional<measure::Verdict> verdict;
+
+    // /starts: the setting's every start, in order, and what they add up to; the row's
+    // figures are then those of the first start with the most common round trip, its
+    // verdict that of all starts.
+    std::vector<sweepRow> starts;
+    std::optional<measure::StartsSummary> startsSummary;
+    int32_t startsPlanned = 0;
 
     bool accepted() const { return !refusal; }
 };

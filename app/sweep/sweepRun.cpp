@@ -9,6 +9,8 @@
 #include "app/report.h"
 #include "app/runLoop.h"
 #include "app/supervised/childLink.h"
+#include "app/starts/startsRun.h"
+#include "app/sweep/settingCycle.h"
 #include "app/sweep/sweepTable.h"
 #include "conform/texts.h"
 #include "measure/runDocument.h"
@@ -21,12 +23,7 @@ namespace {
 using json = nlohmann::json;
 using measure::VerdictWord;
 
-struct setting {
-    double rate = 0;
-    int32_t buffer = 0;
-    bool advertised = false; // the driver offers the rate and the size
-    std::string refusal;     // the rate was refused while the sweep was planned
-};
+using setting = cycleSetting;
 
 void printText(const std::string& text) {
     printMessage(plat::fromNarrow(text));
@@ -70,122 +67,26 @@ std::vector<setting> planSweep(telAsioDriver& driver, const programOptions& opti
     return settings;
 }
 
-sweepRow refusedRow(const setting& at, const std::string& refusal) {
-    return refusedSweepRow(at.rate, at.buffer, at.advertised, refusal);
-}
-
 // The live line that says which setting runs, rewritten in place; a blank one clears it.
 void liveLine(const std::string& text) {
     writeLiveLine(plat::fromNarrow(text + std::string(text.size() < 79 ? 79 - text.size() : 0, ' ') + "\r"));
 }
 
-// What a callback that never left the processor's wait is.
-constexpr const char* callbackStuck = "a callback of the driver did not return within 2 s";
-
-class sweeper {
-  public:
-    sweeper(telAsioDriver& driver, measuringBP& processor, const programOptions& options)
-        : f_driver(driver), f_processor(processor), f_options(options) {}
-
-    // Sets the driver up for the setting and runs it; the row of what happened.
-    sweepRow run(const setting& at, const std::string& lead) {
-        sweepRow row = runSetting(at, lead);
-        // The run's parts went with it, once the processor was detached and every callback
-        // inside it had left; one still inside keeps the processor (and the parts it
-        // holds) as they are, and nothing is built for another setting.
-        if (f_driver.bufferProcessor() == &f_processor) f_callbackStuck = true;
-        return row;
-    }
-
-    // Whether another setting may follow.
-    bool goesOn() const {
-        return !f_prepareFailed && !f_driverGone && !f_callbackStuck && f_signal == 0 && !f_endedEarly;
-    }
-
-    bool f_started = false, f_driverGone = false, f_endedEarly = false, f_callbackStuck = false;
-    // Why the run could not be set up (a loopback without its channels): the same at
-    // every setting, so the sweep ends with it.
-    std::optional<std::string> f_prepareFailed;
-    int f_signal = 0;
-
-  private:
-    sweepRow runSetting(const setting& at, const std::string& lead) {
-        // What a host does when its user picks another setting: stop, dispose, new rate,
-        // new buffers, start.
-        f_driver.stop(telTrue);
-        if (f_driver.sampleRate() != at.rate)
-            if (const ASIOError status = f_driver.setSampleRate(at.rate); status != ASE_OK)
-                return refusedRow(at, "setSampleRate answered " + conform::statusText(status));
-        if (const ASIOError status = f_driver.init(0, telTrue, at.buffer); status != ASE_OK)
-            return refusedRow(at, "createBuffers answered " + conform::statusText(status));
-        // A driver that changed its rate while it made the buffers (or a rate above the
-        // host layer's buffer set-up, which keeps to 96000 Hz) is set to the setting's
-        // again, or the row would name a rate it did not run at.
-        if (f_driver.sampleRate() != at.rate) {
-            if (const ASIOError status = f_driver.setSampleRate(at.rate); status != ASE_OK)
-                return refusedRow(at, "setSampleRate with buffers answered " + conform::statusText(status));
-            f_driver.readLatencies(); // those of the rate the setting measures
-        }
-        if (f_driver.bufActualSize() != at.buffer)
-            return refusedRow(at, "the buffers were made with " + std::to_string(f_driver.bufActualSize()) +
-                                      " samples");
-
-        sweepRow row;
-        row.rate = at.rate;
-        row.buffer = at.buffer;
-        row.advertised = at.advertised;
-        row.reportedLatency = sweepRow::latencies{f_driver.inputLatency(), f_driver.outputLatency()};
-        measuredRun measured(f_options);
-        telText failure;
-        if (!measured.prepare(f_driver, f_processor, &failure)) {
-            f_prepareFailed = utf8Text(failure);
-            row.verdict = measure::Verdict{VerdictWord::error, {*f_prepareFailed}};
-            return row;
-        }
-        f_processor.prepareTone(f_driver.sampleRate());
-        // Everything a callback can reach is built: only now may one reach it.
-        if (!f_driver.setBufferProcessor(&f_processor)) {
-            row.verdict = measure::Verdict{VerdictWord::fail, {callbackStuck}};
-            return row;
-        }
-        measured.started();
-        if (const ASIOError status = f_driver.start(telFalse, -1); status != ASE_OK) {
-            const std::string said = plat::toUtf8(plat::fromNarrow(f_driver.getDriverError(telTrue)));
-            row.verdict = measure::Verdict{
-                VerdictWord::fail,
-                {"start answered " + conform::statusText(status) + (said.empty() ? "" : ": " + said)}};
-            return row;
-        }
-        measured.startReturned();
-        // Every setting's start: a run that ends in this setting is timed from it.
-        tellParentStarted();
-        f_started = true;
-        statusLoopLimits limits = measured.loopLimits();
-        limits.statusLead = plat::fromNarrow(lead + ": ");
-        const stopCause cause = runStatusLoop(f_driver, measuringStatusLoopPorts(), limits);
-        measured.stopping();
-        const ASIOError stopStatus = f_driver.stop(telTrue);
-        if (stopStatus != ASE_OK) {
-            // A driver that cannot stop is not taken through another setting.
-            f_driver.release();
-            f_driverGone = true;
-        }
-        if (cause == stopCause::interrupt) f_signal = runStopSignal() != 0 ? runStopSignal() : 2;
-        if (cause == stopCause::space || cause == stopCause::endOfInput) f_endedEarly = true;
-        const runFindings findings = measured.finish(f_driver, f_processor, cause, stopStatus, f_signal);
-        row.seconds = findings.seconds;
-        row.stats = findings.stats;
-        row.messages = findings.messages;
-        row.latency = findings.latency;
-        row.channelMap = findings.channelMap;
-        row.verdict = findings.verdict;
-        return row;
-    }
-
-    telAsioDriver& f_driver;
-    measuringBP& f_processor;
-    const programOptions& f_options;
-};
+// The setting's N starts in one row: the figures of the first start with the most common
+// round trip, the verdict of all of them (a round trip that moves between starts fails).
+sweepRow runStartsOfSetting(settingCycle& cycle, const setting& at, int32_t count, const std::string& lead) {
+    startsOutcome outcome = runStartsOf(cycle, at, count, lead + ", ", nullptr);
+    if (outcome.rows.empty()) return refusedRow(at, "no start was made");
+    if (outcome.rows.size() == 1 && !outcome.rows.front().accepted()) return outcome.rows.front();
+    size_t shown = 0;
+    if (!outcome.summary.groups.empty()) shown = size_t(outcome.summary.groups.front().starts.front() - 1);
+    sweepRow row = outcome.rows[shown];
+    row.verdict = outcome.verdict;
+    row.startsSummary = outcome.summary;
+    row.startsPlanned = count;
+    row.starts = std::move(outcome.rows);
+    return row;
+}
 
 // What a row that did not pass says in the sweep's reasons; nothing for one that passed
 // or was refused without counting.
@@ -206,14 +107,14 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
     const double originalRate = driver.sampleRate();
     // The buffers of the start-up go first: the sizes are read at each rate without any.
     driver.stop(telTrue);
-    sweeper sweep(driver, processor, options);
+    settingCycle sweep(driver, processor, options);
     // The processor is attached to the driver only while a setting runs.
     if (!driver.setBufferProcessor(nullptr)) sweep.f_callbackStuck = true;
     const std::vector<setting> settings = planSweep(driver, options);
     size_t rates = 0;
     for (size_t i = 0; i < settings.size(); ++i)
         rates += i == 0 || settings[i].rate != settings[i - 1].rate;
-    printText(sweepPlanLine(settings.size(), rates, *options.seconds));
+    printText(sweepPlanLine(settings.size(), rates, *options.seconds, options.starts.value_or(0)));
     printText("");
     printText(sweepHeaderLine());
 
@@ -228,7 +129,9 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
         }
         liveLine(lead);
         tellParentSetting(at.rate, at.buffer, i + 1, settings.size());
-        sweepRow row = at.refusal.empty() ? sweep.run(at, lead) : refusedRow(at, at.refusal);
+        sweepRow row = !at.refusal.empty() ? refusedRow(at, at.refusal)
+                       : options.starts  ? runStartsOfSetting(sweep, at, *options.starts, lead)
+                                         : sweep.run(at, lead);
         liveLine("");
         printText(sweepRowLine(row));
         outcomes.push_back(sweepOutcomeOf(row));

@@ -51,9 +51,10 @@ void roundTripColumns(const measure::LatencyFacts& latency, std::string& roundTr
 
 } // namespace
 
-std::string sweepPlanLine(size_t settings, size_t rates, int64_t seconds) {
+std::string sweepPlanLine(size_t settings, size_t rates, int64_t seconds, int32_t starts) {
     return "Sweep: " + std::to_string(settings) + (settings == 1 ? " setting at " : " settings at ") +
-           std::to_string(rates) + (rates == 1 ? " rate, " : " rates, ") + std::to_string(seconds) +
+           std::to_string(rates) + (rates == 1 ? " rate, " : " rates, ") +
+           (starts > 0 ? std::to_string(starts) + " starts of " : "") + std::to_string(seconds) +
            " s each. Press SPACE to end it early.";
 }
 

@@ -9,8 +9,9 @@
 
 #include "app/sweep/sweepRow.h"
 
-// "Sweep: 8 settings at 2 rates, 2 s each. Press SPACE to end it early."
-std::string sweepPlanLine(size_t settings, size_t rates, int64_t seconds);
+// "Sweep: 8 settings at 2 rates, 2 s each. Press SPACE to end it early."; with /starts,
+// "..., 3 starts of 2 s each. ...".
+std::string sweepPlanLine(size_t settings, size_t rates, int64_t seconds, int32_t starts = 0);
 
 // "    Rate  Buffer  Reported  Round trip ..." and the row of one setting, aligned with it.
 std::string sweepHeaderLine();
