@@ -179,9 +179,8 @@ int32_t occurrences(const char16_t* name) {
 // with. A switch that takes a value may be given once: which of two would count is
 // not for the tool to guess.
 void readMeasuringSwitches(programOptions& options) {
-    for (const char16_t* name :
-         {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring", u"html", u"metrics",
-          u"starts"})
+    for (const char16_t* name : {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring",
+                                 u"html", u"metrics", u"starts"})
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     if (switchGiven(u"seconds")) {
@@ -302,9 +301,8 @@ void readConformanceSwitches(programOptions& options) {
         everyDriver && (options.conform || options.secondsGiven || options.sweep || options.startsGiven);
     if (options.allDrivers) options.requestedIndex = 0;
     if (everyDriver && !options.allDrivers && (options.measures() || switchGiven(u"junit")))
-        refuseSwitch(
-            options,
-            u"/index=all runs every installed driver in turn only with /seconds, /sweep, /starts or /conform.");
+        refuseSwitch(options, u"/index=all runs every installed driver in turn only with /seconds, /sweep, "
+                              u"/starts or /conform.");
     if (options.allDrivers && !options.conform && options.recordGiven)
         refuseSwitch(options,
                      u"/record writes one file for one driver; give /index=N with it, not /index=all.");

@@ -16,7 +16,8 @@ std::string fixed1(double value) {
 }
 
 bool isDigits(const std::string& word) {
-    return !word.empty() && std::all_of(word.begin(), word.end(), [](unsigned char c) { return std::isdigit(c); });
+    return !word.empty() &&
+           std::all_of(word.begin(), word.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
 // The kind with every word's plural ending taken off: "1 switch missing" and "3 switches
@@ -87,9 +88,10 @@ StartsSummary summariseStarts(const std::vector<StartOutcome>& starts) {
     };
     for (const StartOutcome& start : starts) {
         if (start.roundTrip) {
-            auto group = std::find_if(summary.groups.begin(), summary.groups.end(), [&](const RoundTripGroup& g) {
-                return std::fabs(g.roundTrip - *start.roundTrip) < sameRoundTripSamples;
-            });
+            auto group =
+                std::find_if(summary.groups.begin(), summary.groups.end(), [&](const RoundTripGroup& g) {
+                    return std::fabs(g.roundTrip - *start.roundTrip) < sameRoundTripSamples;
+                });
             if (group == summary.groups.end())
                 summary.groups.push_back({*start.roundTrip, {start.start}});
             else
@@ -105,16 +107,18 @@ StartsSummary summariseStarts(const std::vector<StartOutcome>& starts) {
             if (start.ran && !start.firstCallbackMs && reason == "no buffer switch came") continue;
             strike(reasonKind(reason), start.verdict.word, start.start);
         }
-        if (start.verdict.reasons.empty()) strike(verdictName(start.verdict.word), start.verdict.word, start.start);
+        if (start.verdict.reasons.empty())
+            strike(verdictName(start.verdict.word), start.verdict.word, start.start);
     }
     // The most common round trip first; among as common ones, the one seen first.
-    std::stable_sort(summary.groups.begin(), summary.groups.end(),
-                     [](const RoundTripGroup& a, const RoundTripGroup& b) { return a.starts.size() > b.starts.size(); });
+    std::stable_sort(
+        summary.groups.begin(), summary.groups.end(),
+        [](const RoundTripGroup& a, const RoundTripGroup& b) { return a.starts.size() > b.starts.size(); });
 
     for (const FailureKind& failure : summary.failures)
         summary.verdict.add(failure.word, failureRateText(failure, summary.starts) + " (start" +
-                                              (failure.starts.size() == 1 ? " " : "s ") + startList(failure.starts) +
-                                              ")");
+                                              (failure.starts.size() == 1 ? " " : "s ") +
+                                              startList(failure.starts) + ")");
     if (summary.groups.size() > 1) {
         std::string values;
         for (const RoundTripGroup& group : summary.groups)

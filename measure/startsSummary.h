@@ -18,8 +18,8 @@ namespace measure {
 
 // One start as its own run judged it.
 struct StartOutcome {
-    int32_t start = 0; // 1-based
-    bool ran = false;  // the driver's start returned success and the run measured
+    int32_t start = 0;                     // 1-based
+    bool ran = false;                      // the driver's start returned success and the run measured
     std::optional<double> firstCallbackMs; // from the start's return; empty when none came
     std::optional<double> roundTrip;       // samples, when a loopback measured one
     bool roundTripMissing = false;         // a loopback ran and found no round trip
@@ -46,10 +46,10 @@ struct FailureKind {
 };
 
 struct StartsSummary {
-    int32_t starts = 0;                  // starts that were made
-    std::vector<RoundTripGroup> groups;  // the most common round trip first
+    int32_t starts = 0;                    // starts that were made
+    std::vector<RoundTripGroup> groups;    // the most common round trip first
     std::vector<int32_t> roundTripMissing; // starts whose loopback found no round trip
-    std::vector<FailureKind> failures;   // in the order they first happened
+    std::vector<FailureKind> failures;     // in the order they first happened
     Verdict verdict;
 };
 

@@ -190,7 +190,9 @@ ASIOError ReferenceDriver::startStream() {
     // The faults of every Kth start: a loop one buffer longer, a stream that waits before
     // its first switch.
     ++streamStarts_;
-    auto struck = [this](int32_t every) { return every >= 1 && streamStarts_ % static_cast<uint32_t>(every) == 0; };
+    auto struck = [this](int32_t every) {
+        return every >= 1 && streamStarts_ % static_cast<uint32_t>(every) == 0;
+    };
     WireConfig wire = config_.wire;
     if (struck(config_.faults.startExtraBufferEvery)) {
         wire.delay += buffers_.frames();

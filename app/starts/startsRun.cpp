@@ -4,8 +4,8 @@
 
 #include "app/report.h"
 #include "app/runLoop.h"
-#include "app/supervised/childLink.h"
 #include "app/starts/startsTable.h"
+#include "app/supervised/childLink.h"
 #include "platform/platform.h"
 
 namespace {
@@ -84,8 +84,8 @@ startsOutcome runStartsOf(settingCycle& cycle, const cycleSetting& at, int32_t c
     const int32_t made = static_cast<int32_t>(outcome.rows.size());
     const bool refused = !outcome.rows.empty() && !outcome.rows.back().accepted();
     if (made < count && cycle.f_signal == 0 && !refused)
-        outcome.verdict.add(VerdictWord::inconclusive,
-                            "the run ended after " + std::to_string(made) + " of " + std::to_string(count) + " starts");
+        outcome.verdict.add(VerdictWord::inconclusive, "the run ended after " + std::to_string(made) +
+                                                           " of " + std::to_string(count) + " starts");
     return outcome;
 }
 
@@ -112,10 +112,11 @@ json startsSummaryJson(const measure::StartsSummary& summary, int32_t planned, i
     const double common = summary.groups.empty() ? 0.0 : summary.groups.front().roundTrip;
     for (const measure::RoundTripGroup& group : summary.groups) {
         const double difference = group.roundTrip - common;
-        groups.push_back({{"roundTrip", std::round(group.roundTrip * 10.0) / 10.0},
-                          {"starts", group.starts},
-                          {"differenceSamples", std::round(difference * 10.0) / 10.0},
-                          {"differenceBuffers", bufferSize > 0 ? json(difference / bufferSize) : json(nullptr)}});
+        groups.push_back(
+            {{"roundTrip", std::round(group.roundTrip * 10.0) / 10.0},
+             {"starts", group.starts},
+             {"differenceSamples", std::round(difference * 10.0) / 10.0},
+             {"differenceBuffers", bufferSize > 0 ? json(difference / bufferSize) : json(nullptr)}});
     }
     json failures = json::array();
     for (const measure::FailureKind& failure : summary.failures)
@@ -157,6 +158,7 @@ startsRunOutcome runStarts(telAsioDriver& driver, measuringBP& processor, const 
         printText(line);
     if (!cycle.f_driverGone) driver.stop(telTrue);
     if (outcome.signal != 0)
-        outcome.starts.verdict.add(VerdictWord::interrupted, "stopped by signal " + std::to_string(outcome.signal));
+        outcome.starts.verdict.add(VerdictWord::interrupted,
+                                   "stopped by signal " + std::to_string(outcome.signal));
     return outcome;
 }

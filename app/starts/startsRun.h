@@ -49,5 +49,6 @@ struct startsRunOutcome {
 // The starts of a driver initialised with buffers, at its rate and buffer size, with
 // the table on the console. `changed` hears the report's `starts` and `startsSummary`
 // after every start.
-startsRunOutcome runStarts(telAsioDriver& driver, measuringBP& processor, const programOptions& options,
-                           const std::function<void(const nlohmann::json& rows, const nlohmann::json& summary)>& changed);
+startsRunOutcome
+runStarts(telAsioDriver& driver, measuringBP& processor, const programOptions& options,
+          const std::function<void(const nlohmann::json& rows, const nlohmann::json& summary)>& changed);

@@ -10,8 +10,8 @@ namespace {
 std::string columns(const std::string& start, const std::string& first, const std::string& roundTrip,
                     const std::string& late, const std::string& missing, const std::string& verdict) {
     char line[160];
-    std::snprintf(line, sizeof line, "%7s  %14s  %-19s  %5s  %7s  ", start.c_str(), first.c_str(), roundTrip.c_str(),
-                  late.c_str(), missing.c_str());
+    std::snprintf(line, sizeof line, "%7s  %14s  %-19s  %5s  %7s  ", start.c_str(), first.c_str(),
+                  roundTrip.c_str(), late.c_str(), missing.c_str());
     return line + verdict;
 }
 

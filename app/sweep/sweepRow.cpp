@@ -39,17 +39,18 @@ json sweepRowJson(const sweepRow& row) {
     json reportedLatency = nullptr;
     if (row.reportedLatency)
         reportedLatency = {{"input", row.reportedLatency->input}, {"output", row.reportedLatency->output}};
-    json result = {{"rate", row.rate},
-            {"buffer", row.buffer},
-            {"advertised", row.advertised},
-            {"accepted", row.accepted()},
-            {"refusal", row.refusal ? json(*row.refusal) : json(nullptr)},
-            {"reportedLatency", reportedLatency},
-            {"seconds", row.seconds ? json(std::round(*row.seconds * 1000.0) / 1000.0) : json(nullptr)},
-            {"stats", row.stats ? whole["stats"] : json(nullptr)},
-            {"latency", whole["latency"]},
-            {"verdict", row.verdict ? json(measure::verdictName(row.verdict->word)) : json(nullptr)},
-            {"reasons", row.verdict ? json(row.verdict->reasons) : json::array()}};
+    json result = {
+        {"rate", row.rate},
+        {"buffer", row.buffer},
+        {"advertised", row.advertised},
+        {"accepted", row.accepted()},
+        {"refusal", row.refusal ? json(*row.refusal) : json(nullptr)},
+        {"reportedLatency", reportedLatency},
+        {"seconds", row.seconds ? json(std::round(*row.seconds * 1000.0) / 1000.0) : json(nullptr)},
+        {"stats", row.stats ? whole["stats"] : json(nullptr)},
+        {"latency", whole["latency"]},
+        {"verdict", row.verdict ? json(measure::verdictName(row.verdict->word)) : json(nullptr)},
+        {"reasons", row.verdict ? json(row.verdict->reasons) : json::array()}};
     if (row.startsSummary) {
         result["starts"] = startsRowsJson(row.starts);
         result["startsSummary"] = startsSummaryJson(*row.startsSummary, row.startsPlanned, row.buffer);

@@ -8,8 +8,8 @@
 #include "app/measured/measuredRun.h"
 #include "app/report.h"
 #include "app/runLoop.h"
-#include "app/supervised/childLink.h"
 #include "app/starts/startsRun.h"
+#include "app/supervised/childLink.h"
 #include "app/sweep/settingCycle.h"
 #include "app/sweep/sweepTable.h"
 #include "conform/texts.h"
@@ -130,8 +130,8 @@ sweepOutcome runSweep(telAsioDriver& driver, measuringBP& processor, const progr
         liveLine(lead);
         tellParentSetting(at.rate, at.buffer, i + 1, settings.size());
         sweepRow row = !at.refusal.empty() ? refusedRow(at, at.refusal)
-                       : options.starts  ? runStartsOfSetting(sweep, at, *options.starts, lead)
-                                         : sweep.run(at, lead);
+                       : options.starts    ? runStartsOfSetting(sweep, at, *options.starts, lead)
+                                           : sweep.run(at, lead);
         liveLine("");
         printText(sweepRowLine(row));
         outcomes.push_back(sweepOutcomeOf(row));
