@@ -131,6 +131,61 @@ JunitSuite measuredSuite(const json& document, double unixSeconds) {
     return suite;
 }
 
+// One case per start of /starts (`starts` of a run or of a sweep's setting), each named
+// "start K" after `lead`: passed, or failed with the start's own reasons.
+std::vector<JunitCase> startCases(const json& starts, const std::string& lead, const std::string& className) {
+    std::vector<JunitCase> cases;
+    if (!starts.is_array()) return cases;
+    for (const json& row : starts) {
+        JunitCase each;
+        each.name = lead + "start " + textAt(row, {"start"});
+        each.className = className;
+        each.seconds = numberAt(row, {"seconds"}).value_or(0.0);
+        const std::string word = textAt(row, {"verdict"});
+        if (!nodeAt(row, {"accepted"}).is_boolean() || !nodeAt(row, {"accepted"}).get<bool>()) {
+            judged(each, Outcome::error, "error", {"refused: " + textAt(row, {"refusal"})});
+        } else if (word != "pass") {
+            std::vector<std::string> reasons = reasonsOf(row);
+            if (reasons.empty()) reasons.push_back(word.empty() ? std::string("no verdict") : word);
+            judged(each, isError(word) || word.empty() ? Outcome::error : Outcome::failure,
+                   word.empty() ? "error" : word, reasons);
+        }
+        cases.push_back(each);
+    }
+    return cases;
+}
+
+// /starts of one setting: the run's case with what the starts add up to (the round trip
+// that moved, each kind of failure with its rate, how the run ended), then a case per
+// start.
+JunitSuite startsSuite(const json& document, double unixSeconds) {
+    JunitSuite suite = driverSuite(document, unixSeconds);
+    const std::string className = caseClass("starts", document);
+    const std::string told = textAt(document, {"verdict"});
+    if (const std::string rate = textAt(document, {"figures", "sampleRate"}); !rate.empty())
+        suite.properties.push_back({"rate", rate});
+    if (const std::string buffer = textAt(document, {"figures", "bufferSizes", "actual"}); !buffer.empty())
+        suite.properties.push_back({"buffer", buffer});
+    const std::vector<JunitCase> starts = startCases(nodeAt(document, {"starts"}), "", className);
+    JunitCase run;
+    run.name = "run";
+    run.className = className;
+    std::vector<std::string> own;
+    if (const std::string failure = textAt(document, {"failure"}); !failure.empty()) own.push_back(failure);
+    for (const std::string& reason : reasonsOf(document))
+        if (own.empty() || reason != own.front()) own.push_back(reason);
+    if (!isVerdict(told)) own.push_back(noVerdict);
+    if (!own.empty())
+        judged(run, isError(told) || !isVerdict(told) ? Outcome::error : Outcome::failure,
+               isVerdict(told) ? told : "error", own);
+    suite.cases.push_back(run);
+    for (const JunitCase& each : starts) {
+        suite.seconds += each.seconds;
+        suite.cases.push_back(each);
+    }
+    return suite;
+}
+
 std::string settingName(const json& row) {
     return textAt(row, {"rate"}) + " Hz, " + textAt(row, {"buffer"}) + " samples";
 }
@@ -163,6 +218,9 @@ JunitSuite sweepSuite(const json& document, double unixSeconds) {
                        word.empty() ? "error" : word, reasons);
             }
             settings.push_back(each);
+            const std::vector<JunitCase> starts =
+                startCases(nodeAt(row, {"starts"}), each.name + ", ", className);
+            settings.insert(settings.end(), starts.begin(), starts.end());
         }
 
     // The run's own reasons: those of no setting.
@@ -189,7 +247,9 @@ JunitSuite sweepSuite(const json& document, double unixSeconds) {
 }
 
 JunitSuite suiteOf(const json& document, bool sweep, double unixSeconds) {
-    return sweep ? sweepSuite(document, unixSeconds) : measuredSuite(document, unixSeconds);
+    if (sweep) return sweepSuite(document, unixSeconds);
+    return nodeAt(document, {"starts"}).is_array() ? startsSuite(document, unixSeconds)
+                                                   : measuredSuite(document, unixSeconds);
 }
 
 } // namespace

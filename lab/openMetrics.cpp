@@ -105,6 +105,40 @@ void addLatency(MetricSet& set, const Labels& runLabels, const json& latency) {
             numberAt(latency, {"burstsMissing"}));
 }
 
+// The starts of /starts (of a run, or of a sweep's setting): each start's figures under
+// its number, then how many starts each kind of failure struck.
+void addStarts(MetricSet& set, const Labels& labels, const json& node) {
+    const json& starts = nodeAt(node, {"starts"});
+    if (!starts.is_array()) return;
+    for (const json& row : starts) {
+        const Labels start = with(labels, {{"start", textAt(row, {"start"})}});
+        addVerdict(set, start, textAt(row, {"verdict"}));
+        set.add("echoprobe_start_round_trip_samples", MetricType::gauge,
+                "The round trip one stream start measured (median over its bursts).", start,
+                numberAt(row, {"latency", "measuredSamples"}));
+        set.add("echoprobe_start_first_callback_seconds", MetricType::gauge,
+                "From the return of a stream start to its first buffer switch.", start,
+                scaled(numberAt(row, {"firstCallbackMs"}), 1e-3));
+        set.add("echoprobe_start_late_switches_total", MetricType::counter,
+                "Buffer switches of a stream start more than 1.5 periods after the one before.", start,
+                numberAt(row, {"stats", "late"}));
+        set.add("echoprobe_start_missing_switches_total", MetricType::counter,
+                "Buffer switches a stream start's length called for that did not come.", start,
+                numberAt(row, {"missingSwitches"}));
+    }
+    const json& summary = nodeAt(node, {"startsSummary"});
+    set.add("echoprobe_starts_total", MetricType::counter, "Stream starts made.", labels,
+            numberAt(summary, {"made"}));
+    set.add("echoprobe_start_round_trip_changed", MetricType::gauge,
+            "1 when the round trip differed between stream starts, 0 when it did not.", labels,
+            numberAt(summary, {"roundTripChanged"}));
+    const json& failures = nodeAt(summary, {"failures"});
+    if (failures.is_array())
+        for (const json& failure : failures)
+            set.add("echoprobe_start_failures", MetricType::gauge, "Stream starts a kind of failure struck.",
+                    with(labels, {{"kind", textAt(failure, {"kind"})}}), numberAt(failure, {"count"}));
+}
+
 void addRecording(MetricSet& set, const Labels& labels, const json& recording) {
     if (!recording.is_object()) return;
     set.add("echoprobe_recorded_frames_total", MetricType::counter, "Frames written to the recording.",
@@ -146,6 +180,7 @@ void addMeasured(MetricSet& set, RunMode mode, const json& document, double unix
     addStats(set, labels, nodeAt(document, {"stats"}));
     addLatency(set, labels, nodeAt(document, {"latency"}));
     addRecording(set, labels, nodeAt(document, {"recording"}));
+    addStarts(set, labels, document);
 }
 
 // A sweep: the whole sweep's verdict, then every setting with its rate and buffer size.
@@ -167,6 +202,7 @@ void addSweep(MetricSet& set, RunMode mode, const json& document, double unixSec
         addVerdict(set, setting, textAt(row, {"verdict"}));
         addStats(set, setting, nodeAt(row, {"stats"}));
         addLatency(set, setting, nodeAt(row, {"latency"}));
+        addStarts(set, setting, row);
         const std::optional<double> buffer = numberAt(row, {"buffer"});
         if (buffer && textAt(row, {"verdict"}) == "pass" &&
             (!smallestPassing.count(rate) || *buffer < smallestPassing[rate]))

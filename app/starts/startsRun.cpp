@@ -102,6 +102,8 @@ json startsRowsJson(const std::vector<sweepRow>& rows) {
         json row = sweepRowJson(rows[i]);
         row["start"] = i + 1;
         row["firstCallbackMs"] = numberOrNull(rows[i].firstCallbackMs, 1000.0);
+        row["missingSwitches"] =
+            rows[i].stats ? json(measure::missingSwitches(*rows[i].stats)) : json(nullptr);
         list.push_back(std::move(row));
     }
     return list;

@@ -35,7 +35,8 @@ startsOutcome runStartsOf(settingCycle& cycle, const cycleSetting& at, int32_t c
 // The summary of the rows so far.
 measure::StartsSummary summariseRows(const std::vector<sweepRow>& rows);
 
-// The report's `starts` (each start's row with `start` and `firstCallbackMs`) and
+// The report's `starts` (each start's row with `start`, `firstCallbackMs` and
+// `missingSwitches`) and
 // `startsSummary`.
 nlohmann::json startsRowsJson(const std::vector<sweepRow>& rows);
 nlohmann::json startsSummaryJson(const measure::StartsSummary& summary, int32_t planned, int32_t bufferSize);
