@@ -201,6 +201,31 @@ void takeSweep(const json& document, ReportData& data) {
     }
 }
 
+void takeStarts(const json& document, ReportData& data) {
+    const json& rows = member(document, "starts");
+    if (!rows.is_array()) return;
+    StartsData facts;
+    for (const json& row : rows) {
+        StartRow start;
+        start.start = valueOr<int32_t>(row, "start", 0);
+        start.firstCallbackMs = valueAt<double>(row, "firstCallbackMs");
+        start.roundTripSamples = valueAt<double>(member(row, "latency"), "measuredSamples");
+        start.verdict = outcomeOf(member(row, "verdict"));
+        start.reasons = texts(member(row, "reasons"));
+        facts.starts.push_back(start);
+    }
+    const json& summary = member(document, "startsSummary");
+    facts.spread = valueOr<std::string>(summary, "spread", "");
+    if (const json& failures = member(summary, "failures"); failures.is_array()) {
+        const int32_t made = valueOr<int32_t>(summary, "made", 0);
+        for (const json& failure : failures)
+            facts.failures.push_back(valueOr<std::string>(failure, "kind", "") + ": " +
+                                     std::to_string(valueOr<int32_t>(failure, "count", 0)) + " of " +
+                                     std::to_string(made));
+    }
+    data.starts = facts;
+}
+
 // The probe's findings: rates by name ("44100"), clock sources, buffer sizes and features.
 void takeProbe(const json& document, ReportData& data) {
     const json& probe = member(document, "probe");
@@ -324,6 +349,7 @@ ReportData reportDataFromDocument(const json& document) {
     if (data.failureAt && data.failureAt->seconds) data.runSeconds = data.failureAt->seconds;
     takeLatency(document, data);
     takeSweep(document, data);
+    takeStarts(document, data);
     takeProbe(document, data);
     takeConformance(document, data);
     return data;

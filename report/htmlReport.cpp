@@ -207,6 +207,7 @@ std::string renderHtmlReport(const ReportData& data) {
     if (data.channelMap) page += channelMapSection(*data.channelMap);
     page += sweepSection(data.sweep, data.failureAt ? data.failureAt->setting : std::nullopt,
                          data.reasons.empty() ? std::string() : data.reasons.front());
+    if (data.starts) page += startsSection(*data.starts);
     page += conformanceSection(data.conformance);
     page += "<footer>Written by echoprobe";
     if (!data.tool.version.empty()) page += " " + escapeMarkup(data.tool.version);

@@ -177,6 +177,22 @@ struct SweepRow {
     std::vector<std::string> reasons;
 };
 
+// One stream start of /starts.
+struct StartRow {
+    int32_t start = 0; // from 1
+    std::optional<double> firstCallbackMs, roundTripSamples;
+    std::optional<Outcome> verdict;
+    std::vector<std::string> reasons;
+};
+
+// What the starts added up to: the spread of their round trips and each kind of failure
+// with its rate ("no first callback within 1 s: 2 of 8").
+struct StartsData {
+    std::vector<StartRow> starts;
+    std::string spread;
+    std::vector<std::string> failures;
+};
+
 // Where a setting stands in its sweep: "setting 2 of 8".
 struct SweepSetting {
     double rate = 0;
@@ -254,6 +270,7 @@ struct ReportData {
     std::optional<LatencyData> latency;
     std::optional<ChannelMapData> channelMap; // /latency=all, in place of latency
     std::vector<SweepRow> sweep;
+    std::optional<StartsData> starts; // /starts of one setting
     std::optional<ProbeFacts> probe;
     std::vector<ConformanceDriver> conformance;
 };

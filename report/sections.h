@@ -40,6 +40,8 @@ std::string channelMapSection(const ChannelMapData& map);
 // (it has no row), with the line that says so.
 std::string sweepSection(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed = {},
                          const std::string& crashLine = {});
+// The starts of /starts: the round trip and the first callback of every start.
+std::string startsSection(const StartsData& starts);
 std::string probeSection(const ProbeFacts& probe);
 std::string conformanceSection(const std::vector<ConformanceDriver>& drivers);
 
