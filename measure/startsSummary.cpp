@@ -103,11 +103,13 @@ StartsSummary summariseStarts(const std::vector<StartOutcome>& starts) {
             strike("no first callback within 1 s", VerdictWord::fail, start.start);
         if (start.verdict.passed()) continue;
         for (const std::string& reason : start.verdict.reasons) {
-            // A start without a switch has its kind above already.
+            // A start without a switch has its kind above already; a signal that ended a
+            // start ended the run, which says so once.
             if (start.ran && !start.firstCallbackMs && reason == "no buffer switch came") continue;
-            strike(reasonKind(reason), start.verdict.word, start.start);
+            if (reason.rfind("stopped by signal", 0) == 0) continue;
+            strike(reasonKind(reason), std::min(start.verdict.word, VerdictWord::fail), start.start);
         }
-        if (start.verdict.reasons.empty())
+        if (start.verdict.reasons.empty() && start.verdict.word != VerdictWord::interrupted)
             strike(verdictName(start.verdict.word), start.verdict.word, start.start);
     }
     // The most common round trip first; among as common ones, the one seen first.

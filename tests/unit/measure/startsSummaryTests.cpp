@@ -110,6 +110,21 @@ TEST(StartsSummary, AMilderStartKeepsItsWordAndAStartNeverMadeHasNoFirstCallback
     EXPECT_EQ(summary.failures[0].word, VerdictWord::inconclusive);
 }
 
+TEST(StartsSummary, ASignalThatEndedTheLastStartIsNoKindOfFailure) {
+    StartOutcome cut = passing(3, 696.0);
+    cut.verdict = Verdict{VerdictWord::interrupted, {"stopped by signal 2"}};
+    StartsSummary summary = summariseStarts({passing(1, 696.0), passing(2, 696.0), cut});
+    EXPECT_TRUE(summary.failures.empty());
+    EXPECT_TRUE(summary.verdict.passed());
+    // What else that start found still counts, at the word of its own finding.
+    cut.verdict.reasons.insert(cut.verdict.reasons.begin(), "3 gaps");
+    cut.start = 2;
+    summary = summariseStarts({passing(1, 696.0), cut});
+    ASSERT_EQ(summary.failures.size(), 1u);
+    EXPECT_EQ(summary.verdict.reasons, (std::vector<std::string>{"gaps: 1 of 2 (start 2)"}));
+    EXPECT_EQ(summary.verdict.word, VerdictWord::fail);
+}
+
 TEST(StartsSummary, AStartWhoseLoopFoundNoRoundTripIsCountedApart) {
     StartOutcome lost = failing(2, {"no measurement burst came back"});
     lost.roundTripMissing = true;
