@@ -61,8 +61,13 @@ std::vector<std::string> startsSummaryLines(const measure::StartsSummary& summar
     std::vector<std::string> lines;
     const std::string spread = measure::roundTripSpreadText(summary, bufferSize);
     if (!spread.empty()) lines.push_back("Round trip: " + spread);
-    for (const measure::FailureKind& failure : summary.failures)
-        lines.push_back("Failed    : " + measure::failureRateText(failure, summary.starts));
+    for (const measure::FailureKind& failure : summary.failures) {
+        // What the starts could not judge, or could not do, is no failure of the driver.
+        const char* lead = failure.word == measure::VerdictWord::inconclusive ? "Not judged: "
+                           : failure.word == measure::VerdictWord::error      ? "Error     : "
+                                                                              : "Failed    : ";
+        lines.push_back(lead + measure::failureRateText(failure, summary.starts));
+    }
     if (summary.failures.empty()) lines.push_back("Failed    : none");
     return lines;
 }
