@@ -102,12 +102,13 @@ StartsSummary summariseStarts(const std::vector<StartOutcome>& starts) {
         if (start.ran && (!start.firstCallbackMs || *start.firstCallbackMs > firstCallbackLimitMs))
             strike("no first callback within 1 s", VerdictWord::fail, start.start);
         if (start.verdict.passed()) continue;
-        for (const std::string& reason : start.verdict.reasons) {
+        for (size_t i = 0; i < start.verdict.reasons.size(); ++i) {
+            const std::string& reason = start.verdict.reasons[i];
             // A start without a switch has its kind above already; a signal that ended a
             // start ended the run, which says so once.
             if (start.ran && !start.firstCallbackMs && reason == "no buffer switch came") continue;
             if (reason.rfind("stopped by signal", 0) == 0) continue;
-            strike(reasonKind(reason), std::min(start.verdict.word, VerdictWord::fail), start.start);
+            strike(reasonKind(reason), std::min(start.verdict.wordOf(i), VerdictWord::fail), start.start);
         }
         if (start.verdict.reasons.empty() && start.verdict.word != VerdictWord::interrupted)
             strike(verdictName(start.verdict.word), start.verdict.word, start.start);

@@ -40,9 +40,9 @@ struct RoundTripGroup {
 };
 
 struct FailureKind {
-    std::string kind; // "no first callback within 1 s", "switches missing"
-    VerdictWord word = VerdictWord::fail;
-    std::vector<int32_t> starts; // in order
+    std::string kind;                     // "no first callback within 1 s", "switches missing"
+    VerdictWord word = VerdictWord::fail; // the strongest its reasons were given with
+    std::vector<int32_t> starts;          // in order
 };
 
 struct StartsSummary {

@@ -163,7 +163,10 @@ void judgeLatency(const LatencyResult& latency, const std::optional<ReportedLate
 
 void Verdict::add(VerdictWord finding, const std::string& reason) {
     if (static_cast<int>(finding) > static_cast<int>(word)) word = finding;
+    // Reasons given before the first add keep the verdict's word as it was.
+    reasonWords.resize(reasons.size(), word);
     reasons.push_back(reason);
+    reasonWords.push_back(finding);
 }
 
 const char* verdictName(VerdictWord word) {

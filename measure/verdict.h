@@ -31,6 +31,12 @@ enum class VerdictWord { pass, inconclusive, error, fail, interrupted }; // mild
 struct Verdict {
     VerdictWord word = VerdictWord::pass;
     std::vector<std::string> reasons; // empty for a pass
+    // The word each reason was added with (by add); a reason given otherwise has the
+    // verdict's word.
+    std::vector<VerdictWord> reasonWords = {};
+    VerdictWord wordOf(size_t reason) const {
+        return reason < reasonWords.size() ? reasonWords[reason] : word;
+    }
 
     bool passed() const { return word == VerdictWord::pass; }
     // Adds a finding: the word becomes the stronger of the two, the reason is kept.

@@ -102,6 +102,15 @@ TEST(StartsSummary, AMilderStartKeepsItsWordAndAStartNeverMadeHasNoFirstCallback
     EXPECT_EQ(summary.verdict.word, VerdictWord::inconclusive);
     EXPECT_EQ(summary.verdict.reasons,
               (std::vector<std::string>{"the host lost 3 switch records: 1 of 2 (start 2)"}));
+    // A failed start's reason that could not be judged is not judged, not failed.
+    StartOutcome mixed = passing(4);
+    mixed.verdict.add(VerdictWord::inconclusive, "22 late switches not judged: the probe woke late");
+    mixed.verdict.add(VerdictWord::fail, "3 gaps");
+    summary = summariseStarts({passing(1), mixed});
+    ASSERT_EQ(summary.failures.size(), 2u);
+    EXPECT_EQ(summary.failures[0].kind, "late switches not judged");
+    EXPECT_EQ(summary.failures[0].word, VerdictWord::inconclusive);
+    EXPECT_EQ(summary.failures[1].word, VerdictWord::fail);
     summary = summariseStarts({passing(1), unsure, refusedStart});
     EXPECT_EQ(summary.verdict.word, VerdictWord::fail);
     ASSERT_EQ(summary.failures.size(), 2u);
