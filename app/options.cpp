@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
+#include "app/baselineRun.h"
 #include "app/html/htmlFile.h"
 #include "app/inventory/driverInventory.h"
 #include "app/optionRules.h"
@@ -39,6 +41,7 @@ constexpr const char16_t* knownSwitches[] = {u"index",
                                              u"sweep",
                                              u"html",
                                              u"metrics",
+                                             u"baseline",
                                              u"supervised",
                                              conform::caseSwitch,
                                              plat::childEndsSwitch};
@@ -178,8 +181,8 @@ int32_t occurrences(const char16_t* name) {
 // with. A switch that takes a value may be given once: which of two would count is
 // not for the tool to guess.
 void readMeasuringSwitches(programOptions& options) {
-    for (const char16_t* name :
-         {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring", u"html", u"metrics"})
+    for (const char16_t* name : {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring",
+                                 u"html", u"metrics", u"baseline"})
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     if (switchGiven(u"seconds")) {
@@ -203,6 +206,7 @@ void readMeasuringSwitches(programOptions& options) {
     if (options.sweep && !options.secondsGiven) options.seconds = sweepDefaultSeconds;
     options.htmlGiven = readFileSwitch(options, u"html", u"report.html", options.htmlPath);
     options.metricsGiven = readFileSwitch(options, u"metrics", u"echoprobe.prom", options.metricsPath);
+    options.baselineGiven = readFileSwitch(options, u"baseline", u"last-good.json", options.baselinePath);
 
     if (switchGiven(u"buffer")) {
         const telText value = switchValue(u"buffer");
@@ -347,10 +351,11 @@ void printFullUsage() {
     printMessage(u"       echoprobe [/index=N] [/skipcp] [/buffer=N] [/rate=R] [/seconds=N] [/stats]");
     printMessage(u"                 [/json=FILE] [/latency[=OUT,IN|=all]] [/wiring=OUT:IN,...]");
     printMessage(u"                 [/record=FILE.wav] [/html=FILE] [/metrics=FILE] [/junit=FILE]");
-    printMessage(u"                 [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/baseline=FILE] [/timeout=S] [/isolate=no]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /sweep [/buffer=N] [/rate=R] [/seconds=N]");
     printMessage(u"                 [/latency[=OUT,IN|=all]] [/wiring=OUT:IN,...] [/json=FILE]");
-    printMessage(u"                 [/html=FILE] [/metrics=FILE] [/junit=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/html=FILE] [/metrics=FILE] [/junit=FILE] [/baseline=FILE]");
+    printMessage(u"                 [/timeout=S] [/isolate=no]");
     printMessage(
         u"       echoprobe [/index=N] [/skipcp] /probe [/buffer=N] [/rate=R] [/json=FILE] [/html=FILE]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /conform [/check=ID,...] [/junit=FILE]");
@@ -390,6 +395,9 @@ void printFullUsage() {
     printMessage(u"                 class of finding of a run or per setting of a sweep");
     printMessage(u"         metrics - write the run's figures to FILE in the text format Prometheus");
     printMessage(u"                   scrapes (for the node exporter's textfile collector)");
+    printMessage(u"         baseline - compare the run with an earlier run's JSON document in FILE: what");
+    printMessage(u"                    got worse fails the run (regressed), a baseline that cannot be");
+    printMessage(u"                    compared is an error");
     printMessage(u"         help - show this text");
     printMessage(u"");
     printMessage(u"         /index=all runs every installed driver in turn: with /conform, or with /seconds");
@@ -398,9 +406,10 @@ void printFullUsage() {
     printMessage(u"         not know, or one that would do nothing in the run asked for, stops the run with");
     printMessage(u"         a line that says why.");
     printMessage(u"");
-    printMessage(u"         With /seconds, /json, /latency, /record, /junit, /metrics, /sweep, /html or");
-    printMessage(u"         /conform the exit status tells the outcome: 0 pass, 1 fail or inconclusive, 2");
-    printMessage(u"         error (the run could not be made as asked), 128+N stopped by signal N.");
+    printMessage(u"         With /seconds, /json, /latency, /record, /junit, /metrics, /baseline, /sweep,");
+    printMessage(u"         /html or /conform the exit status tells the outcome: 0 pass, 1 fail or");
+    printMessage(u"         inconclusive, 2 error (the run could not be made as asked), 128+N stopped by");
+    printMessage(u"         signal N.");
     printMessage(u"");
 }
 
@@ -476,5 +485,13 @@ conform::SuiteSettings suiteSettings(const programOptions& options) {
     settings.htmlPath = options.htmlPath;
     settings.htmlPage = htmlOfDocument;
     settings.creationDiagnosis = creationDiagnosis;
+    if (options.baselinePath) {
+        auto earlierRun = std::make_shared<baselineRun>(options.baselinePath);
+        settings.baselineReadable = [earlierRun](telText* why) { return earlierRun->readable(why); };
+        settings.judgeAgainstBaseline = [earlierRun](measure::RunDocument& document,
+                                                     measure::Verdict& verdict) {
+            earlierRun->judge(document, verdict);
+        };
+    }
     return settings;
 }

@@ -219,7 +219,10 @@ int runConformanceSuite(const SuiteSettings& settings) {
     const bool junitReady = junitFile.writable(jsonReady ? &why : nullptr);
     const bool htmlReady = htmlFile.writable(jsonReady && junitReady ? &why : nullptr);
     const bool metricsReady = metricsFile.writable(jsonReady && junitReady && htmlReady ? &why : nullptr);
-    if (!jsonReady || !junitReady || !htmlReady || !metricsReady) {
+    const bool baselineReady =
+        !settings.baselineReadable ||
+        settings.baselineReadable(jsonReady && junitReady && htmlReady && metricsReady ? &why : nullptr);
+    if (!jsonReady || !junitReady || !htmlReady || !metricsReady || !baselineReady) {
         printMessage(why);
         // The reports that can be written say why; no JUnit report of an earlier suite is
         // left to read as this one's.
@@ -297,6 +300,7 @@ int runConformanceSuite(const SuiteSettings& settings) {
     verdict.reasons = suiteReasons(drivers, settings.allDrivers);
     if (signal != 0)
         verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
+    if (settings.judgeAgainstBaseline) settings.judgeAgainstBaseline(document, verdict);
     document.setVerdict(verdict);
     // Each report is written whatever became of the others.
     std::vector<telText> unwritten(4);
