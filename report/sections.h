@@ -42,5 +42,7 @@ std::string sweepSection(const std::vector<SweepRow>& rows, const std::optional<
                          const std::string& crashLine = {});
 std::string probeSection(const ProbeFacts& probe);
 std::string conformanceSection(const std::vector<ConformanceDriver>& drivers);
+// "Compared with baseline": a row per change, worse first, or that nothing changed.
+std::string baselineSection(const BaselineData& baseline);
 
 } // namespace report
