@@ -3,6 +3,7 @@
 // telAsioBufferProcessor.cpp.
 #include "asio/telAsioDriver.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -431,12 +432,15 @@ pASIOTime telAsioDriver::handleBufferSwitchTimeInfo(pASIOTime timeInfo, int32_t 
 
     // Nobody filled the outputs: send silence rather than whatever the half held.
     if (index == 0 || index == 1) {
-        int32_t end = f_inputChannels + f_outputChannels;
-        for (int32_t k = f_inputChannels; k < end; ++k) {
+        // Within the channel table whatever counts the driver gave.
+        const int32_t first = std::clamp(f_inputChannels, 0, telMaxChannels);
+        const int32_t end = std::clamp(f_inputChannels + f_outputChannels, first, telMaxChannels);
+        for (int32_t k = first; k < end; ++k) {
             const ASIOChannelInfo& channel = f_channelInfo[k];
             if (channel.isInput || !channel.isActive) continue;
             int32_t bytes = getBufferSizeInBytes(k);
-            void* buffer = f_bufferInfo[k].buffers[index];
+            const ASIOBufferInfo& info = f_bufferInfo[k];
+            void* buffer = index == 0 ? info.buffers[0] : info.buffers[1];
             if (bytes > 0 && buffer != nullptr) std::memset(buffer, 0, static_cast<size_t>(bytes));
         }
     }

@@ -102,7 +102,7 @@ telBool printMessage(const telText& text, int32_t kind, int32_t consoleMode, int
     if (threadId == 1) prefix += threadPart(state);
     const telText line = prefix.empty() ? text : prefix + u", " + text;
 
-    if (consoleMode > 0) writeToConsole(line, consoleMode);
+    if (consoleMode > 0) writeToConsole(terminalSafeText(line), consoleMode);
     if (state.hook != nullptr) state.hook(line);
     if (toFile) writeToLogFile(state, line);
     return telTrue;

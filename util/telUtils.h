@@ -38,6 +38,10 @@ telText trimText(const telText& text, telBool left = telTrue, telBool right = te
 telText upperCaseText(const telText& text);
 telText padText(const telText& text, int32_t width, char16_t fill, telBool padLeft, telBool truncate);
 telText fillText(char16_t ch, int32_t count);
+// The text with every control character but tab, line feed and carriage return shown
+// as '?': what a driver names itself or its channels reaches the terminal, and an
+// escape sequence in it would otherwise command the terminal instead of being shown.
+telText terminalSafeText(const telText& text);
 // Copies at most maxLength units and a terminating zero; `destination` holds maxLength + 1.
 int32_t copyTextToBuffer(const telAnsiText& text, char* destination, int32_t maxLength);
 int32_t copyWideTextToBuffer(const telText& text, char16_t* destination, int32_t maxLength);

@@ -26,6 +26,16 @@ telText upperCaseText(const telText& text) {
     return result;
 }
 
+telText terminalSafeText(const telText& text) {
+    telText shown = text;
+    for (char16_t& ch : shown) {
+        const bool kept = ch == u'\t' || ch == u'\n' || ch == u'\r';
+        const bool control = ch < 0x20 || (ch >= 0x7F && ch <= 0x9F);
+        if (control && !kept) ch = u'?';
+    }
+    return shown;
+}
+
 telText fillText(char16_t ch, int32_t count) {
     return count > 0 ? telText(static_cast<size_t>(count), ch) : telText();
 }
