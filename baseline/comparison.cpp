@@ -4,6 +4,7 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <regex>
 
 #include "baseline/documentKind.h"
 #include "lab/documentReading.h"
@@ -41,12 +42,19 @@ std::string named(const std::string& prefix, const std::string& what) {
     return prefix.empty() ? what : prefix + ": " + what;
 }
 
-bool reasonsName(const json& run, const std::string& words) {
+// The late switches a run's verdict holds against the driver: its reason "N late
+// switches", where it has one.
+uint64_t judgedLateSwitches(const json& run) {
+    static const std::regex lateReason(R"(^(\d{1,18}) late switch(es)?$)");
     const json& reasons = lab::nodeAt(run, {"reasons"});
-    if (!reasons.is_array()) return false;
-    return std::any_of(reasons.begin(), reasons.end(), [&](const json& reason) {
-        return reason.is_string() && reason.get<std::string>().find(words) != std::string::npos;
-    });
+    if (!reasons.is_array()) return 0;
+    for (const json& reason : reasons) {
+        std::smatch found;
+        if (!reason.is_string()) continue;
+        const std::string text = reason.get<std::string>();
+        if (std::regex_match(text, found, lateReason)) return std::stoull(found[1].str());
+    }
+    return 0;
 }
 
 class Comparer {
@@ -150,11 +158,11 @@ class Comparer {
         const json& statsBefore = lab::nodeAt(before, {"stats"});
         const json& statsAfter = lab::nodeAt(after, {"stats"});
         const bool failing = lab::textAt(after, {"verdict"}) != "pass";
-        // Late switches count against the driver only where the run's verdict names them:
-        // those of the machine's stalls are left out by the judge, and so here.
+        // Late switches count against the driver only as the run's verdict counts them
+        // ("3 late switches"): those that fell into the machine's stalls are left out.
         auto driverLate = [](const json& run) {
-            const json& late = lab::nodeAt(run, {"stats", "late"});
-            return late.is_number() && !reasonsName(run, "late switch") ? json(0) : late;
+            if (!lab::nodeAt(run, {"stats", "late"}).is_number()) return json();
+            return json(judgedLateSwitches(run));
         };
         count(prefix, "late switches", statsBefore, driverLate(before), driverLate(after), true);
         for (const auto& [key, what] : {std::pair{"gaps", "gaps (switches missing)"},

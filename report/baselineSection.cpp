@@ -37,4 +37,15 @@ std::string baselineSection(const BaselineData& baseline) {
     return out + "</section>";
 }
 
+std::string baselineCell(const BaselineData& baseline, const std::string& prefix, const std::string& same) {
+    std::string text;
+    for (const BaselineChange& change : baseline.changes)
+        if (change.what.rfind(prefix, 0) == 0)
+            text += (text.empty() ? "" : ", ") +
+                    (change.what.size() > prefix.size() ? change.what.substr(prefix.size()) + " " : "") +
+                    change.before;
+    if (text.empty()) return "<td class=\"baseline-same note\">" + escapeMarkup(same) + "</td>";
+    return "<td class=\"baseline-before\">" + escapeMarkup(text) + "</td>";
+}
+
 } // namespace report

@@ -207,9 +207,10 @@ std::string renderHtmlReport(const ReportData& data) {
     if (data.timing) page += timingSection(data);
     if (data.latency) page += latencySection(*data.latency, data.runSeconds);
     if (data.channelMap) page += channelMapSection(*data.channelMap);
+    const BaselineData* baseline = data.baseline ? &*data.baseline : nullptr;
     page += sweepSection(data.sweep, data.failureAt ? data.failureAt->setting : std::nullopt,
-                         data.reasons.empty() ? std::string() : data.reasons.front());
-    page += conformanceSection(data.conformance);
+                         data.reasons.empty() ? std::string() : data.reasons.front(), baseline);
+    page += conformanceSection(data.conformance, baseline);
     page += "<footer>Written by echoprobe";
     if (!data.tool.version.empty()) page += " " + escapeMarkup(data.tool.version);
     page += ". This page needs no network and no script.</footer>\n</body></html>\n";

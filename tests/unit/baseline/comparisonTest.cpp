@@ -67,6 +67,10 @@ TEST(BaselineComparison, FaultCountsAreJudgedWhereTheRunsVerdictHoldsThem) {
     json machineLate = measuredRun();
     machineLate["stats"]["late"] = 3;
     EXPECT_TRUE(compareDocuments(measuredRun(), machineLate).changes.empty());
+    json stallsLate = measuredRun(600, "inconclusive");
+    stallsLate["stats"]["late"] = 3;
+    stallsLate["reasons"] = {"3 late switches fell in stalls of the machine"};
+    EXPECT_EQ(find(compareDocuments(measuredRun(), stallsLate).changes, "late switches"), nullptr);
 
     json driverLate = measuredRun(600, "fail");
     driverLate["stats"]["late"] = 3;
