@@ -157,7 +157,9 @@ class Comparer {
         latency(prefix, lab::nodeAt(before, {"latency"}), lab::nodeAt(after, {"latency"}));
         const json& statsBefore = lab::nodeAt(before, {"stats"});
         const json& statsAfter = lab::nodeAt(after, {"stats"});
-        const bool failing = lab::textAt(after, {"verdict"}) != "pass";
+        // A new kind of fault counts against the driver where the run failed; in a run the
+        // machine made inconclusive it is only said.
+        const bool failing = lab::textAt(after, {"verdict"}) == "fail";
         // Late switches count against the driver only as the run's verdict counts them
         // ("3 late switches"): those that fell into the machine's stalls are left out.
         auto driverLate = [](const json& run) {
@@ -206,12 +208,11 @@ class Comparer {
         reported(named(prefix, "reported output latency"),
                  lab::nodeAt(figuresBefore, {"latencies", "output"}),
                  lab::nodeAt(figuresAfter, {"latencies", "output"}), "samples");
-        for (const char* section : {"recording"})
-            if (lab::nodeAt(before, {section}).is_object() != lab::nodeAt(after, {section}).is_object())
-                add(named(prefix, "setting /record"),
-                    lab::nodeAt(before, {section}).is_object() ? "given" : "not given",
-                    lab::nodeAt(after, {section}).is_object() ? "given" : "not given", std::nullopt,
-                    Weight::reported);
+        const bool recordedBefore = lab::nodeAt(before, {"recording"}).is_object();
+        const bool recordedAfter = lab::nodeAt(after, {"recording"}).is_object();
+        if (recordedBefore != recordedAfter)
+            add(named(prefix, "setting /record"), recordedBefore ? "given" : "not given",
+                recordedAfter ? "given" : "not given", std::nullopt, Weight::reported);
     }
 
     void measured(const std::string& prefix, const json& before, const json& after) {

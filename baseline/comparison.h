@@ -1,6 +1,7 @@
 // Two documents of the same kind compared: what got worse, what got better, what only
-// changed. Counts the machine can cause (late switches that fell into its stalls) are
-// left out; a count judged worse is one that was 0 and is not any more.
+// changed. Late switches count as the run's verdict counts them (never those that fell
+// into the machine's stalls); a count of faults is worse where it was 0 and is not any
+// more in a run that failed, said otherwise.
 #pragma once
 
 #include <string>
