@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "baseline/judgement.h"
-#include "platform/platform.h"
+#include "conform/texts.h"
 #include "util/telUtils.h"
 
 baselineRun::baselineRun(const std::optional<telText>& path) : f_path(path) {}
@@ -12,7 +12,7 @@ bool baselineRun::readable(telText* why) {
     if (!f_path) return true;
     f_file = baseline::readBaselineFile(std::filesystem::path(*f_path));
     if (f_file.error.empty()) return true;
-    if (why) *why = plat::fromNarrow(baseline::unusableLine(utf8Text(*f_path), f_file.error));
+    if (why) *why = conform::fromUtf8(baseline::unusableLine(utf8Text(*f_path), f_file.error));
     return false;
 }
 
@@ -28,7 +28,7 @@ void baselineRun::judge(measure::RunDocument& document, measure::Verdict& verdic
         baseline::judgeAgainst(f_file, utf8Text(*f_path), document.document());
     printMessage(u"");
     for (const std::string& line : judgement.lines)
-        printMessage(plat::fromNarrow(line));
+        printMessage(conform::fromUtf8(line));
     if (!judgement.error.empty()) verdict.add(measure::VerdictWord::error, judgement.error);
     for (const std::string& reason : judgement.regressions)
         verdict.add(measure::VerdictWord::fail, reason);
