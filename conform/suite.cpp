@@ -305,7 +305,14 @@ int runConformanceSuite(const SuiteSettings& settings) {
     // Each report is written whatever became of the others.
     std::vector<telText> unwritten(4);
     jsonFile.write(document.text(), &unwritten[0]);
-    junitFile.write(junitReport(drivers, noDriver), &unwritten[1]);
+    std::optional<std::vector<std::string>> baselineReasons;
+    if (settings.judgeAgainstBaseline) {
+        baselineReasons.emplace();
+        for (const std::string& reason : verdict.reasons)
+            if (reason.rfind("regressed: ", 0) == 0 || reason.rfind("The baseline ", 0) == 0)
+                baselineReasons->push_back(reason);
+    }
+    junitFile.write(junitReport(drivers, noDriver, baselineReasons), &unwritten[1]);
     if (htmlFile.active()) htmlFile.write(settings.htmlPage(document.document()), &unwritten[2]);
     metricsFile.write(lab::metricsText(document.document(), lab::RunMode::conformance, unixNow()),
                       &unwritten[3]);
