@@ -5,10 +5,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "measure/schemaVersion.h"
+
 namespace baseline {
 
 // Documents of this version are written now; one without `schemaVersion` is version 1.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = measure::schemaVersion;
 
 enum class DocumentKind { measured, starts, sweep, conformance, everyDriver };
 

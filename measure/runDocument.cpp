@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "measure/channelMap/mapJson.h"
+#include "measure/schemaVersion.h"
 
 namespace measure {
 
@@ -100,6 +101,7 @@ std::string messageName(int32_t selector) {
 }
 
 RunDocument::RunDocument() : f_json(json::object()) {
+    f_json["schemaVersion"] = schemaVersion;
     f_json["tool"] = {{"name", "echoprobe"}, {"version", nullptr}, {"bits", nullptr}};
     f_json["driver"] = nullDriver();
     f_json["figures"] = nullFigures();

@@ -71,6 +71,30 @@ void judgeLateness(const RunFacts& facts, Verdict& verdict) {
                     counted(explained, "late switch", "late switches") + " fell in stalls of the machine");
 }
 
+// The rate fitted over the steady stretches. Pauses too short to be told as lost time
+// still pull it below the driver's clock, never above: a stream that ran slow and paused
+// where the probe could not tell the machine's stalls from the driver's, or paused only
+// in the machine's stalls long enough to explain the shortfall, is not judged on its
+// rate. A fast clock, or a slow one without such pauses, fails.
+void judgeRate(const RunFacts& facts, Verdict& verdict) {
+    const SwitchSummary& s = facts.stats;
+    const MachineFacts& m = facts.machine;
+    if (!s.rateErrorPpm || std::fabs(*s.rateErrorPpm) <= rateErrorForgivenPpm) return;
+    const std::string off = formatted("rate off by %.0f ppm", *s.rateErrorPpm);
+    const uint64_t late = s.intervalUs.late;
+    const bool slowWithPauses = *s.rateErrorPpm < 0 && (late > 0 || s.lostTimePauses > 0);
+    const double shortfallMs = -*s.rateErrorPpm * 1e-6 * facts.seconds * 1e3;
+    const bool inStallsOnly = m.lateSwitchesInStalls >= late && m.lostTimeInStalls >= s.lostTimePauses &&
+                              shortfallMs <= m.longestStallMs * static_cast<double>(m.lateSwitchesInStalls);
+    if (slowWithPauses && !m.probed)
+        verdict.add(VerdictWord::inconclusive,
+                    off + " not judged: the stream paused while the machine's stalls could not be resolved");
+    else if (slowWithPauses && inStallsOnly)
+        verdict.add(VerdictWord::inconclusive, off + " not judged: the stream paused in stalls of the machine");
+    else
+        verdict.add(VerdictWord::fail, off);
+}
+
 void judgeSwitches(const RunFacts& facts, Verdict& verdict) {
     const SwitchSummary& s = facts.stats;
     const VerdictWord fail = VerdictWord::fail;
@@ -98,8 +122,7 @@ void judgeSwitches(const RunFacts& facts, Verdict& verdict) {
         verdict.add(fail, counted(facts.switchesAfterStop, "switch", "switches") +
                               " came after the driver's stop returned");
     judgeLateness(facts, verdict);
-    if (s.rateErrorPpm && std::fabs(*s.rateErrorPpm) > rateErrorForgivenPpm)
-        verdict.add(fail, formatted("rate off by %.0f ppm", *s.rateErrorPpm));
+    judgeRate(facts, verdict);
 }
 
 void judgeCalls(const CallTimes& calls, Verdict& verdict) {

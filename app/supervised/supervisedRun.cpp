@@ -144,6 +144,14 @@ json recordingFacts(const json& recording, const std::optional<patchedRecording>
 
 json supervisedOutcome::document() const {
     json document = told ? *told : measure::RunDocument().document();
+    if (!started) {
+        // No process ran: an error, with the line that says why, as every document has one.
+        const std::string line = "the run's process could not be started";
+        document["failure"] = line;
+        document["verdict"] = measure::verdictName(measure::VerdictWord::error);
+        document["reasons"] = json::array({line});
+        return document;
+    }
     if (failureLine.empty()) return document;
     // What the child could not finish: the failure, when it came, and the verdict it brings.
     if (recording) document["recording"] = *recording;

@@ -66,6 +66,16 @@ TEST(SupervisedRun, TheToolsOwnFailureIsAnErrorNeverTheDriversCrash) {
     EXPECT_EQ(document["failure"], "echoprobe failed: a fault of the tool's own");
 }
 
+// A run whose process never started has no document of its own; the one it is given
+// still says what became of it (every driver's report lists it).
+TEST(SupervisedRun, ARunWhoseProcessNeverStartedIsAnError) {
+    const supervisedOutcome outcome;
+    const nlohmann::json document = outcome.document();
+    EXPECT_EQ(document["verdict"], "error");
+    EXPECT_EQ(document["reasons"], nlohmann::json::array({"the run's process could not be started"}));
+    EXPECT_EQ(document["failure"], "the run's process could not be started");
+}
+
 #if !defined(_WIN32) // there an abort or a raised signal is an exit status, not a crash
 TEST(SupervisedRun, AChildAnInterruptEndedOutrightWasInterruptedNotCrashed) {
     const supervisedOutcome outcome =

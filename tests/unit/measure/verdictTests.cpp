@@ -57,6 +57,52 @@ TEST(Verdict, EachFindingEarnsItsWordAndReason) {
         {"fast beyond the limit", [](RunFacts& f) { f.stats.rateErrorPpm = 1001; }, VerdictWord::fail,
          "rate off by 1001 ppm"},
         {"within the rate limit", [](RunFacts& f) { f.stats.rateErrorPpm = -999; }, VerdictWord::pass, ""},
+        {"a wrong clock fails though the probe could not judge",
+         [](RunFacts& f) {
+             f.stats.rateErrorPpm = -1500;
+             f.machine.probed = false;
+         },
+         VerdictWord::fail, "rate off by -1500 ppm"},
+        {"a rate pulled off by pauses the probe could not judge",
+         [](RunFacts& f) {
+             f.stats.rateErrorPpm = -19731;
+             f.stats.intervalUs.late = 65;
+             f.machine.probed = false;
+         },
+         VerdictWord::inconclusive,
+         "rate off by -19731 ppm not judged: the stream paused while the machine's stalls could not be resolved"},
+        {"a fast clock fails whatever the pauses",
+         [](RunFacts& f) {
+             f.stats.rateErrorPpm = 1503;
+             f.stats.intervalUs.late = 2;
+             f.machine.lateSwitchesInStalls = 2;
+             f.machine.longestStallMs = 40;
+         },
+         VerdictWord::fail, "rate off by 1503 ppm"},
+        {"a slow rate the machine's stalls explain",
+         [](RunFacts& f) {
+             f.stats.rateErrorPpm = -4000; // 16 ms short in 4 s
+             f.stats.intervalUs.late = 2;
+             f.machine.lateSwitchesInStalls = 2;
+             f.machine.longestStallMs = 10;
+         },
+         VerdictWord::inconclusive, "rate off by -4000 ppm not judged: the stream paused in stalls of the machine"},
+        {"a slow rate longer stalls would be needed for",
+         [](RunFacts& f) {
+             f.stats.rateErrorPpm = -4000;
+             f.stats.intervalUs.late = 2;
+             f.machine.lateSwitchesInStalls = 2;
+             f.machine.longestStallMs = 7;
+         },
+         VerdictWord::fail, "rate off by -4000 ppm"},
+        {"a slow rate with a pause of the driver's own",
+         [](RunFacts& f) {
+             f.stats.rateErrorPpm = -4000;
+             f.stats.intervalUs.late = 2;
+             f.machine.lateSwitchesInStalls = 1;
+             f.machine.longestStallMs = 40;
+         },
+         VerdictWord::fail, "rate off by -4000 ppm"},
         {"one late switch", [](RunFacts& f) { f.stats.intervalUs.late = 1; }, VerdictWord::fail,
          "1 late switch"},
         {"five of an hour's 2.7 million",
