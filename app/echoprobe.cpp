@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/baselineRun.h"
 #include "app/html/htmlFile.h"
 #include "app/inventory/driverInventory.h"
 #include "app/inventory/probe.h"
@@ -39,12 +40,14 @@ using measure::VerdictWord;
 // What the main block carries from step to step. The verdict starts as "error": until a
 // step says otherwise, the run could not be made as asked.
 struct mainState {
-    mainState(const programOptions& runOptions, runJson& report, htmlFile& page, labReports& labOutputs)
-        : options(runOptions), json(report), html(page), lab(labOutputs) {}
+    mainState(const programOptions& runOptions, runJson& report, htmlFile& page, labReports& labOutputs,
+              baselineRun& earlierRun)
+        : options(runOptions), json(report), html(page), lab(labOutputs), baseline(earlierRun) {}
     const programOptions& options;
     runJson& json;
     htmlFile& html;
     labReports& lab;
+    baselineRun& baseline;
     measure::Verdict verdict{VerdictWord::error, {}};
     bool ran = false;             // the driver was started
     bool swept = false;           // a sweep got to its settings, or /starts to its starts
@@ -349,10 +352,11 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
     closeSelectedDriver(driverList, selectedIndex);
 }
 
-// Writes the HTML report, the metrics, the JUnit report and the JSON report; a report
-// that cannot be written is an output that failed, which the JSON report (written last)
-// then says.
+// Judges the run against the baseline, then writes the HTML report, the metrics, the
+// JUnit report and the JSON report; a report that cannot be written is an output that
+// failed, which the JSON report (written last) then says.
 void finishReport(mainState& state) {
+    state.baseline.judge(state.json.document(), state.verdict);
     state.json.verdict(state.verdict);
     telText why;
     if (!state.html.write(state.json.document().document(), &why)) {
@@ -414,15 +418,17 @@ int runMainBlock() {
     runJson json(options.jsonPath);
     htmlFile html(options.htmlPath);
     labReports lab(options.metricsPath, options.junitPath, labModeOf(options));
-    mainState state{options, json, html, lab};
+    baselineRun baseline(options.baselinePath);
+    mainState state{options, json, html, lab, baseline};
     if (options.stopsAfterOptions()) {
         if (options.usageError) writeRefusal(state, options.usageErrors);
         printShutdown();
         return options.usageError ? exitStatus(state) : 0;
     }
     telText why;
-    if (!json.writable(&why) || !html.writable(&why) || !lab.writable(&why)) {
-        // A report that cannot be written is found before anything runs.
+    if (!json.writable(&why) || !html.writable(&why) || !lab.writable(&why) || !baseline.readable(&why)) {
+        // A report that cannot be written, or a baseline that cannot be read, is found
+        // before anything runs.
         printMessage(why);
         writeRefusal(state, {why});
         printShutdown();

@@ -133,6 +133,11 @@ void refuseSwitchesWithoutEffect(programOptions& options) {
     // What /list and /probe find is not judged: nothing to write as results or figures.
     if (options.junitGiven && (kind == runKind::list || kind == runKind::probe)) nothingWith(u"junit");
     if (options.metricsGiven && (kind == runKind::list || kind == runKind::probe)) nothingWith(u"metrics");
+    // A baseline is compared with a measured run, a sweep, the suite or every driver's runs.
+    if (options.baselineGiven && (kind == runKind::list || kind == runKind::probe || kind == runKind::plain))
+        refuseSwitch(options,
+                     u"/baseline compares a measuring run (/seconds, /json, /latency, /sweep, /conform) "
+                     u"with an earlier one; without one there is nothing to compare.");
     if (switchGiven(u"check") && kind != runKind::conform)
         refuseSwitch(options, u"/check chooses which of /conform's checks run; without /conform none do.");
     const bool onlyControlPanel =

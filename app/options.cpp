@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
+#include "app/baselineRun.h"
 #include "app/html/htmlFile.h"
 #include "app/inventory/driverInventory.h"
 #include "app/optionRules.h"
@@ -40,6 +42,7 @@ constexpr const char16_t* knownSwitches[] = {u"index",
                                              u"starts",
                                              u"html",
                                              u"metrics",
+                                             u"baseline",
                                              u"supervised",
                                              conform::caseSwitch,
                                              plat::childEndsSwitch};
@@ -180,7 +183,7 @@ int32_t occurrences(const char16_t* name) {
 // not for the tool to guess.
 void readMeasuringSwitches(programOptions& options) {
     for (const char16_t* name : {u"seconds", u"json", u"record", u"buffer", u"rate", u"latency", u"wiring",
-                                 u"html", u"metrics", u"starts"})
+                                 u"html", u"metrics", u"baseline", u"starts"})
         if (occurrences(name) > 1)
             refuseSwitch(options, u"/" + telText(name) + u" is given more than once; give it once.");
     if (switchGiven(u"seconds")) {
@@ -215,6 +218,7 @@ void readMeasuringSwitches(programOptions& options) {
     }
     options.htmlGiven = readFileSwitch(options, u"html", u"report.html", options.htmlPath);
     options.metricsGiven = readFileSwitch(options, u"metrics", u"echoprobe.prom", options.metricsPath);
+    options.baselineGiven = readFileSwitch(options, u"baseline", u"last-good.json", options.baselinePath);
 
     if (switchGiven(u"buffer")) {
         const telText value = switchValue(u"buffer");
@@ -365,10 +369,11 @@ void printFullUsage() {
     printMessage(u"       echoprobe [/index=N] [/skipcp] [/buffer=N] [/rate=R] [/seconds=N] [/stats]");
     printMessage(u"                 [/json=FILE] [/latency[=OUT,IN|=all]] [/wiring=OUT:IN,...]");
     printMessage(u"                 [/record=FILE.wav] [/html=FILE] [/metrics=FILE] [/junit=FILE]");
-    printMessage(u"                 [/timeout=S] [/isolate=no] [/starts=N]");
+    printMessage(u"                 [/baseline=FILE] [/timeout=S] [/isolate=no] [/starts=N]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /sweep [/buffer=N] [/rate=R] [/seconds=N]");
     printMessage(u"                 [/latency[=OUT,IN|=all]] [/wiring=OUT:IN,...] [/json=FILE]");
-    printMessage(u"                 [/html=FILE] [/metrics=FILE] [/junit=FILE] [/timeout=S] [/isolate=no]");
+    printMessage(u"                 [/html=FILE] [/metrics=FILE] [/junit=FILE] [/baseline=FILE]");
+    printMessage(u"                 [/timeout=S] [/isolate=no] [/starts=N]");
     printMessage(
         u"       echoprobe [/index=N] [/skipcp] /probe [/buffer=N] [/rate=R] [/json=FILE] [/html=FILE]");
     printMessage(u"       echoprobe [/index=N] [/skipcp] /conform [/check=ID,...] [/junit=FILE]");
@@ -410,6 +415,9 @@ void printFullUsage() {
     printMessage(u"                 class of finding of a run or per setting of a sweep");
     printMessage(u"         metrics - write the run's figures to FILE in the text format Prometheus");
     printMessage(u"                   scrapes (for the node exporter's textfile collector)");
+    printMessage(u"         baseline - compare the run with an earlier run's JSON document in FILE: what");
+    printMessage(u"                    got worse fails the run (regressed), a baseline that cannot be");
+    printMessage(u"                    compared is an error");
     printMessage(u"         help - show this text");
     printMessage(u"");
     printMessage(u"         /index=all runs every installed driver in turn: with /conform, or with /seconds");
@@ -418,9 +426,10 @@ void printFullUsage() {
     printMessage(u"         not know, or one that would do nothing in the run asked for, stops the run with");
     printMessage(u"         a line that says why.");
     printMessage(u"");
-    printMessage(u"         With /seconds, /json, /latency, /record, /junit, /metrics, /sweep, /html or");
-    printMessage(u"         /conform the exit status tells the outcome: 0 pass, 1 fail or inconclusive, 2");
-    printMessage(u"         error (the run could not be made as asked), 128+N stopped by signal N.");
+    printMessage(u"         With /seconds, /json, /latency, /record, /junit, /metrics, /baseline, /sweep,");
+    printMessage(u"         /html or /conform the exit status tells the outcome: 0 pass, 1 fail or");
+    printMessage(u"         inconclusive, 2 error (the run could not be made as asked), 128+N stopped by");
+    printMessage(u"         signal N.");
     printMessage(u"");
 }
 
@@ -496,5 +505,13 @@ conform::SuiteSettings suiteSettings(const programOptions& options) {
     settings.htmlPath = options.htmlPath;
     settings.htmlPage = htmlOfDocument;
     settings.creationDiagnosis = creationDiagnosis;
+    if (options.baselinePath) {
+        auto earlierRun = std::make_shared<baselineRun>(options.baselinePath);
+        settings.baselineReadable = [earlierRun](telText* why) { return earlierRun->readable(why); };
+        settings.judgeAgainstBaseline = [earlierRun](measure::RunDocument& document,
+                                                     measure::Verdict& verdict) {
+            earlierRun->judge(document, verdict);
+        };
+    }
     return settings;
 }

@@ -55,6 +55,7 @@ struct programOptions {
     bool startsGiven = false;
     std::optional<telText> htmlPath;     // /html=FILE: the report to look at
     std::optional<telText> metricsPath;  // /metrics=FILE: the run's figures for a lab's Prometheus
+    std::optional<telText> baselinePath; // /baseline=FILE: an earlier run's JSON to compare with
 
     // /conform and the switches that shape the conformance suite. /index=all asks for every
     // installed driver (the suite, or timed measured runs one after another); a plain
@@ -77,6 +78,7 @@ struct programOptions {
     bool latencyGiven = false;
     bool htmlGiven = false;
     bool metricsGiven = false;
+    bool baselineGiven = false;
 
     // True when the run needs the measuring processor rather than the plain one.
     bool measures() const {
@@ -85,10 +87,10 @@ struct programOptions {
     }
     // True when the exit status tells the outcome (pass 0, fail or inconclusive 1, error
     // 2, interrupted 128 + signal): with any measuring switch (/seconds, /json, /latency,
-    // /record, /sweep, /html), /junit, /metrics and the suite; otherwise every path ends with 0.
+    // /record, /sweep, /html), /junit, /metrics, /baseline and the suite; otherwise every path ends with 0.
     bool judged() const {
         return secondsGiven || jsonGiven || latencyGiven || recordGiven || sweep || htmlGiven || junitGiven ||
-               metricsGiven || conform || startsGiven;
+               metricsGiven || baselineGiven || conform || startsGiven;
     }
     // True when nothing is to be opened at all.
     bool stopsAfterOptions() const { return help || usageError; }

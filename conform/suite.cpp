@@ -219,7 +219,10 @@ int runConformanceSuite(const SuiteSettings& settings) {
     const bool junitReady = junitFile.writable(jsonReady ? &why : nullptr);
     const bool htmlReady = htmlFile.writable(jsonReady && junitReady ? &why : nullptr);
     const bool metricsReady = metricsFile.writable(jsonReady && junitReady && htmlReady ? &why : nullptr);
-    if (!jsonReady || !junitReady || !htmlReady || !metricsReady) {
+    const bool baselineReady =
+        !settings.baselineReadable ||
+        settings.baselineReadable(jsonReady && junitReady && htmlReady && metricsReady ? &why : nullptr);
+    if (!jsonReady || !junitReady || !htmlReady || !metricsReady || !baselineReady) {
         printMessage(why);
         // The reports that can be written say why; no JUnit report of an earlier suite is
         // left to read as this one's.
@@ -297,11 +300,19 @@ int runConformanceSuite(const SuiteSettings& settings) {
     verdict.reasons = suiteReasons(drivers, settings.allDrivers);
     if (signal != 0)
         verdict.add(measure::VerdictWord::interrupted, "stopped by signal " + std::to_string(signal));
+    if (settings.judgeAgainstBaseline) settings.judgeAgainstBaseline(document, verdict);
     document.setVerdict(verdict);
     // Each report is written whatever became of the others.
     std::vector<telText> unwritten(4);
     jsonFile.write(document.text(), &unwritten[0]);
-    junitFile.write(junitReport(drivers, noDriver), &unwritten[1]);
+    std::optional<std::vector<std::string>> baselineReasons;
+    if (settings.judgeAgainstBaseline) {
+        baselineReasons.emplace();
+        for (const std::string& reason : verdict.reasons)
+            if (reason.rfind("regressed: ", 0) == 0 || reason.rfind("The baseline ", 0) == 0)
+                baselineReasons->push_back(reason);
+    }
+    junitFile.write(junitReport(drivers, noDriver, baselineReasons), &unwritten[1]);
     if (htmlFile.active()) htmlFile.write(settings.htmlPage(document.document()), &unwritten[2]);
     metricsFile.write(lab::metricsText(document.document(), lab::RunMode::conformance, unixNow()),
                       &unwritten[3]);

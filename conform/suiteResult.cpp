@@ -156,7 +156,44 @@ std::vector<std::string> suiteReasons(const std::vector<DriverResult>& drivers, 
     return reasons;
 }
 
-std::string junitReport(const std::vector<DriverResult>& drivers, const std::string& noDriver) {
+namespace {
+
+// The "baseline" suite, and whether its case failed or is in error.
+struct BaselineSuite {
+    std::string xml;
+    int failures = 0, errors = 0;
+};
+
+BaselineSuite baselineSuite(const std::vector<std::string>& reasons) {
+    BaselineSuite suite;
+    std::string text;
+    bool error = false;
+    for (const std::string& reason : reasons) {
+        text += (text.empty() ? "" : "\n") + reason;
+        error = error || reason.rfind("The baseline ", 0) == 0;
+    }
+    suite.errors = error ? 1 : 0;
+    suite.failures = !error && !reasons.empty() ? 1 : 0;
+    const std::string message = xmlText(cleanUtf8(reasons.empty() ? "" : reasons.front()));
+    suite.xml = "  <testsuite name=\"baseline\" tests=\"1\" failures=\"" + std::to_string(suite.failures) +
+                "\" errors=\"" + std::to_string(suite.errors) +
+                "\" skipped=\"0\" time=\"0.000\">\n    <testcase name=\"baseline\" "
+                "classname=\"conformance.baseline\" "
+                "time=\"0.000\"";
+    if (reasons.empty())
+        suite.xml += "/>\n";
+    else
+        suite.xml += std::string(">\n      <") + (error ? "error" : "failure") + " message=\"" + message +
+                     "\" type=\"" + (error ? "error" : "fail") + "\">" + xmlText(cleanUtf8(text)) + "</" +
+                     (error ? "error" : "failure") + ">\n    </testcase>\n";
+    suite.xml += "  </testsuite>\n";
+    return suite;
+}
+
+} // namespace
+
+std::string junitReport(const std::vector<DriverResult>& drivers, const std::string& noDriver,
+                        const std::optional<std::vector<std::string>>& baselineReasons) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     if (drivers.empty()) {
         // No driver was tested: the report still fails, with why.
@@ -178,10 +215,13 @@ std::string junitReport(const std::vector<DriverResult>& drivers, const std::str
         allSeconds += report.seconds;
     const Tally all = tally(every);
     const int allErrors = notRunCount(every);
-    xml += "<testsuites name=\"echoprobe conformance\" tests=\"" + std::to_string(all.total()) +
-           "\" failures=\"" + std::to_string(all.failed) + "\" errors=\"" + std::to_string(allErrors) +
-           "\" skipped=\"" + std::to_string(all.skipped - allErrors) + "\" time=\"" +
-           secondsAttribute(allSeconds) + "\">\n";
+    const BaselineSuite compared = baselineReasons ? baselineSuite(*baselineReasons) : BaselineSuite{};
+    const int comparedCases = baselineReasons ? 1 : 0;
+    xml += "<testsuites name=\"echoprobe conformance\" tests=\"" +
+           std::to_string(all.total() + comparedCases) + "\" failures=\"" +
+           std::to_string(all.failed + compared.failures) + "\" errors=\"" +
+           std::to_string(allErrors + compared.errors) + "\" skipped=\"" +
+           std::to_string(all.skipped - allErrors) + "\" time=\"" + secondsAttribute(allSeconds) + "\">\n";
     for (const DriverResult& driver : drivers) {
         const Tally counts = tally(driver.reports);
         const int errors = notRunCount(driver.reports);
@@ -229,7 +269,7 @@ std::string junitReport(const std::vector<DriverResult>& drivers, const std::str
         }
         xml += "  </testsuite>\n";
     }
-    return xml + "</testsuites>\n";
+    return xml + compared.xml + "</testsuites>\n";
 }
 
 } // namespace conform

@@ -49,7 +49,10 @@ std::vector<std::string> suiteReasons(const std::vector<DriverResult>& drivers, 
 // skipped for one skipped by choice or by the driver's nature; warnings pass, with the
 // detail as output. The class of a check is the driver's description without dots
 // (which CI servers read as packages) and its index. Without a driver, one test case
-// whose error is `noDriver`, the line that said why.
-std::string junitReport(const std::vector<DriverResult>& drivers, const std::string& noDriver = "");
+// whose error is `noDriver`, the line that said why. With a baseline (/baseline), a
+// testsuite "baseline" of one case that fails with `baselineReasons` (its regressions),
+// or is in error where they say the baseline could not be compared ("The baseline ...").
+std::string junitReport(const std::vector<DriverResult>& drivers, const std::string& noDriver = "",
+                        const std::optional<std::vector<std::string>>& baselineReasons = std::nullopt);
 
 } // namespace conform

@@ -9,6 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "measure/runDocument.h"
+#include "measure/verdict.h"
+
 namespace conform {
 
 inline constexpr int32_t defaultTimeLimitSeconds = 20;
@@ -29,6 +32,11 @@ struct SuiteSettings {
     // What the driver list's entry `index` shows of a driver that could not be created
     // (the program's /list), said with COM's answer.
     std::function<std::string(int32_t index)> creationDiagnosis;
+    // /baseline=FILE (the program's): whether the earlier document can be used, else the
+    // line that says why; and this suite's document judged against it, which may print,
+    // add the document's `baseline` and give the verdict its reasons.
+    std::function<bool(std::u16string* why)> baselineReadable;
+    std::function<void(measure::RunDocument& document, measure::Verdict& verdict)> judgeAgainstBaseline;
 };
 
 } // namespace conform

@@ -59,6 +59,34 @@ std::string interruption(const json& document) {
     return textAt(document, {"verdict"}) == "interrupted" ? "interrupted" : "";
 }
 
+// The reasons /baseline gives the verdict: a change for the worse, a baseline that could
+// not be compared. They belong to the "baseline" case alone.
+bool regression(const std::string& reason) {
+    return reason.rfind("regressed: ", 0) == 0;
+}
+bool baselineError(const std::string& reason) {
+    return reason.rfind("The baseline ", 0) == 0;
+}
+
+// With /baseline: a case "baseline" that fails with the regressions, in error where the
+// baseline could not be compared.
+void addBaselineCase(std::vector<JunitCase>& cases, const json& document, const std::string& className) {
+    std::vector<std::string> regressions, errors;
+    for (const std::string& reason : reasonsOf(document)) {
+        if (regression(reason)) regressions.push_back(reason);
+        if (baselineError(reason)) errors.push_back(reason);
+    }
+    if (!nodeAt(document, {"baseline"}).is_object() && errors.empty()) return;
+    JunitCase each;
+    each.name = "baseline";
+    each.className = className;
+    if (!errors.empty())
+        judged(each, Outcome::error, "error", errors);
+    else if (!regressions.empty())
+        judged(each, Outcome::failure, "fail", regressions);
+    cases.push_back(each);
+}
+
 JunitSuite driverSuite(const json& document, double unixSeconds) {
     JunitSuite suite;
     const json& driver = nodeAt(document, {"driver"});
@@ -96,7 +124,8 @@ JunitSuite measuredSuite(const json& document, double unixSeconds) {
 
     std::map<FindingClass, std::vector<std::string>> byClass;
     for (const std::string& reason : reasonsOf(document))
-        if (reason != cutShort) byClass[classOfReason(reason)].push_back(reason);
+        if (reason != cutShort && !regression(reason) && !baselineError(reason))
+            byClass[classOfReason(reason)].push_back(reason);
     // A run that could not be made was not run; one that ended in a crash was not judged.
     const std::string notRun = (told == "error" ? "not run: " : "not judged: ") +
                                (failure.empty() ? (cutShort.empty() ? verdict : cutShort) : failure);
@@ -128,6 +157,7 @@ JunitSuite measuredSuite(const json& document, double unixSeconds) {
         }
         suite.cases.push_back(each);
     }
+    addBaselineCase(suite.cases, document, caseClass("measured", document));
     return suite;
 }
 
@@ -231,7 +261,7 @@ JunitSuite sweepSuite(const json& document, double unixSeconds) {
     const std::string failure = textAt(document, {"failure"});
     if (!failure.empty()) own.push_back(failure);
     for (const std::string& reason : reasonsOf(document)) {
-        bool ofSetting = reason == failure;
+        bool ofSetting = reason == failure || regression(reason) || baselineError(reason);
         for (const std::string& prefix : settingPrefixes)
             ofSetting = ofSetting || reason.rfind(prefix, 0) == 0;
         if (!ofSetting) own.push_back(reason);
@@ -243,6 +273,7 @@ JunitSuite sweepSuite(const json& document, double unixSeconds) {
                isVerdict(verdict) ? verdict : "error", own);
     suite.cases.push_back(run);
     suite.cases.insert(suite.cases.end(), settings.begin(), settings.end());
+    addBaselineCase(suite.cases, document, className);
     return suite;
 }
 
@@ -283,6 +314,12 @@ std::string junitReport(const json& document, RunMode mode, double unixSeconds) 
         whole.cases.push_back(each);
         suites.push_back(whole);
     }
+    // Every driver's runs against the baseline's, as a whole.
+    JunitSuite compared;
+    compared.name = "baseline";
+    compared.timestamp = isoTimestamp(unixSeconds);
+    addBaselineCase(compared.cases, document, "every-driver.baseline");
+    if (!compared.cases.empty()) suites.push_back(compared);
     return junitXml("echoprobe every-driver", suites);
 }
 

@@ -278,6 +278,17 @@ std::string metricsText(const json& document, RunMode mode, double unixSeconds) 
         break;
     }
     }
+    // With /baseline: how many changes since the baseline were for the worse, for the better.
+    const json& changes = nodeAt(document, {"baseline", "changes"});
+    if (changes.is_array())
+        for (const bool worse : {true, false}) {
+            double count = 0;
+            for (const json& change : changes)
+                if (nodeAt(change, {"worse"}) == worse) ++count;
+            set.add("echoprobe_baseline_changes", MetricType::gauge,
+                    "Changes since the baseline run, for the worse (worse=true) or the better (worse=false).",
+                    {{"mode", modeName(mode)}, {"worse", worse ? "true" : "false"}}, count);
+        }
     return set.text();
 }
 

@@ -69,13 +69,13 @@ std::string overview(const std::vector<ConformanceDriver>& drivers) {
 }
 
 // The faults under a check's row, where they say more than its detail.
-std::string faultsRow(const ConformanceCheck& check) {
+std::string faultsRow(const ConformanceCheck& check, int columns) {
     const std::vector<std::string>& faults = check.faults;
     if (faults.empty() || (faults.size() == 1 && faults.front() == check.detail)) return "";
     std::string out = "<tr class=\"faults\" data-faults-of=\"" + escapeMarkup(check.id) + "\" data-count=\"" +
-                      std::to_string(faults.size()) + "\"><td></td><td colspan=\"3\">" +
-                      std::to_string(faults.size()) + (faults.size() == 1 ? " fault" : " faults") +
-                      ":<ol class=\"faults\">";
+                      std::to_string(faults.size()) + "\"><td></td><td colspan=\"" +
+                      std::to_string(columns - 1) + "\">" + std::to_string(faults.size()) +
+                      (faults.size() == 1 ? " fault" : " faults") + ":<ol class=\"faults\">";
     for (size_t i = 0; i < faults.size() && i < faultsListed; ++i)
         out += "<li>" + escapeMarkup(faults[i]) + "</li>";
     out += "</ol>";
@@ -84,23 +84,25 @@ std::string faultsRow(const ConformanceCheck& check) {
     return out + "</td></tr>";
 }
 
-std::string checksTable(const ConformanceDriver& driver) {
-    std::string out =
-        "<table class=\"conformance\" data-driver=\"" + escapeMarkup(driver.driver) +
-        "\"><thead><tr><th>Check</th><th>Result</th><th>Detail</th><th>Time (s)</th></tr></thead><tbody>";
+std::string checksTable(const ConformanceDriver& driver, const BaselineData* baseline) {
+    std::string out = "<table class=\"conformance\" data-driver=\"" + escapeMarkup(driver.driver) +
+                      "\"><thead><tr><th>Check</th><th>Result</th>" + (baseline ? "<th>Baseline</th>" : "") +
+                      "<th>Detail</th><th>Time (s)</th></tr></thead><tbody>";
     for (const ConformanceCheck& check : driver.checks) {
         const char* result = checkResultName(check.result);
         out += "<tr data-check=\"" + escapeMarkup(check.id) + "\" data-result=\"" + result + "\"><td><code>" +
                escapeMarkup(check.id) + "</code></td><td class=\"check " + result + "\">" +
-               checkSymbol(check.result) + " " + result + "</td><td>" + escapeMarkup(check.detail) +
-               "</td><td class=\"number\">" + fixedNumber(check.seconds, 3) + "</td></tr>" + faultsRow(check);
+               checkSymbol(check.result) + " " + result + "</td>" +
+               (baseline ? baselineCell(*baseline, "check " + check.id, result) : "") + "<td>" +
+               escapeMarkup(check.detail) + "</td><td class=\"number\">" + fixedNumber(check.seconds, 3) +
+               "</td></tr>" + faultsRow(check, baseline ? 5 : 4);
     }
     return out + "</tbody></table>";
 }
 
 } // namespace
 
-std::string conformanceSection(const std::vector<ConformanceDriver>& drivers) {
+std::string conformanceSection(const std::vector<ConformanceDriver>& drivers, const BaselineData* baseline) {
     if (drivers.empty()) return "";
     std::string out = "<section id=\"conformance\"><h2>Conformance checks</h2>";
     bool everyDriver = false;
@@ -116,7 +118,8 @@ std::string conformanceSection(const std::vector<ConformanceDriver>& drivers) {
         if (driver.checks.empty() && driver.failure) continue;
         out += "<p>" + std::to_string(counts.passed()) + " passed, " + std::to_string(counts.failed()) +
                " failed, " + std::to_string(counts.warned()) + " warned, " +
-               std::to_string(counts.skipped()) + " skipped.</p>" + checksTable(driver);
+               std::to_string(counts.skipped()) + " skipped.</p>" +
+               checksTable(driver, everyDriver ? nullptr : baseline);
     }
     return out + "</section>";
 }

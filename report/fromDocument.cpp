@@ -328,6 +328,34 @@ void takeConformance(const json& document, ReportData& data) {
     data.conformance.push_back(facts);
 }
 
+// A change's value as the console shows it.
+std::string changeValue(const json& value, const json& unit) {
+    if (value.is_number())
+        return compactNumber(value.get<double>()) + (unit.is_string() ? " " + unit.get<std::string>() : "");
+    if (value.is_string()) return value.get<std::string>();
+    return "none";
+}
+
+void takeBaseline(const json& document, ReportData& data) {
+    const json& section = member(document, "baseline");
+    if (!section.is_object()) return;
+    BaselineData baseline;
+    baseline.file = valueOr<std::string>(section, "file", "");
+    baseline.date = valueOr<std::string>(section, "date", "");
+    const json& changes = member(section, "changes");
+    if (changes.is_array())
+        for (const json& change : changes) {
+            const json& worse = member(change, "worse");
+            const json& unit = member(change, "unit");
+            baseline.changes.push_back(
+                {valueOr<std::string>(change, "what", ""), changeValue(member(change, "before"), unit),
+                 changeValue(member(change, "after"), unit),
+                 worse.is_boolean() ? std::optional<bool>(worse.get<bool>()) : std::nullopt});
+        }
+    baseline.lacks = texts(member(section, "lacks"));
+    data.baseline = baseline;
+}
+
 } // namespace
 
 ReportData reportDataFromDocument(const json& document) {
@@ -352,6 +380,7 @@ ReportData reportDataFromDocument(const json& document) {
     takeStarts(document, data);
     takeProbe(document, data);
     takeConformance(document, data);
+    takeBaseline(document, data);
     return data;
 }
 

@@ -26,6 +26,7 @@ td.number{text-align:right;font-variant-numeric:tabular-nums;white-space:nowrap}
 .verdict .word{font-size:1.4em;font-weight:700;margin:0}.verdict ul{margin:6px 0 0;padding-left:22px}
 .verdict.pass{border-color:#009E73;background:#eaf6f1}.verdict.fail,.verdict.error{border-color:#D55E00;background:#fbeee6}
 .verdict.inconclusive,.verdict.interrupted{border-color:#E69F00;background:#fcf4e3}
+table.baseline td.worse{color:#a34700;font-weight:600}table.baseline td.better{color:#006b4f}
 .verdict-cell.pass,.check.pass{color:#006b4f}.verdict-cell.fail,.verdict-cell.error,.check.fail{color:#a34700;font-weight:600}
 .check.warn,.verdict-cell.inconclusive,.verdict-cell.interrupted{color:#8a5f00}.check.skip{color:#666666}
 .refused{color:#a34700}table.sweep{font-size:0.78em}table.sweep td.verdict-cell{min-width:9em}
@@ -159,7 +160,8 @@ std::string headerSection(const ReportData& data) {
     if (!data.tool.madeAt.empty()) out += ", made " + escapeMarkup(data.tool.madeAt);
     if (!data.tool.commandLine.empty())
         out += "<br>Command line: <code>" + escapeMarkup(data.tool.commandLine) + "</code>";
-    return out + "</p></header>" + verdictSection(data) + summarySection(data);
+    return out + "</p></header>" + verdictSection(data) +
+           (data.baseline ? baselineSection(*data.baseline) : "") + summarySection(data);
 }
 
 std::string driverSection(const ReportData& data) {
@@ -205,10 +207,11 @@ std::string renderHtmlReport(const ReportData& data) {
     if (data.timing) page += timingSection(data);
     if (data.latency) page += latencySection(*data.latency, data.runSeconds);
     if (data.channelMap) page += channelMapSection(*data.channelMap);
+    const BaselineData* baseline = data.baseline ? &*data.baseline : nullptr;
     page += sweepSection(data.sweep, data.failureAt ? data.failureAt->setting : std::nullopt,
-                         data.reasons.empty() ? std::string() : data.reasons.front());
+                         data.reasons.empty() ? std::string() : data.reasons.front(), baseline);
     if (data.starts) page += startsSection(*data.starts);
-    page += conformanceSection(data.conformance);
+    page += conformanceSection(data.conformance, baseline);
     page += "<footer>Written by echoprobe";
     if (!data.tool.version.empty()) page += " " + escapeMarkup(data.tool.version);
     page += ". This page needs no network and no script.</footer>\n</body></html>\n";

@@ -254,6 +254,18 @@ struct ConformanceDriver {
     std::optional<std::string> failure;
 };
 
+// A run judged against an earlier one (/baseline): each change, as the console says it.
+struct BaselineChange {
+    std::string what, before, after; // the values with their unit ("600 samples"), "none"
+    std::optional<bool> worse;       // empty: reported only
+};
+
+struct BaselineData {
+    std::string file, date;
+    std::vector<BaselineChange> changes;
+    std::vector<std::string> lacks; // what the baseline has no keys for
+};
+
 struct ReportData {
     ToolFacts tool;
     std::optional<DriverFacts> driver;
@@ -273,6 +285,7 @@ struct ReportData {
     std::optional<StartsData> starts; // /starts of one setting
     std::optional<ProbeFacts> probe;
     std::vector<ConformanceDriver> conformance;
+    std::optional<BaselineData> baseline;
 };
 
 // The words the report and its data attributes use: "pass", "late-switch", "warn".

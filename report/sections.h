@@ -38,11 +38,19 @@ std::string latencySection(const LatencyData& latency, const std::optional<doubl
 std::string channelMapSection(const ChannelMapData& map);
 // A sweep's rows; `crashed`: the setting that was running when the run crashed or hung
 // (it has no row), with the line that says so.
+// With a baseline, each row gains what the baseline had where it differs.
 std::string sweepSection(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed = {},
-                         const std::string& crashLine = {});
+                         const std::string& crashLine = {}, const BaselineData* baseline = nullptr);
 // The starts of /starts: the round trip and the first callback of every start.
 std::string startsSection(const StartsData& starts);
 std::string probeSection(const ProbeFacts& probe);
-std::string conformanceSection(const std::vector<ConformanceDriver>& drivers);
+// With a baseline, each check gains the baseline's result.
+std::string conformanceSection(const std::vector<ConformanceDriver>& drivers,
+                               const BaselineData* baseline = nullptr);
+// "Compared with baseline": a row per change, worse first, or that nothing changed.
+std::string baselineSection(const BaselineData& baseline);
+// A table cell of what the baseline had for the changes named "PREFIXWHAT" ("round trip
+// 544 samples, verdict pass"), `same` (in the style of a note) where none is.
+std::string baselineCell(const BaselineData& baseline, const std::string& prefix, const std::string& same);
 
 } // namespace report

@@ -178,11 +178,18 @@ std::string verdictCell(const std::string& word, const std::string& cssWord,
 }
 
 std::string sweepTable(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed,
-                       const std::string& crashLine) {
+                       const std::string& crashLine, const BaselineData* baseline) {
+    auto before = [baseline](double rate, int32_t buffer) {
+        return baseline ? baselineCell(
+                              *baseline,
+                              compactNumber(rate) + " Hz, " + std::to_string(buffer) + " samples: ", "as now")
+                        : std::string();
+    };
     std::string out =
         "<table class=\"sweep\"><thead><tr><th>Rate (Hz)</th><th>Buffer</th><th>Reported in + out</th>"
         "<th>Round trip</th><th>Left out</th><th>Switches / expected</th><th>Late</th>"
-        "<th>Longest interval (µs)</th><th>Host load</th><th>Verdict</th></tr></thead><tbody>";
+        "<th>Longest interval (µs)</th><th>Host load</th><th>Verdict</th>" +
+        std::string(baseline ? "<th>Baseline</th>" : "") + "</tr></thead><tbody>";
     for (const SweepRow& row : rows) {
         const std::string word = verdictWord(row);
         out += "<tr " + settingAttributes(row.rate, row.buffer);
@@ -195,7 +202,7 @@ std::string sweepTable(const std::vector<SweepRow>& rows, const std::optional<Sw
         if (!row.accepted) {
             out += "<td colspan=\"7\" class=\"refused\">not run: the driver refused the setting</td>";
             out += verdictCell(word, "refused", {row.refusal});
-            out += "</tr>";
+            out += before(row.rate, row.buffer) + "</tr>";
             continue;
         }
         out += "<td class=\"number\">" + std::to_string(row.inputLatency) + " + " +
@@ -208,7 +215,7 @@ std::string sweepTable(const std::vector<SweepRow>& rows, const std::optional<Sw
                std::to_string(row.lateSwitches) + "</td><td class=\"number\">" +
                fixedNumber(row.longestIntervalUs, 1) + "</td><td class=\"number\">" +
                fixedNumber(row.hostLoad * 100, 2) + " %</td>";
-        out += verdictCell(word, word, row.reasons) + "</tr>";
+        out += verdictCell(word, word, row.reasons) + before(row.rate, row.buffer) + "</tr>";
     }
     if (crashed) {
         out += "<tr " + settingAttributes(crashed->rate, crashed->buffer) +
@@ -218,7 +225,7 @@ std::string sweepTable(const std::vector<SweepRow>& rows, const std::optional<Sw
                verdictCell("fail", "fail",
                            crashLine.empty() ? std::vector<std::string>{}
                                              : std::vector<std::string>{crashLine}) +
-               "</tr>";
+               before(crashed->rate, crashed->buffer) + "</tr>";
     }
     return out + "</tbody></table>";
 }
@@ -245,10 +252,11 @@ std::string smallestPassing(const std::vector<SweepRow>& rows) {
 } // namespace
 
 std::string sweepSection(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed,
-                         const std::string& crashLine) {
+                         const std::string& crashLine, const BaselineData* baseline) {
     if (rows.empty() && !crashed) return "";
     return "<section id=\"sweep\"><h2>Sweep over rates and buffer sizes</h2>" + roundTripPlot(rows, crashed) +
-           sweepTable(rows, crashed, crashLine) + (rows.empty() ? "" : smallestPassing(rows)) + "</section>";
+           sweepTable(rows, crashed, crashLine, baseline) + (rows.empty() ? "" : smallestPassing(rows)) +
+           "</section>";
 }
 
 } // namespace report

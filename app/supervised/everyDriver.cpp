@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/baselineRun.h"
 #include "app/labReports.h"
 #include "app/measured/measuredRun.h"
 #include "app/supervised/childLink.h"
@@ -38,7 +39,8 @@ std::vector<telText> childArguments(int32_t index) {
     const std::vector<telText> given = plat::arguments();
     for (size_t i = 1; i < given.size(); ++i)
         if (!isSwitchNamed(given[i], u"index") && !isSwitchNamed(given[i], u"json") &&
-            !isSwitchNamed(given[i], u"metrics") && !isSwitchNamed(given[i], u"junit"))
+            !isSwitchNamed(given[i], u"metrics") && !isSwitchNamed(given[i], u"junit") &&
+            !isSwitchNamed(given[i], u"baseline"))
             arguments.push_back(given[i]);
     arguments.push_back(u"/index=" + intToText(index));
     arguments.push_back(u"/" + telText(supervisedSwitch) + u"=bare");
@@ -73,8 +75,9 @@ void printTable(const std::vector<driverRun>& runs) {
 int runEveryDriver(const programOptions& options) {
     reportFile jsonFile(options.jsonPath, u"JSON");
     labReports lab(options.metricsPath, options.junitPath, lab::RunMode::everyDriver);
+    baselineRun baseline(options.baselinePath);
     telText why;
-    if (!jsonFile.writable(&why) || !lab.writable(&why)) {
+    if (!jsonFile.writable(&why) || !lab.writable(&why) || !baseline.readable(&why)) {
         printMessage(why);
         return measure::exitStatusOf(VerdictWord::error);
     }
@@ -120,6 +123,7 @@ int runEveryDriver(const programOptions& options) {
     for (const driverRun& run : runs)
         if (run.ran) documents.push_back(run.outcome.document());
     document.setSection("runs", documents);
+    baseline.judge(document, verdict);
     document.setVerdict(verdict);
     if (!lab.write(document.document(), &why)) {
         printMessage(why);
