@@ -39,16 +39,20 @@ measure::StartOutcome startOutcomeOf(const sweepRow& row, int32_t start) {
     }
     if (row.latency) {
         const measure::LatencyResult& result = row.latency->result;
-        if (result.burstsFound > 0 && !result.lagAmbiguous && std::isfinite(result.lagMedian))
+        if (result.precise.bursts > 0 && std::isfinite(result.precise.mean)) {
+            outcome.roundTrip = result.precise.mean;
+            outcome.roundTripHalfWidth = result.precise.halfWidth95;
+        } else if (result.burstsFound > 0 && !result.lagAmbiguous && std::isfinite(result.lagMedian)) {
             outcome.roundTrip = result.lagMedian;
-        else
+        } else
             outcome.roundTripMissing = true;
     } else if (row.channelMap) {
         // The slowest pair's: the round trip a host has to compensate for every input.
         const measure::ChannelMapResult& map = row.channelMap->result;
-        if (map.slowestInput > 0 && std::isfinite(map.slowestRoundTrip))
+        if (map.slowestInput > 0 && std::isfinite(map.slowestRoundTrip)) {
             outcome.roundTrip = map.slowestRoundTrip;
-        else
+            outcome.roundTripHalfWidth = map.slowestHalfWidth;
+        } else
             outcome.roundTripMissing = true;
     }
     outcome.verdict = row.verdict.value_or(measure::Verdict{VerdictWord::error, {}});
