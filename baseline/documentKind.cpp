@@ -59,6 +59,9 @@ std::string incompatibility(const json& baselineDocument, const json& current) {
         return std::string("is of ") + kindName(before) + ", not of " + kindName(after) + " as this run is";
     if (after == DocumentKind::everyDriver) return {};
     const std::string driverBefore = driverOf(baselineDocument), driverAfter = driverOf(current);
+    // A run of some driver is only compared with a run known to be of the same one.
+    if (driverBefore.empty() && !driverAfter.empty())
+        return "names no driver, so it cannot be told to be of this run's (" + driverAfter + ")";
     if (!driverBefore.empty() && !driverAfter.empty() && driverBefore != driverAfter)
         return "is of another driver (" + driverBefore + "; this run's is " + driverAfter + ")";
     return {};

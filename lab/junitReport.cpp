@@ -172,7 +172,11 @@ std::vector<JunitCase> startCases(const json& starts, const std::string& lead, c
         each.className = className;
         each.seconds = numberAt(row, {"seconds"}).value_or(0.0);
         const std::string word = textAt(row, {"verdict"});
-        if (!nodeAt(row, {"accepted"}).is_boolean() || !nodeAt(row, {"accepted"}).get<bool>()) {
+        // A start refused without a verdict was never made; one the driver refused after
+        // it had taken the setting failed, with its verdict.
+        const bool refused =
+            !nodeAt(row, {"accepted"}).is_boolean() || !nodeAt(row, {"accepted"}).get<bool>();
+        if (refused && word.empty()) {
             judged(each, Outcome::error, "error", {"refused: " + textAt(row, {"refusal"})});
         } else if (word != "pass") {
             std::vector<std::string> reasons = reasonsOf(row);

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "measure/roundTripFigures.h"
+
 namespace measure {
 
 namespace {
@@ -70,6 +72,11 @@ std::string reasonKind(const std::string& reason) {
     return kind;
 }
 
+bool sameRoundTrip(double a, double halfWidthA, double b, double halfWidthB) {
+    const double apart = std::fabs(a - b);
+    return apart < minRoundTripChange || apart < halfWidthA + halfWidthB;
+}
+
 StartsSummary summariseStarts(const std::vector<StartOutcome>& starts) {
     StartsSummary summary;
     summary.starts = static_cast<int32_t>(starts.size());
@@ -90,10 +97,11 @@ StartsSummary summariseStarts(const std::vector<StartOutcome>& starts) {
         if (start.roundTrip) {
             auto group =
                 std::find_if(summary.groups.begin(), summary.groups.end(), [&](const RoundTripGroup& g) {
-                    return std::fabs(g.roundTrip - *start.roundTrip) < sameRoundTripSamples;
+                    return sameRoundTrip(g.roundTrip, g.halfWidth, *start.roundTrip,
+                                         start.roundTripHalfWidth);
                 });
             if (group == summary.groups.end())
-                summary.groups.push_back({*start.roundTrip, {start.start}});
+                summary.groups.push_back({*start.roundTrip, start.roundTripHalfWidth, {start.start}});
             else
                 group->starts.push_back(start.start);
         } else if (start.roundTripMissing) {

@@ -16,26 +16,36 @@
 
 namespace measure {
 
+// The half width given to a round trip known only to a tenth of a sample (the bursts'
+// median, without a precise figure): two such lie apart by half a sample before they
+// count as two.
+inline constexpr double coarseRoundTripHalfWidth = 0.25;
+
 // One start as its own run judged it.
 struct StartOutcome {
     int32_t start = 0;                     // 1-based
     bool ran = false;                      // the driver's start returned success and the run measured
     std::optional<double> firstCallbackMs; // from the start's return; empty when none came
     std::optional<double> roundTrip;       // samples, when a loopback measured one
-    bool roundTripMissing = false;         // a loopback ran and found no round trip
+    double roundTripHalfWidth = coarseRoundTripHalfWidth; // of its 95 % interval
+    bool roundTripMissing = false;                        // a loopback ran and found no round trip
     uint64_t lateSwitches = 0;
     uint64_t missingSwitches = 0;
     Verdict verdict;
 };
 
-// Starts whose round trips lie closer than this count as one round trip: the loopback
-// reads it to a tenth of a sample, and a path that moved moves by whole samples at least.
-inline constexpr double sameRoundTripSamples = 0.5;
 // A first switch later than this after start returned is a start a host sees fail.
 inline constexpr double firstCallbackLimitMs = 1000.0;
 
+// Two starts measured one round trip unless theirs lie apart by more than both their
+// intervals together and by at least the change a run's own round trip is judged by
+// (minRoundTripChange): a path that moves by a fraction of a sample at a start misaligns
+// a host's recordings as surely as one that moves by a buffer.
+bool sameRoundTrip(double a, double halfWidthA, double b, double halfWidthB);
+
 struct RoundTripGroup {
     double roundTrip = 0;        // that of the group's first start
+    double halfWidth = 0;        // of its 95 % interval
     std::vector<int32_t> starts; // in order
 };
 

@@ -164,6 +164,9 @@ void readStreamFaults(plat::RegKey key, StreamFaults& faults) {
     readIntegerList(key, "HoldAt", faults.holdAt);
     readInt(key, "HoldMs", faults.holdMs);
     readInt(key, "StartExtraBufferEvery", faults.startExtraBufferEvery);
+    double extraDelay = -1;
+    readDecimal(key, "StartExtraDelay", extraDelay);
+    if (extraDelay >= 0 && extraDelay <= maxWireDelay) faults.startExtraDelay = extraDelay;
     readInt(key, "FirstCallbackMissEvery", faults.firstCallbackMissEvery);
     int32_t busy = 0;
     if (readInt(key, "HoldBusy", busy)) faults.holdBusy = busy == 1;
@@ -191,7 +194,8 @@ void readWire(plat::RegKey key, WireConfig& wire) {
             wire.delay = whole;
         else
             readDecimal(key, "WireDelay", wire.delay);
-        wire.delay = wire.delay < 0 || !(wire.delay == wire.delay) ? 0 : std::min<double>(wire.delay, maxWireDelay);
+        wire.delay =
+            wire.delay < 0 || !(wire.delay == wire.delay) ? 0 : std::min<double>(wire.delay, maxWireDelay);
     }
     readDecimal(key, "WireGainDb", wire.gainDb);
     std::string text;

@@ -83,6 +83,7 @@ struct StreamFaults {
     bool holdBusy = false; // hold by busy-waiting on its processor instead of sleeping
     // Faults of some starts only, counted from 1 over the object's stream starts; off below 1.
     int32_t startExtraBufferEvery = 0;  // every Kth start the wire's delay is one buffer longer
+    std::optional<double> startExtraDelay; // samples those starts add instead of one buffer
     int32_t firstCallbackMissEvery = 0; // every Kth start nothing comes for firstMissMs at first
 };
 

@@ -195,9 +195,10 @@ ASIOError ReferenceDriver::startStream() {
     };
     WireConfig wire = config_.wire;
     if (struck(config_.faults.startExtraBufferEvery)) {
-        wire.delay += buffers_.frames();
+        const double extra = config_.faults.startExtraDelay.value_or(buffers_.frames());
+        wire.delay += extra;
         for (WirePath& path : wire.map)
-            if (path.delay) *path.delay += buffers_.frames();
+            if (path.delay) *path.delay += extra;
     }
     if (wire_.prepare(buffers_, wire, config_.faults.seed, sampleRate_.load())) setup.wire = &wire_;
     setup.plan = SwitchPlan(config_.faults, config_.wire.dropoutAt, buffers_.frames());

@@ -39,16 +39,20 @@ measure::StartOutcome startOutcomeOf(const sweepRow& row, int32_t start) {
     }
     if (row.latency) {
         const measure::LatencyResult& result = row.latency->result;
-        if (result.burstsFound > 0 && !result.lagAmbiguous && std::isfinite(result.lagMedian))
+        if (result.precise.bursts > 0 && std::isfinite(result.precise.mean)) {
+            outcome.roundTrip = result.precise.mean;
+            outcome.roundTripHalfWidth = result.precise.halfWidth95;
+        } else if (result.burstsFound > 0 && !result.lagAmbiguous && std::isfinite(result.lagMedian)) {
             outcome.roundTrip = result.lagMedian;
-        else
+        } else
             outcome.roundTripMissing = true;
     } else if (row.channelMap) {
         // The slowest pair's: the round trip a host has to compensate for every input.
         const measure::ChannelMapResult& map = row.channelMap->result;
-        if (map.slowestInput > 0 && std::isfinite(map.slowestRoundTrip))
+        if (map.slowestInput > 0 && std::isfinite(map.slowestRoundTrip)) {
             outcome.roundTrip = map.slowestRoundTrip;
-        else
+            outcome.roundTripHalfWidth = map.slowestHalfWidth;
+        } else
             outcome.roundTripMissing = true;
     }
     outcome.verdict = row.verdict.value_or(measure::Verdict{VerdictWord::error, {}});
@@ -56,8 +60,10 @@ measure::StartOutcome startOutcomeOf(const sweepRow& row, int32_t start) {
 }
 
 startsOutcome runStartsOf(settingCycle& cycle, const cycleSetting& at, int32_t count, const std::string& lead,
+                          bool acceptedBefore,
                           const std::function<void(const std::vector<sweepRow>& rows)>& rowDone) {
     startsOutcome outcome;
+    bool accepted = acceptedBefore;
     for (int32_t start = 1; start <= count && cycle.goesOn(); ++start) {
         if (plat::interruptRequested() || parentStopSignal() != 0) {
             cycle.f_signal = runStopSignal() != 0 ? runStopSignal() : 2;
@@ -67,10 +73,13 @@ startsOutcome runStartsOf(settingCycle& cycle, const cycleSetting& at, int32_t c
         liveLine(name);
         sweepRow row = cycle.run(at, name);
         liveLine("");
-        const bool refused = !row.accepted();
+        // A setting refused at once is refused again: its one row says so. One the driver
+        // took before and refuses now is a start that failed.
+        const bool refused = !row.accepted() && !accepted;
+        if (!row.accepted() && accepted) row.verdict = measure::Verdict{VerdictWord::fail, {*row.refusal}};
+        accepted = accepted || row.accepted();
         outcome.rows.push_back(std::move(row));
         if (rowDone) rowDone(outcome.rows);
-        // A setting refused once is refused again: its one row says so.
         if (refused) break;
     }
     outcome.summary = summariseRows(outcome.rows);
@@ -82,7 +91,7 @@ startsOutcome runStartsOf(settingCycle& cycle, const cycleSetting& at, int32_t c
     if (cycle.f_callbackStuck)
         outcome.verdict.add(VerdictWord::fail, std::string("the starts could not go on: ") + callbackStuck);
     const int32_t made = static_cast<int32_t>(outcome.rows.size());
-    const bool refused = !outcome.rows.empty() && !outcome.rows.back().accepted();
+    const bool refused = outcome.rows.size() == 1 && !outcome.rows.back().accepted() && !acceptedBefore;
     if (made < count && cycle.f_signal == 0 && !refused)
         outcome.verdict.add(VerdictWord::inconclusive, "the run ended after " + std::to_string(made) +
                                                            " of " + std::to_string(count) + " starts");
@@ -149,7 +158,8 @@ startsRunOutcome runStarts(telAsioDriver& driver, measuringBP& processor, const 
     printText(startsPlanLine(count, at.rate, at.buffer, *options.seconds));
     printText("");
     printText(startsHeaderLine());
-    outcome.starts = runStartsOf(cycle, at, count, "", [&](const std::vector<sweepRow>& rows) {
+    // The run's set-up made the buffers of this setting.
+    outcome.starts = runStartsOf(cycle, at, count, "", true, [&](const std::vector<sweepRow>& rows) {
         printText(startsRowLine(rows.back(), static_cast<int32_t>(rows.size())));
         if (changed) changed(startsRowsJson(rows), startsSummaryJson(summariseRows(rows), count, at.buffer));
     });

@@ -29,8 +29,12 @@ struct startsOutcome {
 measure::StartOutcome startOutcomeOf(const sweepRow& row, int32_t start);
 
 // Runs the N starts of `at` through `cycle`; `rowDone` hears the rows so far after each
-// start (the start that ended last).
+// start (the start that ended last). `acceptedBefore`: the driver made buffers of this
+// setting before the first start. A start the driver refuses once it has taken the
+// setting (before, or at an earlier start) is a start that failed, and the starts go on;
+// a setting refused at the first start is refused, and no more starts are made.
 startsOutcome runStartsOf(settingCycle& cycle, const cycleSetting& at, int32_t count, const std::string& lead,
+                          bool acceptedBefore,
                           const std::function<void(const std::vector<sweepRow>& rows)>& rowDone);
 // The summary of the rows so far.
 measure::StartsSummary summariseRows(const std::vector<sweepRow>& rows);

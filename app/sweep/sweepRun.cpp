@@ -75,7 +75,7 @@ void liveLine(const std::string& text) {
 // The setting's N starts in one row: the figures of the first start with the most common
 // round trip, the verdict of all of them (a round trip that moves between starts fails).
 sweepRow runStartsOfSetting(settingCycle& cycle, const setting& at, int32_t count, const std::string& lead) {
-    startsOutcome outcome = runStartsOf(cycle, at, count, lead + ", ", nullptr);
+    startsOutcome outcome = runStartsOf(cycle, at, count, lead + ", ", false, nullptr);
     if (outcome.rows.empty()) return refusedRow(at, "no start was made");
     if (outcome.rows.size() == 1 && !outcome.rows.front().accepted()) return outcome.rows.front();
     size_t shown = 0;

@@ -90,6 +90,7 @@ void deriveFindings(ChannelMapResult& result) {
     // The spread of the loudest pairs' round trips: reported, a property of the ports.
     result.fastestInput = result.slowestInput = 0;
     double fastestWidth = 0.0, slowestWidth = 0.0;
+    result.slowestHalfWidth = 0.0;
     for (const InputFindings& input : result.findings) {
         if (input.heardOutput == 0 || input.pairs.empty()) continue;
         const RoundTripFigures& precise = input.pairs.front().precise;
@@ -105,6 +106,7 @@ void deriveFindings(ChannelMapResult& result) {
             slowestWidth = precise.halfWidth95;
         }
     }
+    result.slowestHalfWidth = slowestWidth;
     const double apart = result.slowestRoundTrip - result.fastestRoundTrip;
     result.roundTripsDiffer =
         result.fastestInput != 0 && apart >= minRoundTripChange && apart > fastestWidth + slowestWidth;

@@ -97,6 +97,7 @@ struct ChannelMapResult {
     // input; they differ when apart by more than both intervals and 0.1 sample.
     int fastestInput = 0, slowestInput = 0;
     double fastestRoundTrip = 0.0, slowestRoundTrip = 0.0;
+    double slowestHalfWidth = 0.0; // of the slowest round trip's 95 % interval
     bool roundTripsDiffer = false;
 
     int64_t unknownSamples = 0; // per input: samples the host lost (not judged)

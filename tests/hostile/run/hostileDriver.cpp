@@ -145,6 +145,7 @@ ASIOError HostileDriver::getChannelInfo(ASIOChannelInfo* info) {
 ASIOError HostileDriver::createBuffers(ASIOBufferInfo* infos, int32_t count, int32_t size,
                                        ASIOCallbacks* callbacks) {
     if (f_pacer || size != f_settings.buffer || count < 1 || callbacks == nullptr) return ASE_InvalidMode;
+    if (++f_creates == f_settings.failCreateAt) return ASE_NotPresent;
     f_buffers = Buffers{};
     f_buffers.frames = size;
     for (int32_t k = 0; k < count; ++k) {

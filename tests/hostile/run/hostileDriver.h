@@ -53,6 +53,7 @@ class HostileDriver final : public IASIO {
     Buffers f_buffers;
     std::unique_ptr<Pacer> f_pacer; // while buffers exist
     bool f_running = false;
+    int32_t f_creates = 0; // createBuffers calls so far
 };
 
 } // namespace hostile

@@ -74,6 +74,7 @@ Settings loadSettings(const plat::Guid& clsid) {
     readLong(key, "FirstPosition", s.firstPosition);
     readNumber(key, "PositionBits", s.positionBits);
     readNumber(key, "StaleEvery", s.staleEvery);
+    readNumber(key, "FailCreateAt", s.failCreateAt);
     number = 0;
     readNumber(key, "Silent", number);
     s.silent = number != 0;

@@ -51,6 +51,10 @@ struct Settings {
 
     // Every staleEvery-th input block is the one before it again (a stale buffer).
     int32_t staleEvery = 0;
+
+    // The createBuffers call of this number (from 1 over the object's life) answers
+    // ASE_NotPresent, as a device that sometimes fails to come up again; 0: none.
+    int32_t failCreateAt = 0;
 };
 
 Settings loadSettings(const plat::Guid& clsid);

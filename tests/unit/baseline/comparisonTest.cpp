@@ -261,6 +261,13 @@ TEST(BaselineCompatibility, OnlyADocumentOfTheSameKindAndDriver) {
     otherDriver["driver"]["name"] = "Other";
     EXPECT_EQ(baseline::incompatibility(otherDriver, run),
               "is of another driver (Other; this run's is Reference)");
+    // One edited so that it names no driver is no baseline of this one.
+    json noDriver = run;
+    noDriver.erase("driver");
+    EXPECT_EQ(baseline::incompatibility(noDriver, run),
+              "names no driver, so it cannot be told to be of this run's (Reference)");
+    noDriver["driver"] = {{"name", ""}, {"description", nullptr}};
+    EXPECT_NE(baseline::incompatibility(noDriver, run), "");
     EXPECT_EQ(baseline::incompatibility(sweepRun({}), run),
               "is of a /sweep, not of a measured run as this run is");
 }

@@ -66,6 +66,25 @@ TEST(StartsSummary, ARoundTripThatMovesFailsWithTheStartsAndTheDifferenceInBuffe
     EXPECT_EQ(roundTripSpreadText(summary, 0), "696.0 in 2 of 3 starts, 440.0 in 1: 256.0 samples less");
 }
 
+TEST(StartsSummary, PreciseRoundTripsAreToldApartByTheirIntervals) {
+    auto precise = [](int32_t start, double roundTrip, double halfWidth) {
+        StartOutcome outcome = passing(start, roundTrip);
+        outcome.roundTripHalfWidth = halfWidth;
+        return outcome;
+    };
+    // A path that alternates by 0.3 samples, read to a hundredth: two round trips.
+    StartsSummary summary = summariseStarts(
+        {precise(1, 96.0, 0.01), precise(2, 96.3, 0.01), precise(3, 96.0, 0.01), precise(4, 96.3, 0.01)});
+    EXPECT_EQ(summary.verdict.word, VerdictWord::fail);
+    EXPECT_EQ(roundTripSpreadText(summary, 256), "96.0 in 2 of 4 starts, 96.3 in 2: 0.3 samples more");
+    // Apart by less than the intervals allow, or by less than a tenth of a sample
+    // however sure each reading is: one round trip.
+    summary = summariseStarts(
+        {precise(1, 96.0, 0.2), precise(2, 96.3, 0.15), precise(3, 96.05, 0.001), precise(4, 95.93, 0.001)});
+    EXPECT_EQ(summary.groups.size(), 1u);
+    EXPECT_TRUE(summary.verdict.passed());
+}
+
 TEST(StartsSummary, EachFailureKindHasItsRateWhateverTheCountsItsReasonsCarry) {
     StartOutcome late = passing(3);
     late.firstCallbackMs = 1500.0;
