@@ -34,10 +34,12 @@ double toneRing::nextSample(Phases& p) noexcept {
 void toneRing::publish(const Phases& phases) noexcept {
     const uint64_t sequence = f_sequence.load(std::memory_order_relaxed);
     f_sequence.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    f_publishedSine.store(phases.sine, std::memory_order_relaxed);
-    f_publishedCosine.store(phases.cosine, std::memory_order_relaxed);
-    f_publishedIndex.store(phases.index, std::memory_order_relaxed);
+    // Release stores keep the odd sequence ahead of the values: a reader that sees a
+    // value of this publication then sees the sequence moved (no fences, which the
+    // thread sanitizer cannot follow).
+    f_publishedSine.store(phases.sine, std::memory_order_release);
+    f_publishedCosine.store(phases.cosine, std::memory_order_release);
+    f_publishedIndex.store(phases.index, std::memory_order_release);
     f_sequence.store(sequence + 2, std::memory_order_release);
 }
 
@@ -45,10 +47,9 @@ bool toneRing::readPublished(Phases& phases) const noexcept {
     for (int attempt = 0; attempt < publishedReadTries; ++attempt) {
         const uint64_t before = f_sequence.load(std::memory_order_acquire);
         if (before & 1) continue;
-        phases.sine = f_publishedSine.load(std::memory_order_relaxed);
-        phases.cosine = f_publishedCosine.load(std::memory_order_relaxed);
-        phases.index = f_publishedIndex.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        phases.sine = f_publishedSine.load(std::memory_order_acquire);
+        phases.cosine = f_publishedCosine.load(std::memory_order_acquire);
+        phases.index = f_publishedIndex.load(std::memory_order_acquire);
         if (f_sequence.load(std::memory_order_relaxed) == before) return true;
     }
     return false;
