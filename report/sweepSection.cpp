@@ -100,9 +100,7 @@ std::string roundTripPlot(const std::vector<SweepRow>& rows, const std::optional
         smallest = std::min(smallest, buffer);
         largest = std::max(largest, buffer);
     };
-    for (const SweepRow& row : rows) {
-        if (!plotted(row)) continue;
-        byRate[row.rate].push_back(&row);
+    const auto hold = [&](const SweepRow& row) {
         if (!any) {
             low = high = *row.roundTripSamples;
             smallest = largest = double(row.buffer);
@@ -111,15 +109,17 @@ std::string roundTripPlot(const std::vector<SweepRow>& rows, const std::optional
         low = std::min(low, *row.roundTripSamples);
         high = std::max(high, *row.roundTripSamples);
         widen(double(row.buffer));
-    }
-    if (!any) return "";
-    // The axes hold the baseline's round trips as well.
-    for (const SweepRow& row : baseline) {
+    };
+    for (const SweepRow& row : rows) {
         if (!plotted(row)) continue;
-        low = std::min(low, *row.roundTripSamples);
-        high = std::max(high, *row.roundTripSamples);
-        widen(double(row.buffer));
+        byRate[row.rate].push_back(&row);
+        hold(row);
     }
+    // The axes hold the baseline's round trips as well: where this run lost every round
+    // trip the baseline had, they are what the plot shows.
+    for (const SweepRow& row : baseline)
+        if (plotted(row)) hold(row);
+    if (!any) return "";
 
     // The settings with nothing to draw at a round trip, by kind.
     std::vector<Mark> refused, failed, ended;
