@@ -107,9 +107,15 @@ TEST(BaselinePlots, TheSweepsRoundTripsLieUnderThisRunsOnAxesThatHoldBoth) {
     ASSERT_NE(ownLine, std::string::npos);
     ASSERT_NE(ownMark, std::string::npos);
     EXPECT_LT(faint, ownLine);
+    EXPECT_LT(svg.rfind("class=\"mark faint\""), ownLine);
     EXPECT_LT(svg.rfind("class=\"mark faint\""), ownMark);
     EXPECT_EQ(svg.find(">baseline</text>"), svg.rfind(">baseline</text>"));
     EXPECT_NE(svg.find(">baseline</text>"), std::string::npos);
+
+    // A run that lost every round trip the baseline had still shows the baseline's.
+    for (SweepRow& row : data.sweep)
+        row.roundTripSamples.reset();
+    EXPECT_EQ(faintMarks(plotNamed(renderHtmlReport(data), "sweep-round-trip")).size(), 3u);
 }
 
 TEST(BaselinePlots, TheRoundTripOfEveryStartAndOfTheLoop) {
