@@ -20,6 +20,8 @@ class baselineRun {
     // verdict a `regressed` reason per change for the worse; a baseline of another driver
     // or mode is an error with its line. The document's verdict is set again after.
     void judge(measure::RunDocument& document, measure::Verdict& verdict);
+    // The baseline's document as read (null without one).
+    const nlohmann::json& document() const { return f_file.document; }
 
   private:
     std::optional<telText> f_path;

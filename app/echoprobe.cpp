@@ -358,6 +358,7 @@ void runSelected(telAsioDriverList& driverList, mainState& state, telOwned<myBP>
 void finishReport(mainState& state) {
     state.baseline.judge(state.json.document(), state.verdict);
     state.json.verdict(state.verdict);
+    state.html.baseline(state.baseline.document());
     telText why;
     if (!state.html.write(state.json.document().document(), &why)) {
         printMessage(why);

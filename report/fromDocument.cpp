@@ -384,4 +384,11 @@ ReportData reportDataFromDocument(const json& document) {
     return data;
 }
 
+void addBaselineSeries(BaselineData& baseline, const json& baselineDocument) {
+    ReportData earlier = reportDataFromDocument(baselineDocument);
+    baseline.sweep = std::move(earlier.sweep);
+    if (earlier.starts) baseline.starts = std::move(earlier.starts->starts);
+    if (earlier.latency) baseline.roundTripSamples = earlier.latency->roundTripSamples;
+}
+
 } // namespace report

@@ -14,4 +14,8 @@ namespace report {
 // Fills what the document holds; a key that is missing or null leaves its part out.
 ReportData reportDataFromDocument(const nlohmann::json& document);
 
+// Adds the series of the baseline's document (its sweep's rows, its starts, its loop's
+// round trip) to what the run's document said of the baseline.
+void addBaselineSeries(BaselineData& baseline, const nlohmann::json& baselineDocument);
+
 } // namespace report

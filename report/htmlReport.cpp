@@ -205,12 +205,12 @@ std::string renderHtmlReport(const ReportData& data) {
     page += driverSection(data);
     if (data.probe) page += probeSection(*data.probe);
     if (data.timing) page += timingSection(data);
-    if (data.latency) page += latencySection(*data.latency, data.runSeconds);
-    if (data.channelMap) page += channelMapSection(*data.channelMap);
     const BaselineData* baseline = data.baseline ? &*data.baseline : nullptr;
+    if (data.latency) page += latencySection(*data.latency, data.runSeconds, baseline);
+    if (data.channelMap) page += channelMapSection(*data.channelMap);
     page += sweepSection(data.sweep, data.failureAt ? data.failureAt->setting : std::nullopt,
                          data.reasons.empty() ? std::string() : data.reasons.front(), baseline);
-    if (data.starts) page += startsSection(*data.starts);
+    if (data.starts) page += startsSection(*data.starts, baseline);
     page += conformanceSection(data.conformance, baseline);
     page += "<footer>Written by echoprobe";
     if (!data.tool.version.empty()) page += " " + escapeMarkup(data.tool.version);

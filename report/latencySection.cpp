@@ -84,7 +84,8 @@ std::string correlationPlot(const LatencyData& latency) {
         "dashed line is the lag found between the samples.");
 }
 
-std::string roundTripPlot(const LatencyData& latency, const std::optional<double>& runSeconds) {
+std::string roundTripPlot(const LatencyData& latency, const std::optional<double>& runSeconds,
+                          const std::optional<double>& baseline) {
     if (latency.bursts.empty()) return "";
     std::vector<Point> points;
     double low = double(latency.reportedSamples), high = double(latency.reportedSamples), end = 0;
@@ -94,6 +95,10 @@ std::string roundTripPlot(const LatencyData& latency, const std::optional<double
         high = std::max(high, burst.roundTrip);
         end = std::max(end, burst.t);
     }
+    if (baseline) {
+        low = std::min(low, *baseline);
+        high = std::max(high, *baseline);
+    }
     std::stable_sort(points.begin(), points.end(), [](const Point& a, const Point& b) { return a.x < b.x; });
     // Over the whole run where its length is known; the bursts go on to its end.
     const TickedRange xRange =
@@ -102,12 +107,15 @@ std::string roundTripPlot(const LatencyData& latency, const std::optional<double
     const auto [fewest, most] =
         std::minmax_element(latency.bursts.begin(), latency.bursts.end(),
                             [](const auto& a, const auto& b) { return a.roundTrip < b.roundTrip; });
-    const std::string description = "Round trip of each of " + std::to_string(latency.bursts.size()) +
-                                    " bursts over " + compactNumber(end, 4) + " s: from " +
-                                    samples(fewest->roundTrip) + " to " + samples(most->roundTrip) +
-                                    "; the driver reports " + samples(double(latency.reportedSamples)) + ".";
+    std::string description = "Round trip of each of " + std::to_string(latency.bursts.size()) +
+                              " bursts over " + compactNumber(end, 4) + " s: from " +
+                              samples(fewest->roundTrip) + " to " + samples(most->roundTrip) +
+                              "; the driver reports " + samples(double(latency.reportedSamples)) + ".";
+    // The baseline document holds its loop's round trip, not each burst's: a faint line.
+    if (baseline) description += " The baseline's round trip, " + samples(*baseline) + ", is drawn faintly.";
     SvgPlot plot("round-trips", "Round trip of every burst", description, axisFromRange(xRange, "Time", "s"),
                  axisFromRange(yRange, "Round trip", "samples"));
+    if (baseline) plot.faintLine({{xRange.min, *baseline}, {xRange.max, *baseline}}, "baseline");
     std::vector<Mark> marks;
     for (const Point& point : decimateMinMax(points, xRange.min, xRange.max, SvgPlot::columns()))
         marks.push_back(
@@ -168,9 +176,12 @@ std::string glitchPlot(const GlitchSnapshot& snapshot, size_t number) {
 
 } // namespace
 
-std::string latencySection(const LatencyData& latency, const std::optional<double>& runSeconds) {
-    std::string out = "<section id=\"latency\"><h2>Round trip through the loopback</h2>" +
-                      figuresTable(latency) + correlationPlot(latency) + roundTripPlot(latency, runSeconds);
+std::string latencySection(const LatencyData& latency, const std::optional<double>& runSeconds,
+                           const BaselineData* baseline) {
+    std::string out =
+        "<section id=\"latency\"><h2>Round trip through the loopback</h2>" + figuresTable(latency) +
+        correlationPlot(latency) +
+        roundTripPlot(latency, runSeconds, baseline ? baseline->roundTripSamples : std::nullopt);
     for (size_t i = 0; i < latency.glitchSnapshots.size() && i < glitchPlots; ++i)
         out += glitchPlot(latency.glitchSnapshots[i], i + 1);
     if (latency.glitchSnapshots.size() > glitchPlots)

@@ -264,6 +264,11 @@ struct BaselineData {
     std::string file, date;
     std::vector<BaselineChange> changes;
     std::vector<std::string> lacks; // what the baseline has no keys for
+    // The baseline's own series, drawn faintly under this run's in the same plots; empty
+    // where the baseline document holds none of them.
+    std::vector<SweepRow> sweep;
+    std::vector<StartRow> starts;
+    std::optional<double> roundTripSamples; // of a measured run's loop
 };
 
 struct ReportData {

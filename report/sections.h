@@ -32,17 +32,21 @@ std::string driverSection(const ReportData& data);
 // known, without the machine's stalls where the probe could not resolve them, and up
 // to where a run that crashed or hung ended.
 std::string timingSection(const ReportData& data);
-// The time axis ends at the run's length where it is known.
-std::string latencySection(const LatencyData& latency, const std::optional<double>& runSeconds);
+// The time axis ends at the run's length where it is known. With a baseline, its round
+// trip is drawn faintly under every burst's.
+std::string latencySection(const LatencyData& latency, const std::optional<double>& runSeconds,
+                           const BaselineData* baseline = nullptr);
 // The level matrix of a channel map and the round trip of every pair heard.
 std::string channelMapSection(const ChannelMapData& map);
 // A sweep's rows; `crashed`: the setting that was running when the run crashed or hung
 // (it has no row), with the line that says so.
-// With a baseline, each row gains what the baseline had where it differs.
+// With a baseline, each row gains what the baseline had where it differs, and the
+// baseline's round trips are drawn faintly under this run's.
 std::string sweepSection(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed = {},
                          const std::string& crashLine = {}, const BaselineData* baseline = nullptr);
-// The starts of /starts: the round trip and the first callback of every start.
-std::string startsSection(const StartsData& starts);
+// The starts of /starts: the round trip and the first callback of every start; with a
+// baseline, its starts' round trips drawn faintly under this run's.
+std::string startsSection(const StartsData& starts, const BaselineData* baseline = nullptr);
 std::string probeSection(const ProbeFacts& probe);
 // With a baseline, each check gains the baseline's result.
 std::string conformanceSection(const std::vector<ConformanceDriver>& drivers,

@@ -33,7 +33,20 @@ Axis startAxis(size_t starts) {
     return axisFromRange(linearRange(1, std::max<double>(double(starts), 2), 10, 0.02), "Start", "number");
 }
 
-std::string roundTripPlot(const StartsData& data) {
+// The baseline's starts as hollow faint marks, under this run's.
+std::vector<Mark> baselineMarks(const std::vector<StartRow>& starts) {
+    std::vector<Mark> marks;
+    for (const StartRow& row : starts)
+        if (row.roundTripSamples)
+            marks.push_back(
+                {double(row.start), *row.roundTripSamples,
+                 startAttributes(row) + " data-round-trip=\"" + compactNumber(*row.roundTripSamples) + "\"",
+                 "baseline, start " + std::to_string(row.start) + ": " +
+                     compactNumber(*row.roundTripSamples) + " samples, " + verdictTip(row)});
+    return marks;
+}
+
+std::string roundTripPlot(const StartsData& data, const std::vector<StartRow>& baseline) {
     std::vector<Mark> passed, crossed;
     double low = 0, high = 0;
     bool any = false;
@@ -49,11 +62,22 @@ std::string roundTripPlot(const StartsData& data) {
         (failed(row) ? crossed : passed).push_back(mark);
     }
     if (!any) return "";
-    SvgPlot plot("start-round-trips", "Round trip of every start",
-                 "Round trip of each of " + std::to_string(data.starts.size()) + " starts: from " +
-                     compactNumber(low) + " to " + compactNumber(high) + " samples.",
-                 startAxis(data.starts.size()),
+    std::vector<Mark> earlier = baselineMarks(baseline);
+    std::string description = "Round trip of each of " + std::to_string(data.starts.size()) +
+                              " starts: from " + compactNumber(low) + " to " + compactNumber(high) +
+                              " samples.";
+    size_t starts = data.starts.size();
+    // The axes hold the baseline's starts as well.
+    for (const Mark& mark : earlier) {
+        low = std::min(low, mark.y);
+        high = std::max(high, mark.y);
+        starts = std::max(starts, size_t(mark.x));
+    }
+    if (!earlier.empty())
+        description += " The baseline's " + std::to_string(earlier.size()) + " are drawn faintly under them.";
+    SvgPlot plot("start-round-trips", "Round trip of every start", description, startAxis(starts),
                  axisFromRange(linearRange(low, high, 6, 0.05), "Round trip", "samples"));
+    if (!earlier.empty()) plot.faintMarks(std::move(earlier), Shape::circle, "baseline");
     plot.marks(std::move(passed), Colour::blue, Shape::circle, "passed");
     plot.marks(std::move(crossed), Colour::vermillion, Shape::cross, "failed");
     return plotFigure("Round trip of every start", plot,
@@ -103,7 +127,7 @@ std::string firstCallbackPlot(const StartsData& data) {
 
 } // namespace
 
-std::string startsSection(const StartsData& data) {
+std::string startsSection(const StartsData& data, const BaselineData* baseline) {
     std::string out = "<section id=\"starts\"><h2>Every start</h2>";
     if (!data.spread.empty())
         out += "<p class=\"starts-spread\">Round trip: " + escapeMarkup(data.spread) + "</p>";
@@ -115,7 +139,8 @@ std::string startsSection(const StartsData& data) {
             out += "<li>" + escapeMarkup(failure) + "</li>";
         out += "</ul>";
     }
-    return out + roundTripPlot(data) + firstCallbackPlot(data) + "</section>";
+    return out + roundTripPlot(data, baseline ? baseline->starts : std::vector<StartRow>()) +
+           firstCallbackPlot(data) + "</section>";
 }
 
 } // namespace report

@@ -32,6 +32,8 @@ constexpr double laneTop = 9, laneStep = 13;
 constexpr const char* areaFill = "#FAFAF6";
 constexpr const char* gridColour = "#E2E2DE";
 constexpr const char* axisColour = "#444444";
+// How much of a faint layer (an earlier run's series) shows through.
+constexpr const char* faintOpacity = "0.45";
 
 const char* shapePath(Shape shape) {
     switch (shape) {
@@ -184,6 +186,16 @@ void SvgPlot::marks(std::vector<Mark> marks, Colour colour, Shape shape, std::st
     layers_.push_back(std::move(layer));
 }
 
+void SvgPlot::faintLine(std::vector<Point> points, std::string legend) {
+    line(std::move(points), Colour::grey, std::move(legend), Dash::dashed);
+    layers_.back().faint = true;
+}
+
+void SvgPlot::faintMarks(std::vector<Mark> marks, Shape shape, std::string legend) {
+    this->marks(std::move(marks), Colour::grey, shape, std::move(legend), -1, true);
+    layers_.back().faint = true;
+}
+
 void SvgPlot::horizontalRule(double y, Colour colour, std::string legend) {
     Layer layer;
     layer.kind = LayerKind::horizontalRule;
@@ -273,6 +285,24 @@ double SvgPlot::toY(const Geometry& g, double y) const {
     return g.top + g.height - std::clamp(fraction, 0.0, 1.0) * g.height;
 }
 
+void SvgPlot::marksOf(std::string& out, const Geometry& g, const Layer& layer) const {
+    out += layer.faint ? std::string("<g class=\"marks faint\" opacity=\"") + faintOpacity + "\">"
+                       : std::string("<g class=\"marks\">");
+    for (const Mark& mark : layer.marks) {
+        const double py = layer.lane >= 0 ? g.top + laneTop + laneStep * layer.lane : toY(g, mark.y);
+        out += shapeElement(layer.shape, layer.colour, toX(g, mark.x), py,
+                            std::string(layer.faint ? " class=\"mark faint\"" : " class=\"mark\"") +
+                                (mark.attributes.empty() ? "" : " " + mark.attributes),
+                            layer.hollow, layer.size);
+        if (mark.tip.empty()) {
+            out += "/>";
+        } else {
+            out += "><title>" + escapeMarkup(mark.tip) + "</title></path>";
+        }
+    }
+    out += "</g>";
+}
+
 void SvgPlot::axes(std::string& out, const Geometry& g) const {
     const double bottom = g.top + g.height, right = g.left + g.width;
     out += "<g class=\"axes\" stroke=\"";
@@ -317,6 +347,7 @@ void SvgPlot::legend(std::string& out, const Geometry& g) const {
         }
         const double left = g.left + x, middle = y + legendRowHeight / 2;
         const char* code = colourCode(layer.colour);
+        if (layer.faint) out += std::string("<g opacity=\"") + faintOpacity + "\">";
         switch (layer.kind) {
         case LayerKind::band:
         case LayerKind::columns:
@@ -338,6 +369,7 @@ void SvgPlot::legend(std::string& out, const Geometry& g) const {
             break;
         }
         }
+        if (layer.faint) out += "</g>";
         out += "<text x=\"" + pixel(left + legendSwatch + 6) + "\" y=\"" + pixel(middle + 4) + "\">" +
                escapeMarkup(layer.legend) + "</text>";
         x += width;
@@ -416,9 +448,11 @@ std::string SvgPlot::svg() const {
                 d += (i == 0 ? "M" : "L") + pixel(toX(g, layer.points[i].x)) + " " +
                      pixel(toY(g, layer.points[i].y));
             if (layer.points.size() == 1) d += "h1";
-            out += "<path class=\"line\" fill=\"none\" stroke=\"";
+            out += layer.faint ? "<path class=\"line faint\" fill=\"none\" stroke=\""
+                               : "<path class=\"line\" fill=\"none\" stroke=\"";
             out += code;
             out += "\" stroke-width=\"1.6\" stroke-linejoin=\"round\"";
+            if (layer.faint) out += std::string(" stroke-opacity=\"") + faintOpacity + "\"";
             if (layer.dash != Dash::solid)
                 out += std::string(" stroke-dasharray=\"") + dashArray(layer.dash) + "\"";
             out += " d=\"" + d + "\"/>";
@@ -449,25 +483,13 @@ std::string SvgPlot::svg() const {
             break;
         }
         case LayerKind::marks:
-            break; // drawn last, above everything
+            // Faint marks lie where they were added; this run's are drawn last, above everything.
+            if (layer.faint) marksOf(out, g, layer);
+            break;
         }
     }
-    for (const Layer& layer : layers_) {
-        if (layer.kind != LayerKind::marks) continue;
-        out += "<g class=\"marks\">";
-        for (const Mark& mark : layer.marks) {
-            const double py = layer.lane >= 0 ? g.top + laneTop + laneStep * layer.lane : toY(g, mark.y);
-            out += shapeElement(layer.shape, layer.colour, toX(g, mark.x), py,
-                                " class=\"mark\"" + (mark.attributes.empty() ? "" : " " + mark.attributes),
-                                layer.hollow, layer.size);
-            if (mark.tip.empty()) {
-                out += "/>";
-            } else {
-                out += "><title>" + escapeMarkup(mark.tip) + "</title></path>";
-            }
-        }
-        out += "</g>";
-    }
+    for (const Layer& layer : layers_)
+        if (layer.kind == LayerKind::marks && !layer.faint) marksOf(out, g, layer);
     axes(out, g);
     legend(out, g);
     out += "</svg>";

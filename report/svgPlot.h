@@ -83,6 +83,10 @@ class SvgPlot {
     // point all stay visible.
     void marks(std::vector<Mark> marks, Colour colour, Shape shape, std::string legend, int lane = -1,
                bool hollow = false, double size = 1);
+    // A series of an earlier run to compare with: grey, dashed, faint, and with hollow
+    // marks. Layers are drawn in the order added, so one added first lies under this run's.
+    void faintLine(std::vector<Point> points, std::string legend);
+    void faintMarks(std::vector<Mark> marks, Shape shape, std::string legend);
     void horizontalRule(double y, Colour colour, std::string legend);
     void verticalRule(double x, Colour colour, std::string legend);
 
@@ -100,6 +104,7 @@ class SvgPlot {
         std::string legend;
         Dash dash = Dash::solid;
         bool hollow = false;
+        bool faint = false;
         double size = 1;
         int lane = -1;
         double value = 0; // of a rule
@@ -116,6 +121,7 @@ class SvgPlot {
     double toY(const Geometry& g, double y) const;
     void axes(std::string& out, const Geometry& g) const;
     void legend(std::string& out, const Geometry& g) const;
+    void marksOf(std::string& out, const Geometry& g, const Layer& layer) const;
 
     std::string name_, title_, description_;
     Axis x_, y_;

@@ -59,7 +59,40 @@ Mark unplottedMark(double rate, int32_t buffer, const char* kind, const std::str
             rateText(rate) + ", " + std::to_string(buffer) + " samples: " + what};
 }
 
-std::string roundTripPlot(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed) {
+bool plotted(const SweepRow& row) {
+    return row.accepted && row.roundTripSamples;
+}
+
+// The baseline's round trips under this run's: a faint line per rate and a hollow mark
+// per setting, a cross where the setting failed.
+void baselineLayers(SvgPlot& plot, const std::vector<SweepRow>& rows) {
+    std::map<double, std::vector<const SweepRow*>> byRate;
+    for (const SweepRow& row : rows)
+        if (plotted(row)) byRate[row.rate].push_back(&row);
+    std::vector<Mark> marks, crossed;
+    for (auto& [rate, settings] : byRate) {
+        std::sort(settings.begin(), settings.end(),
+                  [](const SweepRow* a, const SweepRow* b) { return a->buffer < b->buffer; });
+        std::vector<Point> line;
+        for (const SweepRow* row : settings) {
+            const std::string word = verdictWord(*row);
+            line.push_back({double(row->buffer), *row->roundTripSamples});
+            (row->verdict == Outcome::fail ? crossed : marks)
+                .push_back({double(row->buffer), *row->roundTripSamples,
+                            settingAttributes(rate, row->buffer) + " data-round-trip=\"" +
+                                compactNumber(*row->roundTripSamples) + "\" data-verdict=\"" + word + "\"",
+                            "baseline: " + rateText(rate) + ", " + std::to_string(row->buffer) +
+                                " samples: round trip " + compactNumber(*row->roundTripSamples) +
+                                " samples, " + word});
+        }
+        plot.faintLine(std::move(line), rate == byRate.begin()->first ? "baseline" : "");
+    }
+    if (!marks.empty()) plot.faintMarks(std::move(marks), Shape::circle, "");
+    if (!crossed.empty()) plot.faintMarks(std::move(crossed), Shape::cross, "");
+}
+
+std::string roundTripPlot(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed,
+                          const std::vector<SweepRow>& baseline) {
     std::map<double, std::vector<const SweepRow*>> byRate;
     double low = 0, high = 0, smallest = 0, largest = 0;
     bool any = false;
@@ -67,9 +100,7 @@ std::string roundTripPlot(const std::vector<SweepRow>& rows, const std::optional
         smallest = std::min(smallest, buffer);
         largest = std::max(largest, buffer);
     };
-    for (const SweepRow& row : rows) {
-        if (!row.accepted || !row.roundTripSamples) continue;
-        byRate[row.rate].push_back(&row);
+    const auto hold = [&](const SweepRow& row) {
         if (!any) {
             low = high = *row.roundTripSamples;
             smallest = largest = double(row.buffer);
@@ -78,13 +109,22 @@ std::string roundTripPlot(const std::vector<SweepRow>& rows, const std::optional
         low = std::min(low, *row.roundTripSamples);
         high = std::max(high, *row.roundTripSamples);
         widen(double(row.buffer));
+    };
+    for (const SweepRow& row : rows) {
+        if (!plotted(row)) continue;
+        byRate[row.rate].push_back(&row);
+        hold(row);
     }
+    // The axes hold the baseline's round trips as well: where this run lost every round
+    // trip the baseline had, they are what the plot shows.
+    for (const SweepRow& row : baseline)
+        if (plotted(row)) hold(row);
     if (!any) return "";
 
     // The settings with nothing to draw at a round trip, by kind.
     std::vector<Mark> refused, failed, ended;
     for (const SweepRow& row : rows) {
-        if (row.buffer <= 0 || (row.accepted && row.roundTripSamples)) continue;
+        if (row.buffer <= 0 || plotted(row)) continue;
         widen(double(row.buffer));
         if (!row.accepted)
             refused.push_back(
@@ -110,6 +150,7 @@ std::string roundTripPlot(const std::vector<SweepRow>& rows, const std::optional
     std::string description = "Measured round trip against buffer size, both on logarithmic scales";
     size_t index = 0;
     SvgPlot plot("sweep-round-trip", "Round trip against buffer size", "", x, y);
+    baselineLayers(plot, baseline);
     std::vector<Mark> crossed;
     for (auto& [rate, settings] : byRate) {
         std::sort(settings.begin(), settings.end(),
@@ -140,6 +181,8 @@ std::string roundTripPlot(const std::vector<SweepRow>& rows, const std::optional
         ++index;
     }
     description += " (samples).";
+    if (std::any_of(baseline.begin(), baseline.end(), plotted))
+        description += " The baseline's round trips are drawn faintly under them.";
     if (!crossed.empty()) {
         description += " " + std::to_string(crossed.size()) +
                        (crossed.size() == 1 ? " setting" : " settings") + " failed.";
@@ -254,7 +297,8 @@ std::string smallestPassing(const std::vector<SweepRow>& rows) {
 std::string sweepSection(const std::vector<SweepRow>& rows, const std::optional<SweepSetting>& crashed,
                          const std::string& crashLine, const BaselineData* baseline) {
     if (rows.empty() && !crashed) return "";
-    return "<section id=\"sweep\"><h2>Sweep over rates and buffer sizes</h2>" + roundTripPlot(rows, crashed) +
+    return "<section id=\"sweep\"><h2>Sweep over rates and buffer sizes</h2>" +
+           roundTripPlot(rows, crashed, baseline ? baseline->sweep : std::vector<SweepRow>()) +
            sweepTable(rows, crashed, crashLine, baseline) + (rows.empty() ? "" : smallestPassing(rows)) +
            "</section>";
 }

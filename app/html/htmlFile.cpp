@@ -47,6 +47,10 @@ void htmlFile::findings(const runFindings& findings) {
     }
 }
 
+void htmlFile::baseline(const nlohmann::json& document) {
+    if (active()) f_baseline = document;
+}
+
 bool htmlFile::write(const nlohmann::json& document, telText* why) {
     if (!active()) return true;
     report::ReportData data = dataOf(document);
@@ -60,6 +64,8 @@ bool htmlFile::write(const nlohmann::json& document, telText* why) {
         data.summary.push_back({label, line.substr(colon + 2)});
     }
     if (f_timing) data.timing = *f_timing;
+    // Only a baseline the run was compared with is drawn.
+    if (data.baseline && !f_baseline.is_null()) report::addBaselineSeries(*data.baseline, f_baseline);
     if (data.latency && f_latencyPlots) {
         data.latency->correlation = f_latencyPlots->correlation;
         data.latency->bursts = f_latencyPlots->bursts;

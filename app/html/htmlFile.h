@@ -24,6 +24,8 @@ class htmlFile {
     bool writable(telText* why) { return f_file.writable(why); }
     // Keeps what a measured run's plots and summary need.
     void findings(const runFindings& findings);
+    // Keeps the baseline's document (/baseline), whose series the plots draw under this run's.
+    void baseline(const nlohmann::json& document);
     // Renders the report from the document and what was kept, and writes it.
     bool write(const nlohmann::json& document, telText* why);
 
@@ -32,6 +34,7 @@ class htmlFile {
     std::vector<std::string> f_summary;
     std::shared_ptr<const report::TimingData> f_timing;
     std::optional<report::LatencyData> f_latencyPlots;
+    nlohmann::json f_baseline;
 };
 
 // The page for a document alone (the suite, a run that ended without its plots).
